@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when any is missing.
+# Sourced by run.sh and test.sh; quiet when everything is already there.
+tintwave_packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools
+  libasound2-dev libmpg123-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  sox libsox-fmt-all lame mpg123 ffmpeg espeak-ng
+  xvfb x11-apps imagemagick
+)
+
+tintwave_install_missing() {
+  local missing=()
+  for p in "${tintwave_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq >/dev/null
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# tintwave_build DIR [CMAKE ARGS...]: configure (once) and build.
+tintwave_build() {
+  local dir=$1; shift
+  cmake -S "$TINTWAVE_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
