@@ -1,0 +1,123 @@
+#pragma once
+// One channel of audio in memory: a doubly linked list of float blocks of at most 0.1 s, each
+// with the signature, colour, min/max summary and match marks of its samples. Edits split the
+// blocks at their ends, merge blocks that became short and recompute only what they touched.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "analysis/AudioContainer.h"
+#include "analysis/SoundSignature.h"
+
+struct SampleBlock {
+  std::int32_t count = 0;
+  SoundSignature signature;
+  BlockColor color = 0;
+  float score = 0;  // match score of the run starting (or, once claimed, lying) here
+  SampleBlock* prev = nullptr;
+  SampleBlock* next = nullptr;
+  SampleBlock* runHead = nullptr;  // first block of the claiming run; null when unclaimed
+  std::int32_t runLength = 0;      // blocks in the run that starts here
+  bool inPrototype = false;
+
+  // count samples followed by the summary levels; sized for what the block holds.
+  std::unique_ptr<float[]> data;
+  std::int32_t allocated = 0;  // floats in data
+
+  float* Samples() { return data.get(); }
+  const float* Samples() const { return data.get(); }
+};
+
+class CAP_SampleTrack : public CAP_AudioContainer {
+public:
+  explicit CAP_SampleTrack(int rate);
+  ~CAP_SampleTrack() override;
+  CAP_SampleTrack(const CAP_SampleTrack&) = delete;
+  CAP_SampleTrack& operator=(const CAP_SampleTrack&) = delete;
+
+  // Container slots (frames are samples: one channel).
+  int ReadFloat(float* dest, int frames, int position) override;
+  int WriteFloat(const float* source, int frames, int position) override;
+
+  // Block holding position and the offset in it; at or past the end the last block with
+  // offset = its count; null for an empty track.
+  SampleBlock* Locate(int position, int* offset);
+
+  // step: floats between consecutive samples of this track in an interleaved caller buffer.
+  int ReadSamples(float* dest, int count, int position, int step = 1);
+  int WriteSamples(const float* source, int count, int position, int step = 1, int newPercent = 100,
+                   int oldPercent = 0);
+  void InsertSamples(const float* source, int count, int position, int step = 1);
+  void DeleteSamples(int count, int position);
+  void CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition);
+  void RecolorRange(int count, int position);
+  void SetSampleRate(int rate);
+  void AddViewer(CAP_AudioViewer* viewer);
+
+  // In-place access: whoever changes the floats calls RecolorRange for the span afterwards.
+  float* BeginBlockWalk(int start, int* n, int count);
+  float* NextBlockWalk(int* n);
+
+  bool ComputeRegionSignature(int count, int start, SoundSignature* signatureOut,
+                              BlockColor* colorOut = nullptr, ProgressCallback progress = nullptr,
+                              std::intptr_t user = 0);
+
+  // Min, max and colour of each pixel column; a column with no sample keeps min 1, max -1.
+  void GetColumns(double start, double step, int columns, float* mins, float* maxs,
+                  BlockColor* colors);
+
+  // Similarity search over the blocks: the prototype is samples start .. start + count - 1.
+  void ComputeMatches(int count, int start);
+  float RunScore(const SampleBlock* first, const SampleBlock* last, const SampleBlock* candidate,
+                 int* runLength) const;
+  bool ClaimRun(SampleBlock* block);
+  int CountMatches(int threshold) const;
+  bool FindNextMatch(int threshold, int* position, float* score);
+  bool FindPreviousMatch(int threshold, int* position, float* score);
+
+  SampleBlock* Head() const { return head_; }
+  SampleBlock* Tail() const { return tail_; }
+  int Length() const { return length_; }
+  int Capacity() const { return capacity_; }
+  int BlockCount() const { return blockCount_; }
+  // Start sample of a block of this track (walks from the nearer end).
+  int BlockStart(const SampleBlock* block) const;
+
+  // The block capacity for a rate: 0.1 s rounded half away from zero, made even.
+  static int CapacityForRate(int rate);
+
+private:
+  SampleBlock* NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
+                               int n, int sourceIndex);
+  SampleBlock* NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n);
+  void SplitBlock(SampleBlock* block, int at);
+  void MergeBlocks(SampleBlock* a, SampleBlock* b);
+  void NormalizeAround(SampleBlock* block);
+  void DeleteBlock(SampleBlock* block);
+  void RecomputeBlock(SampleBlock* block);
+  void ClearMatchMarks(SampleBlock* block);
+  void ClearAllMarks();
+  void NotifyViewers(int count, int start, int shift);
+  void SetLength(int length);
+  void Link(SampleBlock* block, SampleBlock* after, SampleBlock* before);
+  void ForgetLocateHint() { hintBlock_ = nullptr; }
+  // Splits so that a block boundary lies at position; returns the block before it (or null).
+  SampleBlock* SplitAt(int position);
+
+  SampleBlock* head_ = nullptr;
+  SampleBlock* tail_ = nullptr;
+  std::int32_t length_ = 0;
+  std::int32_t capacity_ = 0;
+  std::int32_t blockCount_ = 0;
+
+  // Block walk cursor, shared with ReadSamples.
+  SampleBlock* walkBlock_ = nullptr;
+  std::int32_t walkRemaining_ = 0;
+
+  // Last block found by Locate and its start: sequential reads continue from it. Forgotten on
+  // every change of the block list.
+  SampleBlock* hintBlock_ = nullptr;
+  std::int32_t hintStart_ = 0;
+
+  std::vector<CAP_AudioViewer*> viewers_;
+};

@@ -1,0 +1,2 @@
+#include "cli/Commands.h"
+int RunDemo(int, char**) { return 0; }

@@ -1,0 +1,34 @@
+// tintwave-cli: the command-line face of Tintwave's analysis, files, display and devices.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/Commands.h"
+
+namespace {
+struct Command {
+  const char* name;
+  const char* usage;
+  int (*run)(int argc, char** argv);
+};
+
+const Command kCommands[] = {
+    {"demo", "demo                      synthesise a sound, find its motif, print matches and colours", RunDemo},
+};
+
+void PrintHelp(std::FILE* out) {
+  std::fprintf(out, "usage: tintwave-cli COMMAND [ARGS]\n\ncommands:\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
+    PrintHelp(stdout);
+    return argc < 2 ? 1 : 0;
+  }
+  for (const Command& c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
+  std::fprintf(stderr, "error: unknown command '%s'\n", argv[1]);
+  PrintHelp(stderr);
+  return 1;
+}
