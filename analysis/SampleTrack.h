@@ -68,6 +68,9 @@ public:
 
   // Similarity search over the blocks: the prototype is samples start .. start + count - 1.
   void ComputeMatches(int count, int start);
+  // The same search walking the block list with RunScore and ClaimRun as written; slower, kept
+  // to check the fast search against.
+  void ComputeMatchesReference(int count, int start);
   float RunScore(const SampleBlock* first, const SampleBlock* last, const SampleBlock* candidate,
                  int* runLength) const;
   bool ClaimRun(SampleBlock* block);
@@ -87,6 +90,7 @@ public:
   static int CapacityForRate(int rate);
 
 private:
+  SampleBlock* LocateWithStart(int position, int* offset, int* start);
   SampleBlock* NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
                                int n, int sourceIndex);
   SampleBlock* NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n);

@@ -1,0 +1,13 @@
+#pragma once
+// Min/max summaries of a block in levels that each reduce the one below by 8; level 0 is the
+// samples. They follow the samples in the block's data array.
+#include "analysis/SampleTrack.h"
+
+// Floats the summary levels of a block of n samples take.
+int SummaryFloats(int n);
+// Rebuilds every level from the block's samples.
+void BuildSummaries(SampleBlock* block);
+// Lowers min and raises max by the entries from .. to - 1 of the given level.
+void BlockMinMax(const SampleBlock* block, int from, int to, int level, float& min, float& max);
+// The single entry of the top level: the block's min and max (min at most 1, max at least -1).
+void BlockTotalMinMax(const SampleBlock* block, float& min, float& max);
