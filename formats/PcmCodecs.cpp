@@ -1,0 +1,156 @@
+#include "formats/PcmCodecs.h"
+
+#include <bit>
+#include <cmath>
+
+namespace {
+
+// Halves round away from zero; the result is clamped to lo..hi; NaN gives 0.
+std::int32_t RoundAndClamp(double v, std::int32_t lo, std::int32_t hi) {
+  if (std::isnan(v)) return 0;
+  v = v >= 0 ? v + 0.5 : v - 0.5;
+  if (v <= lo) return lo;
+  if (v >= hi) return hi;
+  return static_cast<std::int32_t>(v);  // truncates toward zero
+}
+
+std::int32_t SignExtend24(std::uint32_t v) { return static_cast<std::int32_t>(v << 8) >> 8; }
+
+constexpr float kScale8 = 1.0f / 128.0f;
+constexpr float kScale16 = 1.0f / 32768.0f;
+constexpr float kScale24 = 1.0f / 8388608.0f;
+constexpr float kScale32 = 1.0f / 2147483648.0f;
+
+}  // namespace
+
+std::int32_t FloatToPcm8(float x) { return RoundAndClamp(double(x) * 128.0, -128, 127); }
+
+std::int32_t FloatToPcm16(float x) { return RoundAndClamp(double(x) * 32768.0, -32768, 32767); }
+
+std::int32_t FloatToPcm24(float x) {
+  if (std::isnan(x)) return 0;
+  if (x >= 0) {
+    const double a = double(x) * 8388608.0 + 0.5;
+    return a >= 8388607.0 ? 8388607 : static_cast<std::int32_t>(a);
+  }
+  // Negative values are coded from -1 upwards, so their halves round toward plus infinity.
+  const double t = (double(x) + 1.0) * 8388608.0 + 0.5;
+  const std::int64_t a = t < 1.0 ? 8388608 : static_cast<std::int64_t>(t) + 8388608;
+  return static_cast<std::int32_t>(a - 16777216);
+}
+
+std::int32_t FloatToPcm32(float x) {
+  if (std::isnan(x)) return 0;
+  if (x < 0) {
+    const double v = double(x) * 2147483648.0 - 0.5;
+    return v <= -2147483648.0 ? INT32_MIN : static_cast<std::int32_t>(v);
+  }
+  const double v = std::fmin(double(x) * 2147483648.0, 2147483647.0) + 0.5;
+  return static_cast<std::int32_t>(v);
+}
+
+void DecompressPcm8Signed::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i) out[i] = static_cast<std::int8_t>(in[i]) * kScale8;
+}
+
+void DecompressPcm8Unsigned::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i) out[i] = (int(in[i]) - 128) * kScale8;
+}
+
+void DecompressPcm16MsbSigned::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 2) out[i] = static_cast<std::int16_t>((in[0] << 8) | in[1]) * kScale16;
+}
+
+void DecompressPcm16LsbSigned::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 2) out[i] = static_cast<std::int16_t>(in[0] | (in[1] << 8)) * kScale16;
+}
+
+void DecompressPcm24MsbSigned::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 3)
+    out[i] = SignExtend24((std::uint32_t(in[0]) << 16) | (in[1] << 8) | in[2]) * kScale24;
+}
+
+void DecompressPcm24LsbSigned::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 3)
+    out[i] = SignExtend24(in[0] | (in[1] << 8) | (std::uint32_t(in[2]) << 16)) * kScale24;
+}
+
+void DecompressPcm32LsbSigned::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 4) {
+    const std::uint32_t v = in[0] | (in[1] << 8) | (in[2] << 16) | (std::uint32_t(in[3]) << 24);
+    out[i] = float(static_cast<std::int32_t>(v)) * kScale32;
+  }
+}
+
+void DecompressPcm32Float::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 4) {
+    const std::uint32_t bits = in[0] | (in[1] << 8) | (in[2] << 16) | (std::uint32_t(in[3]) << 24);
+    const float v = std::bit_cast<float>(bits);
+    out[i] = !(v > -1.0f) ? -1.0f : (v >= 1.0f ? 1.0f : v);  // NaN fails the first test
+  }
+}
+
+void CompressPcm8Signed::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(FloatToPcm8(in[i]));
+}
+
+void CompressPcm8Unsigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i) {
+    const double v = (double(in[i]) + 1.0) * 128.0 + 0.5;
+    out[i] = std::isnan(v) ? 128 : v <= 0 ? 0 : v >= 255 ? 255 : static_cast<std::uint8_t>(v);
+  }
+}
+
+void CompressPcm16MsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i, out += 2) {
+    const std::int32_t v = FloatToPcm16(in[i]);
+    out[0] = static_cast<std::uint8_t>(v >> 8);
+    out[1] = static_cast<std::uint8_t>(v);
+  }
+}
+
+void CompressPcm16LsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i, out += 2) {
+    const std::int32_t v = FloatToPcm16(in[i]);
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+  }
+}
+
+void CompressPcm24MsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i, out += 3) {
+    const std::int32_t v = FloatToPcm24(in[i]);
+    out[0] = static_cast<std::uint8_t>(v >> 16);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+    out[2] = static_cast<std::uint8_t>(v);
+  }
+}
+
+void CompressPcm24LsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i, out += 3) {
+    const std::int32_t v = FloatToPcm24(in[i]);
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+    out[2] = static_cast<std::uint8_t>(v >> 16);
+  }
+}
+
+void CompressPcm32LsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i, out += 4) {
+    const std::uint32_t v = static_cast<std::uint32_t>(FloatToPcm32(in[i]));
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+    out[2] = static_cast<std::uint8_t>(v >> 16);
+    out[3] = static_cast<std::uint8_t>(v >> 24);
+  }
+}
+
+void CompressPcm32Float::EncodeSamples(const float* in, std::uint8_t* out, int count) {
+  for (int i = 0; i < count; ++i, out += 4) {
+    const std::uint32_t v = std::bit_cast<std::uint32_t>(in[i]);
+    out[0] = static_cast<std::uint8_t>(v);
+    out[1] = static_cast<std::uint8_t>(v >> 8);
+    out[2] = static_cast<std::uint8_t>(v >> 16);
+    out[3] = static_cast<std::uint8_t>(v >> 24);
+  }
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Choosing the reader for a file from its content and the extension of its name.
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <string_view>
+
+#include "formats/AudioAbstract.h"
+
+// Probes the stream and constructs the matching reader, positioned at offset 0. The extension is
+// the name's final dot and what follows (empty when none), compared case-insensitively as a
+// whole; fileSize bounds every chunk length. readTrailingChunks goes to the WAVE reader: it also
+// walks the chunks behind the audio (for their annotations) and skips by seeking.
+// Returns null when no probe recognises the file; the chosen reader's SoundError (also for a
+// recognised format that is not supported yet) goes to the caller.
+std::unique_ptr<AudioAbstract> CreateReaderForFile(std::istream& in, std::int64_t fileSize,
+                                                   std::string_view extension, bool readTrailingChunks);

@@ -1,0 +1,248 @@
+#include "formats/RateConverter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <numeric>
+
+namespace {
+
+constexpr double kRolloff = 0.8;
+constexpr double kBeta = 16.0;
+constexpr int kZeroCrossings = 45;
+constexpr int kInterpolatedPhases = 128;
+constexpr int kMaxWingLength = 10240;
+constexpr int kBlock = 8192;
+
+// Modified Bessel function of order 0, as a power series.
+double BesselI0(double x) {
+  double sum = 1, term = 1;
+  for (int n = 1;; ++n) {
+    const double t = (x / 2) / n;
+    term *= t * t;
+    sum += term;
+    if (term < 1e-21 * sum) return sum;
+  }
+}
+
+// One wing of a Kaiser-windowed sinc sampled at `phases` entries per input sample, normalised to
+// unit gain at zero frequency. table[0] is a copy of entry 1 and two zero guards follow entry
+// wingLength - 1, so the coefficient for entry i is table[i + 1].
+bool BuildFilterTable(std::vector<double>& table, int wingLength, int phases) {
+  if (wingLength > kMaxWingLength) return false;
+  const double span = phases / kRolloff;
+  const int used = static_cast<int>(std::floor(wingLength / span) * span + 0.5);
+  if (used <= 0) return false;
+  table.assign(std::size_t(wingLength) + 3, 0.0);
+  double* c = table.data() + 1;
+  c[0] = kRolloff;
+  const double i0Beta = BesselI0(kBeta);
+  for (int i = 1; i < used; ++i) {
+    const double x = M_PI * i / phases;
+    const double r = double(i) / used;
+    c[i] = std::sin(kRolloff * x) / x * BesselI0(kBeta * std::sqrt(1 - r * r)) / i0Beta;
+  }
+  double dc = c[0];
+  for (int i = phases; i < used; i += phases) dc += 2 * c[i];
+  for (int i = 0; i < used; ++i) c[i] /= dc;
+  table[0] = c[1];
+  return true;
+}
+
+}  // namespace
+
+// The filter state of one channel. Positions are in the coordinates of the input buffer; the
+// buffer keeps `history` samples behind the next output so the filter's left wing is covered.
+struct RateConverter::State {
+  State(int inRate, int outRate) {
+    factor = double(outRate) / inRate;
+    const int g = std::gcd(inRate, outRate);
+    num = inRate / g;
+    den = outRate / g;
+    exact = den >= num && den <= 511;
+    if (exact) {
+      phases = den;
+      wingLength = phases * (kZeroCrossings / 2 + 1) + 1;
+      // Denominators from 446 up need a table beyond the limit: those pairs interpolate.
+      if (!BuildFilterTable(table, wingLength, phases)) exact = false;
+    }
+    if (!exact) {
+      phases = kInterpolatedPhases;
+      wingLength = phases * (kZeroCrossings / 2 + 1) + 1;
+      BuildFilterTable(table, wingLength, phases);
+    }
+    if (exact) {
+      halfWidth = wingLength / den;
+    } else {
+      step = factor < 1 ? static_cast<std::int64_t>(factor * (1 << 23) + 0.5) : (1 << 23);
+      halfWidth = static_cast<int>(std::int64_t(wingLength) * 65536 / step);
+    }
+    history = halfWidth + 10;
+    input.assign(std::size_t(std::max(kBlock, 4 * history)), 0.0);
+    filled = history;
+    time = history;
+    ticks = std::int64_t(history) * den;
+    output.resize(kBlock);
+  }
+
+  double Coefficient(std::int64_t h) const {
+    const double* c = table.data() + 1;
+    const std::int64_t i = h >> 16;
+    return c[i] + (c[i + 1] - c[i]) * double(h & 0xFFFF) / 65536.0;
+  }
+
+  // True when the input holds every sample the next output's right wing touches.
+  bool NextOutputReady() const {
+    const std::int64_t x = exact ? ticks / den : static_cast<std::int64_t>(time);
+    return x + halfWidth < filled;
+  }
+
+  double NextOutput() {
+    const double* c = table.data() + 1;
+    const double* in = input.data();
+    double left = 0, right = 0;
+    if (exact) {
+      const std::int64_t x = ticks / den;
+      const int phase = static_cast<int>(ticks % den);
+      for (int j = halfWidth - 1; j >= 0; --j) left += c[phase + j * den] * in[x - j];
+      for (int j = halfWidth - 1; j >= 0; --j) right += c[den - phase + j * den] * in[x + 1 + j];
+      ticks += num;
+      return left + right;
+    }
+    const std::int64_t x = static_cast<std::int64_t>(time);
+    const double frac = time - double(x);
+    const std::int64_t hl = static_cast<std::int64_t>(frac * step);
+    const std::int64_t hr = static_cast<std::int64_t>((1 - frac) * step);
+    for (int j = halfWidth - 1; j >= 0; --j) left += Coefficient(hl + j * step) * in[x - j];
+    for (int j = halfWidth - 1; j >= 0; --j) right += Coefficient(hr + j * step) * in[x + 1 + j];
+    time += 1 / factor;
+    const double y = left + right;
+    return factor < 1 ? y * factor : y;
+  }
+
+  // Takes up to n samples (null = silence), produces up to m outputs into `output`; returns
+  // the samples consumed and sets produced.
+  int Flow(const float* in, int n, int m, int* produced) {
+    const int k = std::min<std::int64_t>(n, std::int64_t(input.size()) - filled);
+    for (int i = 0; i < k; ++i) input[filled + i] = in ? double(in[i]) : 0.0;
+    filled += k;
+    int count = 0;
+    const int limit = std::min<int>(m, int(output.size()));
+    while (count < limit && NextOutputReady()) output[count++] = NextOutput();
+    *produced = count;
+    // Drop what the left wing no longer reaches.
+    const std::int64_t x = exact ? ticks / den : static_cast<std::int64_t>(time);
+    const std::int64_t shift = x - history;
+    if (shift > 0) {
+      std::memmove(input.data(), input.data() + shift, std::size_t(filled - shift) * sizeof(double));
+      filled -= shift;
+      if (exact)
+        ticks -= shift * den;
+      else
+        time -= double(shift);
+    }
+    consumedTotal += k;
+    producedTotal += count;
+    return k;
+  }
+
+  // Outputs that fall inside the input consumed so far: those at times below its end.
+  std::int64_t OutputsDue() const { return (consumedTotal * den + num - 1) / num; }
+
+  double factor = 1;
+  bool exact = false;
+  int phases = 0;
+  int wingLength = 0;
+  std::vector<double> table;
+  std::int64_t step = 0;
+  int num = 1, den = 1;
+  std::int64_t ticks = 0;
+  double time = 0;
+  int halfWidth = 0;
+  int history = 0;
+  std::vector<double> input;
+  std::int64_t filled = 0;
+  std::vector<double> output;
+  std::int64_t consumedTotal = 0;
+  std::int64_t producedTotal = 0;
+};
+
+RateConverter::RateConverter(int channels, int inRate, int outRate)
+    : channels_(std::max(channels, 1)), inRate_(inRate), outRate_(outRate) {
+  usable_ = inRate > 0 && outRate > 0 && channels > 0;
+  factor_ = usable_ ? double(outRate) / inRate : 1.0;
+  if (!usable_ || inRate == outRate) return;
+  for (int c = 0; c < channels_; ++c) states_.push_back(std::make_unique<State>(inRate, outRate));
+  deinterleaved_.resize(kBlock);
+}
+
+RateConverter::~RateConverter() = default;
+
+int RateConverter::MaxOutputFrames(int frames) const {
+  if (!usable_ || states_.empty()) return std::max(frames, 0);
+  return static_cast<int>(std::ceil(std::max(frames, 0) * factor_)) + 2;
+}
+
+int RateConverter::MaxFlushFrames() const {
+  if (states_.empty()) return 0;
+  return static_cast<int>(std::ceil((states_[0]->halfWidth + 1) * factor_)) + 2;
+}
+
+int RateConverter::Process(const float* in, int frames, float* out) {
+  if (!usable_ || frames <= 0) return 0;
+  if (states_.empty()) {
+    std::copy(in, in + std::int64_t(frames) * channels_, out);
+    return frames;
+  }
+  int produced = 0;
+  for (int c = 0; c < channels_; ++c) {
+    State& state = *states_[c];
+    produced = 0;
+    for (int start = 0; start < frames;) {
+      const int n = std::min(kBlock, frames - start);
+      for (int i = 0; i < n; ++i) deinterleaved_[i] = in[std::int64_t(start + i) * channels_ + c];
+      for (int used = 0; used < n;) {
+        int made = 0;
+        const int k = state.Flow(deinterleaved_.data() + used, n - used, kBlock, &made);
+        for (int i = 0; i < made; ++i) out[std::int64_t(produced + i) * channels_ + c] = float(state.output[i]);
+        produced += made;
+        used += k;
+        if (k == 0 && made == 0) break;  // cannot happen with a sound state; never spin
+      }
+      start += n;
+    }
+  }
+  return produced;
+}
+
+int RateConverter::Flush(float* out) {
+  if (!usable_ || states_.empty()) return 0;
+  int produced = 0;
+  for (int c = 0; c < channels_; ++c) {
+    State& state = *states_[c];
+    produced = 0;
+    const std::int64_t due = state.OutputsDue();
+    const std::int64_t consumed = state.consumedTotal;
+    // Silence through the look-ahead, without counting it as input.
+    for (int guard = 0; state.producedTotal < due && guard < 4; ++guard) {
+      int made = 0;
+      state.Flow(nullptr, state.halfWidth + 1, int(due - state.producedTotal), &made);
+      for (int i = 0; i < made; ++i) out[std::int64_t(produced + i) * channels_ + c] = float(state.output[i]);
+      produced += made;
+    }
+    state.consumedTotal = consumed;
+  }
+  return produced;
+}
+
+bool RateConverter::ExactMode() const { return !states_.empty() && states_[0]->exact; }
+int RateConverter::Phases() const { return states_.empty() ? 0 : states_[0]->phases; }
+int RateConverter::WingLength() const { return states_.empty() ? 0 : states_[0]->wingLength; }
+int RateConverter::HalfWidth() const { return states_.empty() ? 0 : states_[0]->halfWidth; }
+
+std::vector<double> RateConverter::FilterTable() const {
+  if (states_.empty()) return {};
+  const std::vector<double>& table = states_[0]->table;
+  return std::vector<double>(table.begin() + 1, table.begin() + 1 + states_[0]->wingLength + 1);
+}

@@ -1,0 +1,45 @@
+#pragma once
+// Sample-rate conversion of interleaved float audio by band-limited interpolation with a
+// Kaiser-windowed sinc (45 zero crossings, cutoff at 0.8 of the lower Nyquist frequency). When
+// the rate ratio reduces to a fraction with a small denominator the filter runs polyphase with
+// exact coefficients; otherwise the coefficients are interpolated from a table of 128 phases.
+#include <memory>
+#include <vector>
+
+class RateConverter {
+public:
+  RateConverter(int channels, int inRate, int outRate);
+  ~RateConverter();
+  RateConverter(const RateConverter&) = delete;
+  RateConverter& operator=(const RateConverter&) = delete;
+
+  // Converts frames interleaved input frames and returns the output frames written to out, which
+  // needs room for MaxOutputFrames(frames) frames. Equal rates copy. The last input samples wait
+  // for the filter's look-ahead: call Flush at the end to have them converted too.
+  int Process(const float* in, int frames, float* out);
+  // Feeds silence through the look-ahead; writes at most MaxFlushFrames() frames.
+  int Flush(float* out);
+  int MaxOutputFrames(int frames) const;
+  int MaxFlushFrames() const;
+
+  // False only when a rate was not positive (Process then produces nothing).
+  bool Usable() const { return usable_; }
+  bool ExactMode() const;
+  int Phases() const;
+  int WingLength() const;
+  int HalfWidth() const;
+  double Factor() const { return factor_; }
+  // The filter wing: WingLength() + 1 entries, the last one the zero guard.
+  std::vector<double> FilterTable() const;
+
+private:
+  struct State;
+  int channels_;
+  int inRate_;
+  int outRate_;
+  double factor_;
+  bool usable_ = true;
+  std::vector<std::unique_ptr<State>> states_;
+  std::vector<float> deinterleaved_;
+  std::vector<float> converted_;
+};

@@ -1,0 +1,498 @@
+#include "formats/Wave.h"
+
+#include <algorithm>
+#include <iostream>
+#include <limits>
+
+#include "formats/ByteOrder.h"
+#include "formats/G711.h"
+#include "formats/PcmCodecs.h"
+
+namespace {
+
+constexpr std::uint32_t kRiff = FourCC("RIFF");
+constexpr std::uint32_t kWave = FourCC("WAVE");
+constexpr std::uint32_t kList = FourCC("LIST");
+constexpr std::uint32_t kInfo = FourCC("INFO");
+constexpr std::uint32_t kPad = FourCC("PAD ");
+constexpr std::uint32_t kFmt = FourCC("fmt ");
+constexpr std::uint32_t kFact = FourCC("fact");
+constexpr std::uint32_t kData = FourCC("data");
+constexpr std::uint32_t kDisp = FourCC("DISP");
+
+constexpr int kTagPcm = 1;
+constexpr int kTagMsAdpcm = 2;
+constexpr int kTagFloat = 3;
+constexpr int kTagALaw = 6;
+constexpr int kTagMuLaw = 7;
+constexpr int kTagImaAdpcm = 0x11;
+constexpr int kTagMpegLayer3 = 0x55;
+constexpr int kTagExtensible = 0xFFFE;
+
+constexpr std::int64_t kMaxFmtLength = 512;
+// Larger metadata chunks are skipped rather than held in memory.
+constexpr std::int64_t kMaxAnnotationLength = 16 << 20;
+// Documents hold one or two channels; this bounds what a hostile header can make callers allocate.
+constexpr int kMaxChannels = 64;
+
+constexpr std::int64_t RoundUpToEven(std::int64_t n) { return n + (n & 1); }
+
+struct InfoId {
+  std::uint32_t id;
+  int kind;
+};
+constexpr InfoId kInfoIds[] = {
+    {FourCC("INAM"), AnnotationName},      {FourCC("IART"), AnnotationArtist},
+    {FourCC("ICOP"), AnnotationCopyright}, {FourCC("ICMT"), AnnotationComment},
+    {FourCC("IGNR"), AnnotationGenre},     {FourCC("ISRC"), AnnotationSource},
+};
+
+}  // namespace
+
+int InfoKindForId(std::uint32_t id) {
+  for (const InfoId& entry : kInfoIds)
+    if (entry.id == id) return entry.kind;
+  return 0;
+}
+
+std::uint32_t InfoIdForKind(int kind) {
+  for (const InfoId& entry : kInfoIds)
+    if (entry.kind == kind) return entry.id;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+WaveRead::WaveRead(std::istream& in, std::int64_t fileSize, bool readTrailingChunks)
+    : in_(in), fileSize_(fileSize > 0 ? fileSize : 0), readTrailingChunks_(readTrailingChunks) {
+  fileFormat_ = FileFormatWave;
+
+  NextChunk();
+  if (top_ != 0 || stack_[0].id != kRiff || stack_[0].formType != kWave)
+    throw SoundError("Unexpected chunk in WAVE file");
+
+  while (top_ < 0 || stack_[top_].id != kData) {
+    if (top_ < 0) throw SoundError("Sound data not found");
+    NextChunk();
+  }
+
+  if (readTrailingChunks_) {
+    // Collect the chunks behind the audio (LIST, DISP), then return to the data. The audio is
+    // already found, so a malformed chunk behind it only ends the walk.
+    try {
+      while (!walkOver_) NextChunk();
+    } catch (const SoundError& error) {
+      std::cerr << "wave: " << error.what() << " (behind the audio; ignored)\n";
+    }
+    in_.clear();
+    in_.seekg(dataStart_);
+    top_ = 0;
+    stack_[0] = Chunk{kData, dataLength_, dataLength_, false, 0};
+  }
+  ChooseDecompressor();
+  dataRemaining_ = dataLength_;
+}
+
+WaveRead::~WaveRead() = default;
+
+std::int64_t WaveRead::Position() {
+  const std::streamoff at = in_.tellg();
+  return at < 0 ? -1 : std::int64_t(at);
+}
+
+void WaveRead::NextChunk() {
+  if (top_ >= 0 && !stack_[top_].isContainer) CloseTop();
+  while (top_ >= 0 && stack_[top_].remaining < 8) CloseTop();
+  if (top_ < 0 && dataSeen_) {
+    walkOver_ = true;
+    return;
+  }
+
+  const std::uint32_t id = ReadBigEndian(in_, 4);
+  const std::int64_t length = ReadLittleEndian(in_, 4);
+  if (!in_) {
+    top_ = -1;  // end of file ends the tree
+    walkOver_ = true;
+    return;
+  }
+  if (fileSize_ > 0 && length > fileSize_) {
+    if (dataSeen_) {
+      top_ = -1;
+      walkOver_ = true;
+      return;
+    }
+    throw SoundError("Corrupted chunk size in wav file");
+  }
+  if (top_ + 1 >= kMaxDepth) throw SoundError("WAVE chunks nested too deeply");
+  Chunk& chunk = stack_[++top_];
+  chunk = Chunk{id, length, length, false, 0};
+  if (stack_[0].id != kRiff) throw SoundError("RIFF chunk not found");
+  TreatChunk(chunk);
+}
+
+void WaveRead::TreatChunk(Chunk& chunk) {
+  const bool insideList = top_ > 0 && stack_[top_ - 1].id == kList;
+  if (chunk.id == kRiff || chunk.id == kList) {
+    if (chunk.id == kRiff && top_ != 0) throw SoundError("RIFF chunk found at wrong level");
+    chunk.isContainer = true;
+    chunk.formType = ReadBigEndian(in_, 4);
+    chunk.remaining -= 4;
+  } else if (chunk.id == kPad) {
+    // skipped when closed
+  } else if (chunk.id == kFmt) {
+    if (top_ != 1) throw SoundError("FMT chunk found at wrong level");
+    if (chunk.size > kMaxFmtLength) throw SoundError("Corrupted WAVE file\n");
+    fmt_ = ReadChunkData(chunk.size);
+    if (std::int64_t(fmt_.size()) < chunk.size) throw SoundError("Corrupted WAVE file: fmt chunk truncated");
+    chunk.remaining = 0;
+  } else if (chunk.id == kFact) {
+    if (chunk.size >= 4) {
+      factSampleCount_ = ReadLittleEndian(in_, 4);
+      chunk.remaining -= 4;
+    }
+  } else if (chunk.id == kData) {
+    if (dataSeen_) return;  // only the first data chunk is the audio
+    dataSeen_ = true;
+    dataStart_ = Position();
+    dataLength_ = chunk.size;
+    // A truncated file opens with the audio it holds.
+    if (fileSize_ > 0 && dataStart_ >= 0) dataLength_ = std::clamp<std::int64_t>(fileSize_ - dataStart_, 0, dataLength_);
+  } else if (chunk.id == kDisp || insideList) {
+    if (chunk.size > kMaxAnnotationLength) {
+      std::cerr << "wave: skipping a metadata chunk of " << chunk.size << " bytes\n";
+      return;
+    }
+    const std::int64_t at = Position();
+    if (fileSize_ > 0 && at >= 0 && chunk.size > fileSize_ - at) {
+      if (!dataSeen_) throw SoundError("Corrupted chunk size in wav file");
+      top_ = -1;  // behind the audio a chunk beyond the end quietly ends the walk
+      walkOver_ = true;
+      return;
+    }
+    const std::vector<std::uint8_t> data = ReadChunkData(chunk.size);
+    chunk.remaining -= std::int64_t(data.size());
+    const int n = static_cast<int>(data.size());
+    if (chunk.id == kDisp)
+      annotations_.SetById(FileFormatWave, kDisp, data.data(), n);
+    else if (int kind = InfoKindForId(chunk.id))
+      annotations_.SetByKind(kind, data.data(), n);
+    else
+      annotations_.SetById(FileFormatWave, chunk.id, data.data(), n);
+  }
+}
+
+std::vector<std::uint8_t> WaveRead::ReadChunkData(std::int64_t length) {
+  // Grows with the bytes that actually arrive, so a length beyond the file allocates nothing.
+  std::vector<std::uint8_t> data;
+  constexpr std::int64_t kPiece = 1 << 16;
+  while (std::int64_t(data.size()) < length && in_) {
+    const std::size_t old = data.size();
+    const std::int64_t piece = std::min(kPiece, length - std::int64_t(old));
+    data.resize(old + std::size_t(piece));
+    in_.read(reinterpret_cast<char*>(data.data() + old), piece);
+    data.resize(old + std::size_t(in_.gcount()));
+  }
+  return data;
+}
+
+void WaveRead::CloseTop() {
+  Chunk& chunk = stack_[top_];
+  if (chunk.size & 1) {  // the pad byte after odd-sized content
+    chunk.size += 1;
+    chunk.remaining += 1;
+  }
+  if (chunk.remaining > 0) {
+    if (readTrailingChunks_)
+      in_.seekg(chunk.remaining, std::ios::cur);
+    else
+      SkipBytes(in_, chunk.remaining);
+  }
+  const std::int64_t size = chunk.size;
+  --top_;
+  if (top_ >= 0) {
+    if (!stack_[top_].isContainer) throw SoundError("Chunk found in non-Container");
+    stack_[top_].remaining -= size + 8;
+  }
+}
+
+void WaveRead::ChooseDecompressor() {
+  if (fmt_.empty()) throw SoundError("fmt chunk not found");
+  if (fmt_.size() < 14) throw SoundError("Corrupted WAVE file: fmt chunk too short");
+  const std::int64_t fmtLength = std::int64_t(fmt_.size());
+  auto field16 = [&](std::int64_t at) { return at + 2 <= fmtLength ? int(LittleEndian16(&fmt_[at])) : 0; };
+  auto field32 = [&](std::int64_t at) { return at + 4 <= fmtLength ? LittleEndian32(&fmt_[at]) : 0u; };
+
+  formatTag_ = field16(0);
+  fmtChannels_ = field16(2);
+  fmtRate_ = int(std::min<std::uint32_t>(field32(4), std::numeric_limits<std::int32_t>::max()));
+  const int blockAlign = field16(12);
+  // The oldest fmt chunks (14 bytes) have no bits field: the block holds one sample per channel.
+  fmtBits_ = fmtLength >= 16 ? field16(14) : (fmtChannels_ > 0 ? blockAlign * 8 / fmtChannels_ : 0);
+
+  if (fmtChannels_ <= 0 || fmtChannels_ > kMaxChannels) throw SoundError("Unsupported number of channels: ", fmtChannels_);
+  if (fmtBits_ > 32) throw SoundError("Unsupported resolution: ", fmtBits_);
+
+  int tag = formatTag_;
+  if (tag == kTagExtensible) {
+    // The sub-format identifier's first 4 bytes hold the actual format code.
+    const std::uint32_t code = fmtLength >= 28 ? field32(24) : 0;
+    tag = code == kTagPcm ? kTagPcm : code == kTagFloat ? kTagFloat : -1;
+  }
+
+  switch (tag) {
+    case kTagPcm:
+      if (fmtBits_ <= 0) throw SoundError("Unsupported resolution: ", fmtBits_);
+      if (fmtBits_ <= 8) {
+        decompressor_ = std::make_unique<DecompressPcm8Unsigned>(*this);
+        compression_ = CompressionPcm8;
+      } else if (fmtBits_ <= 16) {
+        decompressor_ = std::make_unique<DecompressPcm16LsbSigned>(*this);
+        compression_ = CompressionPcm16;
+      } else if (fmtBits_ <= 24) {
+        decompressor_ = std::make_unique<DecompressPcm24LsbSigned>(*this);
+        compression_ = CompressionPcm24;
+      } else {
+        decompressor_ = std::make_unique<DecompressPcm32LsbSigned>(*this);
+        compression_ = CompressionPcm32;
+      }
+      break;
+    case kTagFloat:
+      decompressor_ = std::make_unique<DecompressPcm32Float>(*this);
+      compression_ = CompressionFloat32;
+      break;
+    case kTagALaw:
+      decompressor_ = std::make_unique<DecompressG711ALaw>(*this);
+      compression_ = CompressionALaw;
+      break;
+    case kTagMuLaw:
+      decompressor_ = std::make_unique<DecompressG711MuLaw>(*this);
+      compression_ = CompressionMuLaw;
+      break;
+    case kTagMsAdpcm:
+      if (fmtBits_ != 4) throw SoundError("MSADPCM requires 4 bits per sample, not ", fmtBits_);
+      if (fmtLength < 20) throw SoundError("MSADPCM requires additional decompression data");
+      throw SoundError("MS ADPCM WAVE files are not supported yet");
+    case kTagImaAdpcm:
+      if (fmtBits_ != 4) throw SoundError("IMA ADPCM requires 4 bits per sample, not ", fmtBits_);
+      if (fmtLength < 20) throw SoundError("IMA ADPCM requires additional decompression data.");
+      throw SoundError("IMA ADPCM WAVE files are not supported yet");
+    case kTagMpegLayer3:
+      throw SoundError("MPEG layer III WAVE files are not supported yet");
+    default:
+      throw SoundError("Unsupported WAVE compression type: ", formatTag_);
+  }
+  resolution_ = decompressor_->BitsPerSample();
+
+  // Every codec here has fixed-width samples: the audio is the whole frames of the data chunk
+  // (a trailing partial frame is dropped), whatever the fact chunk or the bits field claim.
+  const std::int64_t frameBytes = std::int64_t(fmtChannels_) * (resolution_ / 8);
+  dataLength_ = dataLength_ / frameBytes * frameBytes;
+  floatByteCount_ = dataLength_ / (resolution_ / 8) * 4;
+}
+
+int WaveRead::PullSamples(float* out, int count) { return decompressor_ ? decompressor_->PullSamples(out, count) : 0; }
+
+int WaveRead::PullBytes(std::uint8_t* buffer, int length) {
+  const std::int64_t wanted = std::min<std::int64_t>(length, dataRemaining_);
+  if (wanted <= 0) return 0;
+  in_.read(reinterpret_cast<char*>(buffer), wanted);
+  const std::int64_t got = in_.gcount();
+  dataRemaining_ = got < wanted ? 0 : dataRemaining_ - got;  // a short read is the end of the file
+  return static_cast<int>(got);
+}
+
+bool WaveRead::SeekToSample(std::int64_t sampleIndex) {
+  if (!decompressor_ || sampleIndex < 0) return false;
+  const std::int64_t offset = std::min(decompressor_->ByteCountFor(sampleIndex), dataLength_);
+  in_.clear();
+  in_.seekg(dataStart_ + offset);
+  if (!in_) return false;
+  dataRemaining_ = dataLength_ - offset;
+  return true;
+}
+
+void WaveRead::MinMaxSamplingRate(int* min, int* max, int* preferred) { ForceRange(fmtRate_, min, max, preferred); }
+
+void WaveRead::MinMaxChannels(int* min, int* max, int* preferred) { ForceRange(fmtChannels_, min, max, preferred); }
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+namespace {
+
+int BitsForCompression(int compression) {
+  switch (compression) {
+    case CompressionPcm16: return 16;
+    case CompressionPcm24: return 24;
+    case CompressionPcm32:
+    case CompressionFloat32: return 32;
+    default: return 8;
+  }
+}
+
+bool IsG711(int compression) { return compression == CompressionMuLaw || compression == CompressionALaw; }
+
+int FormatTagForCompression(int compression) {
+  switch (compression) {
+    case CompressionMuLaw: return kTagMuLaw;
+    case CompressionALaw: return kTagALaw;
+    case CompressionFloat32: return kTagFloat;
+    default: return kTagPcm;
+  }
+}
+
+// Which trailing chunk an annotation goes to: the LIST/INFO chunk, a DISP chunk, or none (kinds
+// that WAVE has no id for).
+enum class Placement { Info, Disp, None };
+
+Placement PlacementOf(const Annotation& item) {
+  if (item.kind == AnnotationById) {
+    if (item.chunkId == kDisp) return Placement::Disp;
+    return item.origin == FileFormatWave ? Placement::Info : Placement::None;
+  }
+  return InfoIdForKind(item.kind) ? Placement::Info : Placement::None;
+}
+
+}  // namespace
+
+WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression,
+                     const AnnotationList& annotations)
+    : out_(out), frameCount_(std::max<std::int64_t>(frameCount, 0)), bits_(BitsForCompression(compression)) {
+  if (!IsG711(compression) && (compression < CompressionPcm8 || compression > CompressionFloat32))
+    throw SoundError("Compression type not supported for output");
+  if (channels < 1 || channels > 65535) throw SoundError("Unsupported number of channels: ", channels);
+  const std::int64_t byteRate = std::int64_t(channels) * bits_ * rate / 8;
+  if (rate <= 0 || byteRate > 0xFFFFFFFFll) throw SoundError("Unsupported sampling rate: ", rate);
+
+  fileFormat_ = FileFormatWave;
+  compression_ = compression;
+  resolution_ = bits_;
+  FreezeChannels(channels);
+  FreezeSamplingRate(rate);
+  annotations_.CopyFrom(annotations);
+
+  dataSize_ = bits_ * frameCount_ / 8 * channels;
+  for (const Annotation& item : annotations_) {
+    const std::int64_t size = 8 + RoundUpToEven(item.Length());
+    switch (PlacementOf(item)) {
+      case Placement::Info: infoTotal_ += size; break;
+      case Placement::Disp: dispTotal_ += size; break;
+      case Placement::None: break;
+    }
+  }
+  const bool g711 = IsG711(compression);
+  const std::int64_t headerRiff = g711 ? 50 : 36;
+  const std::int64_t riffLength =
+      headerRiff + RoundUpToEven(dataSize_) + (infoTotal_ > 0 ? infoTotal_ + 12 : 0) + dispTotal_;
+  if (riffLength > 0xFFFFFFFFll) throw SoundError("Audio too long for a WAVE file");
+
+  const std::streamoff at = out_.tellp();
+  headerStart_ = at < 0 ? 0 : std::int64_t(at);
+  WriteBigEndian(out_, kRiff, 4);
+  WriteLittleEndian(out_, std::uint32_t(riffLength), 4);
+  WriteBigEndian(out_, kWave, 4);
+  WriteBigEndian(out_, kFmt, 4);
+  WriteLittleEndian(out_, g711 ? 18 : 16, 4);
+  WriteLittleEndian(out_, FormatTagForCompression(compression), 2);
+  WriteLittleEndian(out_, channels, 2);
+  WriteLittleEndian(out_, rate, 4);
+  WriteLittleEndian(out_, std::uint32_t(byteRate), 4);
+  WriteLittleEndian(out_, channels * bits_ / 8, 2);
+  WriteLittleEndian(out_, bits_, 2);
+  if (g711) {
+    WriteLittleEndian(out_, 0, 2);
+    WriteBigEndian(out_, kFact, 4);
+    WriteLittleEndian(out_, 4, 4);
+    WriteLittleEndian(out_, std::uint32_t(frameCount_), 4);
+  }
+  WriteBigEndian(out_, kData, 4);
+  WriteLittleEndian(out_, std::uint32_t(dataSize_), 4);
+  dataStart_ = headerStart_ + headerRiff + 8;
+}
+
+WaveWrite::~WaveWrite() {
+  try {
+    Complete();
+  } catch (...) {
+    // A destructor reports nothing; a failed write shows in the stream's state.
+    out_.setstate(std::ios::badbit);
+  }
+}
+
+void WaveWrite::CreateCompressor() {
+  if (compressor_) return;
+  switch (compression_) {
+    case CompressionMuLaw: compressor_ = std::make_unique<CompressG711MuLaw>(*this); break;
+    case CompressionALaw: compressor_ = std::make_unique<CompressG711ALaw>(*this); break;
+    case CompressionPcm8: compressor_ = std::make_unique<CompressPcm8Unsigned>(*this); break;
+    case CompressionPcm16: compressor_ = std::make_unique<CompressPcm16LsbSigned>(*this); break;
+    case CompressionPcm24: compressor_ = std::make_unique<CompressPcm24LsbSigned>(*this); break;
+    case CompressionPcm32: compressor_ = std::make_unique<CompressPcm32LsbSigned>(*this); break;
+    default: compressor_ = std::make_unique<CompressPcm32Float>(*this); break;
+  }
+}
+
+int WaveWrite::PushSamples(const float* in, int count) {
+  CreateCompressor();
+  const std::int64_t declared = frameCount_ * channels_;
+  const int n = static_cast<int>(std::clamp<std::int64_t>(declared - nextSample_, 0, std::max(count, 0)));
+  if (n == 0) return 0;
+  const int accepted = compressor_->PushSamples(in, n);
+  nextSample_ += accepted;
+  highWater_ = std::max(highWater_, nextSample_);
+  return accepted;
+}
+
+int WaveWrite::PushBytes(const std::uint8_t* data, int length) {
+  out_.write(reinterpret_cast<const char*>(data), length);
+  return out_ ? length : 0;
+}
+
+bool WaveWrite::SeekToSample(std::int64_t sampleIndex) {
+  CreateCompressor();
+  if (sampleIndex < 0 || sampleIndex > frameCount_ * channels_) return false;
+  if (sampleIndex == nextSample_) return true;
+  out_.seekp(dataStart_ + compressor_->ByteCountFor(sampleIndex));
+  if (!out_) return false;
+  nextSample_ = sampleIndex;
+  return true;
+}
+
+void WaveWrite::Complete() {
+  // The data region always gets its declared size, even when nothing was pushed, so that the
+  // trailing chunks land where the RIFF length says.
+  CreateCompressor();
+  if (nextSample_ != highWater_) out_.seekp(dataStart_ + compressor_->ByteCountFor(highWater_));
+  std::int64_t position = dataStart_ + compressor_->ByteCountFor(highWater_);
+  const std::int64_t end = dataStart_ + RoundUpToEven(dataSize_);
+  const std::int64_t padSamples = (end - position) * 8 / bits_;
+  static const float kSilence[1024] = {};
+  for (std::int64_t done = 0; done < padSamples && out_;) {
+    const int n = static_cast<int>(std::min<std::int64_t>(padSamples - done, 1024));
+    compressor_->PushSamples(kSilence, n);
+    done += n;
+  }
+  position += compressor_->ByteCountFor(padSamples);
+  for (; position < end; ++position) out_.put(0);  // 24-bit data of odd size
+
+  if (infoTotal_ > 0) {
+    WriteBigEndian(out_, kList, 4);
+    WriteLittleEndian(out_, std::uint32_t(infoTotal_ + 4), 4);
+    WriteBigEndian(out_, kInfo, 4);
+    for (const Annotation& item : annotations_)
+      if (PlacementOf(item) == Placement::Info)
+        WriteChunk(item.kind == AnnotationById ? item.chunkId : InfoIdForKind(item.kind), item);
+  }
+  for (const Annotation& item : annotations_)
+    if (PlacementOf(item) == Placement::Disp) WriteChunk(kDisp, item);
+  out_.flush();
+  compressor_.reset();
+}
+
+void WaveWrite::WriteChunk(std::uint32_t id, const Annotation& item) {
+  WriteBigEndian(out_, id, 4);
+  WriteLittleEndian(out_, std::uint32_t(item.Length()), 4);
+  out_.write(reinterpret_cast<const char*>(item.data.data()), item.Length());
+  if (item.Length() & 1) out_.put(0);
+}

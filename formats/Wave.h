@@ -1,0 +1,110 @@
+#pragma once
+// RIFF WAVE reader and writer (FileFormat 1).
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "formats/AudioAbstract.h"
+
+class WaveRead : public AudioAbstract {
+public:
+  // Parses the chunk tree and chooses the decompressor; throws SoundError on a malformed or
+  // unsupported file. fileSize (bytes, 0 = unknown) bounds every chunk length. With
+  // readTrailingChunks the reader may seek: it walks the whole file (annotations behind the
+  // audio) and returns to the data; without it the stream only ever moves forwards.
+  WaveRead(std::istream& in, std::int64_t fileSize, bool readTrailingChunks);
+  ~WaveRead() override;
+
+  int PullSamples(float* out, int count) override;
+  int PushSamples(const float*, int) override { return 0; }
+  int PullBytes(std::uint8_t* buffer, int length) override;
+  bool SeekToSample(std::int64_t sampleIndex) override;
+  void MinMaxSamplingRate(int* min, int* max, int* preferred) override;
+  void MinMaxChannels(int* min, int* max, int* preferred) override;
+  std::istream* SourceStream() override { return &in_; }
+  std::int64_t SourceSize() override { return fileSize_; }
+
+  int FormatTag() const { return formatTag_; }
+  std::int64_t DataStart() const { return dataStart_; }
+  std::int64_t DataLength() const { return dataLength_; }
+
+private:
+  struct Chunk {
+    std::uint32_t id = 0;
+    std::int64_t size = 0;
+    std::int64_t remaining = 0;
+    bool isContainer = false;
+    std::uint32_t formType = 0;
+  };
+  static constexpr int kMaxDepth = 5;
+
+  void NextChunk();
+  void CloseTop();
+  void TreatChunk(Chunk& chunk);
+  std::vector<std::uint8_t> ReadChunkData(std::int64_t length);
+  void ComputeFloatByteCount();
+  void ChooseDecompressor();
+  std::int64_t Position();
+
+  std::istream& in_;
+  std::int64_t fileSize_;
+  bool readTrailingChunks_;
+  std::unique_ptr<AbstractDecompressor> decompressor_;
+  std::vector<std::uint8_t> fmt_;  // the fmt chunk as read
+  int formatTag_ = 0;
+  int fmtChannels_ = 0;
+  int fmtRate_ = 0;
+  int fmtBits_ = 0;
+  std::int64_t dataStart_ = 0;
+  std::int64_t dataLength_ = 0;
+  std::int64_t dataRemaining_ = 0;  // audio bytes still to read
+  std::int64_t factSampleCount_ = 0;
+  bool dataSeen_ = false;
+  bool walkOver_ = false;
+  Chunk stack_[kMaxDepth];
+  int top_ = -1;
+};
+
+class WaveWrite : public AudioAbstract {
+public:
+  // Writes the whole header at once, sized for frameCount frames. compression is one of 2, 3,
+  // 16..20 (CompressionCode); anything else, a channel count outside 1..65535, a rate that is not
+  // positive or audio too long for a RIFF file throws SoundError.
+  WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression,
+            const AnnotationList& annotations);
+  // Completes the file: pads the data with zero samples up to the declared size, then writes the
+  // LIST/INFO and DISP chunks. Stream failures show in the stream's state.
+  ~WaveWrite() override;
+
+  int PullSamples(float*, int) override { return 0; }
+  // Accepts at most the samples the header declared.
+  int PushSamples(const float* in, int count) override;
+  int PushBytes(const std::uint8_t* data, int length) override;
+  bool SeekToSample(std::int64_t sampleIndex) override;
+
+  std::int64_t DataSize() const { return dataSize_; }
+  std::int64_t HeaderSize() const { return dataStart_ - headerStart_; }
+
+private:
+  void CreateCompressor();
+  void Complete();
+  void WriteChunk(std::uint32_t id, const Annotation& item);
+
+  std::ostream& out_;
+  std::int64_t frameCount_;
+  int bits_;
+  std::int64_t dataSize_;
+  std::int64_t infoTotal_ = 0;
+  std::int64_t dispTotal_ = 0;
+  std::int64_t headerStart_ = 0;
+  std::int64_t dataStart_ = 0;
+  std::int64_t nextSample_ = 0;  // where the next pushed sample lands
+  std::int64_t highWater_ = 0;   // samples written so far, counted from the start of the data
+  std::unique_ptr<AbstractCompressor> compressor_;
+};
+
+// INFO chunk ids and their annotation kinds (1..6); 0 when the id is no INFO id or the kind has none.
+int InfoKindForId(std::uint32_t id);
+std::uint32_t InfoIdForKind(int kind);
