@@ -13,6 +13,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"demo", "demo                      synthesise a sound, find its motif, print matches and colours", RunDemo},
+    {"levels", "levels [--seconds N] [--rate R] [--channels C]  input levels: peak, hold and DC per second", RunLevels},
 };
 
 void PrintHelp(std::FILE* out) {

@@ -1,0 +1,105 @@
+// tintwave-cli levels: the input level monitor of the Record dialog on the command line. Records
+// from the default input into a monitor and prints, for every second of audio, each channel's
+// peak and hold in dB and its DC offset.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cli/Commands.h"
+#include "devices/AudioMonitor.h"
+#include "devices/alsa/ConsoleDevices.h"
+
+namespace {
+
+const char kUsage[] = "usage: tintwave-cli levels [--seconds N] [--rate R] [--channels C]\n";
+
+double Decibels(double v) { return std::clamp(20.0 * std::log10(std::max(v, 1e-9)), -90.0, 0.0); }
+
+// Keeps the largest level and the latest hold since the last line.
+struct LineMeter : CAI_LevelMeter {
+  void UpdateLevels(float level, float hold_, BlockColor) override {
+    peak = std::max(peak, level);
+    hold = hold_;
+  }
+  void InvalidateAll() override {}
+  float peak = 0, hold = 0;
+};
+
+// Behind the monitor: each buffer reaches it right after the meters saw it, so the lines follow
+// audio time, not wall time.
+struct SecondPrinter : CAP_AudioContainer {
+  int WriteFloat(const float*, int frames, int) override {
+    total += frames;
+    while (total >= (printed + 1) * sampleRate) PrintLine();
+    return frames;
+  }
+  void PrintLine() {
+    ++printed;
+    std::printf("%lld:%02lld", printed / 60, printed % 60);
+    for (int c = 0; c < channels; ++c) {
+      std::printf("  %s peak %6.1f dB hold %6.1f dB dc %+.5f", channels == 1 ? "mono" : c ? "R" : "L",
+                  Decibels(meters[c].peak), Decibels(meters[c].hold), double(monitor->DcOffset(c)));
+      meters[c].peak = 0;
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+  LineMeter* meters = nullptr;
+  const CAP_AudioMonitor* monitor = nullptr;
+  long long total = 0;
+  long long printed = 0;
+};
+
+bool ParseNumber(const char* text, double low, double high, double* out) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (!*text || *end || !(v >= low && v <= high)) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+int RunLevels(int argc, char** argv) {
+  double seconds = 0, rate = 44100, channels = 2;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    double* target = arg == "--seconds" ? &seconds : arg == "--rate" ? &rate : arg == "--channels" ? &channels : nullptr;
+    const double low = arg == "--rate" ? 8000 : arg == "--channels" ? 1 : 0.001;
+    const double high = arg == "--rate" ? 96000 : arg == "--channels" ? 2 : 86400;
+    if (!target || i + 1 >= argc || !ParseNumber(argv[++i], low, high, target)) {
+      std::fprintf(stderr, "error: bad argument '%s'\n%s", argv[i], kUsage);
+      return 1;
+    }
+  }
+  const int rateHz = int(rate), channelCount = int(channels);
+  if (rateHz != rate || channelCount != channels) {
+    std::fprintf(stderr, "error: the rate and the channel count are whole numbers\n%s", kUsage);
+    return 1;
+  }
+
+  LineMeter meters[2];
+  CAP_AudioMonitor monitor(channelCount, rateHz, &meters[0], channelCount > 1 ? &meters[1] : nullptr);
+  SecondPrinter printer;
+  printer.channels = channelCount;
+  printer.sampleRate = rateHz;
+  printer.meters = meters;
+  printer.monitor = &monitor;
+  monitor.SetSink(&printer);
+  auto player = MakeDefaultPlayer(nullptr, &monitor);
+  const auto* interrupt = InterruptOnCtrlC();
+  player->Record(0, seconds);  // 0: until Ctrl+C
+  if (player->State() != kDeviceRecording) {
+    std::fprintf(stderr, "error: %s\n", player->ErrorText());
+    return 1;
+  }
+  RunUntilIdle(*player, interrupt);
+  if (player->ErrorText()[0]) {
+    std::fprintf(stderr, "error: %s\n", player->ErrorText());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// The player on the system's default sound devices, and a driver loop for programs without an
+// event loop (the command-line tool): it polls the player as the document's 20 ms tick would.
+#include <csignal>
+#include <functional>
+#include <memory>
+
+#include "devices/AudioPlayer.h"
+
+std::unique_ptr<CAI_AudioPlayer> MakeDefaultPlayer(CAP_AudioContainer* source, CAP_AudioContainer* sink);
+
+// Ctrl+C sets the returned flag instead of ending the process.
+const volatile std::sig_atomic_t* InterruptOnCtrlC();
+
+// Polls until the player is idle; stops it when *interrupt becomes non-zero. tick runs after
+// every poll (to show the position, say).
+void RunUntilIdle(CAI_AudioPlayer& player, const volatile std::sig_atomic_t* interrupt,
+                  const std::function<void()>& tick = {});
