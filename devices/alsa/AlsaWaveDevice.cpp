@@ -292,6 +292,7 @@ bool AlsaWaveDevice::WriteSome(WaveHeader* h, std::uint32_t& offset, std::int64_
   snd_pcm_sframes_t r = snd_pcm_writei(pcm_, h->data + offset, snd_pcm_uframes_t(frames));
   if (r == -EAGAIN) {
     snd_pcm_wait(pcm_, kWaitMs);
+    UpdatePosition(handed);  // keeps the cursor moving while the device's buffer is full
     return true;
   }
   if (r < 0) {

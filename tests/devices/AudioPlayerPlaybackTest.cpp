@@ -277,3 +277,21 @@ TEST(AudioPlayback, DestructionWhilePlayingClosesTheDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AudioPlayback, BufferReturnedEarlyIsRefilledFromWhereReadingStopped) {
+  Rig rig(MakeRamp(1, 8000, 40000));
+  rig.player->Play(0, 0);
+  rig.output->Advance(100);
+  ASSERT_TRUE(rig.output->ReturnNext());  // the device gives the first buffer back unfinished
+  rig.player->Poll();
+  EXPECT_EQ(rig.player->PlayPosition(), 24000);
+  EXPECT_EQ(rig.output->QueuedCount(), 2);
+  rig.RunToEnd();
+  EXPECT_EQ(rig.player->State(), kDeviceIdle);
+  // 100 frames of the first second, then seconds 2 to 5 whole.
+  EXPECT_EQ(rig.output->played.size(), (100u + 32000u) * 4);
+}
+
+}  // namespace
