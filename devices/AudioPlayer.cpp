@@ -48,6 +48,15 @@ bool CAI_AudioPlayer::Check(CAI_WaveDevice& device, int result) {
   return false;
 }
 
+bool CAI_AudioPlayer::ReadyToStart(const CAP_AudioContainer& container, WaveDirection direction) {
+  const bool output = direction == WaveDirection::Output;
+  if (startSample_ >= endSample_) return false;  // an empty range is no error
+  if (!ValidFormat(container, output ? "play" : "record")) return false;
+  if (output ? bool(output_) : bool(input_)) return true;
+  SetError(output ? "There is no sound output device." : "There is no sound input device.");
+  return false;
+}
+
 bool CAI_AudioPlayer::ValidFormat(const CAP_AudioContainer& container, const char* what) {
   if (container.channels >= 1 && container.channels <= 2 && container.sampleRate >= kMinRate &&
       container.sampleRate <= kMaxRate)
@@ -108,12 +117,7 @@ void CAI_AudioPlayer::Play(double startTime, double endTime) {
   endReached_ = false;
   playbackFinished_ = false;
   for (int i = 0; i < kPlaybackBuffers; ++i) headers_[i] = {};
-  if (startSample_ >= endSample_ || !ValidFormat(*source_, "play")) {
-    state_ = kDeviceIdle;
-    return;
-  }
-  if (!output_) {
-    SetError("There is no sound output device.");
+  if (!ReadyToStart(*source_, WaveDirection::Output)) {
     state_ = kDeviceIdle;
     return;
   }
@@ -224,12 +228,7 @@ void CAI_AudioPlayer::Record(double startTime, double endTime) {
   recordPosition_ = startSample_;
   endReached_ = false;
   for (int i = 0; i < kRecordBuffers; ++i) recordHeaders_[i] = {};
-  if (startSample_ >= endSample_ || !ValidFormat(*sink_, "record")) {
-    state_ = kDeviceIdle;
-    return;
-  }
-  if (!input_) {
-    SetError("There is no sound input device.");
+  if (!ReadyToStart(*sink_, WaveDirection::Input)) {
     state_ = kDeviceIdle;
     return;
   }

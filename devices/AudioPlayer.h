@@ -91,6 +91,8 @@ private:
   bool Check(CAI_WaveDevice& device, int result);
   void SetError(const char* text);
   bool ValidFormat(const CAP_AudioContainer& container, const char* what);
+  // The checks before a device opens: a non-empty range, a format the devices carry, a device.
+  bool ReadyToStart(const CAP_AudioContainer& container, WaveDirection direction);
   bool Reserve(Storage& storage, std::size_t& capacity, std::size_t bytes);
   // Resets the device, waits (bounded) for its buffers, unprepares them and closes it. Quiet:
   // the cleanup after a failed start keeps the text of the failure that caused it.

@@ -63,6 +63,8 @@ int AlsaWaveDevice::Fail(const char* what, int alsaError) {
   return kFailed;
 }
 
+int AlsaWaveDevice::NotOpen() { return Fail(std::string("The ") + DeviceName() + " is not open."); }
+
 int AlsaWaveDevice::Fail(const std::string& text) {
   lastError_ = text.substr(0, 255);
   return kFailed;
@@ -163,14 +165,14 @@ int AlsaWaveDevice::Open(const WaveFormat& format, WaveNotificationSink* sink) {
 }
 
 int AlsaWaveDevice::Pause() {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   std::lock_guard lock(mutex_);
   paused_ = true;
   return kWaveOk;
 }
 
 int AlsaWaveDevice::Restart() {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   {
     std::lock_guard lock(mutex_);
     paused_ = false;
@@ -180,7 +182,7 @@ int AlsaWaveDevice::Restart() {
 }
 
 int AlsaWaveDevice::Start() {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   {
     std::lock_guard lock(mutex_);
     started_ = true;
@@ -190,11 +192,11 @@ int AlsaWaveDevice::Start() {
 }
 
 int AlsaWaveDevice::Prepare(WaveHeader*) {
-  return pcm_ ? kWaveOk : Fail(std::string("The ") + DeviceName() + " is not open.");
+  return pcm_ ? kWaveOk : NotOpen();
 }
 
 int AlsaWaveDevice::Unprepare(WaveHeader* header) {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   std::lock_guard lock(mutex_);
   for (int i = 0; i < count_; ++i)
     if (queue_[(head_ + i) % kMaxQueued] == header)
@@ -203,7 +205,7 @@ int AlsaWaveDevice::Unprepare(WaveHeader* header) {
 }
 
 int AlsaWaveDevice::Queue(WaveHeader* header) {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   {
     std::lock_guard lock(mutex_);
     if (failed_) return Fail(failure_);
@@ -217,7 +219,7 @@ int AlsaWaveDevice::Queue(WaveHeader* header) {
 }
 
 int AlsaWaveDevice::Reset() {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   {
     std::lock_guard lock(mutex_);
     resetRequested_ = true;  // the thread hands the buffers back; the caller waits for them
@@ -227,7 +229,7 @@ int AlsaWaveDevice::Reset() {
 }
 
 int AlsaWaveDevice::Close() {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   {
     std::lock_guard lock(mutex_);
     quit_ = true;
@@ -244,7 +246,7 @@ int AlsaWaveDevice::Close() {
 }
 
 int AlsaWaveDevice::GetPosition(std::int64_t* samples) {
-  if (!pcm_) return Fail(std::string("The ") + DeviceName() + " is not open.");
+  if (!pcm_) return NotOpen();
   *samples = position_.load();
   return kWaveOk;
 }

@@ -41,6 +41,7 @@ private:
 
   int Fail(const char* what, int alsaError);
   int Fail(const std::string& text);
+  int NotOpen();
   const char* DeviceName() const;
   void Run();
   // One step of the I/O loop with the lock released; false once the PCM failed for good.
