@@ -14,6 +14,7 @@
 #include <memory>
 #include <thread>
 
+#include "analysis/SampleTrack.h"
 #include "analysis/SoundSignature.h"
 #include "devices/AudioPlayer.h"
 #include "devices/alsa/AlsaWaveDevice.h"
@@ -213,6 +214,31 @@ TEST_F(AlsaBackend, RecordingInSixteenBitsUntilStop) {
     ASSERT_EQ(sink.At(i, 0), heard[2 * i] / 32768.0f) << i;
     ASSERT_EQ(sink.At(i, 1), std::clamp(heard[2 * i + 1] + 328, -32767, 32767) / 32768.0f) << i;
   }
+}
+
+TEST_F(AlsaBackend, RecordIntoATrackAndPlayItBack) {
+  if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+  const std::string make = "sox -n -r 16000 -c 1 -b 32 -e floating-point -t raw '" + Capture().string() +
+                           "' synth 2 sine 300-3000 vol 0.7 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  UseFilePlugin();
+  CAP_SampleTrack track(16000);
+  CAI_AudioPlayer player(&track, &track, std::make_unique<AlsaWaveDevice>(WaveDirection::Output),
+                         std::make_unique<AlsaWaveDevice>(WaveDirection::Input));
+  player.Record(0, 1.0);
+  ASSERT_EQ(player.State(), kDeviceRecording) << player.ErrorText();
+  ASSERT_TRUE(RunUntilIdle(player));
+  ASSERT_EQ(track.Length(), 16000);
+
+  player.Play(0, 0);
+  ASSERT_EQ(player.State(), kDevicePlaying) << player.ErrorText();
+  ASSERT_TRUE(RunUntilIdle(player));
+  std::ifstream in(Capture(), std::ios::binary);
+  std::vector<float> heard(16000);
+  in.read(reinterpret_cast<char*>(heard.data()), std::streamsize(heard.size() * 4));
+  const std::vector<std::uint8_t> bytes = PlayedBytes();
+  ASSERT_EQ(bytes.size(), heard.size() * 4);
+  EXPECT_EQ(std::memcmp(bytes.data(), heard.data(), bytes.size()), 0);
 }
 
 }  // namespace
