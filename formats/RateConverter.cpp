@@ -81,7 +81,6 @@ struct RateConverter::State {
     history = halfWidth + 10;
     input.assign(std::size_t(std::max(kBlock, 4 * history)), 0.0);
     filled = history;
-    time = history;
     ticks = std::int64_t(history) * den;
     output.resize(kBlock);
   }
@@ -93,10 +92,7 @@ struct RateConverter::State {
   }
 
   // True when the input holds every sample the next output's right wing touches.
-  bool NextOutputReady() const {
-    const std::int64_t x = exact ? ticks / den : static_cast<std::int64_t>(time);
-    return x + halfWidth < filled;
-  }
+  bool NextOutputReady() const { return ticks / den + halfWidth < filled; }
 
   double NextOutput() {
     const double* c = table.data() + 1;
@@ -110,13 +106,13 @@ struct RateConverter::State {
       ticks += num;
       return left + right;
     }
-    const std::int64_t x = static_cast<std::int64_t>(time);
-    const double frac = time - double(x);
+    const std::int64_t x = ticks / den;
+    const double frac = double(ticks % den) / den;
     const std::int64_t hl = static_cast<std::int64_t>(frac * step);
     const std::int64_t hr = static_cast<std::int64_t>((1 - frac) * step);
     for (int j = halfWidth - 1; j >= 0; --j) left += Coefficient(hl + j * step) * in[x - j];
     for (int j = halfWidth - 1; j >= 0; --j) right += Coefficient(hr + j * step) * in[x + 1 + j];
-    time += 1 / factor;
+    ticks += num;
     const double y = left + right;
     return factor < 1 ? y * factor : y;
   }
@@ -132,15 +128,11 @@ struct RateConverter::State {
     while (count < limit && NextOutputReady()) output[count++] = NextOutput();
     *produced = count;
     // Drop what the left wing no longer reaches.
-    const std::int64_t x = exact ? ticks / den : static_cast<std::int64_t>(time);
-    const std::int64_t shift = x - history;
+    const std::int64_t shift = ticks / den - history;
     if (shift > 0) {
       std::memmove(input.data(), input.data() + shift, std::size_t(filled - shift) * sizeof(double));
       filled -= shift;
-      if (exact)
-        ticks -= shift * den;
-      else
-        time -= double(shift);
+      ticks -= shift * den;
     }
     consumedTotal += k;
     producedTotal += count;
@@ -157,8 +149,9 @@ struct RateConverter::State {
   std::vector<double> table;
   std::int64_t step = 0;
   int num = 1, den = 1;
+  // Position of the next output in 1/den input samples, in both modes, so that the timing is
+  // exact however the input is split.
   std::int64_t ticks = 0;
-  double time = 0;
   int halfWidth = 0;
   int history = 0;
   std::vector<double> input;

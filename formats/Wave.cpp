@@ -144,6 +144,7 @@ void WaveRead::TreatChunk(Chunk& chunk) {
     if (top_ != 1) throw SoundError("FMT chunk found at wrong level");
     if (chunk.size > kMaxFmtLength) throw SoundError("Corrupted WAVE file\n");
     fmt_ = ReadChunkData(chunk.size);
+    fmtSeen_ = true;
     if (std::int64_t(fmt_.size()) < chunk.size) throw SoundError("Corrupted WAVE file: fmt chunk truncated");
     chunk.remaining = 0;
   } else if (chunk.id == kFact) {
@@ -217,7 +218,7 @@ void WaveRead::CloseTop() {
 }
 
 void WaveRead::ChooseDecompressor() {
-  if (fmt_.empty()) throw SoundError("fmt chunk not found");
+  if (!fmtSeen_) throw SoundError("fmt chunk not found");
   if (fmt_.size() < 14) throw SoundError("Corrupted WAVE file: fmt chunk too short");
   const std::int64_t fmtLength = std::int64_t(fmt_.size());
   auto field16 = [&](std::int64_t at) { return at + 2 <= fmtLength ? int(LittleEndian16(&fmt_[at])) : 0; };
@@ -231,6 +232,7 @@ void WaveRead::ChooseDecompressor() {
   fmtBits_ = fmtLength >= 16 ? field16(14) : (fmtChannels_ > 0 ? blockAlign * 8 / fmtChannels_ : 0);
 
   if (fmtChannels_ <= 0 || fmtChannels_ > kMaxChannels) throw SoundError("Unsupported number of channels: ", fmtChannels_);
+  if (fmtRate_ <= 0) throw SoundError("Unsupported sampling rate: ", fmtRate_);
   if (fmtBits_ > 32) throw SoundError("Unsupported resolution: ", fmtBits_);
 
   int tag = formatTag_;

@@ -53,6 +53,7 @@ private:
   bool readTrailingChunks_;
   std::unique_ptr<AbstractDecompressor> decompressor_;
   std::vector<std::uint8_t> fmt_;  // the fmt chunk as read
+  bool fmtSeen_ = false;
   int formatTag_ = 0;
   int fmtChannels_ = 0;
   int fmtRate_ = 0;

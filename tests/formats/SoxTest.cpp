@@ -1,0 +1,158 @@
+// Real-world files: WAVE files made by sox during the test run decode to exactly sox's own
+// 32-bit float decoding, and every file the writer makes is accepted by sox with the right
+// rate, channels, encoding and length.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "formats/Wave.h"
+#include "tests/formats/TestSupport.h"
+
+namespace {
+
+using namespace formats_test;
+
+struct SoxEncoding {
+  const char* arguments;
+  int compression;
+  // sox turns float samples into 32-bit integers and back, which rounds values below 2^-31
+  // away; every other encoding scales by the same power of two in both decoders.
+  double tolerance;
+};
+const SoxEncoding kSoxEncodings[] = {
+    {"-e unsigned -b 8", CompressionPcm8, 0},
+    {"-e signed -b 16", CompressionPcm16, 0},
+    {"-e signed -b 24", CompressionPcm24, 0},              // sox writes WAVE_FORMAT_EXTENSIBLE
+    {"-e signed -b 24 -t wavpcm", CompressionPcm24, 0},   // plain format tag 1
+    {"-e signed -b 32", CompressionPcm32, 0},              // extensible
+    {"-e signed -b 32 -t wavpcm", CompressionPcm32, 0},
+    {"-e float -b 32", CompressionFloat32, 1.0 / 2147483648.0},
+    {"-e u-law", CompressionMuLaw, 0},
+    {"-e a-law", CompressionALaw, 0},
+};
+const int kRates[] = {8000, 11025, 22050, 44100, 48000, 96000};
+
+struct Decoded {
+  int rate = 0, channels = 0, compression = 0, formatTag = 0;
+  std::int64_t floatByteCount = 0;
+  std::vector<float> samples;
+};
+
+Decoded DecodeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(0, std::ios::end);
+  const std::int64_t size = in.tellg();
+  in.seekg(0);
+  auto reader = CreateReaderForFile(in, size, ".wav", true);
+  Decoded d;
+  if (!reader) return d;
+  d.rate = reader->CurrentSamplingRate();
+  d.channels = reader->CurrentChannels();
+  d.compression = reader->Compression();
+  d.floatByteCount = reader->FloatByteCount();
+  d.formatTag = static_cast<WaveRead&>(*reader).FormatTag();
+  d.samples = PullAll(*reader);
+  return d;
+}
+
+void ExpectSameSamples(const std::vector<float>& ours, const std::vector<float>& sox, double tolerance) {
+  ASSERT_EQ(ours.size(), sox.size());
+  for (std::size_t i = 0; i < ours.size(); ++i) {
+    if (tolerance == 0)
+      ASSERT_EQ(ours[i], sox[i]) << "sample " << i;
+    else
+      ASSERT_NEAR(ours[i], sox[i], tolerance) << "sample " << i;
+  }
+}
+
+class SoxFilesTest : public testing::Test {
+protected:
+  void SetUp() override {
+    if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
+  }
+  TempDir dir;
+};
+
+TEST_F(SoxFilesTest, DecodedFloatsEqualSoxDecoding) {
+  int files = 0;
+  for (const SoxEncoding& e : kSoxEncodings) {
+    for (int channels : {1, 2}) {
+      for (int rate : kRates) {
+        SCOPED_TRACE(testing::Message() << e.arguments << ", " << channels << " channels, " << rate << " Hz");
+        const std::string wav = dir / "in.wav", raw = dir / "sox.f32";
+        // Noise at full scale reaches every code; the second channel gets its own tone.
+        const std::string synth = channels == 1 ? "synth 0.05 whitenoise" : "synth 0.05 whitenoise sine 1000";
+        ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " " +
+                        e.arguments + " " + wav + " " + synth));
+        ASSERT_TRUE(RunQuietly("sox -V1 -D " + wav + " -t f32 " + raw));
+        const Decoded d = DecodeFile(wav);
+        EXPECT_EQ(d.rate, rate);
+        EXPECT_EQ(d.channels, channels);
+        EXPECT_EQ(d.compression, e.compression);
+        EXPECT_EQ(d.floatByteCount, std::int64_t(d.samples.size()) * 4);
+        const std::int64_t frames = std::stoll(Capture("soxi -s " + wav));
+        EXPECT_EQ(std::int64_t(d.samples.size()), frames * channels);
+        ExpectSameSamples(d.samples, ReadFloats(raw), e.tolerance);
+        ++files;
+      }
+    }
+  }
+  EXPECT_EQ(files, 9 * 2 * 6);
+}
+
+TEST_F(SoxFilesTest, ExtensibleFilesOfMoreChannelsOpen) {
+  const std::string wav = dir / "three.wav", raw = dir / "three.f32";
+  ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r 44100 -c 3 -b 16 " + wav + " synth 0.05 sine 300 sine 500 whitenoise"));
+  ASSERT_TRUE(RunQuietly("sox -V1 -D " + wav + " -t f32 " + raw));
+  const Decoded d = DecodeFile(wav);
+  EXPECT_EQ(d.formatTag, 0xFFFE);
+  EXPECT_EQ(d.channels, 3);
+  EXPECT_EQ(d.compression, CompressionPcm16);
+  ExpectSameSamples(d.samples, ReadFloats(raw), 0);
+}
+
+struct WrittenEncoding {
+  int compression;
+  const char* soxiEncoding;
+  int bits;
+};
+const WrittenEncoding kWritten[] = {
+    {CompressionPcm8, "Unsigned Integer PCM", 8},   {CompressionPcm16, "Signed Integer PCM", 16},
+    {CompressionPcm24, "Signed Integer PCM", 24},   {CompressionPcm32, "Signed Integer PCM", 32},
+    {CompressionFloat32, "Floating Point PCM", 32}, {CompressionMuLaw, "u-law", 8},
+    {CompressionALaw, "A-law", 8},
+};
+
+TEST_F(SoxFilesTest, SoxAcceptsEveryFileTheWriterMakes) {
+  AnnotationList annotations;
+  annotations.SetByKind(AnnotationName, reinterpret_cast<const std::uint8_t*>("Tone"), 5);
+  annotations.SetByKind(AnnotationComment, reinterpret_cast<const std::uint8_t*>("made by the tests"), 18);
+  for (const WrittenEncoding& e : kWritten) {
+    for (int channels : {1, 2}) {
+      SCOPED_TRACE(testing::Message() << "compression " << e.compression << ", " << channels << " channels");
+      const int rate = 22050, frames = 2205 + 1;  // an odd count exercises the pad byte
+      const std::string path = dir / "out.wav", raw = dir / "out.f32";
+      {
+        std::ofstream file(path, std::ios::binary);
+        WaveWrite writer(file, frames, channels, rate, e.compression, annotations);
+        std::vector<float> samples(std::size_t(frames) * channels);
+        for (int i = 0; i < frames; ++i)
+          for (int c = 0; c < channels; ++c) samples[std::size_t(i) * channels + c] = float(0.7 * std::sin(0.05 * i + c));
+        writer.PushSamples(samples.data(), int(samples.size()));
+      }
+      EXPECT_EQ(Capture("soxi -r " + path), std::to_string(rate));
+      EXPECT_EQ(Capture("soxi -c " + path), std::to_string(channels));
+      EXPECT_EQ(Capture("soxi -e " + path), e.soxiEncoding);
+      EXPECT_EQ(Capture("soxi -b " + path), std::to_string(e.bits));
+      EXPECT_EQ(Capture("soxi -s " + path), std::to_string(frames));
+      EXPECT_NE(Capture("soxi -a " + path).find("Comment=made by the tests"), std::string::npos);
+      // sox reads back exactly the values our reader does.
+      ASSERT_TRUE(RunQuietly("sox -V1 -D " + path + " -t f32 " + raw));
+      const double tolerance = e.compression == CompressionFloat32 ? 1.0 / 2147483648.0 : 0;
+      ExpectSameSamples(DecodeFile(path).samples, ReadFloats(raw), tolerance);
+    }
+  }
+}
+
+}  // namespace
