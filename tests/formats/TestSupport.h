@@ -48,7 +48,12 @@ inline std::string Capture(const std::string& command) {
 }
 
 inline bool HaveSox() {
-  static const bool have = RunQuietly("sox --version") && RunQuietly("soxi --version");
+  static const bool have = RunQuietly("sox --version") && RunQuietly("command -v soxi");
+  return have;
+}
+
+inline bool HaveFfmpeg() {
+  static const bool have = RunQuietly("ffmpeg -version") && RunQuietly("ffprobe -version");
   return have;
 }
 
