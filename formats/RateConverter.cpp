@@ -14,6 +14,7 @@ constexpr int kZeroCrossings = 45;
 constexpr int kInterpolatedPhases = 128;
 constexpr int kMaxWingLength = 10240;
 constexpr int kBlock = 8192;
+constexpr int kMaxRatio = 256;
 
 // Modified Bessel function of order 0, as a power series.
 double BesselI0(double x) {
@@ -163,7 +164,9 @@ struct RateConverter::State {
 
 RateConverter::RateConverter(int channels, int inRate, int outRate)
     : channels_(std::max(channels, 1)), inRate_(inRate), outRate_(outRate) {
-  usable_ = inRate > 0 && outRate > 0 && channels > 0;
+  // Beyond 1:256 the filter would need megabytes of history per channel.
+  usable_ = inRate > 0 && outRate > 0 && channels > 0 && std::int64_t(inRate) <= std::int64_t(outRate) * kMaxRatio &&
+            std::int64_t(outRate) <= std::int64_t(inRate) * kMaxRatio;
   factor_ = usable_ ? double(outRate) / inRate : 1.0;
   if (!usable_ || inRate == outRate) return;
   for (int c = 0; c < channels_; ++c) states_.push_back(std::make_unique<State>(inRate, outRate));
@@ -195,12 +198,14 @@ int RateConverter::Process(const float* in, int frames, float* out) {
     for (int start = 0; start < frames;) {
       const int n = std::min(kBlock, frames - start);
       for (int i = 0; i < n; ++i) deinterleaved_[i] = in[std::int64_t(start + i) * channels_ + c];
-      for (int used = 0; used < n;) {
+      // Keep flowing until the block is consumed and no full output block is pending.
+      for (int used = 0;;) {
         int made = 0;
         const int k = state.Flow(deinterleaved_.data() + used, n - used, kBlock, &made);
         for (int i = 0; i < made; ++i) out[std::int64_t(produced + i) * channels_ + c] = float(state.output[i]);
         produced += made;
         used += k;
+        if (used >= n && made < kBlock) break;
         if (k == 0 && made == 0) break;  // cannot happen with a sound state; never spin
       }
       start += n;
@@ -218,11 +223,12 @@ int RateConverter::Flush(float* out) {
     const std::int64_t due = state.OutputsDue();
     const std::int64_t consumed = state.consumedTotal;
     // Silence through the look-ahead, without counting it as input.
-    for (int guard = 0; state.producedTotal < due && guard < 4; ++guard) {
+    for (int idle = 0; state.producedTotal < due && idle < 2;) {
       int made = 0;
-      state.Flow(nullptr, state.halfWidth + 1, int(due - state.producedTotal), &made);
+      state.Flow(nullptr, state.halfWidth + 1, int(std::min<std::int64_t>(due - state.producedTotal, kBlock)), &made);
       for (int i = 0; i < made; ++i) out[std::int64_t(produced + i) * channels_ + c] = float(state.output[i]);
       produced += made;
+      idle = made > 0 ? 0 : idle + 1;
     }
     state.consumedTotal = consumed;
   }

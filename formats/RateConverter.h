@@ -17,12 +17,14 @@ public:
   // needs room for MaxOutputFrames(frames) frames. Equal rates copy. The last input samples wait
   // for the filter's look-ahead: call Flush at the end to have them converted too.
   int Process(const float* in, int frames, float* out);
-  // Feeds silence through the look-ahead; writes at most MaxFlushFrames() frames.
+  // Feeds silence through the look-ahead; writes at most MaxFlushFrames() frames. It ends the
+  // conversion: input given afterwards would follow that silence.
   int Flush(float* out);
   int MaxOutputFrames(int frames) const;
   int MaxFlushFrames() const;
 
-  // False only when a rate was not positive (Process then produces nothing).
+  // False when a rate is not positive or the rates differ by more than 1:256 (Process then
+  // produces nothing).
   bool Usable() const { return usable_; }
   bool ExactMode() const;
   int Phases() const;

@@ -78,12 +78,13 @@ TEST(RateConverterSetupTest, ModeAndTablePerRatePair) {
   EXPECT_EQ(down.HalfWidth(), int(std::int64_t(2945) * 65536 / std::int64_t(0.91875 * (1 << 23) + 0.5)));
   EXPECT_FALSE(RateConverter(1, 11025, 96000).ExactMode());  // den 1280
   // Denominators 446..511 cannot build an exact table and interpolate instead.
-  RateConverter fallback(1, 8000, 8000 * 450 / 449);  // 8000 -> 8017.8: not an integer pair
   RateConverter wide(1, 449 * 20, 450 * 20);           // den 450
   EXPECT_FALSE(wide.ExactMode());
   EXPECT_EQ(wide.Phases(), 128);
   EXPECT_TRUE(RateConverter(1, 444 * 20, 445 * 20).ExactMode());  // den 445 still fits
   EXPECT_FALSE(RateConverter(1, 0, 44100).Usable());
+  EXPECT_FALSE(RateConverter(1, 96000, 300).Usable());
+  EXPECT_TRUE(RateConverter(1, 96000, 375).Usable());
 }
 
 TEST(RateConverterTest, EqualRatesCopyExactly) {
@@ -129,6 +130,18 @@ TEST(RateConverterTest, SineKeepsFrequencyAndLevelWithTheResidualFarBelow) {
         EXPECT_LT(residualDb, -80) << residualDb;
       }
     }
+  }
+}
+
+TEST(RateConverterTest, ExtremeRatiosKeepLengthAndLevel) {
+  for (auto [from, to] : {std::pair{8000, 96000}, {96000, 8000}, {96000, 375}, {375, 96000}}) {
+    SCOPED_TRACE(testing::Message() << from << " -> " << to);
+    const int frames = 2 * from;
+    RateConverter converter(1, from, to);
+    const std::vector<float> out = Convert(converter, Sine(20, from, frames), 1, 1000);
+    ASSERT_NEAR(double(out.size()), double(frames) * to / from, 1.0);
+    const std::size_t edge = out.size() / 8;
+    EXPECT_NEAR(FitSine(out, 20, to, edge, out.size() - edge).amplitude, 0.5, 1e-3);
   }
 }
 
