@@ -2,6 +2,22 @@
 
 #include <algorithm>
 
+namespace {
+
+// The shared rules of rate and channel negotiation.
+void StoreUnlessFrozen(int& field, bool frozen, int value, const char* message) {
+  if (frozen && value != field) throw SoundError(message, value);
+  field = value;
+}
+
+void PreferWithinRange(int stored, int* min, int* max, int* preferred) {
+  if (stored != 0) *preferred = stored;
+  if (*preferred < *min) *preferred = *min;
+  if (*preferred > *max) *preferred = *max;
+}
+
+}  // namespace
+
 AudioAbstract::~AudioAbstract() {
   if (previous_) previous_->next_ = next_;
   if (next_) next_->previous_ = previous_;
@@ -25,8 +41,7 @@ int AudioAbstract::PushBytes(const std::uint8_t* data, int length) {
 bool AudioAbstract::SeekToSample(std::int64_t) { return false; }
 
 void AudioAbstract::StoreSamplingRate(int rate) {
-  if (rateFrozen_ && rate != samplingRate_) throw SoundError("Could not change sampling rate to ", rate);
-  samplingRate_ = rate;
+  StoreUnlessFrozen(samplingRate_, rateFrozen_, rate, "Could not change sampling rate to ");
 }
 
 int AudioAbstract::CurrentSamplingRate() {
@@ -48,9 +63,7 @@ void AudioAbstract::SettleSamplingRate() {
 
 void AudioAbstract::MinMaxSamplingRate(int* min, int* max, int* preferred) {
   if (previous_) previous_->MinMaxSamplingRate(min, max, preferred);
-  if (samplingRate_ != 0) *preferred = samplingRate_;
-  if (*preferred < *min) *preferred = *min;
-  if (*preferred > *max) *preferred = *max;
+  PreferWithinRange(samplingRate_, min, max, preferred);
 }
 
 void AudioAbstract::FreezeSamplingRate(int rate) {
@@ -60,8 +73,7 @@ void AudioAbstract::FreezeSamplingRate(int rate) {
 }
 
 void AudioAbstract::StoreChannels(int n) {
-  if (channelsFrozen_ && n != channels_) throw SoundError("Could not change number of channels to ", n);
-  channels_ = n;
+  StoreUnlessFrozen(channels_, channelsFrozen_, n, "Could not change number of channels to ");
 }
 
 int AudioAbstract::CurrentChannels() {
@@ -82,9 +94,7 @@ void AudioAbstract::SettleChannels() {
 
 void AudioAbstract::MinMaxChannels(int* min, int* max, int* preferred) {
   if (previous_) previous_->MinMaxChannels(min, max, preferred);
-  if (channels_ != 0) *preferred = channels_;
-  if (*preferred < *min) *preferred = *min;
-  if (*preferred > *max) *preferred = *max;
+  PreferWithinRange(channels_, min, max, preferred);
 }
 
 void AudioAbstract::FreezeChannels(int n) {

@@ -53,22 +53,20 @@ namespace {
 
 using ExpansionTable = std::array<float, 256>;
 
+ExpansionTable BuildTable(std::int32_t (*expand)(std::uint8_t)) {
+  ExpansionTable table{};
+  for (int i = 0; i < 256; ++i) table[i] = expand(static_cast<std::uint8_t>(i)) / 32768.0f;
+  return table;
+}
+
 // Built on first use; a function-local static is initialised exactly once.
 const ExpansionTable& MuLawTable() {
-  static const ExpansionTable table = [] {
-    ExpansionTable t{};
-    for (int i = 0; i < 256; ++i) t[i] = MuLawExpand(static_cast<std::uint8_t>(i)) / 32768.0f;
-    return t;
-  }();
+  static const ExpansionTable table = BuildTable(MuLawExpand);
   return table;
 }
 
 const ExpansionTable& ALawTable() {
-  static const ExpansionTable table = [] {
-    ExpansionTable t{};
-    for (int i = 0; i < 256; ++i) t[i] = ALawExpand(static_cast<std::uint8_t>(i)) / 32768.0f;
-    return t;
-  }();
+  static const ExpansionTable table = BuildTable(ALawExpand);
   return table;
 }
 

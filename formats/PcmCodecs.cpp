@@ -16,6 +16,14 @@ std::int32_t RoundAndClamp(double v, std::int32_t lo, std::int32_t hi) {
 
 std::int32_t SignExtend24(std::uint32_t v) { return static_cast<std::int32_t>(v << 8) >> 8; }
 
+// The low n bytes of v, least or most significant first.
+inline void StoreLsbFirst(std::uint8_t* out, std::uint32_t v, int n) {
+  for (int b = 0; b < n; ++b) out[b] = static_cast<std::uint8_t>(v >> (8 * b));
+}
+inline void StoreMsbFirst(std::uint8_t* out, std::uint32_t v, int n) {
+  for (int b = 0; b < n; ++b) out[b] = static_cast<std::uint8_t>(v >> (8 * (n - 1 - b)));
+}
+
 constexpr float kScale8 = 1.0f / 128.0f;
 constexpr float kScale16 = 1.0f / 32768.0f;
 constexpr float kScale24 = 1.0f / 8388608.0f;
@@ -102,55 +110,25 @@ void CompressPcm8Unsigned::EncodeSamples(const float* in, std::uint8_t* out, int
 }
 
 void CompressPcm16MsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
-  for (int i = 0; i < count; ++i, out += 2) {
-    const std::int32_t v = FloatToPcm16(in[i]);
-    out[0] = static_cast<std::uint8_t>(v >> 8);
-    out[1] = static_cast<std::uint8_t>(v);
-  }
+  for (int i = 0; i < count; ++i, out += 2) StoreMsbFirst(out, std::uint32_t(FloatToPcm16(in[i])), 2);
 }
 
 void CompressPcm16LsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
-  for (int i = 0; i < count; ++i, out += 2) {
-    const std::int32_t v = FloatToPcm16(in[i]);
-    out[0] = static_cast<std::uint8_t>(v);
-    out[1] = static_cast<std::uint8_t>(v >> 8);
-  }
+  for (int i = 0; i < count; ++i, out += 2) StoreLsbFirst(out, std::uint32_t(FloatToPcm16(in[i])), 2);
 }
 
 void CompressPcm24MsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
-  for (int i = 0; i < count; ++i, out += 3) {
-    const std::int32_t v = FloatToPcm24(in[i]);
-    out[0] = static_cast<std::uint8_t>(v >> 16);
-    out[1] = static_cast<std::uint8_t>(v >> 8);
-    out[2] = static_cast<std::uint8_t>(v);
-  }
+  for (int i = 0; i < count; ++i, out += 3) StoreMsbFirst(out, std::uint32_t(FloatToPcm24(in[i])), 3);
 }
 
 void CompressPcm24LsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
-  for (int i = 0; i < count; ++i, out += 3) {
-    const std::int32_t v = FloatToPcm24(in[i]);
-    out[0] = static_cast<std::uint8_t>(v);
-    out[1] = static_cast<std::uint8_t>(v >> 8);
-    out[2] = static_cast<std::uint8_t>(v >> 16);
-  }
+  for (int i = 0; i < count; ++i, out += 3) StoreLsbFirst(out, std::uint32_t(FloatToPcm24(in[i])), 3);
 }
 
 void CompressPcm32LsbSigned::EncodeSamples(const float* in, std::uint8_t* out, int count) {
-  for (int i = 0; i < count; ++i, out += 4) {
-    const std::uint32_t v = static_cast<std::uint32_t>(FloatToPcm32(in[i]));
-    out[0] = static_cast<std::uint8_t>(v);
-    out[1] = static_cast<std::uint8_t>(v >> 8);
-    out[2] = static_cast<std::uint8_t>(v >> 16);
-    out[3] = static_cast<std::uint8_t>(v >> 24);
-  }
+  for (int i = 0; i < count; ++i, out += 4) StoreLsbFirst(out, std::uint32_t(FloatToPcm32(in[i])), 4);
 }
 
 void CompressPcm32Float::EncodeSamples(const float* in, std::uint8_t* out, int count) {
-  for (int i = 0; i < count; ++i, out += 4) {
-    const std::uint32_t v = std::bit_cast<std::uint32_t>(in[i]);
-    out[0] = static_cast<std::uint8_t>(v);
-    out[1] = static_cast<std::uint8_t>(v >> 8);
-    out[2] = static_cast<std::uint8_t>(v >> 16);
-    out[3] = static_cast<std::uint8_t>(v >> 24);
-  }
+  for (int i = 0; i < count; ++i, out += 4) StoreLsbFirst(out, std::bit_cast<std::uint32_t>(in[i]), 4);
 }
