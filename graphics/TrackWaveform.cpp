@@ -78,6 +78,15 @@ void CGP_TrackWaveform::EnsureCache() {
   if (cache.size() < pw) cache.resize(pw);
 }
 
+void CGP_TrackWaveform::StretchColumn(float leftMin, float leftMax, float min, float max,
+                                      float rightMin, float rightMax, float& stretchedMin,
+                                      float& stretchedMax) {
+  const float lowNeighbourMax = rightMax < leftMax ? rightMax : leftMax;
+  stretchedMin = std::min(min, (min + lowNeighbourMax) / 2);
+  const float highNeighbourMin = leftMin > rightMin ? leftMin : rightMin;
+  stretchedMax = std::max(max, (max + highNeighbourMin) / 2);
+}
+
 void CGP_TrackWaveform::ComputeColumns(int a, int m, ColumnSpan* dest) {
   if (m <= 0) return;
   computedColumns += m;
@@ -100,12 +109,9 @@ void CGP_TrackWaveform::ComputeColumns(int a, int m, ColumnSpan* dest) {
   }
   const int h = height;
   for (int i = 0; i < m; ++i) {
-    // Each column reaches half-way towards its neighbours, so steep edges draw as strokes and
-    // a slice without samples (min +1, max -1) bridges the columns beside it.
-    const float lowNeighbourMax = maxs[i + 2] < maxs[i] ? maxs[i + 2] : maxs[i];
-    const float stretchedMin = std::min(mins[i + 1], (mins[i + 1] + lowNeighbourMax) / 2);
-    const float highNeighbourMin = mins[i] > mins[i + 2] ? mins[i] : mins[i + 2];
-    const float stretchedMax = std::max(maxs[i + 1], (maxs[i + 1] + highNeighbourMin) / 2);
+    float stretchedMin, stretchedMax;
+    StretchColumn(mins[i], maxs[i], mins[i + 1], maxs[i + 1], mins[i + 2], maxs[i + 2],
+                  stretchedMin, stretchedMax);
     ColumnSpan& span = dest[i];
     span.top = std::uint16_t(RowOfValue(stretchedMax, h));
     span.bottom = std::uint16_t(RowOfValue(stretchedMin, h));
@@ -141,8 +147,11 @@ bool CGP_TrackWaveform::ApplyChanges(int a, int b) {
   }
   const double dur = track->duration;
   if (changedLength > 0 && width > 0 && dur > 0 && pw > 0) {
-    const int first = ColumnFloor(std::max(double(-x), width * changedStart / dur));
-    int last = ColumnFloor(std::min(double(pw - x - 1), width * (changedStart + changedLength) / dur));
+    // Each column is stretched towards its neighbours, so the columns beside a changed span
+    // change too. Scrolling uncovers columns whose neighbours are unchanged: no widening.
+    const int widen = scrolling ? 0 : 1;
+    const int first = std::max(-x, ColumnFloor(width * changedStart / dur) - widen);
+    int last = std::min(pw - x - 1, ColumnFloor(width * (changedStart + changedLength) / dur) + widen);
     last = std::min(last, width - 1);
     const int count = std::min(last - first + 1, width);
     if (count > 0) {
@@ -161,7 +170,9 @@ void CGP_TrackWaveform::SetPosition(int newX, int) {
   const int start = nx < x ? pw - d - nx : -nx;
   x = nx;
   AddChangedRange(TimeOfColumn(start), TimeOfColumn(start + d) - TimeOfColumn(start));
+  scrolling = true;
   ApplyChanges(0, 0);
+  scrolling = false;
   InvalidateAll();
 }
 

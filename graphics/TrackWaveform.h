@@ -85,6 +85,10 @@ public:
 
   // Row of a sample value on a waveform of height h: +1 row 1, 0 the middle, -1 row h - 4.
   static int RowOfValue(double v, int h);
+  // The stretched extent of a column (min, max) between its neighbours: half-way towards them,
+  // so that steep edges draw as strokes and an empty slice (+1, -1) bridges its neighbours.
+  static void StretchColumn(float leftMin, float leftMax, float min, float max, float rightMin,
+                            float rightMax, float& stretchedMin, float& stretchedMax);
 
 private:
   void ComputeColumns(int first, int count, ColumnSpan* dest);
@@ -114,6 +118,7 @@ private:
   std::int32_t playbackMargin = 0;
   std::int32_t segmentThreshold = 101;
 
+  bool scrolling = false;  // the change being applied is a scroll's uncovered columns
   long long computedColumns = 0;
   // Scratch of a column batch, kept between batches so that scrolling allocates nothing.
   std::vector<float> mins, maxs;
