@@ -32,7 +32,8 @@ constexpr int kTagExtensible = 0xFFFE;
 constexpr std::int64_t kMaxFmtLength = 512;
 // Larger metadata chunks are skipped rather than held in memory.
 constexpr std::int64_t kMaxAnnotationLength = 16 << 20;
-// Documents hold one or two channels; this bounds what a hostile header can make callers allocate.
+// Documents hold one or two channels; this bounds what a hostile header can make callers
+// allocate, and what the writer accepts.
 constexpr int kMaxChannels = 64;
 
 constexpr std::int64_t RoundUpToEven(std::int64_t n) { return n + (n & 1); }
@@ -363,7 +364,7 @@ WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, i
     : out_(out), frameCount_(std::max<std::int64_t>(frameCount, 0)), bits_(BitsForCompression(compression)) {
   if (!IsG711(compression) && (compression < CompressionPcm8 || compression > CompressionFloat32))
     throw SoundError("Compression type not supported for output");
-  if (channels < 1 || channels > 65535) throw SoundError("Unsupported number of channels: ", channels);
+  if (channels < 1 || channels > kMaxChannels) throw SoundError("Unsupported number of channels: ", channels);
   const std::int64_t byteRate = std::int64_t(channels) * bits_ * rate / 8;
   if (rate <= 0 || byteRate > 0xFFFFFFFFll) throw SoundError("Unsupported sampling rate: ", rate);
 

@@ -71,7 +71,7 @@ private:
 class WaveWrite : public AudioAbstract {
 public:
   // Writes the whole header at once, sized for frameCount frames. compression is one of 2, 3,
-  // 16..20 (CompressionCode); anything else, a channel count outside 1..65535, a rate that is not
+  // 16..20 (CompressionCode); anything else, a channel count outside 1..64, a rate that is not
   // positive or audio too long for a RIFF file throws SoundError.
   WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression,
             const AnnotationList& annotations);

@@ -118,6 +118,7 @@ TEST(WaveWriteTest, RejectsWhatAWaveFileCannotHold) {
   std::ostringstream out;
   EXPECT_THROW(WaveWrite(out, 10, 1, 8000, 4, AnnotationList()), SoundError);
   EXPECT_THROW(WaveWrite(out, 10, 0, 8000, CompressionPcm16, AnnotationList()), SoundError);
+  EXPECT_THROW(WaveWrite(out, 10, 65, 8000, CompressionPcm16, AnnotationList()), SoundError);
   EXPECT_THROW(WaveWrite(out, 10, 1, 0, CompressionPcm16, AnnotationList()), SoundError);
   try {
     WaveWrite(out, std::int64_t(1) << 30, 2, 44100, CompressionPcm16, AnnotationList());
@@ -297,6 +298,68 @@ TEST(WaveReadTest, ExtensibleSubFormatsChooseTheCodec) {
   std::istringstream in2(float32);
   EXPECT_EQ(WaveRead(in2, std::int64_t(float32.size()), true).Compression(), CompressionFloat32);
   EXPECT_EQ(OpenError(extensible(6, 8)), "Unsupported WAVE compression type: 65534");
+}
+
+// A stream buffer without a buffer of its own over C stdio, as the application's file buffer is.
+class StdioBuffer : public std::streambuf {
+public:
+  StdioBuffer(const std::string& path, const char* mode) : file_(std::fopen(path.c_str(), mode)) {}
+  ~StdioBuffer() override {
+    if (file_) std::fclose(file_);
+  }
+
+protected:
+  int_type overflow(int_type c) override {
+    return c == traits_type::eof() || std::fputc(c, file_) != EOF ? traits_type::not_eof(c) : traits_type::eof();
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override { return std::streamsize(std::fwrite(s, 1, n, file_)); }
+  int_type underflow() override {
+    const int c = std::fgetc(file_);
+    if (c == EOF) return traits_type::eof();
+    std::ungetc(c, file_);
+    return c;
+  }
+  int_type uflow() override {
+    const int c = std::fgetc(file_);
+    return c == EOF ? traits_type::eof() : c;
+  }
+  std::streamsize xsgetn(char* s, std::streamsize n) override { return std::streamsize(std::fread(s, 1, n, file_)); }
+  pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode) override {
+    const int whence = dir == std::ios::beg ? SEEK_SET : dir == std::ios::cur ? SEEK_CUR : SEEK_END;
+    if (std::fseek(file_, long(off), whence) != 0) return pos_type(off_type(-1));
+    return pos_type(off_type(std::ftell(file_)));
+  }
+  pos_type seekpos(pos_type pos, std::ios::openmode mode) override { return seekoff(off_type(pos), std::ios::beg, mode); }
+
+private:
+  FILE* file_;
+};
+
+TEST(WaveStreamTest, WorksOverAnUnbufferedStdioStreamBuffer) {
+  TempDir dir;
+  const std::string path = dir / "stdio.wav";
+  const std::vector<float> samples = TestSignal(30000, 2);
+  {
+    StdioBuffer buffer(path, "wb");
+    std::ostream out(&buffer);
+    WaveWrite writer(out, 30000, 2, 44100, CompressionPcm24, SampleAnnotations());
+    for (std::size_t at = 0; at < samples.size(); at += 4096)
+      writer.PushSamples(samples.data() + at, int(std::min<std::size_t>(4096, samples.size() - at)));
+  }
+  for (bool trailing : {true, false}) {
+    StdioBuffer buffer(path, "rb");
+    std::istream in(&buffer);
+    auto reader = CreateReaderForFile(in, std::int64_t(std::filesystem::file_size(path)), ".wav", trailing);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->Annotations().Size(), trailing ? 5u : 0u);
+    const std::vector<float> back = PullAll(*reader);
+    ASSERT_EQ(back.size(), samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) ASSERT_NEAR(back[i], samples[i], 1.0 / 8388608) << i;
+    ASSERT_TRUE(reader->SeekToSample(2 * 29000));
+    float pair[2];
+    ASSERT_EQ(reader->PullSamples(pair, 2), 2);
+    EXPECT_NEAR(pair[1], samples[2 * 29000 + 1], 1.0 / 8388608);
+  }
 }
 
 }  // namespace
