@@ -14,6 +14,7 @@ struct Command {
 const Command kCommands[] = {
     {"demo", "demo                      synthesise a sound, find its motif, print matches and colours", RunDemo},
     {"levels", "levels [--seconds N] [--rate R] [--channels C]  input levels: peak, hold and DC per second", RunLevels},
+    {"render", "render FILE OUT.png [--width W] [--height H] [--start S] [--seconds D] [--grey] [--select A B]  the editor's view as a picture", RunRender},
 };
 
 void PrintHelp(std::FILE* out) {
