@@ -105,6 +105,13 @@ ProbeBytes ReadProbeBytes(std::istream& in) {
 
 }  // namespace
 
+std::string ExtensionOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot));
+}
+
 std::unique_ptr<AudioAbstract> CreateReaderForFile(std::istream& in, std::int64_t fileSize,
                                                    std::string_view extension, bool readTrailingChunks) {
   if (!in) return nullptr;

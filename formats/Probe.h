@@ -3,9 +3,14 @@
 #include <cstdint>
 #include <istream>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "formats/AudioAbstract.h"
+
+// The extension as the probes take it: the file name's final dot and what follows, or empty when
+// the name (after the last '/') has no dot. "song.WAV" gives ".WAV"; "dir.d/noext" gives "".
+std::string ExtensionOf(std::string_view path);
 
 // Probes the stream and constructs the matching reader, positioned at offset 0. The extension is
 // the name's final dot and what follows (empty when none), compared case-insensitively as a

@@ -164,6 +164,13 @@ TEST(ProbeTest, OtherFormatsAreRecognisedAndReportedAsNotSupportedYet) {
   EXPECT_EQ(ProbeResult("", ".wav"), "nothing");
 }
 
+TEST(ProbeTest, ExtensionIsTheFinalDotOfTheName) {
+  EXPECT_EQ(ExtensionOf("/music/song.WAV"), ".WAV");
+  EXPECT_EQ(ExtensionOf("archive.tar.wav"), ".wav");
+  EXPECT_EQ(ExtensionOf("/dir.d/noext"), "");
+  EXPECT_EQ(ExtensionOf("trailing."), ".");
+}
+
 TEST(ProbeTest, ReaderStartsAtTheBeginningWhateverTheStreamPosition) {
   const std::string wave = MinimalWave();
   std::istringstream in(wave);
