@@ -52,7 +52,7 @@ struct View {
   CGP_MultiTrackDisplay* display;
   QImage image{kWidth, kHeight, QImage::Format_RGB32};
   View() {
-    EnsureGuiApplication();
+    static std::unique_ptr<QGuiApplication> app = GuiApplicationIfNeeded();
     CAP_SampleTrack& track = HourTrack();
     display = new CGP_MultiTrackDisplay(&root, &root, 0, 0, kWidth, kHeight,
                                         DisplayTracks{{&track}, kRate, track.duration}, false);

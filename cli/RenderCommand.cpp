@@ -132,6 +132,7 @@ int RunRender(int argc, char** argv) {
     std::fprintf(stderr, "error: --start %g is past the end of the file (%g s)\n", options.start, track->duration);
     return 2;
   }
+  const std::unique_ptr<QGuiApplication> app = GuiApplicationIfNeeded();
   QString error;
   const QImage image = RenderTrackView(*track, options, &error);
   if (image.isNull()) {

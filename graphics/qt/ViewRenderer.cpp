@@ -1,6 +1,5 @@
 #include "graphics/qt/ViewRenderer.h"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -12,15 +11,14 @@
 #include "graphics/TrackWaveform.h"
 #include "graphics/qt/QtSurface.h"
 
-void EnsureGuiApplication() {
-  if (QGuiApplication::instance()) return;
+std::unique_ptr<QGuiApplication> GuiApplicationIfNeeded() {
+  if (QGuiApplication::instance()) return nullptr;
   if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   static int argc = 1;
   static char name[] = "tintwave";
   static char* argv[] = {name, nullptr};
-  static QGuiApplication* app = new QGuiApplication(argc, argv);
-  (void)app;
+  return std::make_unique<QGuiApplication>(argc, argv);
 }
 
 QImage RenderTrackView(CAP_SampleTrack& track, const ViewOptions& o, QString* error) {
@@ -33,7 +31,7 @@ QImage RenderTrackView(CAP_SampleTrack& track, const ViewOptions& o, QString* er
     return fail(QStringLiteral("the picture must be %1 to %2 pixels wide and %3 to %4 high")
                     .arg(kMinViewWidth).arg(kMaxViewWidth).arg(kMinViewHeight).arg(kMaxViewHeight));
   if (track.Length() <= 0 || !(track.duration > 0)) return fail(QStringLiteral("the file holds no audio"));
-  EnsureGuiApplication();
+  const std::unique_ptr<QGuiApplication> app = GuiApplicationIfNeeded();
 
   CGI_Window root(nullptr, o.width, o.height);
   DisplayTracks tracks{{&track}, track.sampleRate, track.duration};

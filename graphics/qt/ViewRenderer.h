@@ -1,8 +1,10 @@
 #pragma once
 // A document's view drawn offscreen exactly as the editor draws it: the display track's row,
 // the time axis under it, the selection and the cursor.
+#include <QGuiApplication>
 #include <QImage>
 #include <QString>
+#include <memory>
 
 class CAP_SampleTrack;
 
@@ -22,5 +24,6 @@ inline constexpr int kMinViewHeight = 40, kMaxViewHeight = 10000;
 // Null image with the reason in error for an empty track or a size out of bounds.
 QImage RenderTrackView(CAP_SampleTrack& track, const ViewOptions& options, QString* error);
 
-// A QGuiApplication for fonts, made once; offscreen when there is no display.
-void EnsureGuiApplication();
+// The QGuiApplication that fonts need, when none exists yet (offscreen without a display);
+// null when one exists. The caller keeps it for as long as it draws.
+std::unique_ptr<QGuiApplication> GuiApplicationIfNeeded();

@@ -1,7 +1,6 @@
 // tintwave-cli render on real files made by sox and espeak-ng: size, colours and the grey mode.
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <cstdio>
 #include <cstdlib>
@@ -16,14 +15,6 @@ namespace fs = std::filesystem;
 struct Render : ::testing::Test {
   static inline fs::path dir;
   static void SetUpTestSuite() {
-    // A QGuiApplication to read the pictures back (made here, not at listing time).
-    if (!QGuiApplication::instance()) {
-      setenv("QT_QPA_PLATFORM", "offscreen", 0);
-      static int argc = 1;
-      static char name[] = "graphics_render_tests";
-      static char* argv[] = {name, nullptr};
-      new QGuiApplication(argc, argv);
-    }
     dir = fs::temp_directory_path() / ("tintwave-render-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string d = dir.string();
