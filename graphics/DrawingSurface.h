@@ -55,6 +55,17 @@ struct TextExtent {
 enum class TextHAlign { Left, Centre, Right };
 enum class TextVAlign { Top, Centre, Bottom };
 
+// The pixels of an axis-parallel line from (x1, y1) towards (x2, y2), end excluded, cut to a
+// width x height raster: along the line from `first` to `last` inclusive; `start` is the
+// line's first coordinate along it, for the phase of dots. False when nothing is visible or
+// the line is not axis-parallel.
+struct AxisLinePixels {
+  bool horizontal;
+  int across;  // the row of a horizontal line, the column of a vertical one
+  long long first, last, start;
+};
+bool ClipAxisLine(int x1, int y1, int x2, int y2, int width, int height, AxisLinePixels* out);
+
 class DrawingSurface {
 public:
   virtual ~DrawingSurface() = default;

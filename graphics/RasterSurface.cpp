@@ -43,21 +43,16 @@ void RasterSurface::Line(int x1, int y1, int x2, int y2, Colour colour, bool dot
   ++lineCalls;
   // Axis-parallel lines (all the display draws) are cut to the raster first, so a line whose
   // ends lie far outside costs only its visible part. Dots keep their phase from the start.
-  if (y1 == y2 || x1 == x2) {
-    const bool horizontal = y1 == y2;
-    const long long fixed = horizontal ? y1 : x1;
-    if (fixed < 0 || fixed >= (horizontal ? height_ : width_)) return;
-    const long long a = horizontal ? x1 : y1, b = horizontal ? x2 : y2;  // b excluded
-    const long long limit = horizontal ? width_ : height_;
-    const long long lo = a <= b ? std::max(a, 0LL) : std::max(b + 1, 0LL);
-    const long long hi = a <= b ? std::min(b - 1, limit - 1) : std::min(a, limit - 1);
-    for (long long v = lo; v <= hi; ++v) {
-      if (dotted && std::llabs(v - a) % 2 != 0) continue;
-      const long long px = horizontal ? v : fixed, py = horizontal ? fixed : v;
+  AxisLinePixels line;
+  if (ClipAxisLine(x1, y1, x2, y2, width_, height_, &line)) {
+    for (long long v = line.first; v <= line.last; ++v) {
+      if (dotted && std::llabs(v - line.start) % 2 != 0) continue;
+      const long long px = line.horizontal ? v : line.across, py = line.horizontal ? line.across : v;
       pixels_[std::size_t(py) * width_ + std::size_t(px)] = colour;
     }
     return;
   }
+  if (y1 == y2 || x1 == x2) return;  // axis-parallel but not visible
   // Other lines: Bresenham from the start point, stopping before the end point.
   const long long dx = std::llabs((long long)x2 - x1), dy = -std::llabs((long long)y2 - y1);
   const int sx = x1 < x2 ? 1 : -1, sy = y1 < y2 ? 1 : -1;

@@ -41,28 +41,19 @@ void QtSurface::FillRect(int x, int y, int w, int h, Colour colour) {
 
 void QtSurface::Line(int x1, int y1, int x2, int y2, Colour colour, bool dotted) {
   if (x1 == x2 && y1 == y2) return;
-  const int W = Width(), H = Height();
-  if (y1 == y2 || x1 == x2) {
-    // Axis-parallel: the pixels from the start up to, not including, the end; cut to the device.
-    const bool horizontal = y1 == y2;
-    const long long a = horizontal ? x1 : y1, b = horizontal ? x2 : y2;
-    const long long limit = horizontal ? W : H;
-    const long long lo = a <= b ? std::max(a, 0LL) : std::max(b + 1, 0LL);
-    const long long hi = a <= b ? std::min(b - 1, limit - 1) : std::min(a, limit - 1);
-    if (hi < lo) return;
+  AxisLinePixels line;
+  if (ClipAxisLine(x1, y1, x2, y2, Width(), Height(), &line)) {
     const QColor c = ToQColor(colour);
-    if (!dotted) {
-      if (horizontal) painter_.fillRect(QRect(int(lo), y1, int(hi - lo + 1), 1), c);
-      else painter_.fillRect(QRect(x1, int(lo), 1, int(hi - lo + 1)), c);
-      return;
-    }
-    for (long long v = lo; v <= hi; ++v) {
-      if ((v - a) % 2 != 0) continue;
-      if (horizontal) painter_.fillRect(QRect(int(v), y1, 1, 1), c);
-      else painter_.fillRect(QRect(x1, int(v), 1, 1), c);
-    }
+    auto run = [&](long long from, long long count) {
+      if (line.horizontal) painter_.fillRect(QRect(int(from), line.across, int(count), 1), c);
+      else painter_.fillRect(QRect(line.across, int(from), 1, int(count)), c);
+    };
+    if (!dotted) return run(line.first, line.last - line.first + 1);
+    for (long long v = line.first; v <= line.last; ++v)
+      if ((v - line.start) % 2 == 0) run(v, 1);
     return;
   }
+  if (y1 == y2 || x1 == x2) return;  // axis-parallel but not visible
   QPen pen(ToQColor(colour));
   pen.setWidth(0);
   pen.setCosmetic(true);

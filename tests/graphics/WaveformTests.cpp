@@ -291,7 +291,9 @@ TEST(WaveformFollow, PlaybackMarginGrowsUntilTheCursorRidesInTheMiddle) {
     rig.wave->SetCursorTime(rig.wave->TimeOfColumn(c), FollowPlayback);
     if (rig.wave->X() != before) {
       ++scrolls;
-      if (scrolls == 1) EXPECT_EQ(c + rig.wave->X(), 1000 - 100 - 1);
+      if (scrolls == 1) {
+        EXPECT_EQ(c + rig.wave->X(), 1000 - 100 - 1);
+      }
     }
   }
   EXPECT_GE(scrolls, 400);
