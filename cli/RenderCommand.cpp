@@ -38,13 +38,6 @@ bool ParseInt(const char* text, int* out) {
   return true;
 }
 
-std::string Extension(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return path.substr(dot);
-}
-
 // Fills track with the display track of the file: its only channel, or the mix of all channels
 // (each weighted 1 / channels, as the document's mix track). Returns an error text or "".
 std::string LoadDisplayTrack(const std::string& path, std::unique_ptr<CAP_SampleTrack>* track) {
@@ -54,7 +47,7 @@ std::string LoadDisplayTrack(const std::string& path, std::unique_ptr<CAP_Sample
   const std::int64_t size = in.tellg();
   in.seekg(0);
   try {
-    std::unique_ptr<AudioAbstract> reader = CreateReaderForFile(in, size, Extension(path), false);
+    std::unique_ptr<AudioAbstract> reader = CreateReaderForFile(in, size, ExtensionOf(path), false);
     if (!reader) return "'" + path + "' is not an audio file that Tintwave reads";
     const int rate = reader->CurrentSamplingRate();
     const int channels = reader->CurrentChannels();
