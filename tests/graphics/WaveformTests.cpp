@@ -443,3 +443,28 @@ TEST(WaveformBrackets, ARunThatGoesOnPastTheViewHasNoClosingBracket) {
 }
 
 }  // namespace
+
+namespace {
+TEST(WaveformEmpty, AnEmptyTrackDrawsNothingAndARecordingFillsTheView) {
+  FakeHost host;
+  CAP_SampleTrack track(8000);
+  CGI_Window root(&host, 400, 150);
+  auto* clip = new CGP_Graphic(&root, &root, 0, 0, 400, 100);
+  auto* wave = new CGP_TrackWaveform(clip, &root, 0, 0, 400, 100, &track);
+  EXPECT_EQ(wave->Width(), 0);
+  wave->SetCursorTime(3, FollowPlayback);
+  wave->OnButtonDown(10, 10, 0, false, false);
+  wave->OnMouseMove(20, 10, RegionRight);
+  wave->OnTimerTick();
+  wave->OnButtonUp(20, 10, 0, false, false);
+  RasterSurface surface(400, 150);
+  HostPaint(&root, surface, 0, 0, 400, 150);
+  // The first recorded second arrives: the waveform takes the view's width.
+  std::vector<float> second(8000, 0.5f);
+  track.InsertSamples(second.data(), 8000, 0);
+  wave->ApplyChanges(0, 0);
+  EXPECT_EQ(wave->Width(), 400);
+  EXPECT_EQ(wave->CachedColumn(200).top, CGP_TrackWaveform::RowOfValue(0.5, 100));
+  root.DestroyChildren();
+}
+}  // namespace
