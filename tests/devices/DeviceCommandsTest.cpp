@@ -107,4 +107,32 @@ TEST_F(DeviceCommands, LevelsWithoutADeviceIsAClearError) {
   EXPECT_EQ(Run("levels --rate 5", "none.conf").exitCode, 1);
 }
 
+TEST_F(DeviceCommands, PlaySendsTheFilesSamplesAsSoxDecodesThem) {
+  if (!Have("sox")) GTEST_SKIP() << "sox is not installed";
+  Sox("-n -r 44100 -c 2 -b 16 " + P("tone.wav") + " synth 2 sine 440 sine 660 vol 0.6");
+  Sox(P("tone.wav") + " -t raw -e floating-point -b 32 " + P("expected.raw") + " trim 0.5 1");
+  const Result r = Run("play " + P("tone.wav") + " --from 0.5 --to 1.5");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("0:01.500 / 0:01.500"), std::string::npos) << r.out;
+  const std::vector<float> played = ReadFloats(dir_ / "played.raw"), expected = ReadFloats(dir_ / "expected.raw");
+  ASSERT_EQ(played.size(), 44100u * 2);
+  ASSERT_EQ(played.size(), expected.size());
+  for (std::size_t i = 0; i < played.size(); ++i) ASSERT_NEAR(played[i], expected[i], 1e-7) << i;
+}
+
+TEST_F(DeviceCommands, PlayFailuresAreClearErrors) {
+  if (!Have("sox")) GTEST_SKIP() << "sox is not installed";
+  Sox("-n -r 8000 -c 1 -b 16 " + P("short.wav") + " synth 0.5 sine 440");
+  Result r = Run("play " + P("short.wav"), "none.conf");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "error: Cannot open the sound output \"default\": No such file or directory\n");
+  r = Run("play " + P("missing.wav"));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out.rfind("error: cannot open", 0), 0u) << r.out;
+  r = Run("play " + P("short.wav") + " --from 3");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out.rfind("error: nothing to play", 0), 0u) << r.out;
+  EXPECT_EQ(Run("play " + P("short.wav") + " --to -1").exitCode, 1);
+}
+
 }  // namespace
