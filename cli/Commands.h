@@ -3,4 +3,5 @@
 int RunDemo(int argc, char** argv);
 int RunLevels(int argc, char** argv);
 int RunPlay(int argc, char** argv);
+int RunRecord(int argc, char** argv);
 int RunRender(int argc, char** argv);

@@ -135,4 +135,38 @@ TEST_F(DeviceCommands, PlayFailuresAreClearErrors) {
   EXPECT_EQ(Run("play " + P("short.wav") + " --to -1").exitCode, 1);
 }
 
+TEST_F(DeviceCommands, RecordSavesTheCaptureLessItsMeasuredOffset) {
+  if (!Have("sox")) GTEST_SKIP() << "sox is not installed";
+  // Stereo float capture: a sine with a DC shift of 0.1 on both channels, 16000 Hz.
+  Sox("-n -r 16000 -c 2 -b 32 -e floating-point -t raw " + P("to-capture.raw") +
+      " synth 4 sine 500 sine 700 vol 0.5 dcshift 0.1");
+  const Result r = Run("record " + P("take.wav") + " --seconds 1.5 --rate 16000 --channels 2 --correct-dc");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("DC offset: +0.1"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("saved "), std::string::npos) << r.out;
+  Sox(P("take.wav") + " -t raw -e floating-point -b 32 " + P("take.raw"));
+  const std::vector<float> heard = ReadFloats(dir_ / "to-capture.raw"), saved = ReadFloats(dir_ / "take.raw");
+  ASSERT_EQ(saved.size(), 24000u * 2);
+  // The offset is the mean of the first second, which is about 0.1 on both channels.
+  double maxError = 0;
+  for (std::size_t i = 0; i < saved.size(); ++i) maxError = std::max(maxError, std::fabs(saved[i] - (heard[i] - 0.1)));
+  EXPECT_LT(maxError, 0.002);
+}
+
+TEST_F(DeviceCommands, RecordFailuresLeaveTheOldFile) {
+  std::ofstream(dir_ / "old.wav") << "keep me";
+  Result r = Run("record " + P("old.wav") + " --seconds 1", "none.conf");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "error: Cannot open the sound input \"default\": No such file or directory\n");
+  r = Run("record " + P("old.wav") + " --seconds 1 --correct-dc", "none.conf");
+  EXPECT_EQ(r.exitCode, 1);
+  std::ifstream in(dir_ / "old.wav");
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "keep me");
+  EXPECT_EQ(Run("record " + P("x.wav") + " --rate 44100.5").exitCode, 1);
+  EXPECT_EQ(Run("record " + P("x.wav") + " --channels 3").exitCode, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);  // no leftovers
+}
+
 }  // namespace
