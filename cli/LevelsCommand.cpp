@@ -53,14 +53,6 @@ struct SecondPrinter : CAP_AudioContainer {
   long long printed = 0;
 };
 
-bool ParseNumber(const char* text, double low, double high, double* out) {
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (!*text || *end || !(v >= low && v <= high)) return false;
-  *out = v;
-  return true;
-}
-
 }  // namespace
 
 int RunLevels(int argc, char** argv) {
@@ -70,7 +62,7 @@ int RunLevels(int argc, char** argv) {
     double* target = arg == "--seconds" ? &seconds : arg == "--rate" ? &rate : arg == "--channels" ? &channels : nullptr;
     const double low = arg == "--rate" ? 8000 : arg == "--channels" ? 1 : 0.001;
     const double high = arg == "--rate" ? 96000 : arg == "--channels" ? 2 : 86400;
-    if (!target || i + 1 >= argc || !ParseNumber(argv[++i], low, high, target)) {
+    if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], low, high, target)) {
       std::fprintf(stderr, "error: bad argument '%s'\n%s", argv[i], kUsage);
       return 1;
     }

@@ -71,22 +71,6 @@ private:
   std::string error_;
 };
 
-std::string TimeText(double seconds) {
-  const long long ms = std::llround(std::max(seconds, 0.0) * 1000);
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", ms / 60000, ms / 1000 % 60, ms % 1000);
-  return text;
-}
-
-bool ParseSeconds(const char* text, double* out) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (!*text || *end || errno || !std::isfinite(v) || v < 0) return false;
-  *out = v;
-  return true;
-}
-
 }  // namespace
 
 int RunPlay(int argc, char** argv) {
@@ -98,7 +82,7 @@ int RunPlay(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     double* target = a == "--from" ? &from : a == "--to" ? &to : nullptr;
-    if (!target || i + 1 >= argc || !ParseSeconds(argv[++i], target)) {
+    if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], 0, 1e7, target)) {
       std::fprintf(stderr, "error: bad argument '%s'\n%s", a.c_str(), kUsage);
       return 1;
     }
@@ -110,7 +94,7 @@ int RunPlay(int argc, char** argv) {
   }
   const double end = to > 0 ? std::min(to, source.duration) : source.duration;
   if (from >= end) {
-    std::fprintf(stderr, "error: nothing to play between %s and %s\n", TimeText(from).c_str(), TimeText(end).c_str());
+    std::fprintf(stderr, "error: nothing to play between %s and %s\n", ConsoleTimeText(from).c_str(), ConsoleTimeText(end).c_str());
     return 1;
   }
 
@@ -121,10 +105,10 @@ int RunPlay(int argc, char** argv) {
     std::fprintf(stderr, "error: %s\n", player->ErrorText());
     return 1;
   }
-  const std::string total = TimeText(end);
+  const std::string total = ConsoleTimeText(end);
   std::string shown;
   RunUntilIdle(*player, interrupt, [&] {
-    const std::string line = TimeText(player->GetPositionSeconds()) + " / " + total;
+    const std::string line = ConsoleTimeText(player->GetPositionSeconds()) + " / " + total;
     if (line != shown) std::printf("\r%s", line.c_str());
     std::fflush(stdout);
     shown = line;

@@ -73,15 +73,6 @@ private:
   int extensions_ = 0;
 };
 
-bool ParseNumber(const char* text, double low, double high, double* out) {
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (!*text || *end || errno || !(v >= low && v <= high)) return false;
-  *out = v;
-  return true;
-}
-
 std::string LowerCase(std::string s) {
   for (char& ch : s) ch = char(std::tolower(static_cast<unsigned char>(ch)));
   return s;
@@ -123,13 +114,6 @@ std::string SaveDocument(RecordingDocument& doc, const std::string& path) {
   return error;
 }
 
-std::string TimeText(double seconds) {
-  const long long ms = std::llround(std::max(seconds, 0.0) * 1000);
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", ms / 60000, ms / 1000 % 60, ms % 1000);
-  return text;
-}
-
 }  // namespace
 
 int RunRecord(int argc, char** argv) {
@@ -149,7 +133,7 @@ int RunRecord(int argc, char** argv) {
     double* target = a == "--seconds" ? &seconds : a == "--rate" ? &rate : a == "--channels" ? &channels : nullptr;
     const double low = a == "--rate" ? 8000 : a == "--channels" ? 1 : 0.001;
     const double high = a == "--rate" ? 96000 : a == "--channels" ? 2 : 86400;
-    if (!target || i + 1 >= argc || !ParseNumber(argv[++i], low, high, target) ||
+    if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], low, high, target) ||
         (target != &seconds && *target != std::floor(*target))) {
       std::fprintf(stderr, "error: bad argument '%s'\n%s", a.c_str(), kUsage);
       return 1;
@@ -189,7 +173,7 @@ int RunRecord(int argc, char** argv) {
   }
   std::string shown;
   RunUntilIdle(*player, interrupt, [&] {
-    const std::string line = "recording " + TimeText(double(doc.Recorded()) / rateHz);
+    const std::string line = "recording " + ConsoleTimeText(double(doc.Recorded()) / rateHz);
     if (line != shown) std::printf("\r%s", line.c_str());
     std::fflush(stdout);
     shown = line;
@@ -205,6 +189,6 @@ int RunRecord(int argc, char** argv) {
     std::fprintf(stderr, "error: %s\n", error.c_str());
     return 1;
   }
-  std::printf("saved %s (%s)\n", path.c_str(), TimeText(doc.duration).c_str());
+  std::printf("saved %s (%s)\n", path.c_str(), ConsoleTimeText(doc.duration).c_str());
   return 0;
 }

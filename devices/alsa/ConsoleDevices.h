@@ -4,6 +4,7 @@
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "devices/AudioPlayer.h"
 
@@ -16,3 +17,8 @@ const volatile std::sig_atomic_t* InterruptOnCtrlC();
 // every poll (to show the position, say).
 void RunUntilIdle(CAI_AudioPlayer& player, const volatile std::sig_atomic_t* interrupt,
                   const std::function<void()>& tick = {});
+
+// "m:ss.mmm", the position text of the command-line tool.
+std::string ConsoleTimeText(double seconds);
+// A decimal number argument within low..high (nothing trailing, no NaN).
+bool ParseNumberArgument(const char* text, double low, double high, double* out);
