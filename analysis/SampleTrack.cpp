@@ -240,6 +240,10 @@ void CAP_SampleTrack::AddViewer(CAP_AudioViewer* viewer) {
   if (viewer) viewers_.push_back(viewer);
 }
 
+void CAP_SampleTrack::RemoveViewer(CAP_AudioViewer* viewer) {
+  viewers_.erase(std::remove(viewers_.begin(), viewers_.end(), viewer), viewers_.end());
+}
+
 int CAP_SampleTrack::ReadSamples(float* dest, int count, int position, int step) {
   int offset = 0, start = 0;
   SampleBlock* b = LocateWithStart(position, &offset, &start);

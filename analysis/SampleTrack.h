@@ -53,6 +53,8 @@ public:
   void RecolorRange(int count, int position);
   void SetSampleRate(int rate);
   void AddViewer(CAP_AudioViewer* viewer);
+  // A viewer that goes before the track (a hidden display row) takes itself off the list.
+  void RemoveViewer(CAP_AudioViewer* viewer);
 
   // In-place access: whoever changes the floats calls RecolorRange for the span afterwards.
   float* BeginBlockWalk(int start, int* n, int count);

@@ -16,12 +16,6 @@ constexpr double kColumnEpsilon = 1e-6;
 
 int ColumnFloor(double v) { return TruncToInt(v + kColumnEpsilon); }
 
-// A track keeps its viewers; one that can forget them is told when a waveform goes away.
-template <class Track>
-void ForgetViewer(Track& track, CAP_AudioViewer* viewer) {
-  if constexpr (requires { track.RemoveViewer(viewer); }) track.RemoveViewer(viewer);
-}
-
 int WrapIndex(long long c, int pw) {
   const long long r = c % pw;
   return int(r < 0 ? r + pw : r);
@@ -41,7 +35,7 @@ CGP_TrackWaveform::CGP_TrackWaveform(CGP_Graphic* parent_, CGI_Window* window_, 
 }
 
 CGP_TrackWaveform::~CGP_TrackWaveform() {
-  ForgetViewer(*track, this);
+  track->RemoveViewer(this);
 }
 
 std::int32_t CGP_TrackWaveform::Now() const { return Root() ? Root()->NowMs() : SteadyClockMs(); }
