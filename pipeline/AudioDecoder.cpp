@@ -1,0 +1,93 @@
+#include "pipeline/AudioDecoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "formats/Probe.h"
+#include "formats/SoundError.h"
+
+namespace {
+constexpr std::size_t kMaxErrorText = 511;
+constexpr const char* kNotDecodable = "Could not decode audio";
+}  // namespace
+
+CAP_AudioDecoder::CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, std::string_view extension,
+                                   bool readTrailingChunks)
+    : source_(source) {
+  try {
+    reader_ = CreateReaderForFile(source_, fileSize, extension, readTrailingChunks);
+  } catch (const SoundError& error) {
+    Fail(error.Message());
+    return;
+  } catch (const std::bad_alloc&) {
+    Fail(kNotDecodable);
+    return;
+  }
+  if (!reader_) {
+    Fail(kNotDecodable);
+    return;
+  }
+  const int rate = reader_->CurrentSamplingRate();
+  if (rate < kMinRate || rate > kMaxRate) {
+    Fail("Sample rate out of bounds");
+    return;
+  }
+  const int channelCount = reader_->CurrentChannels();
+  if (channelCount < 1) {
+    Fail(kNotDecodable);
+    return;
+  }
+  sampleRate = rate;
+  channels = channelCount;
+  // 64-bit all the way: a 2-hour stereo file has more than 2^31 float bytes.
+  const std::int64_t floatBytes = std::max<std::int64_t>(reader_->FloatByteCount(), 0);
+  const std::int64_t frames = floatBytes / 4 / channelCount;
+  // Frame positions are 32-bit; audio beyond them cannot be addressed (more than 6 hours even at
+  // 96,000 Hz), so the decoder delivers what it can address.
+  totalFrames_ = std::min<std::int64_t>(frames, std::numeric_limits<std::int32_t>::max());
+  duration = double(totalFrames_) / sampleRate;
+  resolution = reader_->SampleResolution();
+  compression = reader_->Compression();
+  fileFormat = reader_->FileFormat();
+  bitRate = reader_->BitRate();
+}
+
+CAP_AudioDecoder::~CAP_AudioDecoder() = default;
+
+void CAP_AudioDecoder::Fail(std::string_view message) {
+  errorText.assign(message.substr(0, kMaxErrorText));
+  if (errorText.empty()) errorText = kNotDecodable;
+}
+
+int CAP_AudioDecoder::ReadFloat(float* dest, int frames, int position) {
+  if (!errorText.empty() || !reader_ || frames <= 0) return 0;
+  try {
+    if (position != readPosition) {
+      endOfData = false;
+      if (position >= 0 && reader_->SeekToSample(std::int64_t(position) * channels)) readPosition = position;
+    }
+    if (endOfData) return 0;
+    std::int64_t n = frames;
+    if (totalFrames_ > 0) n = std::min<std::int64_t>(frames, totalFrames_ - readPosition);
+    else if (n > std::numeric_limits<std::int32_t>::max() - std::int64_t(readPosition))
+      n = std::numeric_limits<std::int32_t>::max() - std::int64_t(readPosition);
+    // A pull is bounded so that samples (frames x channels) stay within int.
+    n = std::min<std::int64_t>(n, std::numeric_limits<int>::max() / channels);
+    int got = 0;
+    if (n > 0) got = reader_->PullSamples(dest, int(n) * channels) / channels;
+    readPosition += got;
+    endOfData = got < frames;
+    return got;
+  } catch (const SoundError& error) {
+    Fail(error.Message());
+  } catch (const std::bad_alloc&) {
+    Fail(kNotDecodable);
+  }
+  return 0;
+}
+
+void CAP_AudioDecoder::CopyAnnotations(AnnotationList& target) const {
+  if (reader_) target.CopyFrom(reader_->Annotations());
+}

@@ -1,0 +1,44 @@
+#pragma once
+// A file being opened: a container over the format library's reader that delivers the file's
+// audio as float frames at any position. It never throws; every failure ends in errorText.
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "analysis/AudioContainer.h"
+#include "formats/AudioAbstract.h"
+
+class CAP_AudioDecoder : public CAP_AudioContainer {
+public:
+  static constexpr int kMinRate = 8000;
+  static constexpr int kMaxRate = 96000;
+
+  // Probes the stream (content and extension) and builds the reader. fileSize is 64-bit so that
+  // files beyond 2 GiB report their true length. Check errorText afterwards.
+  CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, std::string_view extension,
+                   bool readTrailingChunks);
+  ~CAP_AudioDecoder() override;
+  CAP_AudioDecoder(const CAP_AudioDecoder&) = delete;
+  CAP_AudioDecoder& operator=(const CAP_AudioDecoder&) = delete;
+
+  int ReadFloat(float* dest, int frames, int position) override;
+  void CopyAnnotations(AnnotationList& target) const;
+
+  // Frames the file announces (0 = unknown), capped to what a frame position can address.
+  std::int64_t TotalFrames() const { return totalFrames_; }
+  // The reader stage, for callers that show what the format library found; null on failure.
+  AudioAbstract* Reader() const { return reader_.get(); }
+
+  std::int32_t fileFormat = 0;
+  std::string errorText;  // empty = no error; shown to the user unchanged
+  bool endOfData = false;
+
+private:
+  void Fail(std::string_view message);
+
+  std::unique_ptr<AudioAbstract> reader_;
+  std::istream& source_;
+  std::int64_t totalFrames_ = 0;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// Saving without risking the file being replaced: the audio is written through CAP_AudioEncoder
+// into a temporary file in the target's directory, and only a complete, flushed and closed file
+// is renamed over the target. A failure leaves the old file untouched.
+#include <cstdint>
+#include <string>
+
+#include "analysis/AudioContainer.h"
+#include "analysis/SoundSignature.h"
+#include "formats/Annotations.h"
+#include "formats/FormatCodes.h"
+
+struct SaveTarget {
+  std::string path;
+  int fileFormat = FileFormatWave;  // 1 WAVE, 2 AU, 3 AIFF
+  int channels = 1;
+  int rate = 44100;
+  int compression = CompressionPcm16;
+};
+
+inline constexpr int kSaveChunkFrames = 2048;
+
+// Reads source (the document's mixer) from frame 0 in 2,048-frame pieces until it returns no
+// more, for seconds of audio (the display track's duration), converting to the target's channels
+// and rate. Progress: "Saving audio data:" with the percentage, then "" and 100. Returns "" on
+// success, else the text for the user.
+std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const SaveTarget& target,
+                            const AnnotationList* annotations, ProgressCallback progress = nullptr,
+                            std::intptr_t user = 0);

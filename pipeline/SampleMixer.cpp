@@ -1,0 +1,243 @@
+#include "pipeline/SampleMixer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "pipeline/AudioDecoder.h"
+
+namespace {
+
+constexpr int kMinRate = 8000;
+constexpr int kMaxRate = 96000;
+constexpr int kMixChunk = 8192;  // frames per pass of the mixed read and write paths
+const char* const kLoadingLabel = "Loading audio data:";
+
+int RoundHalfAway(double v) { return int(v < 0 ? v - 0.5 : v + 0.5); }
+
+}  // namespace
+
+CAP_SampleMixer::CAP_SampleMixer(int channelCount, int rate, bool withMixTrack) {
+  channels = std::clamp(channelCount, 1, kMaxChannels);
+  sampleRate = rate;
+  baseRate_ = rate;
+  for (int k = 0; k < channels; ++k) {
+    tracks_[k] = new CAP_SampleTrack(rate);
+    tracks_[k]->AddViewer(this);
+    readGain_[k][k] = 1;
+    writeGain_[k][k] = 1;
+  }
+  trackCount_ = channels;
+  BuildRateTable();
+  if (withMixTrack) {
+    SetTrackCount(channels != 1 ? channels + 1 : 1);
+    for (int j = 0; j < channels; ++j) writeGain_[j][trackCount_ - 1] = 1.0f / float(channels);
+  }
+}
+
+CAP_SampleMixer::~CAP_SampleMixer() {
+  for (int k = 0; k < trackCount_; ++k) delete tracks_[k];
+}
+
+CAP_SampleTrack* CAP_SampleMixer::Track(int index) const {
+  return index >= 0 && index < trackCount_ ? tracks_[index] : nullptr;
+}
+
+void CAP_SampleMixer::SetTrackCount(int n) {
+  n = std::clamp(n, 0, kMaxTracks);
+  for (int k = n; k < trackCount_; ++k) {
+    delete tracks_[k];
+    tracks_[k] = nullptr;
+  }
+  for (int k = trackCount_; k < n; ++k) {
+    tracks_[k] = new CAP_SampleTrack(sampleRate);
+    tracks_[k]->AddViewer(this);
+  }
+  trackCount_ = n;
+  UpdateDuration();
+}
+
+void CAP_SampleMixer::BuildRateTable() {
+  const double step = std::log(2.0) / 12;
+  // The margins keep a rate that lies exactly on a bound (48,000 Hz an octave below 96,000 Hz)
+  // inside the table despite the rounding of the logarithms.
+  const int lowest = int(std::ceil(std::log(double(kMinRate) / baseRate_) / step - 1e-9));
+  const int highest = int(std::floor(std::log(double(kMaxRate) / baseRate_) / step + 1e-9));
+  count_ = std::clamp(highest - lowest + 1, 0, kMaxRateTable);
+  for (int i = 0; i < count_; ++i)
+    rateTable_[i] = std::clamp(RoundHalfAway(std::exp((lowest + i) * step) * baseRate_), kMinRate, kMaxRate);
+  // A base rate outside 8,000..96,000 Hz has no entry of its own; its step 0 is then the nearest
+  // entry's index, and shifting leaves the tracks at a table rate.
+  baseIndex_ = count_ > 0 ? std::clamp(-lowest, 0, count_ - 1) : 0;
+}
+
+void CAP_SampleMixer::PitchRange(int* lowest, int* highest) const {
+  *lowest = -baseIndex_;
+  *highest = count_ - baseIndex_ - 1;
+}
+
+int CAP_SampleMixer::RateForPitch(float halftones) const {
+  if (count_ == 0) return sampleRate;
+  int lowest, highest;
+  PitchRange(&lowest, &highest);
+  const double h = std::isnan(halftones) ? 0.0 : std::clamp(double(halftones), double(lowest), double(highest));
+  const double f = std::floor(h);
+  const int i = baseIndex_ + int(f);
+  return int(rateTable_[std::min(count_ - 1, i + 1)] * (h - f) + rateTable_[i] * (f + 1 - h));
+}
+
+int CAP_SampleMixer::NearestPitch(int rate) const {
+  if (count_ == 0) return baseIndex_;
+  int best = 0;
+  long distance = kMaxRate;
+  for (int i = 0; i < count_; ++i) {
+    const long d = std::labs(long(rate) - rateTable_[i]);
+    if (d < distance) {
+      distance = d;
+      best = i;
+    }
+  }
+  return best - baseIndex_;
+}
+
+void CAP_SampleMixer::SetPitchShift(float halftones) {
+  if (std::isnan(halftones) || halftones == pitch_) return;
+  int lowest, highest;
+  PitchRange(&lowest, &highest);
+  pitch_ = std::clamp(halftones, float(lowest), float(highest));
+  sampleRate = RateForPitch(pitch_);
+  for (int k = 0; k < trackCount_; ++k) tracks_[k]->SetSampleRate(sampleRate);
+  UpdateDuration();
+}
+
+void CAP_SampleMixer::UpdateDuration() {
+  double longest = 0;
+  for (int k = 0; k < trackCount_; ++k) longest = std::max(longest, tracks_[k]->duration);
+  duration = longest;
+}
+
+void CAP_SampleMixer::AddShift(double) { UpdateDuration(); }
+
+bool CAP_SampleMixer::ReadGainIsIdentity(int channel) const {
+  if (channel >= trackCount_ || readGain_[channel][channel] != 1) return false;
+  for (int k = 0; k < trackCount_; ++k)
+    if (k != channel && readGain_[k][channel] != 0) return false;
+  return true;
+}
+
+bool CAP_SampleMixer::WriteGainIsIdentity(int track) const {
+  if (track >= channels || writeGain_[track][track] != 1) return false;
+  for (int j = 0; j < channels; ++j)
+    if (j != track && writeGain_[j][track] != 0) return false;
+  return true;
+}
+
+int CAP_SampleMixer::ReadFloat(float* dest, int frames, int position) {
+  if (frames <= 0) return 0;
+  int count = 0;
+  for (int i = 0; i < channels; ++i) {
+    if (ReadGainIsIdentity(i)) {
+      count = tracks_[i]->ReadSamples(dest + i, frames, position, channels);
+      continue;
+    }
+    for (int f = 0; f < frames; ++f) dest[std::size_t(f) * channels + i] = 0;
+    scratch_.resize(kMixChunk);
+    int largest = 0;
+    for (int k = 0; k < trackCount_; ++k) {
+      const float gain = readGain_[k][i];
+      if (gain == 0) continue;
+      for (int done = 0; done < frames;) {
+        const int n = tracks_[k]->ReadSamples(scratch_.data(), std::min(kMixChunk, frames - done), position + done);
+        for (int f = 0; f < n; ++f) dest[std::size_t(done + f) * channels + i] += gain * scratch_[f];
+        done += n;
+        largest = std::max(largest, done);
+        if (n == 0) break;
+      }
+    }
+    count = largest;
+  }
+  readPosition = position + count;
+  return count;
+}
+
+int CAP_SampleMixer::WriteFloat(const float* source, int frames, int position) {
+  if (frames <= 0) return 0;
+  for (int i = 0; i < trackCount_; ++i) {
+    if (WriteGainIsIdentity(i)) {
+      tracks_[i]->WriteSamples(source + i, frames, position, channels, 100, 0);
+      continue;
+    }
+    scratch_.resize(kMixChunk);
+    for (int done = 0; done < frames;) {
+      const int n = std::min(kMixChunk, frames - done);
+      std::fill(scratch_.begin(), scratch_.begin() + n, 0.0f);
+      for (int j = 0; j < channels; ++j) {
+        const float gain = writeGain_[j][i];
+        if (gain == 0) continue;
+        const float* in = source + std::size_t(done) * channels + j;
+        for (int f = 0; f < n; ++f) scratch_[f] += gain * in[std::size_t(f) * channels];
+      }
+      tracks_[i]->WriteFloat(scratch_.data(), n, position + done);
+      done += n;
+    }
+  }
+  writePosition = position + frames;
+  UpdateDuration();
+  return frames;
+}
+
+void CAP_SampleMixer::RemoveDCOffset(float* frames, int count, bool estimate) {
+  if (!correctDC_ || count <= 0) return;
+  if (estimate) {
+    for (int c = 0; c < channels; ++c) {
+      double sum = 0;
+      for (int f = 0; f < count; ++f) sum += frames[std::size_t(f) * channels + c];
+      dcOffset_[c] = sum / count;
+    }
+  }
+  for (int f = 0; f < count; ++f)
+    for (int c = 0; c < channels; ++c) {
+      float& v = frames[std::size_t(f) * channels + c];
+      const double corrected = v - dcOffset_[c];
+      v = corrected >= 1 ? 1.0f : corrected <= -1 ? -1.0f : float(corrected);
+    }
+}
+
+bool CAP_SampleMixer::LoadFromDecoder(CAP_AudioDecoder* decoder, ProgressCallback progress, std::intptr_t user) {
+  if (!decoder) return false;
+  return LoadFrom(*decoder, decoder->TotalFrames(), progress, user);
+}
+
+bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, ProgressCallback progress,
+                               std::intptr_t user) {
+  // The frames are spread over the tracks as the mixer's own channels: another count would be
+  // read with the wrong stride.
+  if (source.channels != channels) return false;
+  // One block of the store per read (0.1 s, an even count).
+  const int chunk = std::max(2, RoundHalfAway(source.sampleRate * 0.1) & ~1);
+  std::vector<float> buffer(std::size_t(chunk) * channels);
+  bool answer = true;
+  if (progress) answer = progress(user, kLoadingLabel, 0);
+  if (!answer) return false;
+  std::int64_t loaded = 0;
+  for (;;) {
+    const int n = source.ReadFloatAtCursor(buffer.data(), chunk);
+    RemoveDCOffset(buffer.data(), n, loaded == 0);
+    WriteFloat(buffer.data(), n, int(loaded));
+    loaded += std::max(n, 0);
+    if (progress && total != 0) {
+      answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded * 100 / total, 100)));
+      if (!answer) break;
+    }
+    if (n <= 0) break;
+  }
+  if (progress && loaded < total) progress(user, "", 100);
+  return answer;
+}
+
+int EP_SampleMixer::WriteFloat(const float* source, int frames, int position) {
+  const std::int64_t length = std::int64_t(sampleRate * duration + 0.5);
+  if (editor_ && frames > 0 && std::int64_t(position) + frames > length)
+    editor_->AudioAboutToGrow(int(std::min<std::int64_t>(std::int64_t(position) + frames, INT32_MAX)));
+  return CAP_SampleMixer::WriteFloat(source, frames, position);
+}

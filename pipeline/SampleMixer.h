@@ -1,0 +1,99 @@
+#pragma once
+// A document's audio: one track per channel plus, for a stereo document, a mono mix track. As a
+// container it spreads interleaved frames over the tracks on writes and gathers them back on
+// reads, each through a small gain matrix. It loads from a decoder with optional DC-offset
+// correction and shifts the pitch of the whole document in halftones by changing the tracks'
+// sample rate (no resampling).
+#include <cstdint>
+#include <vector>
+
+#include "analysis/AudioContainer.h"
+#include "analysis/SampleTrack.h"
+#include "analysis/SoundSignature.h"
+
+class CAP_AudioDecoder;
+
+class CAP_SampleMixer : public CAP_AudioContainer, public CAP_AudioViewer {
+public:
+  static constexpr int kMaxTracks = 32;
+  static constexpr int kMaxChannels = 2;
+  static constexpr int kMaxRateTable = 146;
+
+  // channels is 1 or 2 (other counts are brought into that range; callers refuse them first).
+  CAP_SampleMixer(int channels, int rate, bool withMixTrack);
+  ~CAP_SampleMixer() override;
+  CAP_SampleMixer(const CAP_SampleMixer&) = delete;
+  CAP_SampleMixer& operator=(const CAP_SampleMixer&) = delete;
+
+  void SetTrackCount(int n);
+  int TrackCount() const { return trackCount_; }
+  CAP_SampleTrack* Track(int index) const;
+
+  // Pulls every frame from the decoder; false when the callback cancelled (or the decoder's
+  // channels are not the mixer's). The decoder's errorText tells whether the file itself failed.
+  bool LoadFromDecoder(CAP_AudioDecoder* decoder, ProgressCallback progress, std::intptr_t user);
+  // The same from any container that announces totalFrames (0 = unknown) at its sampleRate.
+  bool LoadFrom(CAP_AudioContainer& source, std::int64_t totalFrames, ProgressCallback progress,
+                std::intptr_t user);
+  // With correctDC on: estimate (the mean of each channel over these frames) and subtract.
+  void RemoveDCOffset(float* frames, int count, bool estimate);
+  void SetCorrectDC(bool on) { correctDC_ = on; }
+  bool CorrectDC() const { return correctDC_; }
+  double DCOffset(int channel) const { return dcOffset_[channel]; }
+
+  void SetPitchShift(float halftones);
+  float PitchShift() const { return pitch_; }
+  void PitchRange(int* lowest, int* highest) const;
+  int RateForPitch(float halftones) const;
+  int NearestPitch(int rate) const;
+  int BaseRate() const { return baseRate_; }
+  int RateTableSize() const { return count_; }
+  int RateTableEntry(int index) const { return rateTable_[index]; }
+  int BaseIndex() const { return baseIndex_; }
+
+  int ReadFloat(float* dest, int frames, int position) override;
+  int WriteFloat(const float* source, int frames, int position) override;
+
+  // Every track reports each change of its length here: the duration follows the longest.
+  void AddShift(double seconds) override;
+
+private:
+  void BuildRateTable();
+  void UpdateDuration();
+  bool ReadGainIsIdentity(int channel) const;
+  bool WriteGainIsIdentity(int track) const;
+
+  bool correctDC_ = false;
+  float pitch_ = 0;
+  int trackCount_ = 0;
+  CAP_SampleTrack* tracks_[kMaxTracks] = {};
+  float readGain_[kMaxTracks][kMaxChannels] = {};
+  float writeGain_[kMaxChannels][kMaxTracks] = {};
+  double dcOffset_[kMaxChannels] = {};
+  std::int32_t rateTable_[kMaxRateTable] = {};
+  int baseIndex_ = 0;
+  int count_ = 0;
+  int baseRate_ = 0;
+  std::vector<float> scratch_;  // the mixed read and write paths
+};
+
+// The editor's side of a growing document: told before a write extends the audio, so that the
+// edit history can record the extension (recording).
+class MixerGrowthListener {
+public:
+  virtual ~MixerGrowthListener() = default;
+  // newLength: the length in frames the audio will have after the write.
+  virtual void AudioAboutToGrow(int newLength) = 0;
+};
+
+class EP_SampleMixer : public CAP_SampleMixer {
+public:
+  EP_SampleMixer(int channels, int rate, MixerGrowthListener* editor, bool withMixTrack)
+      : CAP_SampleMixer(channels, rate, withMixTrack), editor_(editor) {}
+
+  int WriteFloat(const float* source, int frames, int position) override;
+  MixerGrowthListener* Editor() const { return editor_; }
+
+private:
+  MixerGrowthListener* editor_;
+};
