@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstdlib>
 
 #include "pipeline/AudioDecoder.h"
@@ -88,8 +89,9 @@ int CAP_SampleMixer::RateForPitch(float halftones) const {
 
 int CAP_SampleMixer::NearestPitch(int rate) const {
   if (count_ == 0) return baseIndex_;
+  // The nearest entry, also for a rate more than 96,000 Hz away from every entry.
   int best = 0;
-  long distance = kMaxRate;
+  long distance = LONG_MAX;
   for (int i = 0; i < count_; ++i) {
     const long d = std::labs(long(rate) - rateTable_[i]);
     if (d < distance) {

@@ -1,0 +1,258 @@
+// The sample mixer: frames over the channel and mix tracks, DC correction, the halftone rate
+// table and pitch shift, the loader's progress calls, growth notices and a sox file loaded whole.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "pipeline/SampleMixer.h"
+#include "tests/pipeline/PipelineTestSupport.h"
+
+namespace {
+
+using namespace pipeline_test;
+
+TEST(Mixer, StereoFramesLandOnLeftRightAndMixTracks) {
+  CAP_SampleMixer mixer(2, 44100, true);
+  ASSERT_EQ(mixer.TrackCount(), 3);
+  const float frames[4] = {0.5f, -0.5f, 0.25f, 0.75f};
+  EXPECT_EQ(mixer.WriteFloat(frames, 2, 0), 2);
+  EXPECT_EQ(mixer.writePosition, 2);
+  float sample[2];
+  const float expected[3][2] = {{0.5f, 0.25f}, {-0.5f, 0.75f}, {0.0f, 0.5f}};
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(mixer.Track(k)->ReadSamples(sample, 2, 0), 2);
+    EXPECT_EQ(sample[0], expected[k][0]) << k;
+    EXPECT_EQ(sample[1], expected[k][1]) << k;
+  }
+  float back[4] = {};
+  EXPECT_EQ(mixer.ReadFloat(back, 5, 0), 2);
+  EXPECT_EQ(std::vector<float>(back, back + 4), std::vector<float>(frames, frames + 4));
+  EXPECT_EQ(mixer.readPosition, 2);
+  EXPECT_DOUBLE_EQ(mixer.duration, 2.0 / 44100);
+}
+
+TEST(Mixer, MonoHasOneTrackAndTrackCountsChange) {
+  CAP_SampleMixer mono(1, 8000, true);
+  ASSERT_EQ(mono.TrackCount(), 1);
+  const float v[3] = {0.1f, 0.2f, 0.3f};
+  mono.WriteFloat(v, 3, 0);
+  float out[3];
+  EXPECT_EQ(mono.Track(0)->ReadSamples(out, 3, 0), 3);
+  EXPECT_EQ(out[2], 0.3f);
+  EXPECT_EQ(mono.Track(1), nullptr);
+
+  CAP_SampleMixer bare(2, 8000, false);
+  EXPECT_EQ(bare.TrackCount(), 2);
+  bare.SetTrackCount(3);  // a new track is empty and has no write gain
+  const float f[2] = {0.5f, 0.5f};
+  bare.WriteFloat(f, 1, 0);
+  EXPECT_EQ(bare.Track(2)->Length(), 1);
+  EXPECT_EQ(bare.Track(2)->ReadSamples(out, 1, 0), 1);
+  EXPECT_EQ(out[0], 0.0f);
+  bare.SetTrackCount(1);
+  EXPECT_EQ(bare.TrackCount(), 1);
+  EXPECT_EQ(bare.Track(1), nullptr);
+}
+
+TEST(Mixer, DCCorrectionMeasuresTheFirstTenthOfASecondAndClamps) {
+  const int rate = 8000, frames = 4000;
+  std::vector<float> data(2 * frames);
+  for (int i = 0; i < frames; ++i) {
+    data[2 * i] = 0.1f + ((i & 1) ? 0.05f : -0.05f);  // left averages 0.1 over every even chunk
+    data[2 * i + 1] = 0.2f;
+  }
+  data[2 * 3000] = -0.95f;
+  data[2 * 3001] = 0.99f;
+  VectorSource source(2, rate, data);
+  CAP_SampleMixer mixer(2, rate, true);
+  mixer.SetCorrectDC(true);
+  ASSERT_TRUE(mixer.LoadFrom(source, frames, nullptr, 0));
+  EXPECT_NEAR(mixer.DCOffset(0), 0.1, 1e-7);
+  EXPECT_NEAR(mixer.DCOffset(1), 0.2, 1e-7);
+  std::vector<float> left(frames), right(frames);
+  mixer.Track(0)->ReadSamples(left.data(), frames, 0);
+  mixer.Track(1)->ReadSamples(right.data(), frames, 0);
+  EXPECT_NEAR(left[0], -0.05, 1e-6);
+  EXPECT_NEAR(left[1], 0.05, 1e-6);
+  EXPECT_EQ(left[3000], -1.0f);  // -0.95 - 0.1 clamps
+  EXPECT_NEAR(left[3001], 0.89, 1e-6);
+  EXPECT_NEAR(right[3999], 0.0, 1e-6);
+
+  // Without correction the samples are kept as they are.
+  CAP_SampleMixer plain(2, rate, true);
+  VectorSource again(2, rate, data);
+  ASSERT_TRUE(plain.LoadFrom(again, frames, nullptr, 0));
+  float sample;
+  plain.Track(0)->ReadSamples(&sample, 1, 3000);
+  EXPECT_EQ(sample, -0.95f);
+}
+
+TEST(Mixer, TheHalftoneRateTable) {
+  CAP_SampleMixer m(1, 44100, true);
+  ASSERT_EQ(m.RateTableSize(), 43);
+  EXPECT_EQ(m.RateTableEntry(0), 8259);
+  EXPECT_EQ(m.RateTableEntry(42), 93445);
+  EXPECT_EQ(m.BaseIndex(), 29);
+  EXPECT_EQ(m.RateTableEntry(28), 41625);
+  EXPECT_EQ(m.RateTableEntry(30), 46722);
+  int lowest, highest;
+  m.PitchRange(&lowest, &highest);
+  EXPECT_EQ(lowest, -29);
+  EXPECT_EQ(highest, 13);
+  EXPECT_EQ(m.RateForPitch(0), 44100);
+  EXPECT_EQ(m.RateForPitch(1), 46722);
+  EXPECT_EQ(m.RateForPitch(-100), 8259);
+  EXPECT_EQ(m.NearestPitch(44000), 0);
+  EXPECT_EQ(m.NearestPitch(42800), -1);
+  EXPECT_EQ(m.NearestPitch(1000000), 13);
+
+  // Rates that lie on a bound keep their table entry despite the rounding of logarithms.
+  CAP_SampleMixer at48(1, 48000, false);
+  EXPECT_EQ(at48.RateTableEntry(at48.RateTableSize() - 1), 96000);
+  CAP_SampleMixer at8(1, 8000, false);
+  EXPECT_EQ(at8.BaseIndex(), 0);
+  EXPECT_EQ(at8.RateTableEntry(0), 8000);
+  CAP_SampleMixer at96(2, 96000, true);
+  EXPECT_EQ(at96.RateTableEntry(at96.BaseIndex()), 96000);
+  EXPECT_EQ(at96.BaseIndex(), at96.RateTableSize() - 1);
+}
+
+TEST(Mixer, PitchShiftReinterpretsEveryTrackAndClamps) {
+  CAP_SampleMixer m(2, 22050, true);
+  const std::vector<float> frames(2 * 44100, 0.1f);
+  m.WriteFloat(frames.data(), 44100, 0);
+  EXPECT_DOUBLE_EQ(m.duration, 2.0);
+  m.SetPitchShift(12);
+  EXPECT_EQ(m.sampleRate, 44100);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(m.Track(k)->sampleRate, 44100);
+  EXPECT_DOUBLE_EQ(m.duration, 1.0);
+  EXPECT_EQ(m.NearestPitch(44100), 12);
+  EXPECT_EQ(m.Track(2)->Length(), 44100);
+  m.SetPitchShift(0);
+  EXPECT_EQ(m.sampleRate, 22050);
+  EXPECT_DOUBLE_EQ(m.duration, 2.0);
+
+  CAP_SampleMixer high(1, 44100, true);
+  high.SetPitchShift(100);
+  EXPECT_EQ(high.PitchShift(), 13);
+  EXPECT_EQ(high.sampleRate, 93445);
+  high.SetPitchShift(-100);
+  EXPECT_EQ(high.PitchShift(), -29);
+  EXPECT_EQ(high.sampleRate, 8259);
+  high.SetPitchShift(std::nanf(""));
+  EXPECT_EQ(high.PitchShift(), -29);
+}
+
+struct ProgressLog {
+  std::vector<std::pair<std::string, int>> calls;
+  int cancelAt = -1;  // answer false on this call
+  static bool Record(std::intptr_t user, const char* text, int percent) {
+    auto* log = reinterpret_cast<ProgressLog*>(user);
+    log->calls.emplace_back(text, percent);
+    return int(log->calls.size()) - 1 != log->cancelAt;
+  }
+};
+
+TEST(Mixer, TheLoaderReportsProgressAsTheDecoderDelivers) {
+  using Calls = std::vector<std::pair<std::string, int>>;
+  {  // announces frames, delivers none
+    VectorSource source(1, 8000, {});
+    CAP_SampleMixer m(1, 8000, true);
+    ProgressLog log;
+    EXPECT_TRUE(m.LoadFrom(source, 1000, ProgressLog::Record, std::intptr_t(&log)));
+    EXPECT_EQ(log.calls, (Calls{{"Loading audio data:", 0}, {"Loading audio data:", 0}, {"", 100}}));
+  }
+  {  // announces none
+    VectorSource source(1, 8000, {});
+    CAP_SampleMixer m(1, 8000, true);
+    ProgressLog log;
+    EXPECT_TRUE(m.LoadFrom(source, 0, ProgressLog::Record, std::intptr_t(&log)));
+    EXPECT_EQ(log.calls, (Calls{{"Loading audio data:", 0}}));
+  }
+  {  // 2,000 frames in chunks of 800 (0.1 s at 8,000 Hz)
+    VectorSource source(2, 8000, std::vector<float>(4000, 0.5f));
+    CAP_SampleMixer m(2, 8000, true);
+    ProgressLog log;
+    EXPECT_TRUE(m.LoadFrom(source, 2000, ProgressLog::Record, std::intptr_t(&log)));
+    EXPECT_EQ(log.calls, (Calls{{"Loading audio data:", 0},
+                                {"Loading audio data:", 40},
+                                {"Loading audio data:", 80},
+                                {"Loading audio data:", 100},
+                                {"Loading audio data:", 100}}));
+    EXPECT_EQ(m.Track(2)->Length(), 2000);
+  }
+  {  // cancelled at the start: nothing loaded
+    VectorSource source(1, 8000, std::vector<float>(2000, 0.5f));
+    CAP_SampleMixer m(1, 8000, true);
+    ProgressLog log;
+    log.cancelAt = 0;
+    EXPECT_FALSE(m.LoadFrom(source, 2000, ProgressLog::Record, std::intptr_t(&log)));
+    EXPECT_EQ(m.Track(0)->Length(), 0);
+  }
+  {  // cancelled after the first chunk
+    VectorSource source(1, 8000, std::vector<float>(2000, 0.5f));
+    CAP_SampleMixer m(1, 8000, true);
+    ProgressLog log;
+    log.cancelAt = 1;
+    EXPECT_FALSE(m.LoadFrom(source, 2000, ProgressLog::Record, std::intptr_t(&log)));
+    EXPECT_EQ(m.Track(0)->Length(), 800);
+    EXPECT_EQ(log.calls, (Calls{{"Loading audio data:", 0}, {"Loading audio data:", 40}, {"", 100}}));
+  }
+  {  // a decoder of another channel count is not read with the wrong stride
+    VectorSource source(2, 8000, std::vector<float>(2000, 0.5f));
+    CAP_SampleMixer m(1, 8000, true);
+    EXPECT_FALSE(m.LoadFrom(source, 1000, nullptr, 0));
+    EXPECT_EQ(m.Track(0)->Length(), 0);
+  }
+}
+
+struct GrowthLog : MixerGrowthListener {
+  void AudioAboutToGrow(int newLength) override { lengths.push_back(newLength); }
+  std::vector<int> lengths;
+};
+
+TEST(Mixer, TheEditorHearsBeforeTheAudioGrows) {
+  GrowthLog editor;
+  EP_SampleMixer m(2, 8000, &editor, true);
+  EXPECT_EQ(m.Editor(), &editor);
+  const std::vector<float> frames(2 * 100, 0.25f);
+  m.WriteFloat(frames.data(), 100, 0);
+  m.WriteFloat(frames.data(), 50, 20);  // inside: no notice
+  m.WriteFloat(frames.data(), 100, 60);
+  EXPECT_EQ(editor.lengths, (std::vector<int>{100, 160}));
+  EXPECT_EQ(m.Track(2)->Length(), 160);
+  EP_SampleMixer alone(1, 8000, nullptr, true);
+  EXPECT_EQ(alone.WriteFloat(frames.data(), 10, 0), 10);
+}
+
+TEST(Mixer, ASoxFileLoadsIntoChannelAndMixTracks) {
+  if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
+  TempDir dir;
+  const std::string wav = dir / "in.wav", raw = dir / "in.f32";
+  ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r 11025 -c 2 -b 16 " + wav + " synth 1.3 sine 200 whitenoise"));
+  ASSERT_TRUE(RunQuietly("sox -V1 -D " + wav + " -t f32 " + raw));
+  const std::vector<float> sox = ReadFloats(raw);
+  OpenedFile file(wav);
+  ASSERT_EQ(file.decoder->errorText, "");
+  EP_SampleMixer mixer(file.decoder->channels, file.decoder->sampleRate, nullptr, true);
+  ProgressLog log;
+  ASSERT_TRUE(mixer.LoadFromDecoder(file.decoder.get(), ProgressLog::Record, std::intptr_t(&log)));
+  EXPECT_EQ(log.calls.back(), (std::pair<std::string, int>{"Loading audio data:", 100}));
+  const int frames = int(sox.size() / 2);
+  ASSERT_EQ(mixer.Track(2)->Length(), frames);
+  EXPECT_DOUBLE_EQ(mixer.duration, double(frames) / 11025);
+  std::vector<float> left(frames), right(frames), mix(frames);
+  mixer.Track(0)->ReadSamples(left.data(), frames, 0);
+  mixer.Track(1)->ReadSamples(right.data(), frames, 0);
+  mixer.Track(2)->ReadSamples(mix.data(), frames, 0);
+  for (int i = 0; i < frames; ++i) {
+    ASSERT_EQ(left[i], sox[2 * i]) << i;
+    ASSERT_EQ(right[i], sox[2 * i + 1]) << i;
+    ASSERT_EQ(mix[i], 0.5f * sox[2 * i] + 0.5f * sox[2 * i + 1]) << i;
+  }
+  EXPECT_TRUE(IsValidSignature(mixer.Track(2)->Head()->signature));
+}
+
+}  // namespace
