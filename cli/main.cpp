@@ -12,6 +12,12 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"info", "info FILE                 format, encoding, rate, channels, length and annotations", RunInfo},
+    {"decode", "decode FILE OUT           the float frames, interleaved 32-bit little-endian", RunDecode},
+    {"convert", "convert IN OUT [--type wave|aiff|au] [--rate R] [--channels C] [--encoding CODE] [--correct-dc]  save as the editor saves", RunConvert},
+    {"blocks", "blocks FILE               start, length, signature and colour of every block", RunBlocks},
+    {"signature", "signature FILE [--start S] [--count N]  the region signature (samples)", RunSignature},
+    {"find", "find FILE --start S --count N [--threshold T]  runs that sound like the region", RunFind},
     {"demo", "demo                      synthesise a sound, find its motif, print matches and colours", RunDemo},
     {"levels", "levels [--seconds N] [--rate R] [--channels C]  input levels: peak, hold and DC per second", RunLevels},
     {"play", "play FILE [--from S] [--to E]  play through the default sound output, showing the position", RunPlay},

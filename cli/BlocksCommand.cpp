@@ -1,0 +1,24 @@
+// tintwave-cli blocks FILE: the blocks of the display track with their signatures and colours.
+#include <cstdio>
+
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/LoadDocument.h"
+
+namespace {
+constexpr const char* kUsage = "usage: tintwave-cli blocks FILE\n";
+}  // namespace
+
+int RunBlocks(int argc, char** argv) {
+  if (argc != 2) return ReportMisuse("blocks takes one file", kUsage);
+  LoadFailure failure;
+  const auto document = LoadDocument(argv[1], false, &failure);
+  if (!document) return ReportError(failure.message);
+  int start = 0;
+  for (const SampleBlock* b = document->DisplayTrack().Head(); b; b = b->next) {
+    std::printf("%d %d %s %06x\n", start, int(b->count), HexDigits(b->signature.bytes, 16).c_str(),
+                unsigned(b->color & 0xFFFFFF));
+    start += b->count;
+  }
+  return 0;
+}

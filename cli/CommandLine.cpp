@@ -1,0 +1,42 @@
+#include "cli/CommandLine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+bool ParseInteger(const char* text, std::int64_t min, std::int64_t max, std::int64_t* out) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (*end || errno || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseInteger(const char* text, int min, int max, int* out) {
+  std::int64_t v;
+  if (!ParseInteger(text, std::int64_t(min), std::int64_t(max), &v)) return false;
+  *out = int(v);
+  return true;
+}
+
+int ReportError(const std::string& message) {
+  std::fprintf(stderr, "error: %s\n", message.c_str());
+  return 1;
+}
+
+int ReportMisuse(const std::string& message, const char* usage) {
+  std::fprintf(stderr, "error: %s\n%s", message.c_str(), usage);
+  return 2;
+}
+
+std::string HexDigits(const std::uint8_t* bytes, int count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 15];
+  }
+  return text;
+}

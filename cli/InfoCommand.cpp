@@ -1,0 +1,45 @@
+// tintwave-cli info FILE: what the editor learns when it opens the file.
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/LoadDocument.h"
+#include "formats/FormatCodes.h"
+
+namespace {
+
+constexpr const char* kUsage = "usage: tintwave-cli info FILE\n";
+
+// The chunk id as its four characters (unprintable bytes as '.'); "----" for an item of a kind.
+std::string ChunkIdText(std::uint32_t id) {
+  if (id == 0) return "----";
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    const unsigned char c = (id >> shift) & 0xFF;
+    text += std::isprint(c) ? char(c) : '.';
+  }
+  return text;
+}
+
+}  // namespace
+
+int RunInfo(int argc, char** argv) {
+  if (argc != 2) return ReportMisuse("info takes one file", kUsage);
+  LoadFailure failure;
+  const auto document = LoadDocument(argv[1], false, &failure);
+  if (!document) return ReportError(failure.message);
+  const CAP_AudioDecoder& d = *document->decoder;
+  std::printf("format: %d\n", int(d.fileFormat));
+  std::printf("compression: %d %s\n", int(d.compression), CompressionName(d.compression));
+  std::printf("rate: %d\n", int(d.sampleRate));
+  std::printf("channels: %d\n", int(d.channels));
+  std::printf("frames: %d\n", document->DisplayTrack().Length());
+  std::printf("bits: %d\n", int(d.resolution));
+  std::printf("bitrate: %d\n", int(d.bitRate));
+  for (const Annotation& item : document->annotations)
+    std::printf("annotation: kind=%d id=%s origin=%d length=%d\n", int(item.kind), ChunkIdText(item.chunkId).c_str(),
+                int(item.origin), int(item.Length()));
+  return 0;
+}

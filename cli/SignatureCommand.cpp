@@ -1,0 +1,40 @@
+// tintwave-cli signature FILE [--start S] [--count N]: the region signature of the display track,
+// as the web search sends it.
+#include <cstdio>
+
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/LoadDocument.h"
+
+namespace {
+constexpr const char* kUsage = "usage: tintwave-cli signature FILE [--start SAMPLE] [--count SAMPLES]\n";
+}  // namespace
+
+int RunSignature(int argc, char** argv) {
+  if (argc < 2) return ReportMisuse("signature takes a file", kUsage);
+  int start = 0, count = -1;
+  for (int i = 2; i < argc; ++i) {
+    const std::string option = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (option == "--start" && hasValue) {
+      if (!ParseInteger(argv[++i], 0, INT32_MAX, &start)) return ReportMisuse("bad value for --start", kUsage);
+    } else if (option == "--count" && hasValue) {
+      if (!ParseInteger(argv[++i], 1, INT32_MAX, &count)) return ReportMisuse("bad value for --count", kUsage);
+    } else {
+      return ReportMisuse("unknown or incomplete option '" + option + "'", kUsage);
+    }
+  }
+  LoadFailure failure;
+  const auto document = LoadDocument(argv[1], false, &failure);
+  if (!document) return ReportError(failure.message);
+  CAP_SampleTrack& track = document->DisplayTrack();
+  if (start > track.Length() || (start == track.Length() && track.Length() > 0))
+    return ReportError("The start " + std::to_string(start) + " lies beyond the end of the audio (" +
+                       std::to_string(track.Length()) + " samples)");
+  // A region that runs past the end is cut there, as every region of the store.
+  if (count < 0 || count > track.Length() - start) count = track.Length() - start;
+  SoundSignature signature;
+  track.ComputeRegionSignature(count, start, &signature);
+  std::printf("%s\n", HexDigits(signature.bytes, 16).c_str());
+  return 0;
+}
