@@ -1,15 +1,12 @@
 // tintwave-cli record OUT [--seconds N] [--rate R] [--channels C] [--correct-dc]: records from
 // the default sound input into a new document and saves it as OUT. With --correct-dc the input's
 // DC offset is first measured for one second with the level monitor and then subtracted.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,100 +15,53 @@
 #include "cli/Commands.h"
 #include "devices/AudioMonitor.h"
 #include "devices/alsa/ConsoleDevices.h"
+#include "formats/FormatCodes.h"
 #include "formats/Probe.h"
-#include "formats/SoundError.h"
-#include "formats/Wave.h"
+#include "pipeline/SafeSave.h"
+#include "pipeline/SampleMixer.h"
 
 namespace {
 
-const char kUsage[] = "usage: tintwave-cli record OUT.wav [--seconds N] [--rate R] [--channels C] [--correct-dc]\n";
+const char kUsage[] = "usage: tintwave-cli record OUT.wav|.aiff|.au [--seconds N] [--rate R] [--channels C] [--correct-dc]\n";
 
-// The new document: one track per channel. A write that would pass the end first appends
-// silence, 1 s for the first five extensions, then 5 s, 10 s and 30 s steps, as a document
-// grows while recording without end; what was not recorded over is cut off before saving.
-class RecordingDocument : public CAP_AudioContainer {
+// Grows the new document as the editor does while recording without end: a write that would
+// pass the end first appends silence to every track, 1 s for the first five extensions, then
+// 5 s, 10 s and 30 s steps. What was not recorded over is cut off before saving.
+class RecordingGrowth : public MixerGrowthListener {
 public:
-  RecordingDocument(int channelCount, int rate) {
-    channels = channelCount;
-    sampleRate = rate;
-    for (int c = 0; c < channelCount; ++c) tracks_.push_back(std::make_unique<CAP_SampleTrack>(rate));
+  void AudioAboutToGrow(int newLength) override {
+    while (mixer->Track(0)->Length() < newLength) {
+      const int seconds = extensions_ < 5 ? 1 : extensions_ < 10 ? 5 : extensions_ < 20 ? 10 : 30;
+      silence_.resize(std::size_t(mixer->sampleRate), 0.0f);
+      for (int t = 0; t < mixer->TrackCount(); ++t) {
+        CAP_SampleTrack* track = mixer->Track(t);
+        for (int s = 0; s < seconds; ++s) track->InsertSamples(silence_.data(), mixer->sampleRate, track->Length());
+      }
+      ++extensions_;
+    }
   }
-
-  int ReadFloat(float* dest, int frames, int position) override {
-    int count = frames;
-    for (int c = 0; c < channels; ++c)
-      count = std::min(count, tracks_[c]->ReadSamples(dest + c, frames, position, channels));
-    return std::max(count, 0);
-  }
-
-  int WriteFloat(const float* source, int frames, int position) override {
-    if (frames < 1 || position < 0) return 0;
-    if (std::int64_t(position) + frames > std::int64_t(INT32_MAX) - 30LL * sampleRate) return 0;  // full
-    while (tracks_[0]->Length() < position + frames) Extend();
-    for (int c = 0; c < channels; ++c) tracks_[c]->WriteSamples(source + c, frames, position, channels);
-    recorded_ = std::max(recorded_, position + frames);
-    return frames;
-  }
-
-  void CutToRecorded() {
-    for (auto& t : tracks_) t->DeleteSamples(t->Length() - recorded_, recorded_);
-    duration = double(recorded_) / sampleRate;
-  }
-  int Recorded() const { return recorded_; }
+  CAP_SampleMixer* mixer = nullptr;
 
 private:
-  void Extend() {
-    const int seconds = extensions_ < 5 ? 1 : extensions_ < 10 ? 5 : extensions_ < 20 ? 10 : 30;
-    const std::vector<float> silence(std::size_t(sampleRate), 0.0f);
-    for (auto& t : tracks_)
-      for (int s = 0; s < seconds; ++s) t->InsertSamples(silence.data(), sampleRate, t->Length());
-    ++extensions_;
-  }
-
-  std::vector<std::unique_ptr<CAP_SampleTrack>> tracks_;
-  int recorded_ = 0;
   int extensions_ = 0;
+  std::vector<float> silence_;
 };
 
-std::string LowerCase(std::string s) {
-  for (char& ch : s) ch = char(std::tolower(static_cast<unsigned char>(ch)));
-  return s;
+void CutTo(CAP_SampleMixer& mixer, int frames) {
+  for (int t = 0; t < mixer.TrackCount(); ++t) {
+    CAP_SampleTrack* track = mixer.Track(t);
+    if (track->Length() > frames) track->DeleteSamples(track->Length() - frames, frames);
+  }
 }
 
-// Writes the document as 16-bit PCM into a temporary file beside path and renames it over path
-// only when everything was written, so a failed save leaves any earlier file as it was.
-std::string SaveDocument(RecordingDocument& doc, const std::string& path) {
-  const std::string extension = LowerCase(ExtensionOf(path));
-  if (extension != ".wav" && extension != ".wave") return "cannot save '" + path + "': WAVE files (.wav) only, for now";
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return "cannot write beside '" + path + "': " + std::strerror(errno);
-  close(fd);
-  bool ok = false;
-  std::string error;
-  try {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    {
-      WaveWrite writer(out, doc.Recorded(), doc.channels, doc.sampleRate, CompressionPcm16, AnnotationList{});
-      std::vector<float> chunk(std::size_t(CAP_AudioContainer::kChunkFrames) * doc.channels);
-      for (int done = 0; done < doc.Recorded();) {
-        const int n = doc.ReadFloat(chunk.data(), std::min(CAP_AudioContainer::kChunkFrames, doc.Recorded() - done), done);
-        if (n <= 0 || writer.PushSamples(chunk.data(), n * doc.channels) <= 0) break;
-        done += n;
-      }
-    }  // the writer completes the file here
-    out.flush();
-    ok = bool(out);
-    if (!ok) error = "cannot write '" + temp + "': " + std::strerror(errno);
-  } catch (const SoundError& e) {
-    error = e.what();
-  }
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    error = "cannot save '" + path + "': " + std::strerror(errno);
-  }
-  if (!ok) std::remove(temp.c_str());
-  return error;
+// WAVE, AIFF or AU by the name's extension; 0 for any other.
+int FileFormatFor(const std::string& path) {
+  std::string e = ExtensionOf(path);
+  for (char& ch : e) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+  if (e == ".wav" || e == ".wave") return FileFormatWave;
+  if (e == ".aif" || e == ".aiff" || e == ".aifc") return FileFormatAiff;
+  if (e == ".au" || e == ".snd") return FileFormatAu;
+  return 0;
 }
 
 }  // namespace
@@ -140,8 +90,9 @@ int RunRecord(int argc, char** argv) {
     }
   }
   const int rateHz = int(rate), channelCount = int(channels);
-  if (LowerCase(ExtensionOf(path)) != ".wav" && LowerCase(ExtensionOf(path)) != ".wave") {
-    std::fprintf(stderr, "error: cannot save '%s': WAVE files (.wav) only, for now\n", path.c_str());
+  const int fileFormat = FileFormatFor(path);
+  if (!fileFormat) {
+    std::fprintf(stderr, "error: cannot save '%s': the name must end in .wav, .aiff or .au\n", path.c_str());
     return 1;
   }
   const auto* interrupt = InterruptOnCtrlC();
@@ -163,8 +114,10 @@ int RunRecord(int argc, char** argv) {
     std::printf("\n");
   }
 
-  RecordingDocument doc(channelCount, rateHz);
-  auto player = MakeDefaultPlayer(nullptr, &doc);
+  RecordingGrowth growth;
+  EP_SampleMixer document(channelCount, rateHz, &growth, true);
+  growth.mixer = &document;
+  auto player = MakeDefaultPlayer(nullptr, &document);
   player->SetDcOffsets(offsets[0], offsets[1]);
   player->Record(0, seconds);  // 0: until Ctrl+C
   if (player->State() != kDeviceRecording) {
@@ -173,22 +126,25 @@ int RunRecord(int argc, char** argv) {
   }
   std::string shown;
   RunUntilIdle(*player, interrupt, [&] {
-    const std::string line = "recording " + ConsoleTimeText(double(doc.Recorded()) / rateHz);
+    const std::string line = "recording " + ConsoleTimeText(double(player->RecordPosition()) / rateHz);
     if (line != shown) std::printf("\r%s", line.c_str());
     std::fflush(stdout);
     shown = line;
   });
   std::printf("\n");
   if (player->ErrorText()[0]) std::fprintf(stderr, "warning: %s\n", player->ErrorText());  // keep what came in
-  doc.CutToRecorded();
-  if (doc.Recorded() == 0) {
+  const int recorded = player->RecordPosition();
+  if (recorded == 0) {
     std::fprintf(stderr, "error: nothing was recorded\n");
     return 1;
   }
-  if (const std::string error = SaveDocument(doc, path); !error.empty()) {
+  CutTo(document, recorded);
+  const double duration = double(recorded) / rateHz;
+  const SaveTarget target{path, fileFormat, channelCount, rateHz, CompressionPcm16};
+  if (const std::string error = SaveAudioSafely(document, duration, target, nullptr); !error.empty()) {
     std::fprintf(stderr, "error: %s\n", error.c_str());
     return 1;
   }
-  std::printf("saved %s (%s)\n", path.c_str(), ConsoleTimeText(doc.duration).c_str());
+  std::printf("saved %s (%s)\n", path.c_str(), ConsoleTimeText(duration).c_str());
   return 0;
 }

@@ -21,7 +21,7 @@ const Command kCommands[] = {
     {"demo", "demo                      synthesise a sound, find its motif, print matches and colours", RunDemo},
     {"levels", "levels [--seconds N] [--rate R] [--channels C]  input levels: peak, hold and DC per second", RunLevels},
     {"play", "play FILE [--from S] [--to E]  play through the default sound output, showing the position", RunPlay},
-    {"record", "record OUT.wav [--seconds N] [--rate R] [--channels C] [--correct-dc]  record from the default input", RunRecord},
+    {"record", "record OUT [--seconds N] [--rate R] [--channels C] [--correct-dc]  record from the default input", RunRecord},
     {"render", "render FILE OUT.png [--width W] [--height H] [--start S] [--seconds D] [--grey] [--select A B]  the editor's view as a picture", RunRender},
 };
 
