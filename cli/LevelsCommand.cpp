@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "devices/AudioMonitor.h"
 #include "devices/alsa/ConsoleDevices.h"
@@ -63,14 +64,12 @@ int RunLevels(int argc, char** argv) {
     const double low = arg == "--rate" ? 8000 : arg == "--channels" ? 1 : 0.001;
     const double high = arg == "--rate" ? 96000 : arg == "--channels" ? 2 : 86400;
     if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], low, high, target)) {
-      std::fprintf(stderr, "error: bad argument '%s'\n%s", argv[i], kUsage);
-      return 1;
+      return ReportMisuse("bad argument '" + std::string(argv[i]) + "'", kUsage);
     }
   }
   const int rateHz = int(rate), channelCount = int(channels);
   if (rateHz != rate || channelCount != channels) {
-    std::fprintf(stderr, "error: the rate and the channel count are whole numbers\n%s", kUsage);
-    return 1;
+    return ReportMisuse("the rate and the channel count are whole numbers", kUsage);
   }
 
   LineMeter meters[2];
@@ -85,13 +84,11 @@ int RunLevels(int argc, char** argv) {
   const auto* interrupt = InterruptOnCtrlC();
   player->Record(0, seconds);  // 0: until Ctrl+C
   if (player->State() != kDeviceRecording) {
-    std::fprintf(stderr, "error: %s\n", player->ErrorText());
-    return 1;
+    return ReportError(player->ErrorText());
   }
   RunUntilIdle(*player, interrupt);
   if (player->ErrorText()[0]) {
-    std::fprintf(stderr, "error: %s\n", player->ErrorText());
-    return 1;
+    return ReportError(player->ErrorText());
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/LoadDocument.h"
 #include "devices/alsa/ConsoleDevices.h"
@@ -21,38 +22,32 @@ const char kUsage[] = "usage: tintwave-cli play FILE [--from S] [--to E]\n";
 
 int RunPlay(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    return 1;
+    return ReportMisuse("missing arguments", kUsage);
   }
   double from = 0, to = 0;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     double* target = a == "--from" ? &from : a == "--to" ? &to : nullptr;
     if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], 0, 1e7, target)) {
-      std::fprintf(stderr, "error: bad argument '%s'\n%s", a.c_str(), kUsage);
-      return 1;
+      return ReportMisuse("bad argument '" + a + "'", kUsage);
     }
   }
   LoadFailure failure;
   const std::unique_ptr<LoadedDocument> loaded = LoadDocument(argv[1], false, &failure);
   if (!loaded) {
-    std::fprintf(stderr, "error: %s%s%s\n", failure.message.c_str(), failure.openErrno ? ": " : "",
-                 failure.openErrno ? std::strerror(failure.openErrno) : "");
-    return 1;
+    return ReportError(failure.message + (failure.openErrno ? std::string(": ") + std::strerror(failure.openErrno) : ""));
   }
   EP_SampleMixer* document = loaded->mixer.get();
   const double end = to > 0 ? std::min(to, document->duration) : document->duration;
   if (from >= end) {
-    std::fprintf(stderr, "error: nothing to play between %s and %s\n", ConsoleTimeText(from).c_str(), ConsoleTimeText(end).c_str());
-    return 1;
+    return ReportError("nothing to play between " + ConsoleTimeText(from) + " and " + ConsoleTimeText(end));
   }
 
   auto player = MakeDefaultPlayer(document, nullptr);
   const auto* interrupt = InterruptOnCtrlC();
   player->Play(from, end);
   if (player->State() != kDevicePlaying) {
-    std::fprintf(stderr, "error: %s\n", player->ErrorText());
-    return 1;
+    return ReportError(player->ErrorText());
   }
   const std::string total = ConsoleTimeText(end);
   std::string shown;
@@ -66,8 +61,7 @@ int RunPlay(int argc, char** argv) {
     std::printf("\r%s / %s", total.c_str(), total.c_str());  // the last sample's position reads a hair short
   std::printf("\n");
   if (player->ErrorText()[0]) {
-    std::fprintf(stderr, "error: %s\n", player->ErrorText());
-    return 1;
+    return ReportError(player->ErrorText());
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analysis/SampleTrack.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "devices/AudioMonitor.h"
 #include "devices/alsa/ConsoleDevices.h"
@@ -68,8 +69,7 @@ int FileFormatFor(const std::string& path) {
 
 int RunRecord(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') {
-    std::fputs(kUsage, stderr);
-    return 1;
+    return ReportMisuse("missing arguments", kUsage);
   }
   const std::string path = argv[1];
   double seconds = 0, rate = 44100, channels = 2;
@@ -85,15 +85,13 @@ int RunRecord(int argc, char** argv) {
     const double high = a == "--rate" ? 96000 : a == "--channels" ? 2 : 86400;
     if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], low, high, target) ||
         (target != &seconds && *target != std::floor(*target))) {
-      std::fprintf(stderr, "error: bad argument '%s'\n%s", a.c_str(), kUsage);
-      return 1;
+      return ReportMisuse("bad argument '" + a + "'", kUsage);
     }
   }
   const int rateHz = int(rate), channelCount = int(channels);
   const int fileFormat = FileFormatFor(path);
   if (!fileFormat) {
-    std::fprintf(stderr, "error: cannot save '%s': the name must end in .wav, .aiff or .au\n", path.c_str());
-    return 1;
+    return ReportMisuse("cannot save '" + path + "': the name must end in .wav, .aiff or .au", kUsage);
   }
   const auto* interrupt = InterruptOnCtrlC();
 
@@ -103,8 +101,7 @@ int RunRecord(int argc, char** argv) {
     auto measure = MakeDefaultPlayer(nullptr, &monitor);
     measure->Record(0, 1.0);
     if (measure->State() != kDeviceRecording) {
-      std::fprintf(stderr, "error: %s\n", measure->ErrorText());
-      return 1;
+      return ReportError(measure->ErrorText());
     }
     RunUntilIdle(*measure, interrupt);
     if (*interrupt) return 1;
@@ -121,8 +118,7 @@ int RunRecord(int argc, char** argv) {
   player->SetDcOffsets(offsets[0], offsets[1]);
   player->Record(0, seconds);  // 0: until Ctrl+C
   if (player->State() != kDeviceRecording) {
-    std::fprintf(stderr, "error: %s\n", player->ErrorText());
-    return 1;
+    return ReportError(player->ErrorText());
   }
   std::string shown;
   RunUntilIdle(*player, interrupt, [&] {
@@ -135,15 +131,13 @@ int RunRecord(int argc, char** argv) {
   if (player->ErrorText()[0]) std::fprintf(stderr, "warning: %s\n", player->ErrorText());  // keep what came in
   const int recorded = player->RecordPosition();
   if (recorded == 0) {
-    std::fprintf(stderr, "error: nothing was recorded\n");
-    return 1;
+    return ReportError("nothing was recorded");
   }
   CutTo(document, recorded);
   const double duration = double(recorded) / rateHz;
   const SaveTarget target{path, fileFormat, channelCount, rateHz, CompressionPcm16};
   if (const std::string error = SaveAudioSafely(document, duration, target, nullptr); !error.empty()) {
-    std::fprintf(stderr, "error: %s\n", error.c_str());
-    return 1;
+    return ReportError(error);
   }
   std::printf("saved %s (%s)\n", path.c_str(), ConsoleTimeText(duration).c_str());
   return 0;

@@ -104,7 +104,7 @@ TEST_F(DeviceCommands, LevelsWithoutADeviceIsAClearError) {
   const Result r = Run("levels --seconds 1", "none.conf");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "error: Cannot open the sound input \"default\": No such file or directory\n");
-  EXPECT_EQ(Run("levels --rate 5", "none.conf").exitCode, 1);
+  EXPECT_EQ(Run("levels --rate 5", "none.conf").exitCode, 2);  // misuse
 }
 
 TEST_F(DeviceCommands, PlaySendsTheFilesSamplesAsSoxDecodesThem) {
@@ -132,7 +132,7 @@ TEST_F(DeviceCommands, PlayFailuresAreClearErrors) {
   r = Run("play " + P("short.wav") + " --from 3");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out.rfind("error: nothing to play", 0), 0u) << r.out;
-  EXPECT_EQ(Run("play " + P("short.wav") + " --to -1").exitCode, 1);
+  EXPECT_EQ(Run("play " + P("short.wav") + " --to -1").exitCode, 2);
 }
 
 TEST_F(DeviceCommands, RecordSavesTheCaptureLessItsMeasuredOffset) {
@@ -164,8 +164,9 @@ TEST_F(DeviceCommands, RecordFailuresLeaveTheOldFile) {
   std::string text;
   std::getline(in, text);
   EXPECT_EQ(text, "keep me");
-  EXPECT_EQ(Run("record " + P("x.wav") + " --rate 44100.5").exitCode, 1);
-  EXPECT_EQ(Run("record " + P("x.wav") + " --channels 3").exitCode, 1);
+  EXPECT_EQ(Run("record " + P("x.wav") + " --rate 44100.5").exitCode, 2);
+  EXPECT_EQ(Run("record " + P("x.txt") + " --seconds 1").exitCode, 2);
+  EXPECT_EQ(Run("record " + P("x.wav") + " --channels 3").exitCode, 2);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);  // no leftovers
 }
 
