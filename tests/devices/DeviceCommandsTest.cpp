@@ -170,4 +170,18 @@ TEST_F(DeviceCommands, RecordFailuresLeaveTheOldFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);  // no leftovers
 }
 
+TEST_F(DeviceCommands, RecordSavesAiffAndAuByTheirNames) {
+  if (!Have("sox")) GTEST_SKIP() << "sox is not installed";
+  Sox("-n -r 8000 -c 1 -b 32 -e floating-point -t raw " + P("to-capture.raw") + " synth 2 sine 330 vol 0.4");
+  for (const char* name : {"take.aiff", "take.au"}) {
+    const Result r = Run(std::string("record ") + P(name) + " --seconds 0.5 --rate 8000 --channels 1");
+    if (r.out.find("not supported yet") != std::string::npos) continue;  // that writer has not landed
+    ASSERT_EQ(r.exitCode, 0) << name << ": " << r.out;
+    Sox(P(name) + " -t raw -e floating-point -b 32 " + P("take.raw"));
+    const std::vector<float> heard = ReadFloats(dir_ / "to-capture.raw"), saved = ReadFloats(dir_ / "take.raw");
+    ASSERT_EQ(saved.size(), 4000u) << name;
+    for (std::size_t i = 0; i < saved.size(); ++i) ASSERT_NEAR(saved[i], heard[i], 1.0 / 32768) << name << " " << i;
+  }
+}
+
 }  // namespace
