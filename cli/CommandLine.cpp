@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 bool ParseInteger(const char* text, std::int64_t min, std::int64_t max, std::int64_t* out) {
   if (!text || !*text) return false;
@@ -22,7 +23,10 @@ bool ParseInteger(const char* text, int min, int max, int* out) {
 }
 
 int ReportError(const std::string& message) {
-  std::fprintf(stderr, "error: %s\n", message.c_str());
+  // Some of the format library's texts end in a line break of their own.
+  std::string text = message;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  std::fprintf(stderr, "error: %s\n", text.c_str());
   return 1;
 }
 

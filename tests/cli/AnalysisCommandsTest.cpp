@@ -1,0 +1,129 @@
+// tintwave-cli blocks, signature and find on the display track of sox-made files: block layout,
+// signatures and colours agree with the analysis core; the search finds a repeated motif.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "analysis/SoundSignature.h"
+#include "tests/cli/CliTestSupport.h"
+
+namespace {
+
+using namespace cli_test;
+
+SoundSignature FromHex(const std::string& hex) {
+  SoundSignature s;
+  for (int i = 0; i < 16 && 2 * i + 1 < int(hex.size()); ++i) s[i] = std::uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  return s;
+}
+
+std::string Hex(const SoundSignature& s) {
+  char text[33];
+  for (int i = 0; i < 16; ++i) std::snprintf(text + 2 * i, 3, "%02x", s[i]);
+  return text;
+}
+
+// The mono mix of sox's decoding, as the mix track holds it.
+std::vector<float> MixOf(const std::vector<float>& stereo) {
+  std::vector<float> mix(stereo.size() / 2);
+  for (std::size_t i = 0; i < mix.size(); ++i) mix[i] = 0.5f * stereo[2 * i] + 0.5f * stereo[2 * i + 1];
+  return mix;
+}
+
+TEST_F(SoxFixture, BlocksCoverTheMixTrackWithTheirSignaturesAndColours) {
+  const std::string wav = Make("st.wav", "-r 22050 -c 2 -b 16", "synth 2 sine 200-4000 whitenoise vol 0.7");
+  const std::vector<float> mix = MixOf(SoxFloats(wav));
+  const CliRun run = RunCli("blocks " + wav);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_GT(lines.size(), 19u);
+  int expectedStart = 0;
+  for (const std::string& line : lines) {
+    std::istringstream fields(line);
+    int start = -1, count = -1;
+    std::string signature, colour;
+    fields >> start >> count >> signature >> colour;
+    ASSERT_EQ(start, expectedStart) << line;
+    ASSERT_GT(count, 0);
+    ASSERT_LE(count, 2204);  // 0.1 s at 22,050 Hz
+    ASSERT_EQ(signature.size(), 32u);
+    ASSERT_EQ(signature.find_first_not_of("0123456789abcdef"), std::string::npos) << line;
+    ASSERT_EQ(colour.size(), 6u);
+    // The signature is the block's own, and the colour is its colour as 0xBBGGRR.
+    SoundSignature own;
+    std::uint8_t rgb[3];
+    ComputeRangeSignature(mix.data(), start, start + count, 1, 22050, &own, rgb);
+    ASSERT_EQ(signature, Hex(own)) << line;
+    ASSERT_EQ(std::stoul(colour, nullptr, 16), SignatureColor(FromHex(signature))) << line;
+    expectedStart += count;
+  }
+  EXPECT_EQ(expectedStart, int(mix.size()));
+}
+
+TEST_F(SoxFixture, SignatureOfTheWholeTrackAndOfARegion) {
+  const std::string wav = Make("sig.wav", "-r 44100 -c 2 -b 16", "synth 3 sine 300 sine 2000 vol 0.6");
+  const std::vector<float> mix = MixOf(SoxFloats(wav));
+  SoundSignature whole, region;
+  std::uint8_t rgb[3];
+  ComputeRangeSignature(mix.data(), 0, int(mix.size()), 1, 44100, &whole, rgb);
+  ComputeRangeSignature(mix.data(), 10000, 10000 + 44100, 1, 44100, &region, rgb);
+  CliRun run = RunCli("signature " + wav);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, Hex(whole) + "\n");
+  EXPECT_TRUE(IsValidSignature(FromHex(run.out)));
+  run = RunCli("signature " + wav + " --start 10000 --count 44100");
+  EXPECT_EQ(run.out, Hex(region) + "\n");
+  // A count past the end is cut there.
+  EXPECT_EQ(RunCli("signature " + wav + " --start 0 --count 99999999").out, Hex(whole) + "\n");
+  EXPECT_EQ(RunCli("signature " + wav + " --start 200000").status, 1);
+  EXPECT_EQ(RunCli("signature " + wav + " --count 0").status, 2);
+  EXPECT_EQ(RunCli("signature " + wav + " --start -5").status, 2);
+}
+
+TEST_F(SoxFixture, FindListsTheRunsOfARepeatedMotif) {
+  // A rising chirp at 0 s, 1.5 s and 3 s between bursts of noise and a steady low tone.
+  const std::string chirp = Make("chirp.wav", "-r 44100 -c 1 -b 16", "synth 0.5 sine 800-3200 vol 0.7");
+  const std::string noise = Make("noise.wav", "-r 44100 -c 1 -b 16", "synth 1 brownnoise vol 0.5");
+  const std::string tone = Make("tone.wav", "-r 44100 -c 1 -b 16", "synth 1 square 150 vol 0.4");
+  const std::string wav = dir / "motif.wav";
+  ASSERT_TRUE(RunQuietly("sox -V1 -D " + chirp + " " + noise + " " + chirp + " " + tone + " " + chirp + " " + noise +
+                         " " + wav));
+  const CliRun run = RunCli("find " + wav + " --start 0 --count 22050 --threshold 60");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty());
+  int matches = -1;
+  ASSERT_EQ(std::sscanf(lines[0].c_str(), "matches: %d", &matches), 1) << lines[0];
+  ASSERT_EQ(int(lines.size()) - 1, matches) << run.out;
+  std::vector<int> starts;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    int start;
+    char score[16];
+    ASSERT_EQ(std::sscanf(lines[i].c_str(), "%d %15s", &start, score), 2);
+    const std::string s = score;
+    ASSERT_EQ(s.size() - s.find('.'), 3u) << "two decimals: " << s;
+    EXPECT_GE(std::stod(s), 60.0);
+    EXPECT_LE(std::stod(s), 100.0);
+    if (!starts.empty()) {
+      EXPECT_GT(start, starts.back());  // track order
+    }
+    starts.push_back(start);
+  }
+  // Both repeats are found (within a block of 0.05 s), the prototype's own run is not listed.
+  for (int repeat : {66150, 132300}) {
+    EXPECT_TRUE(std::any_of(starts.begin(), starts.end(), [&](int s) { return std::abs(s - repeat) <= 2205; }))
+        << "no run near " << repeat << " in\n" << run.out;
+  }
+  EXPECT_TRUE(std::none_of(starts.begin(), starts.end(), [](int s) { return s < 22050; })) << run.out;
+  // A stricter threshold finds no more; a search needs its region.
+  const CliRun strict = RunCli("find " + wav + " --start 0 --count 22050 --threshold 99");
+  int strictMatches = -1;
+  ASSERT_EQ(std::sscanf(strict.out.c_str(), "matches: %d", &strictMatches), 1);
+  EXPECT_LE(strictMatches, matches);
+  EXPECT_EQ(RunCli("find " + wav + " --start 0").status, 2);
+  EXPECT_EQ(RunCli("find " + wav + " --start 0 --count 100 --threshold 101").status, 2);
+  EXPECT_EQ(RunCli("find " + wav + " --start 99999999 --count 100").status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// tintwave-cli convert: every encoding, rate and channel count written and checked with soxi and
+// sox, the values within one step of the encoding, annotations kept, DC correction, and a failed
+// save that leaves the old file as it was.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "tests/cli/CliTestSupport.h"
+
+namespace {
+
+using namespace cli_test;
+
+struct Written {
+  int code;
+  const char* soxiEncoding;
+  int bits;
+  double step;  // the largest quantisation step of the encoding in the range used
+};
+const Written kWritten[] = {
+    {16, "Unsigned Integer PCM", 8, 1.0 / 128},      {17, "Signed Integer PCM", 16, 1.0 / 32768},
+    {18, "Signed Integer PCM", 24, 1.0 / 8388608},   {19, "Signed Integer PCM", 32, 1.0 / 16777216},
+    {20, "Floating Point PCM", 32, 1.0 / 16777216},  {2, "u-law", 8, 1.0 / 32},
+    {3, "A-law", 8, 1.0 / 32},
+};
+
+TEST_F(SoxFixture, ConvertWritesEveryEncodingRateAndChannelCount) {
+  const int sourceRate = 44100;
+  const std::string source = Make("source.wav", "-r 44100 -c 2 -b 24", "synth 0.25 sine 440 sine 1000 vol 0.8");
+  const std::vector<float> original = SoxFloats(source);
+  const std::size_t sourceFrames = original.size() / 2;
+  for (const Written& w : kWritten)
+    for (int channels : {1, 2})
+      for (int rate : {8000, 44100, 48000, 96000}) {
+        SCOPED_TRACE(testing::Message() << "encoding " << w.code << ", " << channels << " channels, " << rate << " Hz");
+        const std::string out = dir / "out.wav";
+        const CliRun run = RunCli("convert " + source + " " + out + " --encoding " + std::to_string(w.code) +
+                               " --channels " + std::to_string(channels) + " --rate " + std::to_string(rate));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out + run.err, "");
+        const std::size_t frames = std::size_t(std::floor(double(rate) * sourceFrames / sourceRate + 1e-9));
+        EXPECT_EQ(Capture("soxi -r " + out), std::to_string(rate));
+        EXPECT_EQ(Capture("soxi -c " + out), std::to_string(channels));
+        EXPECT_EQ(Capture("soxi -e " + out), w.soxiEncoding);
+        EXPECT_EQ(Capture("soxi -b " + out), std::to_string(w.bits));
+        EXPECT_EQ(Capture("soxi -s " + out), std::to_string(frames));
+        // Our reading of the file is sox's reading of it.
+        const std::vector<float> ours = CliFloats(out), sox = SoxFloats(out);
+        ASSERT_EQ(ours.size(), frames * channels);
+        ASSERT_EQ(sox.size(), ours.size());
+        const double soxTolerance = w.bits == 32 ? 1.0 / 16777216 : 0;
+        for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_NEAR(ours[i], sox[i], soxTolerance) << i;
+        if (rate != sourceRate) continue;
+        // At the same rate the values are the source's (or the mean of its pair) within a step.
+        for (std::size_t f = 0; f < frames; ++f)
+          for (int c = 0; c < channels; ++c) {
+            const double expected =
+                channels == 2 ? original[2 * f + c] : (double(original[2 * f]) + original[2 * f + 1]) * 0.5;
+            ASSERT_NEAR(ours[f * channels + c], expected, w.step) << f;
+          }
+      }
+}
+
+TEST_F(SoxFixture, ConvertDefaultsToTheDocumentsLayoutAndKeepsAnnotations) {
+  const std::string source = Make("mono.wav", "-r 11025 -c 1 -e a-law", "synth 0.3 sine 300");
+  const std::string out = dir / "copy.wav";
+  ASSERT_EQ(RunCli("convert " + source + " " + out).status, 0);
+  EXPECT_EQ(Capture("soxi -r " + out), "11025");
+  EXPECT_EQ(Capture("soxi -c " + out), "1");
+  EXPECT_EQ(Capture("soxi -e " + out), "A-law");
+  EXPECT_EQ(CliFloats(out), CliFloats(source));
+  // An uppercase extension and --type both choose WAVE.
+  ASSERT_EQ(RunCli("convert " + source + " " + dir / "UPPER.WAV").status, 0);
+  ASSERT_EQ(RunCli("convert " + source + " " + dir / "typed.bin --type wave").status, 0);
+  // The file is WAVE, though only a .wav name opens it again.
+  std::filesystem::rename(dir / "typed.bin", dir / "typed.wav");
+  EXPECT_EQ(CliFloats(dir / "typed.wav"), CliFloats(source));
+
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string tagged = dir / "tagged.wav", kept = dir / "kept.wav";
+  ASSERT_TRUE(RunQuietly("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.3:sample_rate=44100 "
+                         "-metadata title=Song -metadata comment=Note -c:a pcm_s16le " + tagged));
+  ASSERT_EQ(RunCli("convert " + tagged + " " + kept + " --rate 22050 --encoding 20").status, 0);
+  const std::vector<std::string> before = Lines(RunCli("info " + tagged).out), after = Lines(RunCli("info " + kept).out);
+  ASSERT_EQ(before.size(), after.size());
+  EXPECT_EQ(std::vector<std::string>(before.begin() + 7, before.end()), std::vector<std::string>(after.begin() + 7, after.end()));
+  const std::string tags = Capture("ffprobe -v error -show_entries format_tags=title,comment -of default=nw=1 " + kept);
+  EXPECT_NE(tags.find("TAG:title=Song"), std::string::npos) << tags;
+  EXPECT_NE(tags.find("TAG:comment=Note"), std::string::npos) << tags;
+}
+
+TEST_F(SoxFixture, CorrectDCRemovesTheOffsetOfTheFirstTenthOfASecond) {
+  const std::string source = Make("dc.wav", "-r 8000 -c 2 -b 16", "synth 1 sine 200 sine 300 vol 0.5 dcshift 0.2");
+  const std::string out = dir / "fixed.wav";
+  ASSERT_EQ(RunCli("convert " + source + " " + out + " --correct-dc --encoding 20").status, 0);
+  const std::vector<float> fixed = CliFloats(out), plain = CliFloats(source);
+  ASSERT_EQ(fixed.size(), plain.size());
+  double sum[2] = {}, firstTenth[2] = {};
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    sum[i % 2] += fixed[i];
+    if (i < 2 * 800) firstTenth[i % 2] += plain[i];
+  }
+  for (int c = 0; c < 2; ++c) {
+    const double offset = firstTenth[c] / 800;
+    EXPECT_NEAR(offset, 0.2, 0.02);
+    EXPECT_NEAR(sum[c] / 8000, 0.0, 0.02);
+    for (std::size_t i = c; i < plain.size(); i += 2) ASSERT_NEAR(fixed[i], plain[i] - offset, 1e-6) << i;
+  }
+}
+
+TEST_F(SoxFixture, AFailedConvertLeavesTheOldFileAndMisuseIsRefused) {
+  const std::string source = Make("s.wav", "-r 8000 -c 1 -b 16", "synth 0.2 sine 300");
+  const std::string old = dir / "old.au";
+  std::ofstream(old) << "the old file";
+  CliRun run = RunCli("convert " + source + " " + old);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "error: Writing AU files is not supported yet\n");
+  EXPECT_EQ(ReadText(old), "the old file");
+  run = RunCli("convert " + source + " " + dir / "x.wav --rate 100");
+  EXPECT_EQ(run.err, "error: Sample rate must be between 8000 and 96000\n");
+  EXPECT_EQ(run.status, 1);
+  run = RunCli("convert " + source + " " + dir / "x.wav --encoding 7");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("Encoding 7 cannot be written"), std::string::npos);
+  run = RunCli("convert " + source + " " + dir / "x.wav --channels 3");
+  EXPECT_EQ(run.status, 1);
+  run = RunCli("convert " + source + " " + dir / "no/such/dir/x.wav");
+  EXPECT_EQ(run.err, "error: Couldn't write to file '" + dir / "no/such/dir/x.wav" + "'\n");
+  for (const std::string& args : {"convert " + source, "convert " + source + " " + dir / "x.wav --type ogg",
+                                  "convert " + source + " " + dir / "x.ogg", "convert " + source + " " + dir / "x.wav --rate"}) {
+    EXPECT_EQ(RunCli(args).status, 2) << args;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
+  // Converting a file onto itself is safe: it is read whole before the new one replaces it.
+  ASSERT_EQ(RunCli("convert " + source + " " + source + " --encoding 20").status, 0);
+  EXPECT_EQ(Capture("soxi -e " + source), "Floating Point PCM");
+}
+
+}  // namespace
