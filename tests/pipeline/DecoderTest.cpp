@@ -94,7 +94,7 @@ TEST(Decoder, DamagedFilesEndInAnErrorTextAndNeverInACrash) {
       Riff(Chunk("fmt ", fmt.substr(0, 13)) + Chunk("data", samples)),         // an odd, short fmt chunk
       Riff(Chunk("fmt ", FmtPayload(1, 0, 8000, 16)) + Chunk("data", samples)),     // zero channels
       Riff(Chunk("fmt ", FmtPayload(1, 1, 0, 16)) + Chunk("data", samples)),        // zero rate
-      Riff(Chunk("fmt ", FmtPayload(1, 1, 2000000000, 16)) + Chunk("data", samples)),  // absurd rate
+      Riff(Chunk("fmt ", FmtPayload(1, 1, 1000000000, 16)) + Chunk("data", samples)),  // absurd rate
       Riff(Chunk("fmt ", FmtPayload(1, 1, 8000, 0)) + Chunk("data", samples)),      // zero bits
       Riff(Chunk("fmt ", FmtPayload(0x55, 1, 8000, 16)) + Chunk("data", samples)),  // MPEG not yet read
       Riff("fmt " + Le32(0x7FFFFFF0) + fmt + Chunk("data", samples)),          // a chunk far beyond the file
