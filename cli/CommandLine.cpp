@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -20,6 +21,20 @@ bool ParseInteger(const char* text, int min, int max, int* out) {
   if (!ParseInteger(text, std::int64_t(min), std::int64_t(max), &v)) return false;
   *out = int(v);
   return true;
+}
+
+bool TakeRegionOption(int argc, char** argv, int* i, int* start, int* count, std::string* error) {
+  const std::string option = argv[*i];
+  if ((option != "--start" && option != "--count") || *i + 1 >= argc) return false;
+  const char* value = argv[++*i];
+  const bool ok = option == "--start" ? ParseInteger(value, 0, INT32_MAX, start) : ParseInteger(value, 1, INT32_MAX, count);
+  if (!ok) *error = "bad value for " + option;
+  return true;
+}
+
+std::string StartBeyondEnd(int start, int length) {
+  return "The start " + std::to_string(start) + " lies beyond the end of the audio (" + std::to_string(length) +
+         " samples)";
 }
 
 int ReportError(const std::string& message) {

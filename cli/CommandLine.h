@@ -12,5 +12,12 @@ int ReportError(const std::string& message);
 // "error: MESSAGE" and the usage on standard error; returns 2, the exit code of a misuse.
 int ReportMisuse(const std::string& message, const char* usage);
 
+// The region options of signature and find: --start SAMPLE (0 or more) and --count SAMPLES (1 or
+// more). True when argv[*i] is one of them with its value: *i then moves onto the value, and
+// *error names a bad value.
+bool TakeRegionOption(int argc, char** argv, int* i, int* start, int* count, std::string* error);
+// The text for a start at or beyond the end of a track of length samples.
+std::string StartBeyondEnd(int start, int length);
+
 // 32 lowercase hexadecimal digits of 16 bytes.
 std::string HexDigits(const std::uint8_t* bytes, int count);

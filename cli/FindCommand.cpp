@@ -17,12 +17,10 @@ int RunFind(int argc, char** argv) {
   int start = -1, count = -1, threshold = kDefaultThreshold;
   for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (option == "--start" && hasValue) {
-      if (!ParseInteger(argv[++i], 0, INT32_MAX, &start)) return ReportMisuse("bad value for --start", kUsage);
-    } else if (option == "--count" && hasValue) {
-      if (!ParseInteger(argv[++i], 1, INT32_MAX, &count)) return ReportMisuse("bad value for --count", kUsage);
-    } else if (option == "--threshold" && hasValue) {
+    std::string error;
+    if (TakeRegionOption(argc, argv, &i, &start, &count, &error)) {
+      if (!error.empty()) return ReportMisuse(error, kUsage);
+    } else if (option == "--threshold" && i + 1 < argc) {
       if (!ParseInteger(argv[++i], 0, 100, &threshold)) return ReportMisuse("the threshold is 0 to 100", kUsage);
     } else {
       return ReportMisuse("unknown or incomplete option '" + option + "'", kUsage);
@@ -33,9 +31,7 @@ int RunFind(int argc, char** argv) {
   const auto document = LoadDocument(argv[1], false, &failure);
   if (!document) return ReportError(failure.message);
   CAP_SampleTrack& track = document->DisplayTrack();
-  if (start >= track.Length())
-    return ReportError("The start " + std::to_string(start) + " lies beyond the end of the audio (" +
-                       std::to_string(track.Length()) + " samples)");
+  if (start >= track.Length()) return ReportError(StartBeyondEnd(start, track.Length()));
   track.ComputeMatches(count, start);
   std::printf("matches: %d\n", track.CountMatches(threshold));
   // The walk that counts: a run is listed once, at its head, unless it is the prototype's own.

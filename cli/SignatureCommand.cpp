@@ -14,23 +14,17 @@ int RunSignature(int argc, char** argv) {
   if (argc < 2) return ReportMisuse("signature takes a file", kUsage);
   int start = 0, count = -1;
   for (int i = 2; i < argc; ++i) {
-    const std::string option = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (option == "--start" && hasValue) {
-      if (!ParseInteger(argv[++i], 0, INT32_MAX, &start)) return ReportMisuse("bad value for --start", kUsage);
-    } else if (option == "--count" && hasValue) {
-      if (!ParseInteger(argv[++i], 1, INT32_MAX, &count)) return ReportMisuse("bad value for --count", kUsage);
-    } else {
-      return ReportMisuse("unknown or incomplete option '" + option + "'", kUsage);
-    }
+    std::string error;
+    if (!TakeRegionOption(argc, argv, &i, &start, &count, &error))
+      return ReportMisuse(std::string("unknown or incomplete option '") + argv[i] + "'", kUsage);
+    if (!error.empty()) return ReportMisuse(error, kUsage);
   }
   LoadFailure failure;
   const auto document = LoadDocument(argv[1], false, &failure);
   if (!document) return ReportError(failure.message);
   CAP_SampleTrack& track = document->DisplayTrack();
   if (start > track.Length() || (start == track.Length() && track.Length() > 0))
-    return ReportError("The start " + std::to_string(start) + " lies beyond the end of the audio (" +
-                       std::to_string(track.Length()) + " samples)");
+    return ReportError(StartBeyondEnd(start, track.Length()));
   // A region that runs past the end is cut there, as every region of the store.
   if (count < 0 || count > track.Length() - start) count = track.Length() - start;
   SoundSignature signature;
