@@ -1,5 +1,5 @@
 // The sample mixer: frames over the channel and mix tracks, DC correction, the halftone rate
-// table and pitch shift, the loader's progress calls, growth notices and a sox file loaded whole.
+// table and pitch shift, the loader's progress calls and growth notices.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -225,34 +225,6 @@ TEST(Mixer, TheEditorHearsBeforeTheAudioGrows) {
   EXPECT_EQ(m.Track(2)->Length(), 160);
   EP_SampleMixer alone(1, 8000, nullptr, true);
   EXPECT_EQ(alone.WriteFloat(frames.data(), 10, 0), 10);
-}
-
-TEST(Mixer, ASoxFileLoadsIntoChannelAndMixTracks) {
-  if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
-  TempDir dir;
-  const std::string wav = dir / "in.wav", raw = dir / "in.f32";
-  ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r 11025 -c 2 -b 16 " + wav + " synth 1.3 sine 200 whitenoise"));
-  ASSERT_TRUE(RunQuietly("sox -V1 -D " + wav + " -t f32 " + raw));
-  const std::vector<float> sox = ReadFloats(raw);
-  OpenedFile file(wav);
-  ASSERT_EQ(file.decoder->errorText, "");
-  EP_SampleMixer mixer(file.decoder->channels, file.decoder->sampleRate, nullptr, true);
-  ProgressLog log;
-  ASSERT_TRUE(mixer.LoadFromDecoder(file.decoder.get(), ProgressLog::Record, std::intptr_t(&log)));
-  EXPECT_EQ(log.calls.back(), (std::pair<std::string, int>{"Loading audio data:", 100}));
-  const int frames = int(sox.size() / 2);
-  ASSERT_EQ(mixer.Track(2)->Length(), frames);
-  EXPECT_DOUBLE_EQ(mixer.duration, double(frames) / 11025);
-  std::vector<float> left(frames), right(frames), mix(frames);
-  mixer.Track(0)->ReadSamples(left.data(), frames, 0);
-  mixer.Track(1)->ReadSamples(right.data(), frames, 0);
-  mixer.Track(2)->ReadSamples(mix.data(), frames, 0);
-  for (int i = 0; i < frames; ++i) {
-    ASSERT_EQ(left[i], sox[2 * i]) << i;
-    ASSERT_EQ(right[i], sox[2 * i + 1]) << i;
-    ASSERT_EQ(mix[i], 0.5f * sox[2 * i] + 0.5f * sox[2 * i + 1]) << i;
-  }
-  EXPECT_TRUE(IsValidSignature(mixer.Track(2)->Head()->signature));
 }
 
 }  // namespace
