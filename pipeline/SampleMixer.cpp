@@ -225,7 +225,9 @@ bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, P
   for (;;) {
     const int n = source.ReadFloatAtCursor(buffer.data(), chunk);
     RemoveDCOffset(buffer.data(), n, loaded == 0);
-    WriteFloat(buffer.data(), n, int(loaded));
+    // Loading is no edit: the editor's growth notice (the history's extension while recording)
+    // is not given for it, and the history does not exist yet when the document loads.
+    CAP_SampleMixer::WriteFloat(buffer.data(), n, int(loaded));
     loaded += std::max(n, 0);
     if (progress && total != 0) {
       answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded * 100 / total, 100)));

@@ -223,6 +223,13 @@ TEST(Mixer, TheEditorHearsBeforeTheAudioGrows) {
   m.WriteFloat(frames.data(), 100, 60);
   EXPECT_EQ(editor.lengths, (std::vector<int>{100, 160}));
   EXPECT_EQ(m.Track(2)->Length(), 160);
+  // Loading is no edit: no notices.
+  GrowthLog loader;
+  EP_SampleMixer loaded(2, 8000, &loader, true);
+  VectorSource source(2, 8000, std::vector<float>(4000, 0.5f));
+  ASSERT_TRUE(loaded.LoadFrom(source, 2000, nullptr, 0));
+  EXPECT_EQ(loaded.Track(2)->Length(), 2000);
+  EXPECT_TRUE(loader.lengths.empty());
   EP_SampleMixer alone(1, 8000, nullptr, true);
   EXPECT_EQ(alone.WriteFloat(frames.data(), 10, 0), 10);
 }
