@@ -47,6 +47,8 @@ int RoundPercent(double value) { return int(value + 0.5); }
 std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const SaveTarget& target,
                             const AnnotationList* annotations, ProgressCallback progress, std::intptr_t user) {
   const fs::path finalPath = ResolvedTarget(target.path);
+  // The rename could replace a file the user may not write to; such a file stays as it is.
+  if (::access(finalPath.c_str(), F_OK) == 0 && ::access(finalPath.c_str(), W_OK) != 0) return CannotWrite(target.path);
   fs::path directory = finalPath.parent_path();
   if (directory.empty()) directory = ".";
   std::string pattern = (directory / ("." + finalPath.filename().string() + ".XXXXXX")).string();

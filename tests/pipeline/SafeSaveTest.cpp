@@ -88,6 +88,14 @@ TEST_F(SaveFixture, FailuresLeaveTheOldFileUntouched) {
   EXPECT_EQ(EntriesInFolder(), 1);
 }
 
+TEST_F(SaveFixture, AFileTheUserMayNotWriteStaysAsItIs) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
+  ::chmod(old.c_str(), 0444);
+  EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, FileFormatWave, 1, 44100, CompressionPcm16}, nullptr),
+            "Couldn't write to file '" + old + "'");
+  EXPECT_EQ(ReadText(old), "the old file");
+}
+
 TEST_F(SaveFixture, AFullDiskLeavesTheOldFileUntouched) {
   // The file size limit of a child process stands for a full device: writes beyond it fail.
   const pid_t child = fork();
