@@ -88,12 +88,20 @@ TEST_F(SaveFixture, FailuresLeaveTheOldFileUntouched) {
   EXPECT_EQ(EntriesInFolder(), 1);
 }
 
-TEST_F(SaveFixture, AFileTheUserMayNotWriteStaysAsItIs) {
+TEST_F(SaveFixture, WhatTheUserMayNotWriteStaysAsItIs) {
   if (::geteuid() == 0) GTEST_SKIP() << "root may write every file";
   ::chmod(old.c_str(), 0444);
   EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, FileFormatWave, 1, 44100, CompressionPcm16}, nullptr),
             "Couldn't write to file '" + old + "'");
   EXPECT_EQ(ReadText(old), "the old file");
+  // A folder that became read-only takes no temporary file.
+  ::chmod(old.c_str(), 0644);
+  ::chmod((dir / "").c_str(), 0555);
+  EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, FileFormatWave, 1, 44100, CompressionPcm16}, nullptr),
+            "Couldn't write to file '" + old + "'");
+  ::chmod((dir / "").c_str(), 0755);
+  EXPECT_EQ(ReadText(old), "the old file");
+  EXPECT_EQ(EntriesInFolder(), 1);
 }
 
 TEST_F(SaveFixture, AFullDiskLeavesTheOldFileUntouched) {
