@@ -1,19 +1,15 @@
 // tintwave-cli render FILE OUT.png: the document's view as the editor draws it, offscreen.
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "analysis/SampleTrack.h"
 #include "cli/Commands.h"
-#include "formats/Probe.h"
-#include "formats/SoundError.h"
+#include "cli/LoadDocument.h"
 #include "graphics/qt/ViewRenderer.h"
 
 namespace {
@@ -38,42 +34,15 @@ bool ParseInt(const char* text, int* out) {
   return true;
 }
 
-// Fills track with the display track of the file: its only channel, or the mix of all channels
-// (each weighted 1 / channels, as the document's mix track). Returns an error text or "".
-std::string LoadDisplayTrack(const std::string& path, std::unique_ptr<CAP_SampleTrack>* track) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot open '" + path + "': " + std::strerror(errno);
-  in.seekg(0, std::ios::end);
-  const std::int64_t size = in.tellg();
-  in.seekg(0);
-  try {
-    std::unique_ptr<AudioAbstract> reader = CreateReaderForFile(in, size, ExtensionOf(path), false);
-    if (!reader) return "'" + path + "' is not an audio file that Tintwave reads";
-    const int rate = reader->CurrentSamplingRate();
-    const int channels = reader->CurrentChannels();
-    if (rate < 8000 || rate > 96000)
-      return "the sample rate " + std::to_string(rate) + " Hz is outside 8000 to 96000 Hz";
-    if (channels < 1 || channels > 2) return "the file has " + std::to_string(channels) + " channels";
-    *track = std::make_unique<CAP_SampleTrack>(rate);
-    std::vector<float> chunk(8192 * channels), mono(8192);
-    for (;;) {
-      const int got = reader->PullSamples(chunk.data(), int(chunk.size()));
-      if (got <= 0) break;
-      const int frames = got / channels;
-      for (int f = 0; f < frames; ++f) {
-        float sum = 0;
-        for (int c = 0; c < channels; ++c) sum += chunk[f * channels + c] / float(channels);
-        mono[f] = sum;
-      }
-      (*track)->InsertSamples(mono.data(), frames, (*track)->Length());
-      if ((*track)->Length() > INT32_MAX - 16384) return "the file is too long";
-    }
-  } catch (const SoundError& error) {
-    return error.what();
-  } catch (const std::bad_alloc&) {
-    return "not enough memory for the file";
-  }
-  return "";
+// Loads the file as the editor does; the display track is what the editor shows. Returns an
+// error text or "".
+std::string LoadForView(const std::string& path, std::unique_ptr<LoadedDocument>* document) {
+  LoadFailure failure;
+  *document = LoadDocument(path, false, &failure);
+  if (*document) return "";
+  if (failure.openErrno) return "cannot open '" + path + "': " + std::strerror(failure.openErrno);
+  if (failure.message == "Could not decode audio") return "'" + path + "' is not an audio file that Tintwave reads";
+  return failure.message;
 }
 
 }  // namespace
@@ -115,12 +84,13 @@ int RunRender(int argc, char** argv) {
     return 2;
   }
 
-  std::unique_ptr<CAP_SampleTrack> track;
-  const std::string loadError = LoadDisplayTrack(input, &track);
+  std::unique_ptr<LoadedDocument> document;
+  const std::string loadError = LoadForView(input, &document);
   if (!loadError.empty()) {
     std::fprintf(stderr, "error: %s\n", loadError.c_str());
     return 1;
   }
+  CAP_SampleTrack* track = &document->DisplayTrack();
   if (options.start >= track->duration) {
     std::fprintf(stderr, "error: --start %g is past the end of the file (%g s)\n", options.start, track->duration);
     return 2;
