@@ -1,5 +1,6 @@
 #include "analysis/SignatureKernels.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -7,44 +8,78 @@
 #include <emmintrin.h>
 #endif
 
+namespace {
+// Lag sums over a block's analysed samples split into their positive and negative parts: two
+// samples of the same sign add the smaller magnitude, min(p, p') + min(n, n') says just that.
+// Plain loops that the compiler turns into vector code; the AVX2 clone runs where the processor
+// has it.
+[[gnu::target_clones("avx2", "default"), gnu::optimize("tree-vectorize")]]
+void LagSums(const std::int32_t* above, const std::int32_t* below, int count, const int* lags,
+             std::int64_t* sums) {
+  for (int i = 0; i < kSignatureLags; ++i) {
+    const int lag = lags[i];
+    std::int32_t sum = 0;  // at most 1,600 analysed samples of 32,768 in a block
+    for (int t = lag; t < count; ++t) {
+      const std::int32_t a = above[t] < above[t - lag] ? above[t] : above[t - lag];
+      const std::int32_t b = below[t] < below[t - lag] ? below[t] : below[t - lag];
+      sum += a + b;
+    }
+    sums[i] = sum;
+  }
+}
+
+// Every factor-th sample as FloatToInt16 gives it, split into its positive and negative parts,
+// with the sums of magnitudes and squares. The squares are summed as integers: exact, as the
+// analyzer's double sum is for any block, and free of a long chain of dependent additions.
+[[gnu::target_clones("avx2", "default"), gnu::optimize("tree-vectorize")]]
+void DecimateToParts(const float* samples, int factor, int count, std::int32_t* above,
+                     std::int32_t* below, std::int64_t* sumAbs, double* sumSq) {
+  const float* p = samples + (factor - 1);
+  for (int t = 0; t < count; ++t, p += factor) {
+    // FloatToInt16 without branches: half away from zero, clamped; NaN gives 0.
+    const float x = *p;
+    const double scaled = double(x) * 32768.0;
+    double r = scaled + (scaled < 0 ? -0.5 : 0.5);
+    r = r < -32768.0 ? -32768.0 : (r > 32767.0 ? 32767.0 : r);
+    const std::int32_t v = x == x ? std::int32_t(r) : 0;
+    above[t] = v > 0 ? v : 0;
+    below[t] = v < 0 ? -v : 0;
+  }
+  std::int64_t abs = 0, sq = 0;
+  for (int t = 0; t < count; ++t) {
+    const std::int32_t m = above[t] + below[t];
+    abs += m;
+    sq += std::int64_t(m) * m;
+  }
+  *sumAbs = abs;
+  *sumSq = double(sq);
+}
+
+constexpr int kMaxBlockAnalysed = 16384;  // beyond this the sums could leave 32 bits
+}  // namespace
+
 void ComputeBlockSignature(const float* samples, int n, int rate, SoundSignature* out) {
   if (n <= 0 || rate < 8000) return;
   SignatureAnalyzer* a = CreateSignatureAnalyzer(rate);
   if (!a) return;
   const int factor = a->factor;
-  int lag[kSignatureLags];
-  int maxLag = 0;
-  for (int i = 0; i < kSignatureLags; ++i) {
-    lag[i] = a->lag[i];
-    if (lag[i] > maxLag) maxLag = lag[i];
+  // With factor F the analysed samples are the F-th, 2F-th, ... of the block.
+  const int count = n / factor;
+  if (count > kMaxBlockAnalysed) {
+    for (int t = 0; t < n; ++t) AnalyzerAddSample(a, FloatToInt16(samples[t]));
+    AnalyzerFinish(a, out);
+    return;
   }
-  // The ring keeps signed values: two samples pair when their product is positive.
-  std::int32_t ring[64] = {};
-  std::int64_t acc[kSignatureLags] = {};
+  alignas(32) std::int32_t above[kMaxBlockAnalysed], below[kMaxBlockAnalysed];
   std::int64_t sumAbs = 0;
   double sumSq = 0;
-  int count = 0;
-  auto add = [&](int v, bool checked) {
-    const std::int32_t m = v < 0 ? -v : v;
-    for (int i = 0; i < kSignatureLags; ++i) {
-      if (checked && lag[i] > count) continue;
-      const std::int32_t w = ring[(count - lag[i]) & 63];
-      if (std::int64_t(w) * v > 0) {
-        const std::int32_t mw = w < 0 ? -w : w;
-        acc[i] += mw < m ? mw : m;
-      }
-    }
-    sumAbs += m;
-    sumSq += double(v) * double(v);
-    ring[count & 63] = v;
-    ++count;
-  };
-  // With factor F the analysed samples are the F-th, 2F-th, ... of the block.
-  int t = factor - 1;
-  for (; t < n && count < maxLag; t += factor) add(FloatToInt16(samples[t]), true);
-  for (; t < n; t += factor) add(FloatToInt16(samples[t]), false);
+  DecimateToParts(samples, factor, count, above, below, &sumAbs, &sumSq);
+  int lags[kSignatureLags];
+  for (int i = 0; i < kSignatureLags; ++i) lags[i] = std::min<int>(a->lag[i], count);
+  std::int64_t sums[kSignatureLags];
+  LagSums(above, below, count, lags, sums);
   a->count = count;
-  for (int i = 0; i < kSignatureLags; ++i) a->acc[i] = double(acc[i]);
+  for (int i = 0; i < kSignatureLags; ++i) a->acc[i] = double(sums[i]);
   a->sumAbs = double(sumAbs);
   a->sumSq = sumSq;
   AnalyzerFinish(a, out);
