@@ -20,3 +20,13 @@ const char* CompressionName(std::int32_t compression) {
     default: return "Unsupported";
   }
 }
+
+int BitsForCompression(int compression) {
+  switch (compression) {
+    case CompressionPcm16: return 16;
+    case CompressionPcm24: return 24;
+    case CompressionPcm32:
+    case CompressionFloat32: return 32;
+    default: return 8;
+  }
+}

@@ -35,5 +35,9 @@ enum CompressionCode : std::int32_t {
   CompressionFloat32 = 20,
 };
 
+// Bits per sample of an encoding the writers offer: 16, 24 or 32 for the wider PCM and float,
+// 8 for 8-bit PCM and G.711.
+int BitsForCompression(int compression);
+
 // The name the user sees for a compression code; "Unsupported" for any other value.
 const char* CompressionName(std::int32_t compression);

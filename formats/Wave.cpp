@@ -324,16 +324,6 @@ void WaveRead::MinMaxChannels(int* min, int* max, int* preferred) { ForceRange(f
 
 namespace {
 
-int BitsForCompression(int compression) {
-  switch (compression) {
-    case CompressionPcm16: return 16;
-    case CompressionPcm24: return 24;
-    case CompressionPcm32:
-    case CompressionFloat32: return 32;
-    default: return 8;
-  }
-}
-
 bool IsG711(int compression) { return compression == CompressionMuLaw || compression == CompressionALaw; }
 
 int FormatTagForCompression(int compression) {

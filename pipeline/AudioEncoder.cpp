@@ -14,16 +14,6 @@ bool IsWritableCompression(int c) {
   return c == CompressionMuLaw || c == CompressionALaw || (c >= CompressionPcm8 && c <= CompressionFloat32);
 }
 
-int ResolutionOf(int compression) {
-  switch (compression) {
-    case CompressionPcm16: return 16;
-    case CompressionPcm24: return 24;
-    case CompressionPcm32:
-    case CompressionFloat32: return 32;
-    default: return 8;
-  }
-}
-
 }  // namespace
 
 CAP_AudioEncoder::CAP_AudioEncoder(std::ostream& out, int channelCount, int rate, int compressionCode,
@@ -35,7 +25,7 @@ CAP_AudioEncoder::CAP_AudioEncoder(std::ostream& out, int channelCount, int rate
   sampleRate = rate;
   duration = seconds;
   compression = compressionCode;
-  resolution = ResolutionOf(compressionCode);
+  resolution = BitsForCompression(compressionCode);
   sourceChannels = fromChannels;
   sourceRate = fromRate;
   // The tiny margin keeps a length that is a whole number of frames from losing its last frame to
