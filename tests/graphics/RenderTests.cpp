@@ -1,6 +1,7 @@
-#include <algorithm>
 // tintwave-cli render on real files made by sox and espeak-ng: size, colours and the grey mode.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <QImage>
 #include <cstdio>
