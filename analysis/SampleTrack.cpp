@@ -335,14 +335,20 @@ SampleBlock* CAP_SampleTrack::SplitAt(int position) {
   return block->prev;
 }
 
-void CAP_SampleTrack::InsertSamples(const float* source, int count, int position, int step) {
-  position = std::clamp(position, 0, length_);
+bool CAP_SampleTrack::OpenGap(int* position, int count, SampleBlock** before, SampleBlock** following) {
+  *position = std::clamp(*position, 0, length_);
   if (count <= 0) {
-    NotifyViewers(0, position, 0);
-    return;
+    NotifyViewers(0, *position, 0);  // an empty insertion only notifies
+    return false;
   }
-  SampleBlock* before = SplitAt(position);
-  SampleBlock* following = before ? before->next : head_;
+  *before = SplitAt(*position);
+  *following = *before ? (*before)->next : head_;
+  return true;
+}
+
+void CAP_SampleTrack::InsertSamples(const float* source, int count, int position, int step) {
+  SampleBlock *before, *following;
+  if (!OpenGap(&position, count, &before, &following)) return;
   SampleBlock* last = before;
   const int half = capacity_ / 2;
   for (int placed = 0; placed < count;) {
@@ -407,13 +413,8 @@ void CAP_SampleTrack::CopySamples(CAP_SampleTrack& source, int count, int positi
     InsertSamples(samples.data(), got, position, 1);
     return;
   }
-  position = std::clamp(position, 0, length_);
-  if (count <= 0) {
-    NotifyViewers(0, position, 0);
-    return;
-  }
-  SampleBlock* before = SplitAt(position);
-  SampleBlock* following = before ? before->next : head_;
+  SampleBlock *before, *following;
+  if (!OpenGap(&position, count, &before, &following)) return;
   SampleBlock* last = before;
   int d = 0;
   SampleBlock* q = source.Locate(sourcePosition, &d);

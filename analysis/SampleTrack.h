@@ -109,6 +109,9 @@ private:
   void ForgetLocateHint() { hintBlock_ = nullptr; }
   // Splits so that a block boundary lies at position; returns the block before it (or null).
   SampleBlock* SplitAt(int position);
+  // Clamps the position and splits there for count new samples: the blocks on either side of
+  // the gap. False (after notifying) when there is nothing to insert.
+  bool OpenGap(int* position, int count, SampleBlock** before, SampleBlock** following);
 
   SampleBlock* head_ = nullptr;
   SampleBlock* tail_ = nullptr;
