@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "formats/Au.h"
 #include "formats/Wave.h"
 
 namespace {
@@ -68,6 +69,8 @@ bool IsMpeg(const ProbeContext& c) {
   return sync && (c.extension != ".mp3" || layer3);
 }
 
+std::unique_ptr<AudioAbstract> MakeAu(ProbeContext& c) { return std::make_unique<AuRead>(c.in, c.fileSize); }
+
 std::unique_ptr<AudioAbstract> MakeWave(ProbeContext& c) {
   return std::make_unique<WaveRead>(c.in, c.fileSize, c.readTrailingChunks);
 }
@@ -75,7 +78,7 @@ std::unique_ptr<AudioAbstract> MakeWave(ProbeContext& c) {
 // In probing order; the first match constructs its reader.
 const Probe kProbes[] = {
     {"Creative VOC", {}, IsVoc, nullptr},
-    {"AU", {".au", ".snd"}, IsAu, nullptr},
+    {"AU", {".au", ".snd"}, IsAu, MakeAu},
     {"WAVE", {".wav"}, IsWave, MakeWave},
     {"AIFF", {".aiff", ".aif"}, IsAiff, nullptr},
     {"IFF 8SVX", {}, Is8svx, nullptr},

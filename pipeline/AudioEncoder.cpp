@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "formats/Au.h"
 #include "formats/SoundError.h"
 #include "formats/Wave.h"
 
@@ -49,7 +50,7 @@ CAP_AudioEncoder::CAP_AudioEncoder(std::ostream& out, int channelCount, int rate
         writer_ = std::make_unique<WaveWrite>(out_, frameCount_, channelCount, rate, compressionCode,
                                               annotations ? *annotations : kNoAnnotations);
         break;
-      case FileFormatAu: errorText = "Writing AU files is not supported yet"; return;
+      case FileFormatAu: writer_ = std::make_unique<AuWrite>(out_, frameCount_, channelCount, rate, compressionCode); break;
       case FileFormatAiff: errorText = "Writing AIFF files is not supported yet"; return;
       default: errorText = "Unknown file type " + std::to_string(fileFormat); return;
     }

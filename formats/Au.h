@@ -1,0 +1,77 @@
+#pragma once
+// Sun AU (".au", ".snd") reader and writer (FileFormat 2).
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <ostream>
+
+#include "formats/AudioAbstract.h"
+
+class AuRead : public AudioAbstract {
+public:
+  // Only stores its arguments: the header is parsed on the first rate or channel query (or the
+  // first pull, seek or description query), so AU errors surface there. fileSize (bytes, 0 =
+  // unknown) bounds the audio.
+  AuRead(std::istream& in, std::int64_t fileSize);
+  ~AuRead() override;
+
+  int PullSamples(float* out, int count) override;
+  int PushSamples(const float*, int) override { return 0; }
+  int PullBytes(std::uint8_t* buffer, int length) override;
+  bool SeekToSample(std::int64_t sampleIndex) override;
+  void MinMaxSamplingRate(int* min, int* max, int* preferred) override;
+  void MinMaxChannels(int* min, int* max, int* preferred) override;
+  std::int64_t FloatByteCount() override;
+  int SampleResolution() override;
+  int Compression() override;
+
+  std::int64_t DataStart();
+  int Encoding();
+
+private:
+  void ParseHeader();
+
+  std::istream& in_;
+  std::int64_t fileSize_;
+  std::unique_ptr<AbstractDecompressor> decompressor_;
+  std::int64_t remaining_ = 0;  // audio bytes not yet read
+  std::int64_t dataLength_ = 0;
+  std::int64_t dataStart_ = 0;
+  int headerRate_ = 0;
+  int headerChannels_ = 0;
+  int encoding_ = 0;
+  bool parsed_ = false;
+};
+
+class AuWrite : public AudioAbstract {
+public:
+  // Writes the 28-byte header sized for frameCount frames. compression is 2, 3 or 16..20
+  // (CompressionCode); anything else, a channel count outside 1..64, a rate that is not positive
+  // or audio too long for the 32-bit size field throws SoundError before anything is written.
+  AuWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression);
+  // Completes the file: pads the data with zero samples up to the declared size. Stream failures
+  // show in the stream's state.
+  ~AuWrite() override;
+
+  int PullSamples(float*, int) override { return 0; }
+  // Accepts at most the samples the header declared.
+  int PushSamples(const float* in, int count) override;
+  int PushBytes(const std::uint8_t* data, int length) override;
+  bool SeekToSample(std::int64_t sampleIndex) override;
+
+  std::int64_t DataSize() const { return dataSize_; }
+
+  static constexpr int kHeaderSize = 28;
+
+private:
+  void Complete();
+
+  std::ostream& out_;
+  std::int64_t frameCount_;
+  int bits_;
+  std::int64_t dataSize_ = 0;
+  std::int64_t dataStart_ = 0;
+  std::int64_t nextSample_ = 0;  // where the next pushed sample lands
+  std::int64_t highWater_ = 0;   // samples written so far, counted from the start of the data
+  std::unique_ptr<AbstractCompressor> compressor_;
+};
