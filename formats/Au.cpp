@@ -186,7 +186,7 @@ int AuRead::Encoding() {
 // Writer
 
 AuWrite::AuWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression)
-    : out_(out), frameCount_(std::max<std::int64_t>(frameCount, 0)), bits_(BitsForCompression(compression)) {
+    : FixedSizeWriter(out, frameCount, BitsForCompression(compression)) {
   // Checked before the header is written, so a refused file gets no stray header.
   const int encoding = EncodingForCompression(compression);
   if (encoding == 0) throw SoundError("Compression type not supported for output");
@@ -221,16 +221,12 @@ AuWrite::AuWrite(std::ostream& out, std::int64_t frameCount, int channels, int r
   dataStart_ = (at < 0 ? 0 : std::int64_t(at)) + kHeaderSize;
 }
 
-AuWrite::~AuWrite() {
-  try {
-    Complete();
-  } catch (...) {
-    // A destructor reports nothing; a failed write shows in the stream's state.
-    out_.setstate(std::ios::badbit);
-  }
-}
+AuWrite::~AuWrite() { Complete(); }
 
-int AuWrite::PushSamples(const float* in, int count) {
+FixedSizeWriter::FixedSizeWriter(std::ostream& out, std::int64_t frameCount, int bits)
+    : out_(out), frameCount_(std::max<std::int64_t>(frameCount, 0)), bits_(bits) {}
+
+int FixedSizeWriter::PushSamples(const float* in, int count) {
   const std::int64_t declared = frameCount_ * channels_;
   const int n = static_cast<int>(std::clamp<std::int64_t>(declared - nextSample_, 0, std::max(count, 0)));
   if (n == 0) return 0;
@@ -240,12 +236,12 @@ int AuWrite::PushSamples(const float* in, int count) {
   return accepted;
 }
 
-int AuWrite::PushBytes(const std::uint8_t* data, int length) {
+int FixedSizeWriter::PushBytes(const std::uint8_t* data, int length) {
   out_.write(reinterpret_cast<const char*>(data), length);
   return out_ ? length : 0;
 }
 
-bool AuWrite::SeekToSample(std::int64_t sampleIndex) {
+bool FixedSizeWriter::SeekToSample(std::int64_t sampleIndex) {
   if (sampleIndex < 0 || sampleIndex > frameCount_ * channels_) return false;
   if (sampleIndex == nextSample_) return true;
   out_.seekp(dataStart_ + compressor_->ByteCountFor(sampleIndex));
@@ -254,17 +250,21 @@ bool AuWrite::SeekToSample(std::int64_t sampleIndex) {
   return true;
 }
 
-void AuWrite::Complete() {
-  // The header's size was fixed from frameCount and is never rewritten, so the data is padded
-  // with silence up to it.
-  if (nextSample_ != highWater_) out_.seekp(dataStart_ + compressor_->ByteCountFor(highWater_));
-  const std::int64_t padSamples = frameCount_ * channels_ - highWater_;
-  static const float kSilence[1024] = {};
-  for (std::int64_t done = 0; done < padSamples && out_;) {
-    const int n = static_cast<int>(std::min<std::int64_t>(padSamples - done, 1024));
-    compressor_->PushSamples(kSilence, n);
-    done += n;
+void FixedSizeWriter::Complete() noexcept {
+  if (!compressor_) return;
+  try {
+    if (nextSample_ != highWater_) out_.seekp(dataStart_ + compressor_->ByteCountFor(highWater_));
+    const std::int64_t padSamples = frameCount_ * channels_ - highWater_;
+    static const float kSilence[1024] = {};
+    for (std::int64_t done = 0; done < padSamples && out_;) {
+      const int n = static_cast<int>(std::min<std::int64_t>(padSamples - done, 1024));
+      compressor_->PushSamples(kSilence, n);
+      done += n;
+    }
+    if (padsToEven_ && (dataSize_ & 1)) out_.put(0);
+    out_.flush();
+  } catch (...) {
+    out_.setstate(std::ios::badbit);
   }
-  out_.flush();
   compressor_.reset();
 }

@@ -43,16 +43,10 @@ private:
   bool parsed_ = false;
 };
 
-class AuWrite : public AudioAbstract {
+// A writer whose header declares the data size up front (AU, AIFF): it accepts at most the
+// declared samples, may seek among them, and pads the rest with silence when it completes.
+class FixedSizeWriter : public AudioAbstract {
 public:
-  // Writes the 28-byte header sized for frameCount frames. compression is 2, 3 or 16..20
-  // (CompressionCode); anything else, a channel count outside 1..64, a rate that is not positive
-  // or audio too long for the 32-bit size field throws SoundError before anything is written.
-  AuWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression);
-  // Completes the file: pads the data with zero samples up to the declared size. Stream failures
-  // show in the stream's state.
-  ~AuWrite() override;
-
   int PullSamples(float*, int) override { return 0; }
   // Accepts at most the samples the header declared.
   int PushSamples(const float* in, int count) override;
@@ -60,11 +54,13 @@ public:
   bool SeekToSample(std::int64_t sampleIndex) override;
 
   std::int64_t DataSize() const { return dataSize_; }
+  std::int64_t DataStart() const { return dataStart_; }
 
-  static constexpr int kHeaderSize = 28;
-
-private:
-  void Complete();
+protected:
+  FixedSizeWriter(std::ostream& out, std::int64_t frameCount, int bits);
+  // Pads the data with zero samples up to its declared size, then flushes. Never throws: a
+  // failure shows in the stream's state.
+  void Complete() noexcept;
 
   std::ostream& out_;
   std::int64_t frameCount_;
@@ -74,4 +70,18 @@ private:
   std::int64_t nextSample_ = 0;  // where the next pushed sample lands
   std::int64_t highWater_ = 0;   // samples written so far, counted from the start of the data
   std::unique_ptr<AbstractCompressor> compressor_;
+  bool padsToEven_ = false;  // IFF chunks of odd size are followed by a pad byte
+};
+
+class AuWrite : public FixedSizeWriter {
+public:
+  // Writes the 28-byte header sized for frameCount frames. compression is 2, 3 or 16..18
+  // (CompressionCode); anything else, a channel count outside 1..64, a rate that is not positive
+  // or audio too long for the 32-bit size field throws SoundError before anything is written.
+  AuWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression);
+  // Completes the file: the data is padded with zero samples up to the declared size (the header
+  // is never rewritten).
+  ~AuWrite() override;
+
+  static constexpr int kHeaderSize = 28;
 };

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "formats/Aiff.h"
 #include "formats/Au.h"
 #include "formats/Wave.h"
 
@@ -71,6 +72,8 @@ bool IsMpeg(const ProbeContext& c) {
 
 std::unique_ptr<AudioAbstract> MakeAu(ProbeContext& c) { return std::make_unique<AuRead>(c.in, c.fileSize); }
 
+std::unique_ptr<AudioAbstract> MakeAiff(ProbeContext& c) { return std::make_unique<AiffRead>(c.in, c.fileSize); }
+
 std::unique_ptr<AudioAbstract> MakeWave(ProbeContext& c) {
   return std::make_unique<WaveRead>(c.in, c.fileSize, c.readTrailingChunks);
 }
@@ -80,7 +83,7 @@ const Probe kProbes[] = {
     {"Creative VOC", {}, IsVoc, nullptr},
     {"AU", {".au", ".snd"}, IsAu, MakeAu},
     {"WAVE", {".wav"}, IsWave, MakeWave},
-    {"AIFF", {".aiff", ".aif"}, IsAiff, nullptr},
+    {"AIFF", {".aiff", ".aif"}, IsAiff, MakeAiff},
     {"IFF 8SVX", {}, Is8svx, nullptr},
     {"MIDI", {}, IsMidi, nullptr},
     {"Tracker module", {}, IsModule, nullptr},

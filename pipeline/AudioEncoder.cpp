@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "formats/Aiff.h"
 #include "formats/Au.h"
 #include "formats/SoundError.h"
 #include "formats/Wave.h"
@@ -51,7 +52,10 @@ CAP_AudioEncoder::CAP_AudioEncoder(std::ostream& out, int channelCount, int rate
                                               annotations ? *annotations : kNoAnnotations);
         break;
       case FileFormatAu: writer_ = std::make_unique<AuWrite>(out_, frameCount_, channelCount, rate, compressionCode); break;
-      case FileFormatAiff: errorText = "Writing AIFF files is not supported yet"; return;
+      case FileFormatAiff:
+        writer_ = std::make_unique<AiffWrite>(out_, frameCount_, channelCount, rate, compressionCode,
+                                              annotations ? *annotations : kNoAnnotations);
+        break;
       default: errorText = "Unknown file type " + std::to_string(fileFormat); return;
     }
     converter_ = std::make_unique<RateConverter>(channelCount, fromRate, rate);
