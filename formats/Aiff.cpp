@@ -107,7 +107,7 @@ void ExtendedFromRate(double rate, std::uint8_t* bytes) {
 // ---------------------------------------------------------------------------------------------
 // Reader
 
-AiffRead::AiffRead(std::istream& in, std::int64_t fileSize) : in_(in), fileSize_(fileSize > 0 ? fileSize : 0) {
+AiffRead::AiffRead(std::istream& in, std::int64_t fileSize) : SampleDataReader(in), fileSize_(fileSize > 0 ? fileSize : 0) {
   fileFormat_ = FileFormatAiff;
 
   NextChunk();
@@ -133,7 +133,6 @@ AiffRead::AiffRead(std::istream& in, std::int64_t fileSize) : in_(in), fileSize_
   ChooseDecompressor();
   in_.clear();
   in_.seekg(dataStart_);
-  dataRemaining_ = dataLength_;
 }
 
 AiffRead::~AiffRead() = default;
@@ -311,31 +310,8 @@ void AiffRead::ChooseDecompressor() {
   }
   resolution_ = decompressor_->BitsPerSample();
 
-  // The audio is the COMM's frames, as far as the SSND chunk holds them in whole frames.
-  const std::int64_t frameBytes = std::int64_t(commChannels_) * (resolution_ / 8);
-  dataLength_ = std::min(dataLength_ / frameBytes, std::int64_t(commFrames_)) * frameBytes;
-  floatByteCount_ = dataLength_ / (resolution_ / 8) * 4;
-}
-
-int AiffRead::PullSamples(float* out, int count) { return decompressor_->PullSamples(out, count); }
-
-int AiffRead::PullBytes(std::uint8_t* buffer, int length) {
-  const std::int64_t wanted = std::min<std::int64_t>(length, dataRemaining_);
-  if (wanted <= 0) return 0;
-  in_.read(reinterpret_cast<char*>(buffer), wanted);
-  const std::int64_t got = in_.gcount();
-  dataRemaining_ = got < wanted ? 0 : dataRemaining_ - got;  // a short read is the end of the file
-  return static_cast<int>(got);
-}
-
-bool AiffRead::SeekToSample(std::int64_t sampleIndex) {
-  if (sampleIndex < 0) return false;
-  const std::int64_t offset = std::min(decompressor_->ByteCountFor(sampleIndex), dataLength_);
-  in_.clear();
-  in_.seekg(dataStart_ + offset);
-  if (!in_) return false;
-  dataRemaining_ = dataLength_ - offset;
-  return true;
+  // The audio is the COMM's frames, as far as the SSND chunk holds them.
+  KeepWholeFrames(commChannels_, commFrames_);
 }
 
 void AiffRead::MinMaxSamplingRate(int* min, int* max, int* preferred) { ForceRange(commRate_, min, max, preferred); }

@@ -7,9 +7,8 @@
 #include <vector>
 
 #include "formats/Au.h"
-#include "formats/AudioAbstract.h"
 
-class AiffRead : public AudioAbstract {
+class AiffRead : public SampleDataReader {
 public:
   // Parses the chunk tree up to the audio, chooses the decompressor, then also reads the chunks
   // behind the audio (COMM and annotations may follow it) and returns to the first sample.
@@ -18,10 +17,6 @@ public:
   AiffRead(std::istream& in, std::int64_t fileSize);
   ~AiffRead() override;
 
-  int PullSamples(float* out, int count) override;
-  int PushSamples(const float*, int) override { return 0; }
-  int PullBytes(std::uint8_t* buffer, int length) override;
-  bool SeekToSample(std::int64_t sampleIndex) override;
   void MinMaxSamplingRate(int* min, int* max, int* preferred) override;
   void MinMaxChannels(int* min, int* max, int* preferred) override;
 
@@ -47,9 +42,7 @@ private:
   std::int64_t Position();
   std::vector<std::uint8_t> ReadData(std::int64_t length);
 
-  std::istream& in_;
   std::int64_t fileSize_;
-  std::unique_ptr<AbstractDecompressor> decompressor_;
   std::vector<std::uint8_t> comm_;  // the COMM chunk as read
   std::uint32_t formType_ = 0;
   int commChannels_ = 0;
@@ -58,9 +51,6 @@ private:
   int commRate_ = 0;
   std::uint32_t compressionType_ = 0;
   bool ssndSeen_ = false;
-  std::int64_t dataStart_ = 0;
-  std::int64_t dataLength_ = 0;     // audio bytes from dataStart_
-  std::int64_t dataRemaining_ = 0;  // audio bytes still to read
   Chunk stack_[kMaxDepth];
   int top_ = -1;
 };

@@ -38,9 +38,43 @@ int EncodingForCompression(int compression) {
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Reader
+// Sample data run
 
-AuRead::AuRead(std::istream& in, std::int64_t fileSize) : in_(in), fileSize_(fileSize > 0 ? fileSize : 0) {
+int SampleDataReader::PullSamples(float* out, int count) {
+  return decompressor_ ? decompressor_->PullSamples(out, count) : 0;
+}
+
+int SampleDataReader::PullBytes(std::uint8_t* buffer, int length) {
+  const std::int64_t wanted = std::min<std::int64_t>(length, dataRemaining_);
+  if (wanted <= 0) return 0;
+  in_.read(reinterpret_cast<char*>(buffer), wanted);
+  const std::int64_t got = in_.gcount();
+  dataRemaining_ = got < wanted ? 0 : dataRemaining_ - got;  // a short read is the end of the file
+  return static_cast<int>(got);
+}
+
+bool SampleDataReader::SeekToSample(std::int64_t sampleIndex) {
+  if (!decompressor_ || sampleIndex < 0) return false;
+  const std::int64_t offset = std::min(decompressor_->ByteCountFor(sampleIndex), dataLength_);
+  in_.clear();
+  in_.seekg(dataStart_ + offset);
+  if (!in_) return false;
+  dataRemaining_ = dataLength_ - offset;
+  return true;
+}
+
+void SampleDataReader::KeepWholeFrames(int channels, std::int64_t maxFrames) {
+  const std::int64_t sampleBytes = decompressor_->BitsPerSample() / 8;
+  const std::int64_t frameBytes = channels * sampleBytes;
+  dataLength_ = std::min(dataLength_ / frameBytes, maxFrames) * frameBytes;
+  dataRemaining_ = dataLength_;
+  floatByteCount_ = dataLength_ / sampleBytes * 4;
+}
+
+// ---------------------------------------------------------------------------------------------
+// AU reader
+
+AuRead::AuRead(std::istream& in, std::int64_t fileSize) : SampleDataReader(in), fileSize_(fileSize > 0 ? fileSize : 0) {
   fileFormat_ = FileFormatAu;
 }
 
@@ -115,36 +149,18 @@ void AuRead::ParseHeader() {
   }
   resolution_ = decompressor_->BitsPerSample();
 
-  // Whole frames only, so that a torn last frame cannot shift the channels.
-  const std::int64_t frameBytes = std::int64_t(headerChannels_) * (resolution_ / 8);
-  dataLength_ = dataLength_ / frameBytes * frameBytes;
-  remaining_ = dataLength_;
-  if (fileSize_ > 0 || dataSize <= kUnknownSizeAbove) floatByteCount_ = dataLength_ / (resolution_ / 8) * 4;
+  KeepWholeFrames(headerChannels_, std::numeric_limits<std::int64_t>::max());
+  if (fileSize_ == 0 && dataSize > kUnknownSizeAbove) floatByteCount_ = 0;  // until the end of the stream
 }
 
 int AuRead::PullSamples(float* out, int count) {
   ParseHeader();
-  return decompressor_ ? decompressor_->PullSamples(out, count) : 0;
-}
-
-int AuRead::PullBytes(std::uint8_t* buffer, int length) {
-  const std::int64_t wanted = std::min<std::int64_t>(length, remaining_);
-  if (wanted <= 0) return 0;
-  in_.read(reinterpret_cast<char*>(buffer), wanted);
-  const std::int64_t got = in_.gcount();
-  remaining_ = got < wanted ? 0 : remaining_ - got;  // a short read is the end of the file
-  return static_cast<int>(got);
+  return SampleDataReader::PullSamples(out, count);
 }
 
 bool AuRead::SeekToSample(std::int64_t sampleIndex) {
   ParseHeader();
-  if (!decompressor_ || sampleIndex < 0) return false;
-  const std::int64_t offset = std::min(decompressor_->ByteCountFor(sampleIndex), dataLength_);
-  in_.clear();
-  in_.seekg(dataStart_ + offset);
-  if (!in_) return false;
-  remaining_ = dataLength_ - offset;
-  return true;
+  return SampleDataReader::SeekToSample(sampleIndex);
 }
 
 void AuRead::MinMaxSamplingRate(int* min, int* max, int* preferred) {
@@ -183,7 +199,7 @@ int AuRead::Encoding() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Writer
+// AU writer
 
 AuWrite::AuWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression)
     : FixedSizeWriter(out, frameCount, BitsForCompression(compression)) {

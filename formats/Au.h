@@ -1,5 +1,6 @@
 #pragma once
-// Sun AU (".au", ".snd") reader and writer (FileFormat 2).
+// Sun AU (".au", ".snd") reader and writer (FileFormat 2), and the stages they share with AIFF:
+// a reader of one run of fixed-width samples, a writer whose header declares the data size.
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -7,7 +8,29 @@
 
 #include "formats/AudioAbstract.h"
 
-class AuRead : public AudioAbstract {
+// A reader whose audio is one run of fixed-width samples in its stream (AU, AIFF): it reads
+// only within that run and seeks by sample.
+class SampleDataReader : public AudioAbstract {
+public:
+  int PullSamples(float* out, int count) override;
+  int PushSamples(const float*, int) override { return 0; }
+  int PullBytes(std::uint8_t* buffer, int length) override;
+  bool SeekToSample(std::int64_t sampleIndex) override;
+
+protected:
+  explicit SampleDataReader(std::istream& in) : in_(in) {}
+  // Cuts the run to whole frames (at most maxFrames), so that a torn last frame cannot shift the
+  // channels, and counts its floats. Needs the decompressor.
+  void KeepWholeFrames(int channels, std::int64_t maxFrames);
+
+  std::istream& in_;
+  std::unique_ptr<AbstractDecompressor> decompressor_;
+  std::int64_t dataStart_ = 0;
+  std::int64_t dataLength_ = 0;     // audio bytes from dataStart_
+  std::int64_t dataRemaining_ = 0;  // audio bytes still to read
+};
+
+class AuRead : public SampleDataReader {
 public:
   // Only stores its arguments: the header is parsed on the first rate or channel query (or the
   // first pull, seek or description query), so AU errors surface there. fileSize (bytes, 0 =
@@ -16,8 +39,6 @@ public:
   ~AuRead() override;
 
   int PullSamples(float* out, int count) override;
-  int PushSamples(const float*, int) override { return 0; }
-  int PullBytes(std::uint8_t* buffer, int length) override;
   bool SeekToSample(std::int64_t sampleIndex) override;
   void MinMaxSamplingRate(int* min, int* max, int* preferred) override;
   void MinMaxChannels(int* min, int* max, int* preferred) override;
@@ -31,12 +52,7 @@ public:
 private:
   void ParseHeader();
 
-  std::istream& in_;
   std::int64_t fileSize_;
-  std::unique_ptr<AbstractDecompressor> decompressor_;
-  std::int64_t remaining_ = 0;  // audio bytes not yet read
-  std::int64_t dataLength_ = 0;
-  std::int64_t dataStart_ = 0;
   int headerRate_ = 0;
   int headerChannels_ = 0;
   int encoding_ = 0;
