@@ -320,6 +320,20 @@ TEST(AiffReadTest, MalformedFilesEndInASoundError) {
   EXPECT_EQ(OpenAiff(nested).error, "AIFF chunks nested too deeply");
 }
 
+TEST(AiffReadTest, EveryTruncationAndDamagedHeaderByteIsReported) {
+  AnnotationList list;
+  list.SetByKind(AnnotationName, reinterpret_cast<const std::uint8_t*>("Name"), 4);
+  for (int compression : {CompressionPcm16, CompressionMuLaw}) {
+    std::ostringstream out;
+    {
+      AiffWrite writer(out, 21, 2, 8000, compression, list);
+      const std::vector<float> tones = Tones(21, 2);
+      writer.PushSamples(tones.data(), int(tones.size()));
+    }
+    ExpectDamageIsReported(out.str(), ".aif", std::size_t(out.str().size() - 21 * 2 * 2));
+  }
+}
+
 TEST(AiffReadTest, ExtendedRatesBothWays) {
   EXPECT_EQ(Extended(44100), ExtendedBytes(0x400E, 0xAC440000));
   EXPECT_EQ(Extended(0), std::string(10, '\0'));

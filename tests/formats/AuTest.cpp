@@ -240,6 +240,16 @@ TEST(AuReadTest, MalformedHeadersEndInASoundError) {
   EXPECT_EQ(AuError(AuHeader(0xFFFFFFF0, 64, 3, 8000, 1) + audio, 0), "AU header is truncated");
 }
 
+TEST(AuReadTest, EveryTruncationAndDamagedHeaderByteIsReported) {
+  std::ostringstream out;
+  {
+    AuWrite writer(out, 40, 2, 8000, CompressionPcm24);
+    const std::vector<float> tones = Tones(40, 2);
+    writer.PushSamples(tones.data(), int(tones.size()));
+  }
+  ExpectDamageIsReported(out.str(), ".au", AuWrite::kHeaderSize);
+}
+
 TEST(AuReadTest, ErrorsSurfaceAtTheFirstRateQueryThroughTheProbe) {
   const std::string bytes = AuHeader(24, 0, 23, 8000, 1);
   std::istringstream in(bytes);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -66,5 +67,40 @@ inline std::vector<float> Tones(int frames, int channels) {
 
 inline std::string Be16(std::uint32_t v) { return std::string{char(v >> 8), char(v)}; }
 inline std::string Be32(std::uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+}  // namespace formats_test
+
+namespace formats_test {
+
+// Every truncation of a file, and the file with each header byte set to 0x00, 0x7F or 0xFF in
+// turn, opens under the given extension either with audio or with a SoundError: never a crash,
+// a hang or a read beyond the bytes (which the sanitizer build checks).
+inline void ExpectDamageIsReported(const std::string& file, const std::string& extension, std::size_t headerBytes) {
+  auto open = [&](const std::string& bytes) {
+    std::istringstream in(bytes);
+    try {
+      auto reader = CreateReaderForFile(in, std::int64_t(bytes.size()), extension, true);
+      if (!reader) return;
+      reader->CurrentSamplingRate();
+      reader->CurrentChannels();
+      const std::int64_t expected = reader->FloatByteCount() / 4;
+      const std::int64_t got = std::int64_t(PullAll(*reader).size());
+      EXPECT_LE(got, std::int64_t(bytes.size()));  // never more samples than bytes
+      if (expected > 0) {
+        EXPECT_EQ(got, expected);
+      }
+    } catch (const SoundError& error) {
+      EXPECT_NE(std::string(error.what()), "");
+    }
+  };
+  for (std::size_t n = 0; n < file.size(); ++n) open(file.substr(0, n));
+  for (std::size_t at = 0; at < std::min(headerBytes, file.size()); ++at) {
+    for (char value : {'\x00', '\x7F', '\xFF'}) {
+      std::string damaged = file;
+      damaged[at] = value;
+      open(damaged);
+    }
+  }
+}
 
 }  // namespace formats_test
