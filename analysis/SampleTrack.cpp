@@ -57,12 +57,28 @@ CAP_SampleTrack::CAP_SampleTrack(int rate) {
   capacity_ = CapacityForRate(rate);
 }
 
-CAP_SampleTrack::~CAP_SampleTrack() {
-  for (SampleBlock* b = head_; b;) {
-    SampleBlock* next = b->next;
-    delete b;
-    b = next;
+CAP_SampleTrack::~CAP_SampleTrack() = default;  // the slabs own every block record
+
+SampleBlock* CAP_SampleTrack::AllocateBlock() {
+  if (!freeBlocks_) {
+    constexpr int kSlab = 256;
+    slabs_.emplace_back(new SampleBlock[kSlab]);
+    SampleBlock* slab = slabs_.back().get();
+    for (int i = kSlab - 1; i >= 0; --i) {  // handed out in address order
+      slab[i].next = freeBlocks_;
+      freeBlocks_ = &slab[i];
+    }
   }
+  SampleBlock* block = freeBlocks_;
+  freeBlocks_ = block->next;
+  *block = SampleBlock();
+  return block;
+}
+
+void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) {
+  block->data.reset();
+  block->next = freeBlocks_;
+  freeBlocks_ = block;
 }
 
 int CAP_SampleTrack::ReadFloat(float* dest, int frames, int position) {
@@ -142,7 +158,7 @@ void CAP_SampleTrack::Link(SampleBlock* block, SampleBlock* after, SampleBlock* 
 }
 
 SampleBlock* CAP_SampleTrack::NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n) {
-  auto* block = new SampleBlock;
+  SampleBlock* block = AllocateBlock();
   Link(block, after, before);
   block->count = n;
   AllocateData(block, n);
@@ -202,7 +218,7 @@ void CAP_SampleTrack::DeleteBlock(SampleBlock* block) {
   if (walkBlock_ == block) walkBlock_ = nullptr;
   --blockCount_;
   ForgetLocateHint();
-  delete block;
+  ReleaseBlock(block);
 }
 
 void CAP_SampleTrack::SplitBlock(SampleBlock* block, int at) {
@@ -468,7 +484,7 @@ void CAP_SampleTrack::SetSampleRate(int rate) {
     SampleBlock* next = old->next;
     InsertSamples(old->Samples(), old->count, position, 1);
     position += old->count;
-    delete old;
+    ReleaseBlock(old);
     old = next;
   }
 }

@@ -129,4 +129,11 @@ private:
   std::int32_t hintStart_ = 0;
 
   std::vector<CAP_AudioViewer*> viewers_;
+
+  // Block records come from slabs so that a walk over the list (columns, searches, edits) reads
+  // neighbouring memory; freed records are reused. Their addresses never change.
+  SampleBlock* AllocateBlock();
+  void ReleaseBlock(SampleBlock* block);
+  std::vector<std::unique_ptr<SampleBlock[]>> slabs_;
+  SampleBlock* freeBlocks_ = nullptr;  // linked through next
 };
