@@ -381,15 +381,7 @@ AiffWrite::AiffWrite(std::ostream& out, std::int64_t frameCount, int channels, i
   const std::int64_t formLength = 4 + (aifc ? 12 : 0) + 8 + commSize + annotationTotal + 16 + RoundUpToEven(dataSize_);
   if (frameCount_ > 0xFFFFFFFFll || formLength > 0xFFFFFFFFll) throw SoundError("Audio too long for an AIFF file");
 
-  switch (compression) {
-    case CompressionMuLaw: compressor_ = std::make_unique<CompressG711MuLaw>(*this); break;
-    case CompressionALaw: compressor_ = std::make_unique<CompressG711ALaw>(*this); break;
-    case CompressionPcm8: compressor_ = std::make_unique<CompressPcm8Signed>(*this); break;
-    case CompressionPcm16: compressor_ = std::make_unique<CompressPcm16MsbSigned>(*this); break;
-    case CompressionPcm24: compressor_ = std::make_unique<CompressPcm24MsbSigned>(*this); break;
-    case CompressionPcm32: compressor_ = std::make_unique<CompressPcm32MsbSigned>(*this); break;
-    default: compressor_ = std::make_unique<CompressPcm32FloatMsb>(*this); break;
-  }
+  CreateBigEndianCompressor(compression);
 
   const std::streamoff at = out_.tellp();
   WriteBigEndian(out_, kForm, 4);

@@ -218,13 +218,7 @@ AuWrite::AuWrite(std::ostream& out, std::int64_t frameCount, int channels, int r
   // 0xFFFFFFFF would read as "size unknown".
   if (dataSize_ >= 0xFFFFFFFFll) throw SoundError("Audio too long for an AU file");
 
-  switch (compression) {
-    case CompressionMuLaw: compressor_ = std::make_unique<CompressG711MuLaw>(*this); break;
-    case CompressionALaw: compressor_ = std::make_unique<CompressG711ALaw>(*this); break;
-    case CompressionPcm8: compressor_ = std::make_unique<CompressPcm8Signed>(*this); break;
-    case CompressionPcm16: compressor_ = std::make_unique<CompressPcm16MsbSigned>(*this); break;
-    default: compressor_ = std::make_unique<CompressPcm24MsbSigned>(*this); break;
-  }
+  CreateBigEndianCompressor(compression);
 
   const std::streamoff at = out_.tellp();
   WriteBigEndian(out_, kMagic, 4);
@@ -264,6 +258,19 @@ bool FixedSizeWriter::SeekToSample(std::int64_t sampleIndex) {
   if (!out_) return false;
   nextSample_ = sampleIndex;
   return true;
+}
+
+void FixedSizeWriter::CreateBigEndianCompressor(int compression) {
+  switch (compression) {
+    case CompressionMuLaw: compressor_ = std::make_unique<CompressG711MuLaw>(*this); break;
+    case CompressionALaw: compressor_ = std::make_unique<CompressG711ALaw>(*this); break;
+    case CompressionPcm8: compressor_ = std::make_unique<CompressPcm8Signed>(*this); break;
+    case CompressionPcm16: compressor_ = std::make_unique<CompressPcm16MsbSigned>(*this); break;
+    case CompressionPcm24: compressor_ = std::make_unique<CompressPcm24MsbSigned>(*this); break;
+    case CompressionPcm32: compressor_ = std::make_unique<CompressPcm32MsbSigned>(*this); break;
+    case CompressionFloat32: compressor_ = std::make_unique<CompressPcm32FloatMsb>(*this); break;
+    default: throw SoundError("Compression type not supported for output");
+  }
 }
 
 void FixedSizeWriter::Complete() noexcept {

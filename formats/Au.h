@@ -74,6 +74,8 @@ public:
 
 protected:
   FixedSizeWriter(std::ostream& out, std::int64_t frameCount, int bits);
+  // The big-endian (and G.711) compressor of a compression code; SoundError for any other code.
+  void CreateBigEndianCompressor(int compression);
   // Pads the data with zero samples up to its declared size, then flushes. Never throws: a
   // failure shows in the stream's state.
   void Complete() noexcept;
