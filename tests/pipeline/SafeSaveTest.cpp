@@ -78,9 +78,11 @@ TEST_F(SaveFixture, ASymbolicLinkStaysALinkToTheSavedFile) {
 }
 
 TEST_F(SaveFixture, FailuresLeaveTheOldFileUntouched) {
-  // A type without a writer yet, and a folder that does not exist.
-  EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, FileFormatAu, 1, 44100, CompressionPcm16}, nullptr),
-            "Writing AU files is not supported yet");
+  // An encoding the AU writer refuses, a type without a writer, and a folder that does not exist.
+  EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, FileFormatAu, 1, 44100, CompressionFloat32}, nullptr),
+            "Compression type not supported for output");
+  EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, 7, 1, 44100, CompressionPcm16}, nullptr),
+            "Unknown file type 7");
   const std::string missing = dir / "no/such/folder/x.wav";
   EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{missing, FileFormatWave, 1, 44100, CompressionPcm16}, nullptr),
             "Couldn't write to file '" + missing + "'");
