@@ -62,6 +62,35 @@ TEST_F(SoxFixture, ConvertWritesEveryEncodingRateAndChannelCount) {
       }
 }
 
+// AIFF and AU by extension and by --type: what sox reads of them is what we read.
+TEST_F(SoxFixture, ConvertWritesAiffAndAu) {
+  const std::string source = Make("src.wav", "-r 22050 -c 2 -b 16", "synth 0.2 sine 440 sine 700 vol 0.7");
+  struct Target { std::string name, type; std::vector<int> encodings; };
+  const Target targets[] = {{"out.aiff", "", {16, 17, 18, 19, 20}},
+                            {"out.au", "", {2, 3, 16, 17, 18}},
+                            {"typed.bin", "aiff", {17}},
+                            {"typed2.bin", "au", {17}}};
+  for (const Target& t : targets)
+    for (int code : t.encodings) {
+      SCOPED_TRACE(t.name + " encoding " + std::to_string(code));
+      const std::string out = dir / t.name;
+      const CliRun run = RunCli("convert " + source + " " + out + " --encoding " + std::to_string(code) +
+                                (t.type.empty() ? "" : " --type " + t.type));
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::string named = t.type.empty() ? out : out + "." + t.type;
+      if (!t.type.empty()) std::filesystem::rename(out, named);
+      const bool au = t.name.find(".au") != std::string::npos || t.type == "au";
+      EXPECT_EQ(Capture("soxi -t " + named), au ? "au" : (code == 20 ? "aifc" : "aiff"));  // float needs AIFF-C
+      EXPECT_EQ(Capture("soxi -r " + named), "22050");
+      EXPECT_EQ(Capture("soxi -c " + named), "2");
+      EXPECT_EQ(Capture("soxi -s " + named), "4410");
+      const std::vector<float> ours = CliFloats(named), sox = SoxFloats(named);
+      ASSERT_EQ(ours.size(), sox.size());
+      const double tolerance = (code == 19 || code == 20) ? 1.0 / 16777216 : 0;
+      for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_NEAR(ours[i], sox[i], tolerance) << i;
+    }
+}
+
 TEST_F(SoxFixture, ConvertDefaultsToTheDocumentsLayoutAndKeepsAnnotations) {
   const std::string source = Make("mono.wav", "-r 11025 -c 1 -e a-law", "synth 0.3 sine 300");
   const std::string out = dir / "copy.wav";
