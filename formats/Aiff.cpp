@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "formats/Adpcm.h"
 #include "formats/Au.h"
 #include "formats/ByteOrder.h"
 #include "formats/G711.h"
@@ -304,7 +305,16 @@ void AiffRead::ChooseDecompressor() {
     decompressor_ = std::make_unique<DecompressG711ALaw>(*this);
     compression_ = CompressionALaw;
   } else if (type == kIma4) {
-    throw SoundError("Apple IMA4 AIFF-C files are not supported yet");
+    // The COMM chunk counts packets of 64 frames; the audio is as many whole packets as the
+    // SSND chunk holds.
+    auto adpcm = std::make_unique<DecompressImaAdpcmApple>(*this, commChannels_);
+    dataLength_ = adpcm->FitToData(dataLength_, std::int64_t(commFrames_) * DecompressImaAdpcmApple::kPacketFrames);
+    dataRemaining_ = dataLength_;
+    floatByteCount_ = adpcm->Frames() * commChannels_ * 4;
+    resolution_ = adpcm->BitsPerSample();
+    compression_ = CompressionAppleAdpcm;
+    decompressor_ = std::move(adpcm);
+    return;
   } else {
     throw SoundError("Unsupported AIFF-C compression type ", CodeText(type));
   }

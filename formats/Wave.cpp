@@ -4,6 +4,7 @@
 #include <iostream>
 #include <limits>
 
+#include "formats/Adpcm.h"
 #include "formats/ByteOrder.h"
 #include "formats/G711.h"
 #include "formats/PcmCodecs.h"
@@ -275,11 +276,38 @@ void WaveRead::ChooseDecompressor() {
     case kTagMsAdpcm:
       if (fmtBits_ != 4) throw SoundError("MSADPCM requires 4 bits per sample, not ", fmtBits_);
       if (fmtLength < 20) throw SoundError("MSADPCM requires additional decompression data");
-      throw SoundError("MS ADPCM WAVE files are not supported yet");
+      {
+        const int pairs = fmtLength >= 22 ? field16(20) : 0;
+        if (pairs > DecompressMsAdpcm::kMaxCoefficientPairs)
+          throw SoundError("Unsupported number of MSADPCM coefficient pairs: ", pairs);
+        if (22 + 4 * std::int64_t(pairs) > fmtLength) throw SoundError("MSADPCM coefficient table is truncated");
+        std::vector<std::int16_t> first(static_cast<std::size_t>(pairs)), second(static_cast<std::size_t>(pairs));
+        for (int i = 0; i < pairs; ++i) {
+          first[std::size_t(i)] = std::int16_t(field16(22 + 4 * i));
+          second[std::size_t(i)] = std::int16_t(field16(24 + 4 * i));
+        }
+        auto adpcm = std::make_unique<DecompressMsAdpcm>(*this, field16(18), fmtChannels_, blockAlign, first, second);
+        compression_ = CompressionMsAdpcm;
+        // The audio is the whole blocks of the data chunk, as many frames as the fact chunk says.
+        dataLength_ = adpcm->FitToData(dataLength_, factSampleCount_);
+        floatByteCount_ = adpcm->Frames() * fmtChannels_ * 4;
+        resolution_ = adpcm->BitsPerSample();
+        decompressor_ = std::move(adpcm);
+      }
+      return;
     case kTagImaAdpcm:
       if (fmtBits_ != 4) throw SoundError("IMA ADPCM requires 4 bits per sample, not ", fmtBits_);
       if (fmtLength < 20) throw SoundError("IMA ADPCM requires additional decompression data.");
-      throw SoundError("IMA ADPCM WAVE files are not supported yet");
+      {
+        auto adpcm = std::make_unique<DecompressImaAdpcmMs>(*this, field16(18), fmtChannels_, blockAlign);
+        compression_ = CompressionImaAdpcm;
+        // The audio is the whole blocks of the data chunk, as many frames as the fact chunk says.
+        dataLength_ = adpcm->FitToData(dataLength_, factSampleCount_);
+        floatByteCount_ = adpcm->Frames() * fmtChannels_ * 4;
+        resolution_ = adpcm->BitsPerSample();
+        decompressor_ = std::move(adpcm);
+      }
+      return;
     case kTagMpegLayer3:
       throw SoundError("MPEG layer III WAVE files are not supported yet");
     default:
