@@ -5,7 +5,9 @@
 #include <limits>
 #include <new>
 
+#include "formats/FormatCodes.h"
 #include "formats/Probe.h"
+#include "formats/Raw.h"
 #include "formats/SoundError.h"
 
 namespace {
@@ -29,15 +31,41 @@ CAP_AudioDecoder::CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, 
     Fail(kNotDecodable);
     return;
   }
+  TakeReaderParameters();
+}
+
+CAP_AudioDecoder::CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, int channelCount, int rate,
+                                   int bits, int compressionCode, bool bigEndian, bool isSigned)
+    : source_(source) {
+  channels = channelCount;
+  sampleRate = rate;
+  resolution = bits;
+  compression = compressionCode;
+  fileFormat = FileFormatRaw;
+  try {
+    reader_ = std::make_unique<RawRead>(source_, fileSize, channelCount, rate, bits, compressionCode, bigEndian,
+                                        isSigned);
+  } catch (const SoundError& error) {
+    Fail(error.Message());
+    return;
+  } catch (const std::bad_alloc&) {
+    Fail(kNotDecodable);
+    return;
+  }
+  // The user's layout is checked like a file's: the tracks only hold 8,000 to 96,000 Hz.
+  TakeReaderParameters();
+}
+
+bool CAP_AudioDecoder::TakeReaderParameters() {
   const int rate = reader_->CurrentSamplingRate();
   if (rate < kMinRate || rate > kMaxRate) {
     Fail("Sample rate out of bounds");
-    return;
+    return false;
   }
   const int channelCount = reader_->CurrentChannels();
   if (channelCount < 1) {
     Fail(kNotDecodable);
-    return;
+    return false;
   }
   sampleRate = rate;
   channels = channelCount;
@@ -52,6 +80,7 @@ CAP_AudioDecoder::CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, 
   compression = reader_->Compression();
   fileFormat = reader_->FileFormat();
   bitRate = reader_->BitRate();
+  return true;
 }
 
 CAP_AudioDecoder::~CAP_AudioDecoder() = default;

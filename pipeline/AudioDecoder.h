@@ -19,6 +19,10 @@ public:
   // files beyond 2 GiB report their true length. Check errorText afterwards.
   CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, std::string_view extension,
                    bool readTrailingChunks);
+  // Headerless audio in the layout the user gives (FileFormat 9): the data runs from the start
+  // of the stream to fileSize. Only the first two channels are delivered.
+  CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, int channels, int rate, int bits,
+                   int compression, bool bigEndian, bool isSigned);
   ~CAP_AudioDecoder() override;
   CAP_AudioDecoder(const CAP_AudioDecoder&) = delete;
   CAP_AudioDecoder& operator=(const CAP_AudioDecoder&) = delete;
@@ -37,6 +41,8 @@ public:
 
 private:
   void Fail(std::string_view message);
+  // Rate, channels, length and the rest from the reader; false (with errorText) when unusable.
+  bool TakeReaderParameters();
 
   std::unique_ptr<AudioAbstract> reader_;
   std::istream& source_;

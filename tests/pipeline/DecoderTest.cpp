@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 
 #include "pipeline/AudioDecoder.h"
 #include "tests/pipeline/PipelineTestSupport.h"
@@ -142,4 +144,45 @@ TEST(Decoder, ATwoHourFileReportsItsTrueLength) {
   EXPECT_TRUE(d.endOfData);
 }
 
+}  // namespace
+
+namespace {
+using namespace pipeline_test;
+
+// Headerless files in the layout the user gives decode as sox decodes the same bytes.
+TEST_F(DecoderSoxTest, RawLayoutsDecodeToSoxFloats) {
+  const std::string wav = dir / "src.wav";
+  ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r 16000 -c 2 -b 24 " + wav + " synth 0.3 sine 300 sine 500 vol 0.6"));
+  struct Layout { const char* soxArgs; int bits, compression; bool bigEndian, isSigned; };
+  const Layout layouts[] = {{"-e signed -b 16 -L", 16, CompressionPcm16, false, true},
+                            {"-e signed -b 16 -B", 16, CompressionPcm16, true, true},
+                            {"-e unsigned -b 8", 8, CompressionPcm8, false, false},
+                            {"-e signed -b 24 -B", 24, CompressionPcm24, true, true},
+                            {"-e mu-law -b 8", 8, CompressionMuLaw, false, true}};
+  for (const Layout& l : layouts) {
+    SCOPED_TRACE(l.soxArgs);
+    const std::string raw = dir / "x.raw", reference = dir / "x.f32";
+    ASSERT_TRUE(RunQuietly(std::string("sox -V1 -D ") + wav + " -t raw " + l.soxArgs + " " + raw));
+    ASSERT_TRUE(RunQuietly(std::string("sox -V1 -D -t raw -r 16000 -c 2 ") + l.soxArgs + " " + raw + " -t f32 " + reference));
+    std::ifstream in(raw, std::ios::binary);
+    in.seekg(0, std::ios::end);
+    const std::int64_t size = in.tellg();
+    in.seekg(0);
+    CAP_AudioDecoder d(in, size, 2, 16000, l.bits, l.compression, l.bigEndian, l.isSigned);
+    ASSERT_EQ(d.errorText, "");
+    EXPECT_EQ(d.fileFormat, FileFormatRaw);
+    EXPECT_EQ(d.TotalFrames(), 4800);
+    EXPECT_EQ(ReadAll(d, 1000), ReadFloats(reference));
+  }
+  // Impossible layouts end in an error text.
+  std::istringstream empty(std::string(100, '\0'));
+  CAP_AudioDecoder slow(empty, 100, 1, 1000, 16, CompressionPcm16, false, true);
+  EXPECT_EQ(slow.errorText, "Sample rate out of bounds");
+  CAP_AudioDecoder noChannels(empty, 100, 0, 8000, 16, CompressionPcm16, false, true);
+  EXPECT_NE(noChannels.errorText, "");
+  CAP_AudioDecoder badBits(empty, 100, 1, 8000, 13, CompressionPcm16, false, true);
+  EXPECT_NE(badBits.errorText, "");
+  float f;
+  EXPECT_EQ(badBits.ReadFloat(&f, 1, 0), 0);
+}
 }  // namespace
