@@ -11,6 +11,7 @@
 
 #include "formats/Aiff.h"
 #include "formats/Au.h"
+#include "formats/Mpeg.h"
 #include "formats/Wave.h"
 
 namespace {
@@ -74,6 +75,10 @@ std::unique_ptr<AudioAbstract> MakeAu(ProbeContext& c) { return std::make_unique
 
 std::unique_ptr<AudioAbstract> MakeAiff(ProbeContext& c) { return std::make_unique<AiffRead>(c.in, c.fileSize); }
 
+std::unique_ptr<AudioAbstract> MakeMpeg(ProbeContext& c) {
+  return std::make_unique<MpegRead>(c.in, c.fileSize, HasId3v2(c));
+}
+
 std::unique_ptr<AudioAbstract> MakeWave(ProbeContext& c) {
   return std::make_unique<WaveRead>(c.in, c.fileSize, c.readTrailingChunks);
 }
@@ -87,7 +92,7 @@ const Probe kProbes[] = {
     {"IFF 8SVX", {}, Is8svx, nullptr},
     {"MIDI", {}, IsMidi, nullptr},
     {"Tracker module", {}, IsModule, nullptr},
-    {"MPEG audio", {"", ".mp3", ".mp2", ".mpg"}, IsMpeg, nullptr},
+    {"MPEG audio", {"", ".mp3", ".mp2", ".mpg"}, IsMpeg, MakeMpeg},
 };
 
 bool ExtensionAllowed(const Probe& probe, const std::string& extension) {

@@ -7,6 +7,7 @@
 #include "formats/Adpcm.h"
 #include "formats/ByteOrder.h"
 #include "formats/G711.h"
+#include "formats/Mpeg.h"
 #include "formats/PcmCodecs.h"
 
 namespace {
@@ -308,8 +309,23 @@ void WaveRead::ChooseDecompressor() {
         decompressor_ = std::move(adpcm);
       }
       return;
-    case kTagMpegLayer3:
-      throw SoundError("MPEG layer III WAVE files are not supported yet");
+    case kTagMpegLayer3: {
+      // The frames start within the first 2048 bytes of the data.
+      in_.clear();
+      in_.seekg(dataStart_);
+      if (!FindMpegSync(in_, 2048, true)) throw SoundError("MP3 Frame header not found");
+      floatByteCount_ = std::int64_t(fmtChannels_) * factSampleCount_ * 4;
+      auto mpeg = std::make_unique<DecompressMpeg123>(*this, dataStart_);
+      // The decoder delivers the stream's own rate and channels; the fmt chunk must agree.
+      if (mpeg->Channels() != fmtChannels_ || mpeg->SamplingRate() != fmtRate_)
+        throw SoundError("MP3 stream does not match the WAVE format");
+      if (floatByteCount_ == 0 && mpeg->BitRate() > 0) floatByteCount_ = 4 * std::int64_t(fmtChannels_) * mpeg->TotalSamples();
+      if (floatByteCount_ == 0) throw SoundError("Cant get size of Mp3/WAV content");
+      compression_ = CompressionMpegLayer3;
+      resolution_ = mpeg->BitsPerSample();
+      decompressor_ = std::move(mpeg);
+      return;
+    }
     default:
       throw SoundError("Unsupported WAVE compression type: ", formatTag_);
   }
