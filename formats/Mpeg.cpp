@@ -19,6 +19,10 @@ constexpr int kFeedBytes = 1024;
 // Frames decoded again before a seek target, so that the layer III bit reservoir and the
 // overlap of the filter banks are rebuilt.
 constexpr std::int64_t kSeekPrerollFrames = 6;
+// The library's synthesis filter bank works in a ring buffer whose offset turns with every 32
+// samples; restarting at a multiple of this many frames puts it where a decoding from the start
+// has it, so that the rounding, and with it every sample, is the same.
+constexpr std::int64_t kSynthesisPhaseFrames = 8;
 // How far the walk over frame headers looks for the next sync behind damage.
 constexpr int kSyncSearchBytes = 2048;
 // The smallest frame there is (MPEG-2 layer II/III at 8 kbit/s and 24 kHz): a frame count beyond
@@ -325,7 +329,8 @@ std::int64_t DecompressMpeg123::FramePosition(std::int64_t k) {
 
 std::int64_t DecompressMpeg123::PrepareSeek(std::int64_t sampleIndex) {
   const std::int64_t target = std::max<std::int64_t>(sampleIndex, 0) / channels_;
-  const std::int64_t k = std::max<std::int64_t>(target / samplesPerFrame_ - kSeekPrerollFrames, 0);
+  std::int64_t k = std::max<std::int64_t>(target / samplesPerFrame_ - kSeekPrerollFrames, 0);
+  k -= k % kSynthesisPhaseFrames;
   CloseLibrary();
   frame_.clear();
   frameRead_ = 0;

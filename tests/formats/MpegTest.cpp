@@ -164,8 +164,10 @@ TEST_F(MpegFiles, SeekingResumesWithTheRequestedSample) {
     auto reader = CreateReaderForFile(in, std::int64_t(std::filesystem::file_size(path)), ".mp3", true);
     ASSERT_TRUE(reader);
     const std::int64_t frames = std::int64_t(all.size()) / channels;
-    for (std::int64_t frame : {std::int64_t(0), std::int64_t(1), std::int64_t(1151), std::int64_t(4000), frames / 2,
-                               frames - 700, std::int64_t(7 * 1152 + 5), std::int64_t(100)}) {
+    std::vector<std::int64_t> targets = {0, 1, 1151, 4000, frames / 2, frames - 700, 7 * 1152 + 5, 100};
+    std::mt19937 random(3);
+    for (int k = 0; k < 40; ++k) targets.push_back(std::int64_t(random() % std::uint32_t(frames)));
+    for (std::int64_t frame : targets) {
       SCOPED_TRACE(frame);
       ASSERT_TRUE(reader->SeekToSample(frame * channels));
       std::vector<float> got(std::size_t(600 * channels));
