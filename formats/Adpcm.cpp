@@ -33,8 +33,13 @@ constexpr const char* kMsError = "Error decoding MSADPCM data";
 
 std::int16_t Clamp16(std::int64_t v) { return std::int16_t(std::clamp<std::int64_t>(v, -32768, 32767)); }
 
-int CheckedChannels(int channels, const char* message) {
-  if (channels != 1 && channels != 2) throw SoundError(message, channels);
+int CheckedImaChannels(int channels) {
+  if (channels != 1 && channels != 2) throw SoundError("Unsupported number of channels in IMA ADPCM Format: ", channels);
+  return channels;
+}
+
+int CheckedMsChannels(int channels) {
+  if (channels != 1 && channels != 2) throw SoundError(kMsError);
   return channels;
 }
 
@@ -163,7 +168,7 @@ std::int64_t DecompressImaAdpcmMs::BlockContentBytes(int samplesPerBlock, int ch
 
 DecompressImaAdpcmMs::DecompressImaAdpcmMs(AudioAbstract& source, int samplesPerBlock, int channels, int blockAlign)
     : AdpcmBlockDecompressor(
-          source, CheckedChannels(channels, "Unsupported number of channels in IMA ADPCM Format: "),
+          source, CheckedImaChannels(channels),
           CheckedImaSamplesPerBlock(samplesPerBlock), CheckedImaBlockAlign(samplesPerBlock, channels, blockAlign)) {}
 
 bool DecompressImaAdpcmMs::DecodeBlock() {
@@ -194,7 +199,7 @@ bool DecompressImaAdpcmMs::DecodeBlock() {
 // Apple IMA4
 
 DecompressImaAdpcmApple::DecompressImaAdpcmApple(AudioAbstract& source, int channels)
-    : AdpcmBlockDecompressor(source, CheckedChannels(channels, "Unsupported number of channels in IMA ADPCM Format: "),
+    : AdpcmBlockDecompressor(source, CheckedImaChannels(channels),
                              kPacketFrames, kPacketBytes * channels) {}
 
 bool DecompressImaAdpcmApple::DecodeBlock() {
@@ -224,7 +229,7 @@ bool DecompressImaAdpcmApple::DecodeBlock() {
 DecompressMsAdpcm::DecompressMsAdpcm(AudioAbstract& source, int samplesPerBlock, int channels, int blockAlign,
                                      const std::vector<std::int16_t>& firstCoefficients,
                                      const std::vector<std::int16_t>& secondCoefficients)
-    : AdpcmBlockDecompressor(source, CheckedChannels(channels, kMsError), CheckedMsSamplesPerBlock(samplesPerBlock),
+    : AdpcmBlockDecompressor(source, CheckedMsChannels(channels), CheckedMsSamplesPerBlock(samplesPerBlock),
                              CheckedMsBlockAlign(samplesPerBlock, channels, blockAlign)),
       coef1_(firstCoefficients),
       coef2_(secondCoefficients) {

@@ -24,7 +24,7 @@ public:
   // torn last block is not decoded). declaredFrames, when above 0, is what the file says the
   // data holds (a fact chunk): the padding of the last block is then not delivered.
   std::int64_t FitToData(std::int64_t dataBytes, std::int64_t declaredFrames);
-  // The frames the decoder delivers from the start of the data.
+  // The frames the decoder delivers from the start of the data (after FitToData).
   std::int64_t Frames() const { return frameLimit_; }
   int FramesPerBlock() const { return framesPerBlock_; }
   int BlockBytes() const { return blockBytes_; }

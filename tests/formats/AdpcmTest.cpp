@@ -386,7 +386,7 @@ TEST(AdpcmTest, HostileHeadersEndInAnErrorText) {
       {"MS block align 0", AdpcmWave(MsFmt(1, 0, 4), ms), "MSADPCM block size does not hold its samples per block: 0"},
       {"MS block too small", AdpcmWave(MsFmt(1, 8, 100), ms), "MSADPCM block size does not hold its samples per block: 8"},
       {"MS samples per block 1", AdpcmWave(MsFmt(1, 8, 1), ms), "Unsupported samples per block in MSADPCM data: 1"},
-      {"MS 3 channels", AdpcmWave(MsFmt(3, 24, 4), ms + ms + ms), "Error decoding MSADPCM data3"},
+      {"MS 3 channels", AdpcmWave(MsFmt(3, 24, 4), ms + ms + ms), "Error decoding MSADPCM data"},
       {"MS 300 pairs", AdpcmWave(MsFmt(1, 8, 4, kStandardPairs, 300), ms),
        "Unsupported number of MSADPCM coefficient pairs: 300"},
       {"MS pairs beyond the fmt chunk", AdpcmWave(MsFmt(1, 8, 4, kStandardPairs, 8), ms),
