@@ -265,7 +265,8 @@ TEST(AiffReadTest, AifcEncodings) {
   EXPECT_EQ(aifc("fl32", 32, "\x3F\x00\x00\x00"s).samples, std::vector<float>{0.5f});
   EXPECT_EQ(aifc("ulaw", 16, "\xFF"s).compression, CompressionMuLaw);
   EXPECT_EQ(aifc("alaw", 8, "\xD5"s).compression, CompressionALaw);
-  EXPECT_EQ(aifc("ima4", 16, std::string(34, '\0')).error, "Apple IMA4 AIFF-C files are not supported yet");
+  EXPECT_EQ(aifc("ima4", 16, std::string(34, '\0')).error, "");
+  EXPECT_EQ(aifc("ima4", 16, std::string(34, '\0')).compression, CompressionAppleAdpcm);
   EXPECT_EQ(aifc("fl64", 64, std::string(8, '\0')).error, "Unsupported AIFF-C compression type fl64");
   EXPECT_EQ(aifc("\x01xyz", 16, "").error, "Unsupported AIFF-C compression type ?xyz");
   EXPECT_EQ(OpenAiff(Form("AIFC", IffChunk("FVER", Be32(0x12345678)) + Comm(1, 1, 8, Extended(8000), "NONE") +
