@@ -3,6 +3,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -17,12 +18,9 @@ constexpr const char* kDecodeError = "Error decoding Mpeg file!";
 // Bytes fed to the library per read; a shorter read is the end of the input.
 constexpr int kFeedBytes = 1024;
 // Frames decoded again before a seek target, so that the layer III bit reservoir and the
-// overlap of the filter banks are rebuilt.
+// overlap of the filter banks are rebuilt. The library's state still converges only to the
+// rounding: a sample after a seek may differ from a decoding from the start by one step of 16 bits.
 constexpr std::int64_t kSeekPrerollFrames = 6;
-// The library's synthesis filter bank works in a ring buffer whose offset turns with every 32
-// samples; restarting at a multiple of this many frames puts it where a decoding from the start
-// has it, so that the rounding, and with it every sample, is the same.
-constexpr std::int64_t kSynthesisPhaseFrames = 8;
 // How far the walk over frame headers looks for the next sync behind damage.
 constexpr int kSyncSearchBytes = 2048;
 // The smallest frame there is (MPEG-2 layer II/III at 8 kbit/s and 24 kHz): a frame count beyond
@@ -179,8 +177,12 @@ DecompressMpeg123::DecompressMpeg123(AudioAbstract& source, std::int64_t dataSta
   // A container's own count (a WAVE fact or data chunk) wins.
   const std::int64_t containerSamples = source.FloatByteCount() / (4 * channels_);
   if (containerSamples >= totalSamples_ && containerSamples > 0) totalSamples_ = containerSamples;
-  if (totalSamples_ == 0)
-    totalSamples_ = std::int64_t(double(audioBytes) * 8 / (double(bitRate_) * 1000) * samplingRate_);
+  if (totalSamples_ == 0) {
+    // Estimated from the first frame's bit rate, in whole frames: a constant-bit-rate stream
+    // gives its exact length, where cutting at the estimate would lose the last frame.
+    const std::int64_t estimate = std::llround(double(audioBytes) * 8 / (double(bitRate_) * 1000) * samplingRate_);
+    totalSamples_ = std::max<std::int64_t>((estimate + samplesPerFrame_ - 1) / samplesPerFrame_, 1) * samplesPerFrame_;
+  }
   if (totalFrames_ == 0) totalFrames_ = (totalSamples_ - 1) / samplesPerFrame_ + 1;
 
   framePositions_.push_back(firstAudio);
@@ -268,6 +270,13 @@ bool DecompressMpeg123::DecodeNextFrame() {
   return false;
 }
 
+void DecompressMpeg123::DecodeFirstFrame() {
+  if (framesDecoded_ > 0 || framesDecoded_ >= totalFrames_) return;
+  if (!DecodeNextFrame()) throw SoundError(kCorrupted);
+  ++framesDecoded_;
+  frameRead_ = 0;
+}
+
 int DecompressMpeg123::PullSamples(float* out, int count) {
   int delivered = 0;
   while (delivered < count) {
@@ -329,8 +338,7 @@ std::int64_t DecompressMpeg123::FramePosition(std::int64_t k) {
 
 std::int64_t DecompressMpeg123::PrepareSeek(std::int64_t sampleIndex) {
   const std::int64_t target = std::max<std::int64_t>(sampleIndex, 0) / channels_;
-  std::int64_t k = std::max<std::int64_t>(target / samplesPerFrame_ - kSeekPrerollFrames, 0);
-  k -= k % kSynthesisPhaseFrames;
+  const std::int64_t k = std::max<std::int64_t>(target / samplesPerFrame_ - kSeekPrerollFrames, 0);
   CloseLibrary();
   frame_.clear();
   frameRead_ = 0;
@@ -484,6 +492,8 @@ MpegRead::MpegRead(std::istream& in, std::int64_t fileSize, bool hasId3v2)
   in_.clear();
   in_.seekg(tagSize);
   decompressor_ = std::make_unique<DecompressMpeg123>(*this);
+  // Bytes that merely begin like a frame header hold no frame the library can decode.
+  decompressor_->DecodeFirstFrame();
   resolution_ = 16;
   compression_ = CompressionMpegLayer1 + decompressor_->Layer() - 1;
   floatByteCount_ = decompressor_->TotalSamples() * decompressor_->Channels() * 4;

@@ -51,6 +51,9 @@ public:
   void MinMaxChannels(int* min, int* max, int* preferred) override;
   int BitsPerSample() const override { return 16; }
 
+  // Decodes the first frame ahead (it stays pending); "MPEG file may be corrupted" when the
+  // library finds none in the whole input.
+  void DecodeFirstFrame();
   // Positions the source's stream itself and prepares the decoding as ByteCountFor does.
   void SeekToSample(std::int64_t sampleIndex);
 

@@ -19,6 +19,9 @@ namespace {
 using namespace formats_test;
 using namespace std::string_literals;
 
+// One step of the decoder's 16-bit output.
+constexpr double kOneStep = 1.0 / 32768;
+
 bool HaveMp3Tools() {
   static const bool have = HaveSox() && RunQuietly("lame --version") && RunQuietly("mpg123 --version");
   return have;
@@ -122,13 +125,14 @@ TEST_F(MpegFiles, LameFilesDecodeAsMpg123DecodesThem) {
     EXPECT_EQ(d.rate, c.rate);
     EXPECT_EQ(d.channels, c.channels);
     ExpectSameSamples(d.samples, expected, 0);
-    // With a Xing or Info frame the length is exact; from the file size it is an estimate that
-    // never cuts the audio short by more than a frame.
+    // With a Xing or Info frame the length is exact; from the file size (without one) it is an
+    // estimate in whole frames that does not cut a constant-bit-rate stream short.
     const std::int64_t promised = d.floatByteCount / 4;
     if (std::string(c.options).find("-t") == std::string::npos) {
       EXPECT_EQ(promised, std::int64_t(expected.size()));
     } else {
-      EXPECT_NEAR(double(promised), double(expected.size()), 1152.0 * c.channels);
+      EXPECT_GE(promised, std::int64_t(expected.size()));
+      EXPECT_LE(promised, std::int64_t(expected.size()) + 1152 * c.channels);
     }
   }
 }
@@ -166,7 +170,7 @@ TEST_F(MpegFiles, SeekingResumesWithTheRequestedSample) {
     const std::int64_t frames = std::int64_t(all.size()) / channels;
     std::vector<std::int64_t> targets = {0, 1, 1151, 4000, frames / 2, frames - 700, 7 * 1152 + 5, 100};
     std::mt19937 random(3);
-    for (int k = 0; k < 40; ++k) targets.push_back(std::int64_t(random() % std::uint32_t(frames)));
+    for (int k = 0; k < 200; ++k) targets.push_back(std::int64_t(random() % std::uint32_t(frames)));
     for (std::int64_t frame : targets) {
       SCOPED_TRACE(frame);
       ASSERT_TRUE(reader->SeekToSample(frame * channels));
@@ -174,8 +178,15 @@ TEST_F(MpegFiles, SeekingResumesWithTheRequestedSample) {
       const int n = reader->PullSamples(got.data(), int(got.size()));
       const std::int64_t expectedCount = std::min<std::int64_t>(std::int64_t(got.size()), (frames - frame) * channels);
       ASSERT_EQ(n, expectedCount);
-      for (int i = 0; i < n; ++i) ASSERT_EQ(got[std::size_t(i)], all[std::size_t(frame * channels + i)]) << i;
+      // Restarting the decoder mid-stream rebuilds its state up to the last bit of rounding; the
+      // tones move far more than that from one sample to the next, so any shift would show.
+      for (int i = 0; i < n; ++i) ASSERT_NEAR(got[std::size_t(i)], all[std::size_t(frame * channels + i)], kOneStep) << i;
     }
+    // From the start the decoding is the very same, to the last bit.
+    ASSERT_TRUE(reader->SeekToSample(0));
+    std::vector<float> head(5000);
+    ASSERT_EQ(reader->PullSamples(head.data(), 5000), 5000);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), all.begin()));
     // Beyond the end nothing more comes.
     ASSERT_TRUE(reader->SeekToSample((frames + 100000) * channels));
     std::vector<float> block(1000);
@@ -196,6 +207,8 @@ TEST_F(MpegFiles, LayerTwoFromFfmpegAndTheExtensionsThatOpenIt) {
     EXPECT_EQ(d.rate, rate);
     EXPECT_EQ(d.channels, 2);
     ExpectSameSamples(d.samples, expected, 0);
+    // No Xing frame: the length comes from the size and the bit rate, and is exact for CBR.
+    EXPECT_EQ(d.floatByteCount / 4, std::int64_t(expected.size()));
 
     const std::string bytes = ReadText(path);
     EXPECT_EQ(DecodeBytes(bytes, ".mp3").error, "no reader");  // .mp3 requires layer III
@@ -258,7 +271,7 @@ TEST_F(MpegFiles, Mp3InWaveFromFfmpeg) {
   ASSERT_TRUE(reader->SeekToSample(2 * 20000));
   std::vector<float> got(1000);
   ASSERT_EQ(reader->PullSamples(got.data(), 1000), 1000);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(got[std::size_t(i)], ours[std::size_t(40000 + i)]) << i;
+  for (int i = 0; i < 1000; ++i) ASSERT_NEAR(got[std::size_t(i)], ours[std::size_t(40000 + i)], kOneStep) << i;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -374,6 +387,10 @@ TEST_F(MpegFiles, DamagedStreamsEndInAudioOrAnError) {
     ExpectReportedOrDecoded(noise, "");
   }
   EXPECT_EQ(DecodeBytes("\xFF\xFB"s, ".mp3").error, "MPEG file may be corrupted");
+  // A valid first header and nothing decodable behind it.
+  std::string noise(3000, '\0');
+  for (char& ch : noise) ch = char(random());
+  EXPECT_EQ(DecodeBytes("\xFF\xFB\x80\x6F"s + noise, ".mp3").error, "MPEG file may be corrupted");
   EXPECT_EQ(DecodeBytes("\xFF\xFB\x00\x00"s + std::string(3000, '\0'), "").error, "MPEG file may be corrupted");
 }
 
