@@ -322,6 +322,7 @@ void WaveRead::ChooseDecompressor() {
       if (floatByteCount_ == 0 && mpeg->BitRate() > 0) floatByteCount_ = 4 * std::int64_t(fmtChannels_) * mpeg->TotalSamples();
       if (floatByteCount_ == 0) throw SoundError("Cant get size of Mp3/WAV content");
       compression_ = CompressionMpegLayer3;
+      bitRate_ = mpeg->BitRate();
       resolution_ = mpeg->BitsPerSample();
       decompressor_ = std::move(mpeg);
       return;

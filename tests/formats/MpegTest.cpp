@@ -39,27 +39,12 @@ std::vector<float> Mpg123Decoding(const std::string& path, const std::string& ra
   return samples;
 }
 
-// Opens bytes held in memory under a name's extension and pulls everything; the SoundError text
-// in error ("no reader" when no probe matched).
+// Opens bytes under a name with the given extension, as DecodePath opens a file.
 DecodedFile DecodeBytes(const std::string& bytes, const std::string& extension) {
-  DecodedFile d;
-  std::istringstream in(bytes);
-  try {
-    auto reader = CreateReaderForFile(in, std::int64_t(bytes.size()), extension, true);
-    if (!reader) {
-      d.error = "no reader";
-      return d;
-    }
-    d.rate = reader->CurrentSamplingRate();
-    d.channels = reader->CurrentChannels();
-    d.compression = reader->Compression();
-    d.fileFormat = reader->FileFormat();
-    d.floatByteCount = reader->FloatByteCount();
-    d.samples = PullAll(*reader);
-  } catch (const SoundError& error) {
-    d.error = error.what();
-  }
-  return d;
+  static const TempDir dir;
+  const std::string path = dir / ("bytes" + extension);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  return DecodePath(path);
 }
 
 std::string Kept(const AnnotationList& list, int kind) {
@@ -250,6 +235,7 @@ TEST_F(MpegFiles, Mp3InWaveFromFfmpeg) {
   ASSERT_EQ(wave.FormatTag(), 0x55);
   EXPECT_EQ(reader->Compression(), CompressionMpegLayer3);
   EXPECT_EQ(reader->FileFormat(), FileFormatWave);
+  EXPECT_EQ(reader->BitRate(), 128);
   EXPECT_EQ(reader->CurrentSamplingRate(), 44100);
   EXPECT_EQ(reader->CurrentChannels(), 2);
   EXPECT_GT(reader->FloatByteCount(), 0);
