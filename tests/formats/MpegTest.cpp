@@ -122,6 +122,43 @@ TEST_F(MpegFiles, LameFilesDecodeAsMpg123DecodesThem) {
   }
 }
 
+TEST_F(MpegFiles, VbrWithoutXingStopsAtTheEstimateOrTheEnd) {
+  const std::string path = Lame(dir_, "vbr-noxing.mp3", 44100, 2, "-V 2 -t");
+  const std::vector<float> expected = Mpg123Decoding(path, dir_ / "expected.raw");
+  const DecodedFile d = DecodePath(path);
+  ASSERT_EQ(d.error, "");
+  ASSERT_FALSE(d.samples.empty());
+  // The estimate comes from the first frame's bit rate, in whole frames.
+  EXPECT_EQ(d.floatByteCount / 4 % (1152 * 2), 0);
+  EXPECT_EQ(std::int64_t(d.samples.size()), std::min(d.floatByteCount / 4, std::int64_t(expected.size())));
+  EXPECT_TRUE(std::equal(d.samples.begin(), d.samples.end(), expected.begin()));
+}
+
+// Layer I frames with no bits allocated: silence that every decoder agrees on. No tool here
+// writes layer I, so the frames are built by hand.
+TEST_F(MpegFiles, LayerOneFrames) {
+  const std::string header = "\xFF\xFF\x14\xC0"s;  // MPEG-1 layer I, 32 kbit/s, 48,000 Hz, mono
+  MpegFrameHeader parsed;
+  ASSERT_TRUE(ParseMpegFrameHeader(reinterpret_cast<const std::uint8_t*>(header.data()), &parsed));
+  EXPECT_EQ(parsed.layer, 1);
+  EXPECT_EQ(parsed.samplesPerFrame, 384);
+  ASSERT_EQ(parsed.frameBytes, 32);
+  std::string file;
+  for (int i = 0; i < 100; ++i) file += header + std::string(28, '\0');
+  const std::string path = dir_ / "layer1.mp1";
+  std::ofstream(path, std::ios::binary) << file;
+  const std::vector<float> expected = Mpg123Decoding(path, dir_ / "expected.raw");
+
+  const DecodedFile d = DecodeBytes(file, "");
+  ASSERT_EQ(d.error, "");
+  EXPECT_EQ(d.compression, CompressionMpegLayer1);
+  EXPECT_EQ(d.rate, 48000);
+  EXPECT_EQ(d.channels, 1);
+  EXPECT_EQ(d.floatByteCount / 4, 100 * 384);
+  EXPECT_EQ(d.samples, expected);
+  EXPECT_EQ(DecodeBytes(file, ".mp3").error, "no reader");  // .mp3 requires layer III
+}
+
 TEST_F(MpegFiles, BitRateIsThatOfTheCurrentFrame) {
   const std::string path = Lame(dir_, "cbr.mp3", 44100, 2, "-b 192");
   std::ifstream in(path, std::ios::binary);
@@ -323,6 +360,12 @@ TEST_F(Id3Tags, GenresKeysAndSkippedFrames) {
   EXPECT_EQ(Kept(list, AnnotationComment), "plain"s + '\0');
   EXPECT_EQ(Kept(Annotations(Id3v2(3, Frame3("TCON", Text("Ambient")))), AnnotationGenre), "Ambient"s + '\0');
   EXPECT_EQ(Kept(Annotations(Id3v2(3, Frame3("TCON", Text("(0)")))), AnnotationGenre), "Blues"s + '\0');
+}
+
+TEST_F(Id3Tags, ExtendedHeaderIsSkipped) {
+  const std::string frames = Be32(6) + std::string(6, '\0') + Frame3("TIT2", Text("Behind"));
+  const std::string tag = "ID3\x03\0\x40"s + SyncSafe(std::uint32_t(frames.size())) + frames;
+  EXPECT_EQ(Kept(Annotations(tag), AnnotationName), "Behind"s + '\0');
 }
 
 TEST_F(Id3Tags, Version2AndVersion4) {
