@@ -23,9 +23,6 @@ constexpr int kFeedBytes = 1024;
 constexpr std::int64_t kSeekPrerollFrames = 6;
 // How far the walk over frame headers looks for the next sync behind damage.
 constexpr int kSyncSearchBytes = 2048;
-// The smallest frame there is (MPEG-2 layer II/III at 8 kbit/s and 24 kHz): a frame count beyond
-// the bytes / this is no count this file can hold.
-constexpr std::int64_t kSmallestFrameBytes = 24;
 // Calls to the library in a row that neither deliver nor take input before decoding gives up.
 constexpr int kMaxStalls = 64;
 
@@ -48,6 +45,12 @@ void InitLibraryOnce() {
 }
 
 }  // namespace
+
+std::int64_t MaxMpegFrames(std::int64_t bytes) {
+  // The smallest frame there is: MPEG-2 layer II/III at 8 kbit/s and 24 kHz.
+  constexpr std::int64_t kSmallestFrameBytes = 24;
+  return std::max<std::int64_t>(bytes, 0) / kSmallestFrameBytes + 1;
+}
 
 bool IsMpegSync(std::uint8_t b0, std::uint8_t b1, bool layer3Only) {
   return b0 == 0xFF && b1 >= 0xE0 && (!layer3Only || (b1 & 0x06) == 0x02);
@@ -168,7 +171,7 @@ DecompressMpeg123::DecompressMpeg123(AudioAbstract& source, std::int64_t dataSta
     const std::uint32_t flags = DecodeField(first + xingAt + 4, 4);
     if (flags & 1) totalFrames_ = DecodeField(first + xingAt + 8, 4);
     // A count the file cannot hold is damage; the length is estimated instead.
-    if (totalFrames_ > audioBytes / kSmallestFrameBytes + 1) totalFrames_ = 0;
+    if (totalFrames_ > MaxMpegFrames(audioBytes)) totalFrames_ = 0;
     firstAudio = NextFramePosition(headerAt);
     if (firstAudio < 0) firstAudio = headerAt + header.frameBytes;
   }
@@ -176,7 +179,8 @@ DecompressMpeg123::DecompressMpeg123(AudioAbstract& source, std::int64_t dataSta
 
   // A container's own count (a WAVE fact or data chunk) wins.
   const std::int64_t containerSamples = source.FloatByteCount() / (4 * channels_);
-  if (containerSamples >= totalSamples_ && containerSamples > 0) totalSamples_ = containerSamples;
+  const bool plausible = containerSamples <= MaxMpegFrames(audioBytes) * kMaxSamplesPerFrame;
+  if (containerSamples >= totalSamples_ && containerSamples > 0 && plausible) totalSamples_ = containerSamples;
   if (totalSamples_ == 0) {
     // Estimated from the first frame's bit rate, in whole frames: a constant-bit-rate stream
     // gives its exact length, where cutting at the estimate would lose the last frame.

@@ -25,6 +25,10 @@ struct MpegFrameHeader {
 // (bit rate index 0) or invalid bit rate.
 bool ParseMpegFrameHeader(const std::uint8_t* p, MpegFrameHeader* header);
 
+// The most frames that many bytes of MPEG audio can hold; a count beyond it is damage.
+std::int64_t MaxMpegFrames(std::int64_t bytes);
+constexpr int kMaxSamplesPerFrame = 1152;
+
 // The frame sync of the probes: 0xFF then a byte of at least 0xE0, and with layer3Only the
 // layer bits of layer III.
 bool IsMpegSync(std::uint8_t b0, std::uint8_t b1, bool layer3Only);

@@ -314,7 +314,9 @@ void WaveRead::ChooseDecompressor() {
       in_.clear();
       in_.seekg(dataStart_);
       if (!FindMpegSync(in_, 2048, true)) throw SoundError("MP3 Frame header not found");
-      floatByteCount_ = std::int64_t(fmtChannels_) * factSampleCount_ * 4;
+      // A fact count beyond what the data can hold is damage; the decoder estimates instead.
+      if (factSampleCount_ <= MaxMpegFrames(dataLength_) * kMaxSamplesPerFrame)
+        floatByteCount_ = std::int64_t(fmtChannels_) * factSampleCount_ * 4;
       auto mpeg = std::make_unique<DecompressMpeg123>(*this, dataStart_);
       // The decoder delivers the stream's own rate and channels; the fmt chunk must agree.
       if (mpeg->Channels() != fmtChannels_ || mpeg->SamplingRate() != fmtRate_)

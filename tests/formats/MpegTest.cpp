@@ -297,6 +297,38 @@ TEST_F(MpegFiles, Mp3InWaveFromFfmpeg) {
   for (int i = 0; i < 1000; ++i) ASSERT_NEAR(got[std::size_t(i)], ours[std::size_t(40000 + i)], kOneStep) << i;
 }
 
+TEST_F(MpegFiles, HandBuiltMp3InWave) {
+  const std::string mp3Path = Lame(dir_, "inner.mp3", 22050, 2, "-b 64");
+  const std::string mp3 = ReadText(mp3Path);
+  const std::vector<float> expected = Mpg123Decoding(mp3Path, dir_ / "expected.raw");
+  auto wave = [&](int channels, const std::string& fact, const std::string& data) {
+    return Riff(Chunk("fmt ", FmtPayload(0x55, channels, 22050, 0)) + fact + Chunk("data", data));
+  };
+  // Without a fact chunk the decoder's own count gives the length.
+  DecodedFile d = DecodeBytes(wave(2, "", mp3), ".wav");
+  ASSERT_EQ(d.error, "");
+  EXPECT_EQ(d.samples, expected);
+  EXPECT_EQ(d.floatByteCount / 4, std::int64_t(expected.size()));
+  // A fact count wins, in whole frames...
+  d = DecodeBytes(wave(2, Chunk("fact", Le32(20000)), mp3), ".wav");
+  ASSERT_EQ(d.error, "");
+  EXPECT_EQ(d.floatByteCount / 4, 40000);
+  ASSERT_GE(d.samples.size(), 40000u);
+  EXPECT_TRUE(std::equal(d.samples.begin(), d.samples.end(), expected.begin()));
+  // ...unless the data could never hold it.
+  d = DecodeBytes(wave(2, Chunk("fact", Le32(0xFFFFFFF0)), mp3), ".wav");
+  ASSERT_EQ(d.error, "");
+  EXPECT_EQ(d.samples, expected);
+  EXPECT_LT(d.floatByteCount, std::int64_t(mp3.size()) * 100);
+
+  EXPECT_EQ(DecodeBytes(wave(2, "", std::string(4000, '\0')), ".wav").error, "MP3 Frame header not found");
+  EXPECT_EQ(DecodeBytes(wave(1, "", mp3), ".wav").error, "MP3 stream does not match the WAVE format");
+  // Junk in front of the first frame is passed over.
+  d = DecodeBytes(wave(2, "", std::string(100, 'j') + mp3), ".wav");
+  ASSERT_EQ(d.error, "");
+  EXPECT_EQ(d.samples, expected);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Hand-built tags in front of a real stream
 
