@@ -111,7 +111,7 @@ DecompressMpeg123::DecompressMpeg123(AudioAbstract& source, std::int64_t dataSta
   const std::int64_t p0 = std::max<std::int64_t>(std::int64_t(in_.tellg()), 0);
   const std::int64_t sourceSize = source.SourceSize();
 
-  // A RIFF-less "AiD" preamble some encoders put in front of the frames.
+  // An "AiD" preamble (id, version 1, 16-bit length) that some encoders put in front of the frames.
   std::uint8_t lead[4] = {};
   in_.read(reinterpret_cast<char*>(lead), 4);
   if (in_ && std::memcmp(lead, "AiD\x01", 4) == 0) {
