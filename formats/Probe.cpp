@@ -12,6 +12,7 @@
 #include "formats/Aiff.h"
 #include "formats/Au.h"
 #include "formats/Mpeg.h"
+#include "formats/Voc.h"
 #include "formats/Wave.h"
 
 namespace {
@@ -71,6 +72,8 @@ bool IsMpeg(const ProbeContext& c) {
   return sync && (c.extension != ".mp3" || layer3);
 }
 
+std::unique_ptr<AudioAbstract> MakeVoc(ProbeContext& c) { return std::make_unique<VocRead>(c.in, c.fileSize); }
+
 std::unique_ptr<AudioAbstract> MakeAu(ProbeContext& c) { return std::make_unique<AuRead>(c.in, c.fileSize); }
 
 std::unique_ptr<AudioAbstract> MakeAiff(ProbeContext& c) { return std::make_unique<AiffRead>(c.in, c.fileSize); }
@@ -85,7 +88,7 @@ std::unique_ptr<AudioAbstract> MakeWave(ProbeContext& c) {
 
 // In probing order; the first match constructs its reader.
 const Probe kProbes[] = {
-    {"Creative VOC", {}, IsVoc, nullptr},
+    {"Creative VOC", {}, IsVoc, MakeVoc},
     {"AU", {".au", ".snd"}, IsAu, MakeAu},
     {"WAVE", {".wav"}, IsWave, MakeWave},
     {"AIFF", {".aiff", ".aif"}, IsAiff, MakeAiff},

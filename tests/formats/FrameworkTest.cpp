@@ -145,8 +145,7 @@ TEST(ProbeTest, WaveOpensOnlyUnderTheWavExtension) {
 }
 
 TEST(ProbeTest, OtherFormatsAreRecognisedAndReportedAsNotSupportedYet) {
-  EXPECT_EQ(ProbeResult(std::string("Creative Voice File\x1A", 20) + "rest", ".dat"),
-            "Creative VOC files are not supported yet");
+  EXPECT_EQ(ProbeResult(std::string("Creative Voice File\x1A", 20) + "rest", ".dat"), "VOC file corrupted");
   EXPECT_EQ(ProbeResult(".snd" + std::string(24, '\0'), ".AU"), "format 2");  // the header is read at the first query
   EXPECT_EQ(ProbeResult(".snd" + std::string(24, '\0'), ".wav"), "nothing");
   EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\0AIFC", 12) + std::string(20, '\0'), ".aif"), "COMM chunk not found");
