@@ -155,8 +155,9 @@ TEST(ProbeTest, OtherFormatsAreRecognisedAndReportedAsNotSupportedYet) {
   std::string module(1100, '\0');
   module.replace(1080, 4, "M.K.");
   EXPECT_EQ(ProbeResult(module, ".mod"), "Tracker module files are not supported yet");
-  EXPECT_EQ(ProbeResult("\xFF\xFB\x90\x00", ""), "MPEG audio files are not supported yet");
-  EXPECT_EQ(ProbeResult("ID3\x03", ".mp3"), "MPEG audio files are not supported yet");
+  // MPEG: a sync word without a decodable frame, and a cut ID3 tag.
+  EXPECT_EQ(ProbeResult("\xFF\xFB\x90\x00", ""), "MPEG file may be corrupted");
+  EXPECT_EQ(ProbeResult("ID3\x03", ".mp3"), "Error reading in ID3 tag");
   EXPECT_EQ(ProbeResult("\xFF\xFB\x90\x00", ".mpeg"), "nothing");
   // Layer I sync: not layer III, so not an ".mp3", but fine without an extension.
   EXPECT_EQ(ProbeResult("\xFF\xFE\x90\x00", ".mp3"), "nothing");
