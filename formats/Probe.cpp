@@ -11,6 +11,7 @@
 
 #include "formats/Aiff.h"
 #include "formats/Au.h"
+#include "formats/Iff.h"
 #include "formats/Mpeg.h"
 #include "formats/Voc.h"
 #include "formats/Wave.h"
@@ -76,6 +77,8 @@ std::unique_ptr<AudioAbstract> MakeVoc(ProbeContext& c) { return std::make_uniqu
 
 std::unique_ptr<AudioAbstract> MakeAu(ProbeContext& c) { return std::make_unique<AuRead>(c.in, c.fileSize); }
 
+std::unique_ptr<AudioAbstract> MakeIff(ProbeContext& c) { return std::make_unique<IffRead>(c.in, c.fileSize); }
+
 std::unique_ptr<AudioAbstract> MakeAiff(ProbeContext& c) { return std::make_unique<AiffRead>(c.in, c.fileSize); }
 
 std::unique_ptr<AudioAbstract> MakeMpeg(ProbeContext& c) {
@@ -92,7 +95,7 @@ const Probe kProbes[] = {
     {"AU", {".au", ".snd"}, IsAu, MakeAu},
     {"WAVE", {".wav"}, IsWave, MakeWave},
     {"AIFF", {".aiff", ".aif"}, IsAiff, MakeAiff},
-    {"IFF 8SVX", {}, Is8svx, nullptr},
+    {"IFF 8SVX", {}, Is8svx, MakeIff},
     {"MIDI", {}, IsMidi, nullptr},
     {"Tracker module", {}, IsModule, nullptr},
     {"MPEG audio", {"", ".mp3", ".mp2", ".mpg"}, IsMpeg, MakeMpeg},

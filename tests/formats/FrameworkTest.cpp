@@ -150,7 +150,7 @@ TEST(ProbeTest, OtherFormatsAreRecognisedAndReportedAsNotSupportedYet) {
   EXPECT_EQ(ProbeResult(".snd" + std::string(24, '\0'), ".wav"), "nothing");
   EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\0AIFC", 12) + std::string(20, '\0'), ".aif"), "COMM chunk not found");
   EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\0AIFC", 12), ".aifc"), "nothing");
-  EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\08SVX", 12), ".x"), "IFF 8SVX files are not supported yet");
+  EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\08SVX", 12), ".x"), "BODY chunk not found");
   EXPECT_EQ(ProbeResult("MThd" + std::string(10, '\0'), ".anything"), "MIDI files are not supported yet");
   std::string module(1100, '\0');
   module.replace(1080, 4, "M.K.");

@@ -1,0 +1,255 @@
+#include "formats/Iff.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "formats/ByteOrder.h"
+#include "formats/PcmCodecs.h"
+
+namespace {
+
+constexpr std::uint32_t kForm = FourCC("FORM");
+constexpr std::uint32_t k8svx = FourCC("8SVX");
+constexpr std::uint32_t kVhdr = FourCC("VHDR");
+constexpr std::uint32_t kBody = FourCC("BODY");
+
+constexpr int kVhdrRateOffset = 12;
+constexpr int kVhdrCompressionOffset = 15;
+constexpr std::int64_t kMinVhdrSize = 16;
+// A VHDR holds 20 bytes; more is skipped.
+constexpr std::int64_t kMaxVhdrRead = 64;
+// Text chunks are shown up to this length.
+constexpr std::int64_t kMaxShownText = 1024;
+// What is read of a BODY whose header says it holds nothing and whose VHDR says nothing either.
+constexpr std::int64_t kGuessedBodyLength = 1000000;
+
+constexpr int kCompressionNone = 0;
+constexpr int kCompressionFibonacci = 1;
+constexpr int kCompressionExponential = 2;
+
+constexpr std::int8_t kFibonacciSteps[16] = {-34, -21, -13, -8, -5, -3, -2, -1, 0, 1, 2, 3, 5, 8, 13, 21};
+constexpr std::int8_t kExponentialSteps[16] = {-128, -64, -32, -16, -8, -4, -2, -1, 0, 1, 2, 4, 8, 16, 32, 64};
+
+struct TextChunk {
+  std::uint32_t id;
+  const char* label;
+};
+constexpr TextChunk kTextChunks[] = {
+    {FourCC("(c) "), "Copyright:"},
+    {FourCC("ANNO"), "Annotation:"},
+    {FourCC("AUTH"), "Author:"},
+    {FourCC("NAME"), "Name:"},
+};
+
+[[noreturn]] void PrematureEnd() { throw SoundError("Premature end to IFF/8SVX file"); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Delta decoders
+
+DecompressDpcmFibonacci::DecompressDpcmFibonacci(AudioAbstract& source) : DecompressDpcm(source, kFibonacciSteps) {}
+
+DecompressDpcmExponential::DecompressDpcmExponential(AudioAbstract& source) : DecompressDpcm(source, kExponentialSteps) {}
+
+float DecompressDpcm::Step(int nibble) {
+  value_ = std::int16_t(std::uint16_t(value_ + steps_[(nibble + 8) % 16] * 256));  // wraps at 16 bits
+  return value_ / 32768.0f;
+}
+
+int DecompressDpcm::PullSamples(float* out, int count) {
+  int delivered = 0;
+  if (count > 0 && hasPending_) {
+    out[delivered++] = pending_;
+    hasPending_ = false;
+  }
+  std::uint8_t buffer[kBlockBytes];
+  while (delivered < count) {
+    const int wanted = std::min((count - delivered + 1) / 2, kBlockBytes);
+    const int got = source_.PullBytes(buffer, wanted);
+    if (got <= 0) break;
+    for (int i = 0; i < got; ++i) {
+      out[delivered++] = Step(buffer[i] >> 4);
+      const float low = Step(buffer[i] & 15);
+      if (delivered < count) {
+        out[delivered++] = low;
+      } else {
+        pending_ = low;
+        hasPending_ = true;
+      }
+    }
+  }
+  return delivered;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+IffRead::IffRead(std::istream& in, std::int64_t fileSize) : in_(in), fileSize_(fileSize > 0 ? fileSize : 0) {
+  fileFormat_ = FileFormatIff8svx;
+
+  NextChunk();
+  if (top_ != 0 || stack_[0].id != kForm || !stack_[0].isContainer) throw SoundError("Unexpected chunk in IFF file");
+  ChooseDecompressor();
+}
+
+IffRead::~IffRead() = default;
+
+std::int64_t IffRead::Position() {
+  const std::streamoff at = in_.tellg();
+  if (at < 0) PrematureEnd();
+  return std::int64_t(at);
+}
+
+void IffRead::NextChunk() {
+  if (top_ >= 0 && !stack_[top_].isContainer) CloseTop();
+  while (top_ >= 0 && stack_[top_].remaining < 8) CloseTop();
+  if (top_ < 0 && walkStarted_) return;  // the FORM is over; what follows it is not read
+  walkStarted_ = true;
+
+  const std::uint32_t id = ReadBigEndian(in_, 4);
+  const std::int64_t length = ReadBigEndian(in_, 4);
+  if (!in_) {
+    top_ = -1;  // end of file ends the walk
+    return;
+  }
+  if (top_ + 1 >= kMaxDepth) throw SoundError("IFF chunks nested too deeply");
+  Chunk& chunk = stack_[++top_];
+  chunk = Chunk{id, length, length, false};
+  TreatChunk(chunk);
+}
+
+void IffRead::CloseTop() {
+  Chunk& chunk = stack_[top_];
+  if (!chunk.isContainer && (chunk.size & 1)) {  // the pad byte after odd-sized content
+    chunk.size += 1;
+    chunk.remaining += 1;
+  }
+  if (chunk.remaining > 0) {
+    const std::int64_t at = Position();
+    std::int64_t to = at + chunk.remaining;
+    if (fileSize_ > 0) to = std::min(to, fileSize_);
+    in_.seekg(to);
+  }
+  const std::int64_t size = chunk.size;
+  --top_;
+  if (top_ < 0) return;
+  Chunk& parent = stack_[top_];
+  if (!parent.isContainer) throw SoundError("Unexpected chunk found in non-Container");
+  if (parent.remaining < size + 8) {
+    std::cerr << "Error: Chunk is too large to fit in container!?!?\n";
+    parent.remaining = 0;
+  } else {
+    parent.remaining -= size + 8;
+  }
+}
+
+void IffRead::TreatChunk(Chunk& chunk) {
+  if (top_ == 0 && chunk.id != kForm) {
+    std::cerr << "Outermost chunk is not FORM ?!?!\n";
+    top_ = -1;
+    return;
+  }
+  if (chunk.id == kForm) {
+    chunk.isContainer = true;
+    const std::uint32_t formType = ReadBigEndian(in_, 4);
+    chunk.remaining -= 4;
+    if (top_ > 0) std::cerr << "FORM chunk seen at inner level?!?!\n";
+    if (top_ == 0 && formType != k8svx) throw SoundError("Unexpected chunk in IFF file");
+    return;
+  }
+  if (chunk.id == kBody) {
+    TreatBody(chunk);
+    return;
+  }
+  if (fileSize_ > 0 && Position() + chunk.size > fileSize_) PrematureEnd();
+  if (chunk.id == kVhdr) {
+    if (top_ != 1) std::cerr << "VHDR chunk seen at wrong level?!?!\n";
+    vhdr_.assign(std::size_t(std::min(chunk.size, kMaxVhdrRead)), 0);
+    in_.read(reinterpret_cast<char*>(vhdr_.data()), std::streamsize(vhdr_.size()));
+    if (in_.gcount() < std::streamsize(vhdr_.size())) PrematureEnd();
+    if (chunk.size < kMinVhdrSize) throw SoundError("VHDR chunk is too short");
+    chunk.remaining -= std::int64_t(vhdr_.size());
+    return;
+  }
+  for (const TextChunk& text : kTextChunks) {
+    if (text.id != chunk.id) continue;
+    std::string shown(std::size_t(std::min(chunk.size, kMaxShownText)), '\0');
+    in_.read(shown.data(), std::streamsize(shown.size()));
+    chunk.remaining -= in_.gcount();
+    shown.resize(std::strlen(shown.c_str()));
+    std::cerr << text.label << " " << shown << "\n";
+    return;
+  }
+  // Anything else is skipped when the next step closes it.
+}
+
+void IffRead::TreatBody(Chunk& chunk) {
+  // Only the BODY of the outermost FORM holds the sound; a VHDR must come before it.
+  if (vhdr_.empty()) throw SoundError("VHDR chunk not found before the BODY");
+  std::int64_t oneShot = DecodeField(vhdr_.data(), 4);
+  if (chunk.size == 0) {
+    if (oneShot != 0) {
+      std::cerr << "IFF/8SVX file has samples, but the body has no data!?\n"
+                << "Maybe the body is damaged, I'll try anyway...\n";
+    } else {
+      std::cerr << "IFF/8SVX file says it has no data!?\n"
+                << "I'll try to play something anyway, here goes...\n";
+      oneShot = kGuessedBodyLength;
+    }
+    // Up to that many bytes from where the body starts, as far as the file goes.
+    const std::int64_t inFile = fileSize_ > 0 ? std::max<std::int64_t>(fileSize_ - Position(), 0) : oneShot;
+    chunk.size = chunk.remaining = std::min(oneShot, inFile);
+  } else if (oneShot == 0) {
+    std::cerr << "IFF/8SVX file has data in the body, but no samples?!\n"
+              << "Maybe the header is damaged, I'll try anyway...\n";
+  }
+  if (fileSize_ > 0 && Position() + chunk.size > fileSize_) PrematureEnd();
+  bodyRemaining_ = chunk.remaining;
+  bodySeen_ = true;
+}
+
+void IffRead::ChooseDecompressor() {
+  while (top_ >= 0 && !bodySeen_) NextChunk();
+  if (!bodySeen_) throw SoundError("BODY chunk not found");
+
+  rate_ = int(DecodeField(&vhdr_[kVhdrRateOffset], 2));
+  if (rate_ == 0) throw SoundError("Unsupported sampling rate: ", 0);
+  const int compression = vhdr_[kVhdrCompressionOffset];
+  switch (compression) {
+    case kCompressionNone:
+      decompressor_ = std::make_unique<DecompressPcm8Signed>(*this);
+      compression_ = CompressionPcm8;
+      floatByteCount_ = bodyRemaining_ * 4;
+      break;
+    case kCompressionFibonacci:
+      decompressor_ = std::make_unique<DecompressDpcmFibonacci>(*this);
+      compression_ = CompressionFibonacci;
+      floatByteCount_ = bodyRemaining_ * 8;
+      break;
+    case kCompressionExponential:
+      decompressor_ = std::make_unique<DecompressDpcmExponential>(*this);
+      compression_ = CompressionExponential;
+      floatByteCount_ = bodyRemaining_ * 8;
+      break;
+    default: throw SoundError("Unsupported IFF/8SVX compression type: ", compression);
+  }
+  resolution_ = 8;
+}
+
+int IffRead::PullBytes(std::uint8_t* buffer, int length) {
+  const std::int64_t wanted = std::min<std::int64_t>(length, bodyRemaining_);
+  if (wanted <= 0) return 0;
+  in_.read(reinterpret_cast<char*>(buffer), wanted);
+  const std::int64_t got = in_.gcount();
+  bodyRemaining_ = got < wanted ? 0 : bodyRemaining_ - got;  // a short read is the end of the file
+  return int(got);
+}
+
+int IffRead::PullSamples(float* out, int count) { return decompressor_->PullSamples(out, count); }
+
+void IffRead::MinMaxSamplingRate(int* min, int* max, int* preferred) { ForceRange(rate_, min, max, preferred); }
+
+void IffRead::MinMaxChannels(int* min, int* max, int* preferred) { ForceRange(1, min, max, preferred); }
