@@ -14,6 +14,8 @@ constexpr std::uint32_t kForm = FourCC("FORM");
 constexpr std::uint32_t k8svx = FourCC("8SVX");
 constexpr std::uint32_t kVhdr = FourCC("VHDR");
 constexpr std::uint32_t kBody = FourCC("BODY");
+constexpr std::uint32_t kChan = FourCC("CHAN");
+constexpr std::uint32_t kChanStereo = 6;  // left (2) and right (4)
 
 constexpr int kVhdrRateOffset = 12;
 constexpr int kVhdrCompressionOffset = 15;
@@ -174,6 +176,11 @@ void IffRead::TreatChunk(Chunk& chunk) {
     chunk.remaining -= std::int64_t(vhdr_.size());
     return;
   }
+  if (chunk.id == kChan && chunk.size >= 4) {
+    chanValue_ = ReadBigEndian(in_, 4);
+    chunk.remaining -= 4;
+    return;
+  }
   for (const TextChunk& text : kTextChunks) {
     if (text.id != chunk.id) continue;
     std::string shown(std::size_t(std::min(chunk.size, kMaxShownText)), '\0');
@@ -237,9 +244,38 @@ void IffRead::ChooseDecompressor() {
     default: throw SoundError("Unsupported IFF/8SVX compression type: ", compression);
   }
   resolution_ = 8;
+
+  if (chanValue_ == kChanStereo) {
+    if (compression != kCompressionNone) throw SoundError("Stereo IFF/8SVX files with delta compression are not supported");
+    stereo_ = true;
+    leftStart_ = Position();
+    frames_ = bodyRemaining_ / 2;
+    floatByteCount_ = frames_ * 2 * 4;
+  }
 }
 
 int IffRead::PullBytes(std::uint8_t* buffer, int length) {
+  if (stereo_) {
+    const int frames = int(std::min<std::int64_t>(length / 2, frames_ - framesRead_));
+    constexpr int kPiece = 4096;
+    std::uint8_t left[kPiece], right[kPiece];
+    int done = 0;
+    while (done < frames) {
+      const int n = std::min(frames - done, kPiece);
+      in_.seekg(leftStart_ + framesRead_);
+      in_.read(reinterpret_cast<char*>(left), n);
+      in_.seekg(leftStart_ + frames_ + framesRead_);
+      in_.read(reinterpret_cast<char*>(right), n);
+      if (!in_) PrematureEnd();
+      for (int i = 0; i < n; ++i) {
+        buffer[2 * (done + i)] = left[i];
+        buffer[2 * (done + i) + 1] = right[i];
+      }
+      done += n;
+      framesRead_ += n;
+    }
+    return 2 * done;
+  }
   const std::int64_t wanted = std::min<std::int64_t>(length, bodyRemaining_);
   if (wanted <= 0) return 0;
   in_.read(reinterpret_cast<char*>(buffer), wanted);
@@ -252,4 +288,4 @@ int IffRead::PullSamples(float* out, int count) { return decompressor_->PullSamp
 
 void IffRead::MinMaxSamplingRate(int* min, int* max, int* preferred) { ForceRange(rate_, min, max, preferred); }
 
-void IffRead::MinMaxChannels(int* min, int* max, int* preferred) { ForceRange(1, min, max, preferred); }
+void IffRead::MinMaxChannels(int* min, int* max, int* preferred) { ForceRange(stereo_ ? 2 : 1, min, max, preferred); }

@@ -1,6 +1,6 @@
 #pragma once
 // IFF 8SVX reader (FileFormat 6): 8-bit mono samples, plain or in one of the two 8SVX delta
-// encodings.
+// encodings; also plain stereo, which a CHAN chunk announces.
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -48,7 +48,7 @@ public:
 
   int PullSamples(float* out, int count) override;
   int PushSamples(const float*, int) override { return 0; }
-  // Reads at most the BODY bytes left.
+  // Reads at most the BODY bytes left; a stereo body comes out interleaved.
   int PullBytes(std::uint8_t* buffer, int length) override;
   void MinMaxSamplingRate(int* min, int* max, int* preferred) override;
   void MinMaxChannels(int* min, int* max, int* preferred) override;
@@ -76,6 +76,12 @@ private:
   int rate_ = 0;
   bool bodySeen_ = false;
   std::int64_t bodyRemaining_ = 0;  // BODY bytes still to read
+  // A stereo body holds all left samples, then all right ones; they are read side by side.
+  std::uint32_t chanValue_ = 0;
+  bool stereo_ = false;
+  std::int64_t leftStart_ = 0;
+  std::int64_t framesRead_ = 0;
+  std::int64_t frames_ = 0;
   bool walkStarted_ = false;
   Chunk stack_[kMaxDepth];
   int top_ = -1;

@@ -1,4 +1,4 @@
-// IFF 8SVX files: sox-made files decode as sox decodes them; hand-built files cover the two
+// IFF 8SVX files: sox-made files (mono, and stereo with its CHAN chunk) decode as sox decodes them; hand-built files cover the two
 // delta encodings, the body and header oddities the reader tolerates, and malformed chunks that
 // end in a SoundError.
 #include <gtest/gtest.h>
@@ -51,21 +51,25 @@ IffDecoding Decode(const std::string& bytes) {
 TEST(IffSoxTest, SoxFilesDecodeAsSoxDecodesThem) {
   if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
   TempDir dir;
-  for (int rate : {8000, 22050, 44100}) {
-    SCOPED_TRACE(testing::Message() << rate << " Hz");
-    const std::string wav = dir / "in.wav", svx = dir / "out.8svx", raw = dir / "sox.f32";
-    ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r " + std::to_string(rate) + " -c 1 -b 16 " + wav + " synth 0.2 whitenoise"));
-    ASSERT_TRUE(RunQuietly("sox -V1 -D " + wav + " -b 8 " + svx));
-    ASSERT_TRUE(RunQuietly("sox -V1 -D " + svx + " -t f32 " + raw));
-    const DecodedFile d = DecodePath(svx);
-    ASSERT_EQ(d.error, "");
-    EXPECT_EQ(d.fileFormat, FileFormatIff8svx);
-    EXPECT_EQ(d.rate, rate);
-    EXPECT_EQ(d.channels, 1);
-    EXPECT_EQ(d.compression, CompressionPcm8);
-    EXPECT_EQ(d.resolution, 8);
-    EXPECT_EQ(d.floatByteCount, std::int64_t(d.samples.size()) * 4);
-    ExpectSameSamples(d.samples, ReadFloats(raw), 0);
+  for (int channels : {1, 2}) {
+    for (int rate : {8000, 22050, 44100}) {
+      SCOPED_TRACE(testing::Message() << channels << " channels, " << rate << " Hz");
+      const std::string wav = dir / "in.wav", svx = dir / "out.8svx", raw = dir / "sox.f32";
+      const std::string synth = channels == 1 ? " synth 0.2 whitenoise" : " synth 0.2 whitenoise sine 1000";
+      ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b 16 " +
+                             wav + synth));
+      ASSERT_TRUE(RunQuietly("sox -V1 -D " + wav + " -b 8 " + svx));
+      ASSERT_TRUE(RunQuietly("sox -V1 -D " + svx + " -t f32 " + raw));
+      const DecodedFile d = DecodePath(svx);
+      ASSERT_EQ(d.error, "");
+      EXPECT_EQ(d.fileFormat, FileFormatIff8svx);
+      EXPECT_EQ(d.rate, rate);
+      EXPECT_EQ(d.channels, channels);
+      EXPECT_EQ(d.compression, CompressionPcm8);
+      EXPECT_EQ(d.resolution, 8);
+      EXPECT_EQ(d.floatByteCount, std::int64_t(d.samples.size()) * 4);
+      ExpectSameSamples(d.samples, ReadFloats(raw), 0);
+    }
   }
 }
 
@@ -126,6 +130,8 @@ TEST(IffReadTest, MalformedFilesEndInASoundError) {
   EXPECT_EQ(Decode(Form(Vhdr(2, 8000, 3) + body)).error, "Unsupported IFF/8SVX compression type: 3");
   EXPECT_EQ(Decode(Form(Vhdr(2, 0, 0) + body)).error, "Unsupported sampling rate: 0");
   EXPECT_EQ(Decode(Form(IffChunk("VHDR", "short") + body)).error, "VHDR chunk is too short");
+  EXPECT_EQ(Decode(Form(Vhdr(2, 8000, 1) + IffChunk("CHAN", Be32(6)) + body)).error,
+            "Stereo IFF/8SVX files with delta compression are not supported");
   std::istringstream aiff("FORMxxxxAIFF");
   EXPECT_THROW(IffRead(aiff, 12), SoundError);
 
