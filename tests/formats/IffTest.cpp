@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "formats/Iff.h"
-#include "tests/formats/SoxFiles.h"
+#include "tests/formats/DecodeBytes.h"
 
 namespace {
 
@@ -20,33 +20,7 @@ std::string Vhdr(std::uint32_t oneShot, int rate, int compression) {
 }
 std::string Form(const std::string& content) { return "FORM" + Be32(std::uint32_t(content.size() + 4)) + "8SVX" + content; }
 
-struct IffDecoding {
-  int rate = 0, channels = 0, compression = 0, resolution = 0;
-  std::int64_t floatByteCount = 0;
-  std::vector<float> samples;
-  std::string error;
-};
-
-IffDecoding Decode(const std::string& bytes) {
-  IffDecoding d;
-  std::istringstream in(bytes);
-  try {
-    auto reader = CreateReaderForFile(in, std::int64_t(bytes.size()), ".8svx", true);
-    if (!reader) {
-      d.error = "no reader";
-      return d;
-    }
-    d.rate = reader->CurrentSamplingRate();
-    d.channels = reader->CurrentChannels();
-    d.compression = reader->Compression();
-    d.resolution = reader->SampleResolution();
-    d.floatByteCount = reader->FloatByteCount();
-    d.samples = PullAll(*reader);
-  } catch (const SoundError& error) {
-    d.error = error.what();
-  }
-  return d;
-}
+DecodedFile Decode(const std::string& bytes) { return DecodeBytes(bytes, ".8svx"); }
 
 TEST(IffSoxTest, SoxFilesDecodeAsSoxDecodesThem) {
   if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
@@ -77,7 +51,7 @@ TEST(IffReadTest, DeltaEncodingsAddTheirStepsToARunningValue) {
   // 0x10: +1 x 256 then +0; 0xF7: step index 7 (-1) then 15 (21 or 64); 0x88: two steps of
   // index 0 (-34 or -128).
   const std::string body = IffChunk("BODY", "\x10\xF7\x88");
-  IffDecoding d = Decode(Form(Vhdr(6, 8000, 1) + body));
+  DecodedFile d = Decode(Form(Vhdr(6, 8000, 1) + body));
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.compression, CompressionFibonacci);
   EXPECT_EQ(d.resolution, 8);
@@ -106,7 +80,7 @@ TEST(IffReadTest, DeltaEncodingsAddTheirStepsToARunningValue) {
 
 TEST(IffReadTest, OddHeadersAndBodiesAreToleratedAsFarAsTheFileGoes) {
   // Text chunks and unknown chunks before the body, and a pad byte after an odd one.
-  IffDecoding d = Decode(Form(IffChunk("NAME", "tone") + Vhdr(3, 11025, 0) + IffChunk("ANNO", "odd") +
+  DecodedFile d = Decode(Form(IffChunk("NAME", "tone") + Vhdr(3, 11025, 0) + IffChunk("ANNO", "odd") +
                               IffChunk("XTRA", "12345") + IffChunk("BODY", "\x40\xC0\x7F")));
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.rate, 11025);
@@ -141,7 +115,7 @@ TEST(IffReadTest, MalformedFilesEndInASoundError) {
   longVhdr[27] = char(0x70);  // in the VHDR's length
   EXPECT_EQ(Decode(longVhdr).error, "Premature end to IFF/8SVX file");
   for (std::size_t n = 12; n < file.size(); ++n) {
-    const IffDecoding d = Decode(file.substr(0, n));
+    const DecodedFile d = Decode(file.substr(0, n));
     EXPECT_NE(d.error, "") << n;
     EXPECT_NE(d.error, "no reader") << n;
   }
@@ -150,7 +124,7 @@ TEST(IffReadTest, MalformedFilesEndInASoundError) {
     for (char value : {'\x00', '\x01', '\x7F', '\xFF'}) {
       std::string damaged = file;
       damaged[at] = value;
-      const IffDecoding d = Decode(damaged);
+      const DecodedFile d = Decode(damaged);
       EXPECT_LE(d.samples.size(), damaged.size()) << at;
     }
   }

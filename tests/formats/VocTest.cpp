@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "formats/Voc.h"
-#include "tests/formats/SoxFiles.h"
+#include "tests/formats/DecodeBytes.h"
 
 namespace {
 
@@ -27,32 +27,7 @@ std::string Repeat(int count) { return Block(6, Le16(count)); }
 std::string EndRepeat() { return Block(7, ""); }
 const std::string kTerminator(1, '\0');
 
-struct VocDecoding {
-  int rate = 0, channels = 0, compression = 0;
-  std::int64_t floatByteCount = 0;
-  std::vector<float> samples;
-  std::string error;
-};
-
-VocDecoding Decode(const std::string& bytes) {
-  VocDecoding d;
-  std::istringstream in(bytes);
-  try {
-    auto reader = CreateReaderForFile(in, std::int64_t(bytes.size()), ".voc", true);
-    if (!reader) {
-      d.error = "no reader";
-      return d;
-    }
-    d.rate = reader->CurrentSamplingRate();
-    d.channels = reader->CurrentChannels();
-    d.compression = reader->Compression();
-    d.floatByteCount = reader->FloatByteCount();
-    d.samples = PullAll(*reader);
-  } catch (const SoundError& error) {
-    d.error = error.what();
-  }
-  return d;
-}
+DecodedFile Decode(const std::string& bytes) { return DecodeBytes(bytes, ".voc"); }
 
 // Pulls into one buffer, counting: for files that would expand far.
 std::string CountAll(const std::string& bytes, std::int64_t* total) {
@@ -109,7 +84,7 @@ TEST_F(VocSoxTest, SoxFilesDecodeAsSoxDecodesThem) {
 }
 
 TEST(VocReadTest, TimeConstantAndExtendedBlocksSetTheParameters) {
-  VocDecoding d = Decode(VocHeader() + Sound(156, 0, std::string("\x80\xFF\x00", 3)) + kTerminator);
+  DecodedFile d = Decode(VocHeader() + Sound(156, 0, std::string("\x80\xFF\x00", 3)) + kTerminator);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.rate, 10000);
   EXPECT_EQ(d.channels, 1);
@@ -139,7 +114,7 @@ TEST(VocReadTest, SilenceMarkersTextAndUnknownBlocksKeepTheirPlaces) {
   // Leading silence keeps its place before the sound; its time constant fixes the rate.
   const std::string file = VocHeader() + Silence(999, 156) + Block(4, Le16(7)) + Block(5, std::string("hello\0", 6)) +
                            Block(0x42, "skipped") + Sound(131, 0, "\xC0") + kTerminator;
-  const VocDecoding d = Decode(file);
+  const DecodedFile d = Decode(file);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.rate, 10000);
   ASSERT_EQ(d.samples.size(), 1001u);
@@ -151,7 +126,7 @@ TEST(VocReadTest, SilenceMarkersTextAndUnknownBlocksKeepTheirPlaces) {
 }
 
 TEST(VocReadTest, RepeatLoopsPlayTheirBodyCountPlusOneTimes) {
-  VocDecoding d = Decode(VocHeader() + Repeat(2) + Sound(156, 0, "\xC0\x40") + EndRepeat() + Sound(156, 0, "\x80") + kTerminator);
+  DecodedFile d = Decode(VocHeader() + Repeat(2) + Sound(156, 0, "\xC0\x40") + EndRepeat() + Sound(156, 0, "\x80") + kTerminator);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.samples, (std::vector<float>{0.5f, -0.5f, 0.5f, -0.5f, 0.5f, -0.5f, 0}));
 
@@ -221,7 +196,7 @@ TEST(VocReadTest, MalformedFilesEndInASoundError) {
   const std::string file = VocHeader() + Silence(9, 156) + Repeat(1) + sound + EndRepeat() + Block(5, "text") + kTerminator;
   EXPECT_EQ(Decode(file.substr(0, file.size() - 1)).samples.size(), 18u);
   for (std::size_t n = 20; n + 1 < file.size(); ++n) {
-    const VocDecoding d = Decode(file.substr(0, n));
+    const DecodedFile d = Decode(file.substr(0, n));
     if (d.error.empty()) {
       EXPECT_LE(d.samples.size(), 18u) << n;
     } else {
