@@ -1,7 +1,6 @@
 #pragma once
-// Opening bytes held in memory through the probe table, as the decoder would, for the tests of
-// hand-built files.
-#include <sstream>
+// Opening hand-built bytes through the probe table, as the decoder opens a file of that name.
+#include <fstream>
 #include <string>
 
 #include "tests/formats/SoxFiles.h"
@@ -9,25 +8,10 @@
 namespace formats_test {
 
 inline DecodedFile DecodeBytes(const std::string& bytes, const std::string& extension) {
-  DecodedFile d;
-  std::istringstream in(bytes);
-  try {
-    auto reader = CreateReaderForFile(in, std::int64_t(bytes.size()), extension, true);
-    if (!reader) {
-      d.error = "no reader";
-      return d;
-    }
-    d.rate = reader->CurrentSamplingRate();
-    d.channels = reader->CurrentChannels();
-    d.compression = reader->Compression();
-    d.fileFormat = reader->FileFormat();
-    d.resolution = reader->SampleResolution();
-    d.floatByteCount = reader->FloatByteCount();
-    d.samples = PullAll(*reader);
-  } catch (const SoundError& error) {
-    d.error = error.what();
-  }
-  return d;
+  TempDir dir;
+  const std::string path = dir / ("file" + extension);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return DecodePath(path);
 }
 
 }  // namespace formats_test
