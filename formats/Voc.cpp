@@ -66,11 +66,15 @@ VocRead::VocRead(std::istream& in, std::int64_t fileSize) : in_(in), fileSize_(f
   firstBlock_ = Position();
 
   // One pass over the chain finds the parameters (wherever the first sound block lies, so that
-  // leading silence keeps its place) and counts the samples of one play through.
+  // leading silence keeps its place) and counts the samples of one play through. Clients read
+  // no further than that count, so with repeat loops the count is left unknown.
   std::int64_t samples = 0;
+  bool repeats = false;
   do {
     NextBlock(true);
-    if (blockType_ == kSilence) {
+    if (blockType_ == kRepeat) {
+      repeats = true;
+    } else if (blockType_ == kSilence) {
       samples += remaining_;
     } else if (remaining_ > 0) {
       if (!decompressor_) throw SoundError("VOC sound data comes before its format");
@@ -79,7 +83,7 @@ VocRead::VocRead(std::istream& in, std::int64_t fileSize) : in_(in), fileSize_(f
   } while (blockType_ != kEnd);
   if (rate_ <= 0) throw SoundError("No sound data in VOC file");
   if (vocChannels_ < 0) vocChannels_ = 1;  // silence alone
-  floatByteCount_ = samples * 4;
+  floatByteCount_ = repeats ? 0 : samples * 4;
 
   in_.clear();
   in_.seekg(firstBlock_);
@@ -111,18 +115,14 @@ void VocRead::TakeParameters(int rate, int channels, int bits, int format) {
 
 void VocRead::CreateDecompressor() {
   if (decompressor_) return;
-  // Estimated from the file size when the chain is first met; the constructor's pass makes it exact.
-  const std::int64_t dataBytes = std::max<std::int64_t>(fileSize_ - 8, 0);
   switch (format_) {
     case kFormatPcm8Unsigned:
       decompressor_ = std::make_unique<DecompressPcm8Unsigned>(*this);
       compression_ = CompressionPcm8;
-      floatByteCount_ = 4 * dataBytes;
       break;
     case kFormatPcm16Signed:
       decompressor_ = std::make_unique<DecompressPcm16LsbSigned>(*this);
       compression_ = CompressionPcm16;
-      floatByteCount_ = dataBytes / 2 * 4;
       break;
     default: throw SoundError("Unsupported VOC compression type: ", format_);
   }

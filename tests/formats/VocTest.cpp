@@ -129,6 +129,7 @@ TEST(VocReadTest, RepeatLoopsPlayTheirBodyCountPlusOneTimes) {
   DecodedFile d = Decode(VocHeader() + Repeat(2) + Sound(156, 0, "\xC0\x40") + EndRepeat() + Sound(156, 0, "\x80") + kTerminator);
   ASSERT_EQ(d.error, "");
   EXPECT_EQ(d.samples, (std::vector<float>{0.5f, -0.5f, 0.5f, -0.5f, 0.5f, -0.5f, 0}));
+  EXPECT_EQ(d.floatByteCount, 0);  // unknown: the decoder must not stop after one play through
 
   // Nested: (a (b) x2) x2 = a b b a b b.
   d = Decode(VocHeader() + Repeat(1) + Sound(156, 0, "\xC0") + Repeat(1) + Sound(156, 0, "\x40") + EndRepeat() +
