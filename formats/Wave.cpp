@@ -68,7 +68,7 @@ std::uint32_t InfoIdForKind(int kind) {
 // Reader
 
 WaveRead::WaveRead(std::istream& in, std::int64_t fileSize, bool readTrailingChunks)
-    : in_(in), fileSize_(fileSize > 0 ? fileSize : 0), readTrailingChunks_(readTrailingChunks) {
+    : SampleDataReader(in), fileSize_(fileSize > 0 ? fileSize : 0), readTrailingChunks_(readTrailingChunks) {
   fileFormat_ = FileFormatWave;
 
   NextChunk();
@@ -339,27 +339,6 @@ void WaveRead::ChooseDecompressor() {
   const std::int64_t frameBytes = std::int64_t(fmtChannels_) * (resolution_ / 8);
   dataLength_ = dataLength_ / frameBytes * frameBytes;
   floatByteCount_ = dataLength_ / (resolution_ / 8) * 4;
-}
-
-int WaveRead::PullSamples(float* out, int count) { return decompressor_ ? decompressor_->PullSamples(out, count) : 0; }
-
-int WaveRead::PullBytes(std::uint8_t* buffer, int length) {
-  const std::int64_t wanted = std::min<std::int64_t>(length, dataRemaining_);
-  if (wanted <= 0) return 0;
-  in_.read(reinterpret_cast<char*>(buffer), wanted);
-  const std::int64_t got = in_.gcount();
-  dataRemaining_ = got < wanted ? 0 : dataRemaining_ - got;  // a short read is the end of the file
-  return static_cast<int>(got);
-}
-
-bool WaveRead::SeekToSample(std::int64_t sampleIndex) {
-  if (!decompressor_ || sampleIndex < 0) return false;
-  const std::int64_t offset = std::min(decompressor_->ByteCountFor(sampleIndex), dataLength_);
-  in_.clear();
-  in_.seekg(dataStart_ + offset);
-  if (!in_) return false;
-  dataRemaining_ = dataLength_ - offset;
-  return true;
 }
 
 void WaveRead::MinMaxSamplingRate(int* min, int* max, int* preferred) { ForceRange(fmtRate_, min, max, preferred); }

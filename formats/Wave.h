@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "formats/AudioAbstract.h"
+#include "formats/SampleData.h"
 
-class WaveRead : public AudioAbstract {
+class WaveRead : public SampleDataReader {
 public:
   // Parses the chunk tree and chooses the decompressor; throws SoundError on a malformed or
   // unsupported file. fileSize (bytes, 0 = unknown) bounds every chunk length. With
@@ -17,10 +18,6 @@ public:
   WaveRead(std::istream& in, std::int64_t fileSize, bool readTrailingChunks);
   ~WaveRead() override;
 
-  int PullSamples(float* out, int count) override;
-  int PushSamples(const float*, int) override { return 0; }
-  int PullBytes(std::uint8_t* buffer, int length) override;
-  bool SeekToSample(std::int64_t sampleIndex) override;
   void MinMaxSamplingRate(int* min, int* max, int* preferred) override;
   void MinMaxChannels(int* min, int* max, int* preferred) override;
   std::istream* SourceStream() override { return &in_; }
@@ -48,19 +45,14 @@ private:
   void ChooseDecompressor();
   std::int64_t Position();
 
-  std::istream& in_;
   std::int64_t fileSize_;
   bool readTrailingChunks_;
-  std::unique_ptr<AbstractDecompressor> decompressor_;
   std::vector<std::uint8_t> fmt_;  // the fmt chunk as read
   bool fmtSeen_ = false;
   int formatTag_ = 0;
   int fmtChannels_ = 0;
   int fmtRate_ = 0;
   int fmtBits_ = 0;
-  std::int64_t dataStart_ = 0;
-  std::int64_t dataLength_ = 0;
-  std::int64_t dataRemaining_ = 0;  // audio bytes still to read
   std::int64_t factSampleCount_ = 0;
   bool dataSeen_ = false;
   bool walkOver_ = false;
