@@ -377,7 +377,7 @@ Placement PlacementOf(const Annotation& item) {
 
 WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, int rate, int compression,
                      const AnnotationList& annotations)
-    : out_(out), frameCount_(std::max<std::int64_t>(frameCount, 0)), bits_(BitsForCompression(compression)) {
+    : FixedSizeWriter(out, frameCount, BitsForCompression(compression)) {
   if (!IsG711(compression) && (compression < CompressionPcm8 || compression > CompressionFloat32))
     throw SoundError("Compression type not supported for output");
   if (channels < 1 || channels > kMaxChannels) throw SoundError("Unsupported number of channels: ", channels);
@@ -428,11 +428,12 @@ WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, i
   WriteBigEndian(out_, kData, 4);
   WriteLittleEndian(out_, std::uint32_t(dataSize_), 4);
   dataStart_ = headerStart_ + headerRiff + 8;
+  CreateCompressor();
 }
 
 WaveWrite::~WaveWrite() {
   try {
-    Complete();
+    CompleteWave();
   } catch (...) {
     // A destructor reports nothing; a failed write shows in the stream's state.
     out_.setstate(std::ios::badbit);
@@ -440,7 +441,6 @@ WaveWrite::~WaveWrite() {
 }
 
 void WaveWrite::CreateCompressor() {
-  if (compressor_) return;
   switch (compression_) {
     case CompressionMuLaw: compressor_ = std::make_unique<CompressG711MuLaw>(*this); break;
     case CompressionALaw: compressor_ = std::make_unique<CompressG711ALaw>(*this); break;
@@ -452,36 +452,10 @@ void WaveWrite::CreateCompressor() {
   }
 }
 
-int WaveWrite::PushSamples(const float* in, int count) {
-  CreateCompressor();
-  const std::int64_t declared = frameCount_ * channels_;
-  const int n = static_cast<int>(std::clamp<std::int64_t>(declared - nextSample_, 0, std::max(count, 0)));
-  if (n == 0) return 0;
-  const int accepted = compressor_->PushSamples(in, n);
-  nextSample_ += accepted;
-  highWater_ = std::max(highWater_, nextSample_);
-  return accepted;
-}
-
-int WaveWrite::PushBytes(const std::uint8_t* data, int length) {
-  out_.write(reinterpret_cast<const char*>(data), length);
-  return out_ ? length : 0;
-}
-
-bool WaveWrite::SeekToSample(std::int64_t sampleIndex) {
-  CreateCompressor();
-  if (sampleIndex < 0 || sampleIndex > frameCount_ * channels_) return false;
-  if (sampleIndex == nextSample_) return true;
-  out_.seekp(dataStart_ + compressor_->ByteCountFor(sampleIndex));
-  if (!out_) return false;
-  nextSample_ = sampleIndex;
-  return true;
-}
-
-void WaveWrite::Complete() {
+void WaveWrite::CompleteWave() {
   // The data region always gets its declared size, even when nothing was pushed, so that the
   // trailing chunks land where the RIFF length says.
-  CreateCompressor();
+  if (!compressor_) return;
   if (nextSample_ != highWater_) out_.seekp(dataStart_ + compressor_->ByteCountFor(highWater_));
   std::int64_t position = dataStart_ + compressor_->ByteCountFor(highWater_);
   const std::int64_t end = dataStart_ + RoundUpToEven(dataSize_);

@@ -60,7 +60,7 @@ private:
   int top_ = -1;
 };
 
-class WaveWrite : public AudioAbstract {
+class WaveWrite : public FixedSizeWriter {
 public:
   // Writes the whole header at once, sized for frameCount frames. compression is one of 2, 3,
   // 16..20 (CompressionCode); anything else, a channel count outside 1..64, a rate that is not
@@ -71,31 +71,16 @@ public:
   // LIST/INFO and DISP chunks. Stream failures show in the stream's state.
   ~WaveWrite() override;
 
-  int PullSamples(float*, int) override { return 0; }
-  // Accepts at most the samples the header declared.
-  int PushSamples(const float* in, int count) override;
-  int PushBytes(const std::uint8_t* data, int length) override;
-  bool SeekToSample(std::int64_t sampleIndex) override;
-
-  std::int64_t DataSize() const { return dataSize_; }
   std::int64_t HeaderSize() const { return dataStart_ - headerStart_; }
 
 private:
   void CreateCompressor();
-  void Complete();
+  void CompleteWave();
   void WriteChunk(std::uint32_t id, const Annotation& item);
 
-  std::ostream& out_;
-  std::int64_t frameCount_;
-  int bits_;
-  std::int64_t dataSize_;
   std::int64_t infoTotal_ = 0;
   std::int64_t dispTotal_ = 0;
   std::int64_t headerStart_ = 0;
-  std::int64_t dataStart_ = 0;
-  std::int64_t nextSample_ = 0;  // where the next pushed sample lands
-  std::int64_t highWater_ = 0;   // samples written so far, counted from the start of the data
-  std::unique_ptr<AbstractCompressor> compressor_;
 };
 
 // INFO chunk ids and their annotation kinds (1..6); 0 when the id is no INFO id or the kind has none.
