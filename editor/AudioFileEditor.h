@@ -1,0 +1,236 @@
+#pragma once
+// The controller of one document: it owns the document's mixer and tracks, the decoder of its
+// file, the player, the edit history, the root graphic and the display; it creates, opens,
+// saves and reopens the document, runs the transport, edit and find commands, keeps the status
+// panes up to date and answers which command is enabled. Everything runs on the UI thread; the
+// device notices reach it through the root graphic's 20 ms tick.
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <string>
+
+#include "analysis/SoundSignature.h"
+#include "devices/WaveDevice.h"
+#include "editor/ViewState.h"
+#include "editor/WebSearch.h"
+#include "formats/Annotations.h"
+#include "pipeline/SampleMixer.h"
+
+class CAI_AudioPlayer;
+class CAP_AudioDecoder;
+class CAP_SampleTrack;
+class CGP_MultiTrackDisplay;
+class CGP_TrackWaveform;
+class CUP_FileBuffer;
+class EP_EditHistory;
+class EP_Window;
+class GraphicsHost;
+class SharedClipboard;
+
+// Makes the default device of a direction; null for none. The application passes the ALSA
+// devices, tests pass fakes.
+using WaveDeviceFactory = std::function<std::unique_ptr<CAI_WaveDevice>(WaveDirection)>;
+// Starts the browser on a URL; false when it could not.
+using BrowserLauncher = std::function<bool(const std::string& url)>;
+
+// The document's metadata, kept for the encoder.
+struct EP_AnnotationHolder {
+  AnnotationList list;
+};
+
+// Whether the saved encoding of a document keeps it editable: no decoder (a new document), or
+// G.711 and PCM/float (2, 3, 16 to 20).
+bool IsEditableEncoding(bool hasDecoder, int compression);
+
+// Round half away from zero, as every seconds-to-samples conversion of the editor.
+std::int32_t RoundSamples(double samples);
+
+class EP_AudioFileEditor : public MixerGrowthListener {
+public:
+  static constexpr int kSaveChunkFrames = 2048;
+  static constexpr double kMaxWebRegionSeconds = 10.0;
+
+  EP_AudioFileEditor();
+  virtual ~EP_AudioFileEditor();
+  EP_AudioFileEditor(const EP_AudioFileEditor&) = delete;
+  EP_AudioFileEditor& operator=(const EP_AudioFileEditor&) = delete;
+
+  // ---- virtual slots ----
+  virtual void SetStatusText(int pane, const std::string& text);
+  // Called when playback ended by itself and after every mouse action handled during playback.
+  virtual void OnNotification() {}
+  virtual void UpdateScrollBar();
+  virtual void UpdateStatus();
+
+  // ---- the document's life ----
+  bool CreateEmpty(int channels, int rate, double seconds);
+  bool OpenFile(const std::string& path);
+  bool OpenRawFile(const std::string& path, int channels, int rate, int bits, int compression, bool bigEndian,
+                   bool isSigned);
+  bool AttachViews(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed,
+                   ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // Writes through a temporary file renamed over the target: a failure leaves the old file.
+  bool SaveToFile(const std::string& path, int channels, int rate, int fileType, int compression,
+                  ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // Opens the saved file into fresh parts and swaps them in only when that worked; otherwise the
+  // document keeps its parts and "Could not reopen target file" is the error.
+  bool ReopenAfterSave(const std::string& path, ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  void ReleaseParts();
+
+  // ---- positions ----
+  int SelectionStart(bool wholeFile) const;
+  int SelectionLength(bool wholeFile) const;
+  int CursorSample() const;
+  double Duration() const;
+  ViewState GetViewState() const;
+  void ShowRange(int length, int start, int cursorMode);
+  bool IsCommandEnabled(int code) const;
+  void SetMatchThreshold(int value);
+  int MatchThreshold() const { return matchThreshold_; }
+  void OnActivate(bool active);
+
+  // ---- view commands ----
+  void ZoomIn();
+  void ZoomOut();
+  void FitToWindow();
+  void ToggleColouredWaveform();
+  void SelectAll();
+  // Sets the selection (seconds, any order) and the cursor at its start, as a finished mouse
+  // selection does (the prototype follows in match mode).
+  void Select(double from, double to);
+  void SetCursor(double seconds);
+
+  // ---- transport ----
+  void Play();
+  void Pause();
+  void Stop();
+  void Record(float dcLeft, float dcRight);
+
+  // ---- edit commands: true when the document changed; false with the error text set when
+  // memory ran out (the document and its history are then as they were) ----
+  bool Cut();
+  bool Copy();
+  bool Paste();
+  bool Mix(int clipboardPercent, int waveformPercent);
+  bool Delete();
+  bool Trim();
+  bool FadeIn();
+  bool FadeOut();
+  bool Normalize();
+  bool Mute();
+  bool Volume(int percent);
+  bool Reverse();
+  bool InsertSilence(double seconds);
+  bool ShiftPitch(int halftones);
+  bool Undo();
+  bool Redo();
+
+  // ---- find ----
+  // The message for status pane 0: "Found match (%.2f)" or "Match not found".
+  std::string FindMatch(int position, bool forward);
+  std::string FindNext();
+  std::string FindPrevious();
+  int MatchCount() const;
+
+  // ---- web search ----
+  // The signature of the selection (the whole file when nothing is selected).
+  SoundSignature RegionSignature() const;
+  std::string SearchUrl(const WebSearchChoices& choices, const std::string& baseUrl) const;
+  // False (with the warning shown) when the browser could not be started.
+  bool WebSearch(const WebSearchChoices& choices, const std::string& baseUrl);
+  // Whether the selection is short enough for the web search; warns when not.
+  bool CheckWebRegion();
+
+  // ---- services ----
+  void SetDeviceFactory(WaveDeviceFactory factory) { deviceFactory_ = std::move(factory); }
+  void SetBrowserLauncher(BrowserLauncher launcher) { launcher_ = std::move(launcher); }
+  // A message box with the warning icon; the frame shows it (AudioEditorApp), else nothing.
+  virtual void ShowWarning(const std::string& text);
+  virtual void SetWaitCursor(bool /*on*/) {}
+
+  // ---- parts and state ----
+  EP_SampleMixer* Mixer() const { return mixer_.get(); }
+  CAP_AudioDecoder* Decoder() const { return decoder_.get(); }
+  CAI_AudioPlayer* Player() const { return player_.get(); }
+  EP_EditHistory* History() const { return history_.get(); }
+  EP_Window* Window() const { return window_; }
+  CGP_MultiTrackDisplay* Display() const { return display_; }
+  CGP_TrackWaveform* Waveform() const { return waveform_; }
+  EP_AnnotationHolder* Annotations() const { return annotations_.get(); }
+  CAP_SampleTrack* DisplayTrack() const;
+  int DisplayTrackIndex() const { return displayTrack_; }
+  bool MatchMode() const { return matchMode_; }
+  bool PausedPlay() const { return pausedPlay_; }
+  bool PausedRecording() const { return pausedRecording_; }
+  bool IsEditable() const;
+  const std::string& ErrorText() const { return errorText_; }
+  double NewDuration() const { return newDuration_; }
+  GraphicsHost* HostWindow() const { return host_; }
+  // The encoding code of the document (the decoder's, 17 for a new document).
+  int Compression() const;
+  int BitsPerSample() const;
+
+  // MixerGrowthListener: a recording without end is about to write past the end.
+  void AudioAboutToGrow(int newLength) override;
+
+  // The text of every status pane as UpdateStatus writes it (pane 0 is the frame's own).
+  std::string PaneText(int pane) const;
+
+protected:
+  bool matchMode_ = false;
+
+private:
+  void SetError(const std::string& text);
+  bool OpenDecoder(const std::string& path, std::unique_ptr<CAP_AudioDecoder>* decoder,
+                   std::unique_ptr<CUP_FileBuffer>* buffer, std::unique_ptr<std::istream>* stream);
+  void BuildViews(int width, int height);
+  void SetPrototypeFromSelection();
+  // Common tail of the commands that keep the selection: ShowRange(length, start, 0).
+  void ShowSelectionAsItWas(int length, int start);
+  bool EditFailed();
+  void KeepZoomRatio(double ratio);
+  double ZoomRatio() const;
+  void FillWithSilence(ProgressCallback progress, std::intptr_t user);
+
+  // In the spec's creation order.
+  CGP_MultiTrackDisplay* display_ = nullptr;  // owned by the window's tree
+  EP_Window* window_ = nullptr;               // owned
+  std::unique_ptr<EP_SampleMixer> mixer_;
+  std::unique_ptr<EP_EditHistory> history_;
+  CGP_TrackWaveform* waveform_ = nullptr;  // owned by the display
+  std::unique_ptr<CAI_AudioPlayer> player_;
+  std::unique_ptr<CAP_AudioDecoder> decoder_;
+  std::unique_ptr<EP_AnnotationHolder> annotations_;
+  int displayTrack_ = -1;
+  int matchThreshold_ = 70;
+  bool pausedPlay_ = false;
+  bool pausedRecording_ = false;
+  bool recordingWithoutEnd_ = false;
+  std::string errorText_;
+  GraphicsHost* host_ = nullptr;
+  double newDuration_ = 0;
+  float dcOffset_[2] = {0, 0};
+  std::unique_ptr<CUP_FileBuffer> fileBuffer_;
+  std::unique_ptr<std::istream> inputStream_;
+  std::string panes_[11];
+  WaveDeviceFactory deviceFactory_;
+  BrowserLauncher launcher_;
+};
+
+class EditorFrame;
+
+// The controller every document creates: match mode on, the status panes and warnings routed
+// to the main frame (none: kept only in PaneText).
+class AudioEditorApp : public EP_AudioFileEditor {
+public:
+  explicit AudioEditorApp(EditorFrame* frame = nullptr);
+  void SetFrame(EditorFrame* frame) { frame_ = frame; }
+  EditorFrame* Frame() const { return frame_; }
+  void SetStatusText(int pane, const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
+  void SetWaitCursor(bool on) override;
+
+private:
+  EditorFrame* frame_;
+};

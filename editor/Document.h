@@ -1,0 +1,166 @@
+#pragma once
+// The document as the user knows it, free of any window system: one controller over one audio
+// file, the settings it is saved with, the modification count and title, the user's last
+// choices in its dialogs, and the flows of New, Open, Save, Save As and closing with changes.
+// The Qt document wraps it; the command-line tool drives it directly. Every way a document
+// comes to be goes through Open or New here. UI thread only.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "editor/AudioFileEditor.h"
+#include "editor/WebSearch.h"
+
+class EditorFrame;
+class GraphicsHost;
+
+// The layout of a headerless file, as the raw-file dialog gives it.
+struct RawLayout {
+  int channels = 1;
+  int rate = 22050;
+  int bits = 16;
+  int compression = 17;
+  bool bigEndian = false;
+  bool isSigned = true;
+};
+
+inline constexpr int kOpenTypeByName = 255;
+inline constexpr int kOpenTypeRaw = 9;
+
+// The application's settings that a document reads when it is made.
+struct DocumentOptions {
+  int newChannels = 1;
+  int newRate = 22050;
+  double newSeconds = 30.0;
+  bool correctDC = true;
+  int openType = kOpenTypeByName;
+  RawLayout raw;
+  std::string searchUrl = kDefaultSearchUrl;
+  WaveDeviceFactory devices;  // null: no sound devices
+  BrowserLauncher browser;    // null: LaunchBrowser
+};
+
+enum class SaveChangesAnswer { Yes, No, Cancel };
+
+// What the Save As dialog is prepared with and gives back.
+struct SaveAsRequest {
+  std::string path;
+  int fileType = 1;  // 1 WAVE, 2 AU, 3 AIFF
+  int rate = 22050;
+  int channels = 1;
+  int compression = 17;
+};
+
+// The document's questions to the user. The Qt shell shows its dialogs; tests and scripts answer.
+// A false return is Cancel. In: the values the dialog starts with.
+class DocumentPrompts {
+public:
+  virtual ~DocumentPrompts() = default;
+  virtual bool AskMixLevels(int* clipboardPercent, int* waveformPercent) = 0;
+  virtual bool AskVolume(int* percent) = 0;
+  virtual bool AskPitch(int* halftones) = 0;
+  virtual bool AskSilence(double* seconds) = 0;
+  // The record dialog: in the channels and rate, in/out the DC choice, out the measured offsets.
+  virtual bool AskRecord(int channels, int rate, bool* correctDC, float* dcLeft, float* dcRight) = 0;
+  virtual bool AskWebSearch(WebSearchChoices* choices) = 0;
+  virtual SaveChangesAnswer AskSaveChanges(const std::string& name) = 0;
+  virtual bool AskSaveAs(SaveAsRequest* request) = 0;
+};
+
+class EditorDocument {
+public:
+  // frame and prompts are borrowed and may be null (no panes; every question cancelled).
+  EditorDocument(DocumentOptions options, EditorFrame* frame, DocumentPrompts* prompts);
+  ~EditorDocument();
+  EditorDocument(const EditorDocument&) = delete;
+  EditorDocument& operator=(const EditorDocument&) = delete;
+
+  // ---- coming to be: false with ErrorText (also shown as a warning) ----
+  bool New(GraphicsHost* host, int width, int height);
+  bool Open(const std::string& path, GraphicsHost* host, int width, int height,
+            ProgressCallback progress = nullptr, std::intptr_t user = 0);
+
+  // ---- saving ----
+  bool Save();
+  bool SaveAs();
+  // With the document's settings; on success the document shows the saved file.
+  bool SaveUnder(const std::string& path);
+  // The Save As dialog's start values: encoding and the name with the type's extension.
+  SaveAsRequest SaveAsProposal() const;
+  // Asks about unsaved changes; true when the document may close.
+  bool CanClose();
+
+  // ---- the commands (true when the document changed) ----
+  bool Cut();
+  bool Copy();
+  bool Paste();
+  bool Mix();
+  bool Delete();
+  bool Trim();
+  bool FadeIn();
+  bool FadeOut();
+  bool Normalize();
+  bool Mute();
+  bool Volume();
+  bool Reverse();
+  bool InsertSilence();
+  bool ShiftPitch();
+  bool Undo();
+  bool Redo();
+  bool Record();
+  // The find message goes to status pane 0 and is returned.
+  std::string FindNext();
+  std::string FindPrevious();
+  // Checks the region, asks for the choices, stores them and starts the browser.
+  bool WebSearch();
+  std::string SearchUrl() const;
+
+  // ---- state ----
+  AudioEditorApp* Editor() const { return editor_.get(); }
+  const std::string& ErrorText() const { return errorText_; }
+  std::string Title() const;
+  // The file name the title starts with (after the last '/').
+  std::string FileName() const;
+  bool Modified() const { return modified_; }
+  int ModificationCount() const { return modifications_; }
+  // Recording sets the modified flag directly.
+  void SetModified(bool on) { modified_ = on; }
+  const std::string& Path() const { return path_; }
+  // Whether the document has a file of its own (false for a new document never saved).
+  bool HasFile() const { return hasFile_; }
+  int Channels() const { return channels_; }
+  int Rate() const { return rate_; }
+  int FileType() const { return fileType_; }
+  int Compression() const { return compression_; }
+  void SetSaveSettings(int fileType, int rate, int channels, int compression);
+  const DocumentOptions& Options() const { return options_; }
+  WebSearchChoices& SearchChoices() { return search_; }
+  int MixClipboardLevel() const { return mixClipboard_; }
+  int MixWaveformLevel() const { return mixWaveform_; }
+  bool RecordCorrectDC() const { return recordCorrectDC_; }
+
+private:
+  bool Fail(const std::string& text);
+  // Ends every edit command: the count moves by delta, the modified flag and the title follow.
+  bool Changed(bool changed, int delta = 1);
+  void TakeSettingsFromDecoder();
+  void Warn(const std::string& text);
+
+  DocumentOptions options_;
+  EditorFrame* frame_;
+  DocumentPrompts* prompts_;
+  std::unique_ptr<AudioEditorApp> editor_;
+  std::string errorText_;
+  std::string path_;
+  bool hasFile_ = false;
+  bool modified_ = false;
+  int modifications_ = 0;
+  int channels_ = 1;
+  int rate_ = 22050;
+  int fileType_ = 1;
+  int compression_ = 17;
+  WebSearchChoices search_;
+  int mixClipboard_ = 50;
+  int mixWaveform_ = 50;
+  bool recordCorrectDC_ = false;
+};

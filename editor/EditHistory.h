@@ -1,0 +1,112 @@
+#pragma once
+// Every change of a document's samples: the edit operations on all tracks of the mixer, each
+// recorded as an undo group holding copies of the samples it overwrote, so that Undo and Redo
+// are replacements of the same kind. At most five undo groups are kept.
+//
+// Out of memory: an operation that cannot get the memory for its copies or its new samples
+// leaves the tracks, both stacks and the clipboard as they were and returns false. UI thread only.
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include "analysis/SampleTrack.h"
+#include "editor/ViewState.h"
+
+class CAP_SampleMixer;
+class SharedClipboard;
+
+enum EditGroupKind : int { GroupSamples = 0, GroupRate = 1 };
+enum PasteKind : int { PasteReplace = 0, PasteMixOnce = 1 };
+
+class EP_EditHistory {
+public:
+  static constexpr int kMaxUndoGroups = 5;
+  static constexpr int kAllTracks = -1;
+
+  EP_EditHistory(CAP_SampleMixer* mixer, SharedClipboard* clipboard);
+  ~EP_EditHistory();
+  EP_EditHistory(const EP_EditHistory&) = delete;
+  EP_EditHistory& operator=(const EP_EditHistory&) = delete;
+
+  // The primitive: target [targetStart, targetStart + targetLength) becomes source
+  // [sourceOffset, sourceOffset + sourceLength) mixed by the percentages
+  // (new = source x sourcePercent / 100 + old x targetPercent / 100, clamped). A null source
+  // with length 0 deletes.
+  void ReplaceRange(CAP_SampleTrack* source, int sourceLength, int sourceOffset, CAP_SampleTrack* target,
+                    int targetLength, int targetStart, int sourcePercent, int targetPercent);
+  // Saves [start, start + length) of mixer track `track` into a new entry at the front of the
+  // current group, which will put lengthInPlace samples back at start on undo.
+  void AddEntry(int track, int length, int start, int lengthInPlace);
+  // Opens a group (view null: all zero); drops the oldest beyond five; clearRedo empties redo.
+  void BeginGroup(int kind, const ViewState* view, bool clearRedo);
+
+  // Clipboard: destroys all 32 slots, then slot i holds [start, start + length) of track i at
+  // the document's rate. No undo group.
+  bool Copy(int length, int start);
+  bool Delete(int length, int start, const ViewState& view);
+  bool Cut(int length, int start, const ViewState& view);
+  // Keeps [start, start + length): removes the tail, then the head.
+  bool Trim(int length, int start, const ViewState& view);
+  // Returns the pasted length (kind 0: the largest clipboard length over the tracks; kind 1:
+  // min(clipboard length, length)); -1 when out of memory. Nothing happens (0) with an empty
+  // clipboard.
+  int Paste(int length, int start, int kind, bool convertRate, int sourcePercent, int targetPercent,
+            const ViewState& view);
+  // Sample k of the range is multiplied by g0 + ((g1 - g0) / length) x k (double step).
+  bool Fade(int length, int start, float g0, float g1, const ViewState& view);
+  // Every sample x factor, clamped to -1..1.
+  bool Scale(int length, int start, float factor, const ViewState& view);
+  // Over all tracks: *minimum starts at 1, *maximum at -1. No group.
+  void FindPeak(int length, int start, float* minimum, float* maximum) const;
+  bool Reverse(int length, int start, const ViewState& view);
+  // Replaces [start, start + length) by total samples repeating buffer (the first copy from
+  // bufferOffset, the later ones from 0).
+  bool InsertRepeated(int length, int start, const float* buffer, int bufferOffset, int bufferLength, int total,
+                      const ViewState& view);
+  // A rate group: remembers the current rate, then shifts the mixer's pitch.
+  bool SetPitch(float halftones, const ViewState& view);
+  // Starts a recording's group (no view state, extension count 0) saving [start, start + length).
+  bool BeginRecording(int length, int start);
+  // Appends 1 s of silence to every track for the first five calls of a recording, then 5 s for
+  // five, then 10 s for ten, then 30 s; the extension is recorded in the recording's group.
+  bool ExtendForRecording();
+
+  // The changed span in samples and (Undo) the group's view state; false when nothing to do or
+  // out of memory (then nothing changed).
+  bool Undo(int* changedLength, int* changedStart, ViewState* view);
+  bool Redo(int* changedLength, int* changedStart);
+  bool CanUndo() const { return !undo_.empty(); }
+  bool CanRedo() const { return !redo_.empty(); }
+  int UndoCount() const { return int(undo_.size()); }
+  int RedoCount() const { return int(redo_.size()); }
+  int ExtensionCount() const { return extensionCount_; }
+
+  // Tests only: the nth allocation of saved or new samples from now on throws std::bad_alloc
+  // (0 disarms).
+  void FailAllocationAfter(int nth) { failAfter_ = nth; }
+
+  struct Entry {
+    std::unique_ptr<CAP_SampleTrack> saved;
+    int track = 0;
+    int start = 0;
+    int lengthInPlace = 0;
+  };
+  struct Group {
+    std::deque<Entry> entries;  // newest first
+    int kind = GroupSamples;
+    int savedRate = 0;
+    ViewState view;
+  };
+
+private:
+  // Implementation details are the history's own.
+  void CheckAllocation();
+
+  CAP_SampleMixer* mixer_;
+  SharedClipboard* clipboard_;
+  std::deque<std::unique_ptr<Group>> undo_;  // front = newest
+  std::deque<std::unique_ptr<Group>> redo_;
+  Group* current_ = nullptr;
+  int extensionCount_ = 0;
+  int failAfter_ = 0;
+};

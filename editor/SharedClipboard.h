@@ -1,0 +1,28 @@
+#pragma once
+// The one clipboard of the process: up to 32 tracks, one per mixer track that was copied (a
+// stereo copy holds left, right and the mono mix). Every document copies into it and pastes from
+// it; it outlives them all. UI thread only.
+#include <array>
+#include <memory>
+
+#include "analysis/SampleTrack.h"
+
+class SharedClipboard {
+public:
+  static constexpr int kSlots = 32;
+
+  // The process's clipboard, made on first use; its tracks go when the process ends.
+  static SharedClipboard& Instance();
+
+  CAP_SampleTrack* Slot(int index) const;
+  // Takes ownership; an index outside 0..31 destroys the track.
+  void SetSlot(int index, std::unique_ptr<CAP_SampleTrack> track);
+  // Destroys every track.
+  void Clear();
+  // Filled slots counted from 0 up to the first empty one.
+  int FilledCount() const;
+  bool Empty() const { return !slots_[0]; }
+
+private:
+  std::array<std::unique_ptr<CAP_SampleTrack>, kSlots> slots_;
+};
