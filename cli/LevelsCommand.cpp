@@ -10,8 +10,9 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "devices/AudioMonitor.h"
-#include "devices/alsa/ConsoleDevices.h"
+#include "devices/alsa/DefaultDevices.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/LoadDocument.h"
-#include "devices/alsa/ConsoleDevices.h"
+#include "cli/Console.h"
+#include "devices/alsa/DefaultDevices.h"
 
 namespace {
 

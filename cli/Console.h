@@ -1,14 +1,12 @@
 #pragma once
-// The player on the system's default sound devices, and a driver loop for programs without an
-// event loop (the command-line tool): it polls the player as the document's 20 ms tick would.
+// The console side of tintwave-cli: number arguments, the position text, Ctrl+C, and a driver
+// loop for a program without an event loop: it polls the player as the document's 20 ms tick
+// would.
 #include <csignal>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "devices/AudioPlayer.h"
-
-std::unique_ptr<CAI_AudioPlayer> MakeDefaultPlayer(CAP_AudioContainer* source, CAP_AudioContainer* sink);
 
 // Ctrl+C sets the returned flag instead of ending the process.
 const volatile std::sig_atomic_t* InterruptOnCtrlC();

@@ -1,4 +1,4 @@
-#include "devices/alsa/ConsoleDevices.h"
+#include "cli/Console.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,17 +8,10 @@
 #include <cstdlib>
 #include <thread>
 
-#include "devices/alsa/AlsaWaveDevice.h"
-
 namespace {
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void OnInterrupt(int) { interrupted = 1; }
 }  // namespace
-
-std::unique_ptr<CAI_AudioPlayer> MakeDefaultPlayer(CAP_AudioContainer* source, CAP_AudioContainer* sink) {
-  return std::make_unique<CAI_AudioPlayer>(source, sink, std::make_unique<AlsaWaveDevice>(WaveDirection::Output),
-                                           std::make_unique<AlsaWaveDevice>(WaveDirection::Input));
-}
 
 const volatile std::sig_atomic_t* InterruptOnCtrlC() {
   std::signal(SIGINT, OnInterrupt);
