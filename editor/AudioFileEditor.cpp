@@ -1,1 +1,473 @@
-// (being written)
+#include "editor/AudioFileEditor.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <new>
+
+#include "analysis/SampleTrack.h"
+#include "devices/AudioPlayer.h"
+#include "editor/CommandCode.h"
+#include "editor/EditHistory.h"
+#include "editor/EditorFrame.h"
+#include "editor/EditorWindow.h"
+#include "editor/SharedClipboard.h"
+#include "formats/FormatCodes.h"
+#include "formats/Probe.h"
+#include "graphics/AxisBar.h"
+#include "graphics/FormatTime.h"
+#include "graphics/MultiTrackDisplay.h"
+#include "graphics/Rounding.h"
+#include "graphics/TrackWaveform.h"
+#include "pipeline/AudioDecoder.h"
+#include "pipeline/FileBuffer.h"
+#include "pipeline/SafeSave.h"
+
+namespace {
+constexpr const char* kNoMemoryToLoad = "Not enough memory to load the file";
+
+std::string StatusTime(double seconds) { return FormatTime(seconds, 3, true, false); }
+}  // namespace
+
+bool IsEditableEncoding(bool hasDecoder, int compression) {
+  return !hasDecoder || compression == CompressionMuLaw || compression == CompressionALaw ||
+         (compression >= CompressionPcm8 && compression <= CompressionFloat32);
+}
+
+std::int32_t RoundSamples(double samples) { return RoundHalfAway(samples); }
+
+EP_AudioFileEditor::EP_AudioFileEditor() { SharedClipboard::Instance(); }
+
+EP_AudioFileEditor::~EP_AudioFileEditor() { ReleaseParts(); }
+
+void EP_AudioFileEditor::SetStatusText(int pane, const std::string& text) {
+  if (pane >= 0 && pane < kStatusPanes) panes_[pane] = text;
+}
+
+void EP_AudioFileEditor::ShowWarning(const std::string&) {}
+
+std::string EP_AudioFileEditor::PaneText(int pane) const {
+  return pane >= 0 && pane < kStatusPanes ? panes_[pane] : std::string();
+}
+
+void EP_AudioFileEditor::SetError(const std::string& text) { errorText_ = text.substr(0, 255); }
+
+CAP_SampleTrack* EP_AudioFileEditor::DisplayTrack() const {
+  return mixer_ && displayTrack_ >= 0 ? mixer_->Track(displayTrack_) : nullptr;
+}
+
+bool EP_AudioFileEditor::IsEditable() const {
+  return IsEditableEncoding(decoder_ != nullptr, decoder_ ? decoder_->compression : 0);
+}
+
+int EP_AudioFileEditor::Compression() const { return decoder_ ? decoder_->compression : CompressionPcm16; }
+
+int EP_AudioFileEditor::BitsPerSample() const { return decoder_ ? decoder_->resolution : 16; }
+
+// ---- the document's life ----
+
+bool EP_AudioFileEditor::CreateEmpty(int channels, int rate, double seconds) {
+  errorText_.clear();
+  if (channels < 1 || channels > CAP_SampleMixer::kMaxChannels) {
+    SetError(std::to_string(channels) + " channel audio is not supported");
+    return false;
+  }
+  if (rate < CAP_AudioDecoder::kMinRate || rate > CAP_AudioDecoder::kMaxRate) {
+    SetError(std::to_string(rate) + " sample rate audio is not supported");
+    return false;
+  }
+  // The tracks address samples with 32-bit positions.
+  if (!(seconds >= 0) || double(rate) * seconds > double(INT32_MAX) - 1) {
+    SetError("The duration of a new file must be between 0 and " +
+             std::to_string(int(double(INT32_MAX) / rate)) + " seconds");
+    return false;
+  }
+  mixer_ = std::make_unique<EP_SampleMixer>(channels, rate, this, true);
+  annotations_ = std::make_unique<EP_AnnotationHolder>();
+  newDuration_ = seconds;
+  return true;
+}
+
+bool EP_AudioFileEditor::OpenDecoder(const std::string& path, std::unique_ptr<CAP_AudioDecoder>* decoder,
+                                     std::unique_ptr<CUP_FileBuffer>* buffer,
+                                     std::unique_ptr<std::istream>* stream) {
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+  *buffer = std::make_unique<CUP_FileBuffer>();
+  *stream = std::make_unique<std::istream>(buffer->get());
+  if (std::filesystem::is_directory(path, sizeError) || !(*buffer)->Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary)) {
+    SetError("Could not open file");
+    return false;
+  }
+  *decoder = std::make_unique<CAP_AudioDecoder>(**stream, sizeError ? 0 : std::int64_t(size), ExtensionOf(path), true);
+  if (!(*decoder)->errorText.empty()) {
+    SetError((*decoder)->errorText);
+    return false;
+  }
+  return true;
+}
+
+bool EP_AudioFileEditor::OpenFile(const std::string& path) {
+  errorText_.clear();
+  std::unique_ptr<CAP_AudioDecoder> decoder;
+  std::unique_ptr<CUP_FileBuffer> buffer;
+  std::unique_ptr<std::istream> stream;
+  if (!OpenDecoder(path, &decoder, &buffer, &stream)) return false;
+  ReleaseParts();
+  fileBuffer_ = std::move(buffer);
+  inputStream_ = std::move(stream);
+  decoder_ = std::move(decoder);
+  mixer_ = std::make_unique<EP_SampleMixer>(decoder_->channels, decoder_->sampleRate, this, true);
+  annotations_ = std::make_unique<EP_AnnotationHolder>();
+  decoder_->CopyAnnotations(annotations_->list);
+  return true;
+}
+
+bool EP_AudioFileEditor::OpenRawFile(const std::string& path, int channels, int rate, int bits, int compression,
+                                     bool bigEndian, bool isSigned) {
+  errorText_.clear();
+  std::error_code sizeError;
+  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+  auto buffer = std::make_unique<CUP_FileBuffer>();
+  auto stream = std::make_unique<std::istream>(buffer.get());
+  if (std::filesystem::is_directory(path, sizeError) || !buffer->Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary)) {
+    SetError("Could not open file");
+    return false;
+  }
+  auto decoder = std::make_unique<CAP_AudioDecoder>(*stream, sizeError ? 0 : std::int64_t(size), channels, rate, bits,
+                                                    compression, bigEndian, isSigned);
+  if (!decoder->errorText.empty()) {
+    SetError(decoder->errorText);
+    return false;
+  }
+  ReleaseParts();
+  fileBuffer_ = std::move(buffer);
+  inputStream_ = std::move(stream);
+  decoder_ = std::move(decoder);
+  mixer_ = std::make_unique<EP_SampleMixer>(decoder_->channels, decoder_->sampleRate, this, true);
+  annotations_ = std::make_unique<EP_AnnotationHolder>();
+  return true;
+}
+
+void EP_AudioFileEditor::FillWithSilence(ProgressCallback progress, std::intptr_t user) {
+  static const float zeros[1000] = {};
+  const int tracks = mixer_->TrackCount();
+  const std::int64_t n = RoundSamples(mixer_->sampleRate * newDuration_);
+  for (int i = 0; i < tracks; ++i) {
+    CAP_SampleTrack* track = mixer_->Track(i);
+    for (std::int64_t written = 0; written < n;) {
+      const int piece = int(std::min<std::int64_t>(1000, n - written));
+      track->InsertSamples(zeros, piece, track->Length());
+      written += piece;
+      if (progress)
+        progress(user, "Creating audio data:", int((100.0 * double(written + n * i)) / double(n * tracks) + 0.5));
+    }
+  }
+}
+
+bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed,
+                                     ProgressCallback progress, std::intptr_t user) {
+  if (!mixer_) {
+    SetError("The document has no audio");
+    return false;
+  }
+  host_ = host;
+  mixer_->SetCorrectDC(correctDC);
+  if (!(playbackSpeed > 0)) playbackSpeed = 1.0;
+  mixer_->SetPitchShift(float(mixer_->NearestPitch(RoundSamples(mixer_->sampleRate * playbackSpeed))));
+  displayTrack_ = mixer_->TrackCount() - 1;
+  try {
+    if (decoder_) {
+      if (!mixer_->LoadFromDecoder(decoder_.get(), progress, user)) {
+        SetError(decoder_->errorText.empty() ? "Could not decode audio" : decoder_->errorText);
+        return false;
+      }
+      // A file that breaks off in its audio is reported, not shown as if it were whole.
+      if (!decoder_->errorText.empty()) {
+        SetError(decoder_->errorText);
+        return false;
+      }
+    } else {
+      FillWithSilence(progress, user);
+    }
+  } catch (const std::bad_alloc&) {
+    SetError(kNoMemoryToLoad);
+    return false;
+  }
+  BuildViews(width, height);
+  return true;
+}
+
+void EP_AudioFileEditor::BuildViews(int width, int height) {
+  width = std::max(width, 1);
+  height = std::max(height, kTimeAxisHeight + 1);
+  player_ = std::make_unique<CAI_AudioPlayer>(mixer_.get(), mixer_.get(),
+                                              deviceFactory_ ? deviceFactory_(WaveDirection::Output) : nullptr,
+                                              deviceFactory_ ? deviceFactory_(WaveDirection::Input) : nullptr);
+  history_ = std::make_unique<EP_EditHistory>(mixer_.get(), &SharedClipboard::Instance());
+  window_ = new EP_Window(host_, width, height, this);
+  window_->EnableTimer(true);
+  DisplayTracks tracks;
+  for (int i = 0; i < mixer_->TrackCount(); ++i) tracks.tracks.push_back(mixer_->Track(i));
+  tracks.rate = mixer_->sampleRate;
+  tracks.duration = mixer_->duration;
+  display_ = new CGP_MultiTrackDisplay(window_, window_, 0, 0, width, height, tracks, false);
+  display_->SetAnchors(true, true, true, true);
+  display_->ShowTrackRow(displayTrack_, true);
+  display_->SetRowHeight(height, true);
+  waveform_ = display_->LastWaveform();
+  UpdateScrollBar();
+  UpdateStatus();
+}
+
+bool EP_AudioFileEditor::SaveToFile(const std::string& path, int channels, int rate, int fileType, int compression,
+                                    ProgressCallback progress, std::intptr_t user) {
+  errorText_.clear();
+  CAP_SampleTrack* track = DisplayTrack();
+  if (!mixer_ || !track) {
+    SetError("The document has no audio");
+    return false;
+  }
+  SaveTarget target{path, fileType, channels, rate, compression};
+  const std::string failure =
+      SaveAudioSafely(*mixer_, track->duration, target, annotations_ ? &annotations_->list : nullptr, progress, user);
+  if (!failure.empty()) {
+    SetError(failure);
+    return false;
+  }
+  return true;
+}
+
+bool EP_AudioFileEditor::ReopenAfterSave(const std::string& path, ProgressCallback progress, std::intptr_t user) {
+  const int width = window_ ? window_->Width() : 1;
+  const int height = window_ ? window_->Height() : kTimeAxisHeight + 1;
+  const bool correctDC = mixer_ && mixer_->CorrectDC();
+  GraphicsHost* host = host_;
+  // The saved file is loaded into fresh parts first: a failure leaves the document as it was.
+  std::unique_ptr<CAP_AudioDecoder> decoder;
+  std::unique_ptr<CUP_FileBuffer> buffer;
+  std::unique_ptr<std::istream> stream;
+  std::unique_ptr<EP_SampleMixer> mixer;
+  auto annotations = std::make_unique<EP_AnnotationHolder>();
+  bool loaded = OpenDecoder(path, &decoder, &buffer, &stream) && decoder->channels <= CAP_SampleMixer::kMaxChannels;
+  if (loaded) {
+    try {
+      mixer = std::make_unique<EP_SampleMixer>(decoder->channels, decoder->sampleRate, this, true);
+      mixer->SetCorrectDC(correctDC);
+      decoder->CopyAnnotations(annotations->list);
+      loaded = mixer->LoadFromDecoder(decoder.get(), progress, user) && decoder->errorText.empty();
+    } catch (const std::bad_alloc&) {
+      loaded = false;
+    }
+  }
+  if (!loaded) {
+    SetError("Could not reopen target file");
+    return false;
+  }
+  ReleaseParts();
+  host_ = host;
+  fileBuffer_ = std::move(buffer);
+  inputStream_ = std::move(stream);
+  decoder_ = std::move(decoder);
+  mixer_ = std::move(mixer);
+  annotations_ = std::move(annotations);
+  displayTrack_ = mixer_->TrackCount() - 1;
+  BuildViews(width, height);
+  errorText_.clear();
+  return true;
+}
+
+void EP_AudioFileEditor::ReleaseParts() {
+  player_.reset();
+  history_.reset();
+  // The waveform takes itself off its track's viewers, so the tree goes before the tracks.
+  if (window_) {
+    window_->DestroyChildren();
+    delete window_;
+  }
+  window_ = nullptr;
+  display_ = nullptr;
+  waveform_ = nullptr;
+  mixer_.reset();
+  decoder_.reset();
+  annotations_.reset();
+  inputStream_.reset();
+  fileBuffer_.reset();
+  host_ = nullptr;
+  displayTrack_ = -1;
+  pausedPlay_ = pausedRecording_ = false;
+}
+
+// ---- positions ----
+
+int EP_AudioFileEditor::SelectionStart(bool wholeFile) const {
+  if (!waveform_ || !mixer_) return 0;
+  const double rate = mixer_->sampleRate;
+  if (waveform_->SelStart() < waveform_->SelEnd()) return RoundSamples(rate * waveform_->SelStart());
+  return wholeFile ? 0 : RoundSamples(rate * waveform_->CursorTime());
+}
+
+int EP_AudioFileEditor::SelectionLength(bool wholeFile) const {
+  if (!waveform_ || !mixer_) return 0;
+  const double rate = mixer_->sampleRate;
+  const int length = RoundSamples(rate * waveform_->SelEnd()) - RoundSamples(rate * waveform_->SelStart());
+  if (length > 0) return length;
+  return wholeFile ? RoundSamples(rate * Duration()) : 0;
+}
+
+int EP_AudioFileEditor::CursorSample() const {
+  return waveform_ && mixer_ ? RoundSamples(mixer_->sampleRate * waveform_->CursorTime()) : 0;
+}
+
+double EP_AudioFileEditor::Duration() const { return mixer_ ? mixer_->duration : 0.0; }
+
+ViewState EP_AudioFileEditor::GetViewState() const {
+  ViewState view;
+  if (!waveform_) return view;
+  view.viewOffset = waveform_->X();
+  view.viewWidth = waveform_->Width();
+  view.selectionStart = SelectionStart(false);
+  view.selectionLength = SelectionLength(false);
+  return view;
+}
+
+void EP_AudioFileEditor::SetPrototypeFromSelection() {
+  if (matchMode_ && SelectionLength(false) >= 1)
+    DisplayTrack()->ComputeMatches(SelectionLength(false), SelectionStart(false));
+}
+
+void EP_AudioFileEditor::ShowRange(int length, int start, int cursorMode) {
+  if (!waveform_) return;
+  waveform_->ApplyChanges(0, 0);
+  CGP_AxisBar* axis = display_->TimeAxis();
+  axis->SetSize(waveform_->Width(), axis->Height());
+  axis->SetPosition(waveform_->X(), axis->Y());
+  axis->SetRange(0, Duration(), 0);
+  const double rate = mixer_->sampleRate;
+  waveform_->SetCursorTime(start / rate, cursorMode);
+  waveform_->SetSelection(start / rate, (double(start) + length) / rate);
+  SetPrototypeFromSelection();
+  window_->InvalidateAll();
+  axis->InvalidateAll();
+  UpdateScrollBar();
+  UpdateStatus();
+}
+
+void EP_AudioFileEditor::UpdateScrollBar() {
+  if (!window_ || !waveform_) return;
+  window_->SetHScroll(-waveform_->X(), waveform_->Width(), window_->Width(), window_->Width() / 10);
+}
+
+void EP_AudioFileEditor::UpdateStatus() {
+  if (!waveform_ || !mixer_) return;
+  CAP_SampleTrack* track = DisplayTrack();
+  char text[64];
+  const double r = double(track->Length()) / std::max(waveform_->Width(), 1);
+  if (r < 10 && std::fabs(r - RoundHalfAway(r)) > 0.005) std::snprintf(text, sizeof text, "1:%.2f", r);
+  else std::snprintf(text, sizeof text, "1:%d", RoundHalfAway(r));
+  SetStatusText(1, text);
+  SetStatusText(4, std::to_string(mixer_->BaseRate()) + " Hz");
+  SetStatusText(3, std::to_string(BitsPerSample()) + "-bit");
+  const int channels = mixer_->channels;
+  SetStatusText(2, channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + "-ch");
+  SetStatusText(6, StatusTime(waveform_->CursorTime()));
+  const double a = waveform_->SelStart(), b = waveform_->SelEnd();
+  if (a != b) {
+    SetStatusText(8, StatusTime(std::min(a, b)));
+    SetStatusText(9, StatusTime(std::max(a, b)));
+    SetStatusText(10, StatusTime(std::fabs(b - a)));
+  } else {
+    SetStatusText(8, "");
+    SetStatusText(9, "");
+    SetStatusText(10, "");
+  }
+  const float pitch = mixer_->PitchShift();
+  const int steps = int(std::fabs(pitch));
+  SetStatusText(5, steps == 0 && pitch == 0 ? "Normal" : (pitch > 0 ? "+" : "-") + std::to_string(steps) + " halftones");
+  SetStatusText(7, StatusTime(Duration()));
+}
+
+bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
+  if (!waveform_ || !player_ || !history_) return false;
+  const int state = player_->State();
+  const bool busy = state != kDeviceIdle;
+  const bool recording = state == kDeviceRecording;
+  const bool playing = state == kDevicePlaying;
+  const bool readOnly = !IsEditable();
+  const bool hasSelection = waveform_->SelStart() < waveform_->SelEnd();
+  const int width = waveform_->Width();
+  const int window = waveform_->Parent() ? waveform_->Parent()->Width() : width;
+  const int length = DisplayTrack()->Length();
+  const bool clipboard = !SharedClipboard::Instance().Empty();
+  const bool editable = !readOnly && !busy;
+  switch (code) {
+    case CommandUndo: return !busy && history_->CanUndo();
+    case CommandRedo: return !busy && history_->CanRedo();
+    case CommandCut: return editable && hasSelection;
+    case CommandCopy: return !busy && hasSelection;
+    case CommandPaste:
+    case CommandMix: return editable && clipboard;
+    case CommandDelete: return editable && hasSelection;
+    case CommandTrim: return editable && hasSelection && SelectionLength(false) < length;
+    case CommandWebSearch: return !recording;
+    case CommandFindPrevious:
+    case CommandFindNext: return matchMode_ && !recording;
+    case CommandZoomIn: return width < length;
+    case CommandZoomOut: return window < width;
+    case CommandColoredWaveform: return true;
+    case CommandInsertSilence: return editable;
+    case CommandNormalize:
+    case CommandMuteVolume:
+    case CommandFade:
+    case CommandReverse: return editable && width >= 1;
+    case CommandPlay: return !busy && width >= 1 && !pausedRecording_;
+    case CommandPause: return playing || recording || pausedPlay_ || pausedRecording_;
+    case CommandStop:
+      if (playing || recording || pausedPlay_ || pausedRecording_) return true;
+      return hasSelection && waveform_->CursorTime() != waveform_->SelStart();
+    case CommandRecord:
+      return editable && width >= 1 && !pausedPlay_ && (!decoder_ || decoder_->channels <= 2);
+    default: return !recording;
+  }
+}
+
+void EP_AudioFileEditor::SetMatchThreshold(int value) {
+  matchThreshold_ = std::clamp(value, 0, 100);
+  if (matchMode_ && waveform_) waveform_->SetSegmentThreshold(matchThreshold_);
+}
+
+void EP_AudioFileEditor::OnActivate(bool active) {
+  if (active) {
+    UpdateStatus();
+  } else if (player_ && player_->State() != kDeviceIdle) {
+    // A document that loses the focus falls silent, and its cursor and caret come back as after
+    // any stop.
+    Stop();
+  }
+}
+
+int EP_AudioFileEditor::MatchCount() const {
+  CAP_SampleTrack* track = DisplayTrack();
+  return track ? track->CountMatches(matchThreshold_) : -1;
+}
+
+// ---- AudioEditorApp ----
+
+AudioEditorApp::AudioEditorApp(EditorFrame* frame) : frame_(frame) { matchMode_ = true; }
+
+void AudioEditorApp::SetStatusText(int pane, const std::string& text) {
+  EP_AudioFileEditor::SetStatusText(pane, text);
+  if (!frame_) return;
+  frame_->SetPaneText(pane, text);
+  if (pane == 10) frame_->SetThresholdCount(MatchCount());
+}
+
+void AudioEditorApp::ShowWarning(const std::string& text) {
+  if (frame_) frame_->ShowWarning(text);
+}
+
+void AudioEditorApp::SetWaitCursor(bool on) {
+  if (frame_) frame_->SetWaitCursor(on);
+}

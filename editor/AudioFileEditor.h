@@ -100,6 +100,9 @@ public:
   // selection does (the prototype follows in match mode).
   void Select(double from, double to);
   void SetCursor(double seconds);
+  // A mouse selection ended: the paused flags clear and, in match mode, a selection of at
+  // least one sample becomes the search prototype.
+  void SelectionFinished();
 
   // ---- transport ----
   void Play();

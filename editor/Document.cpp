@@ -1,1 +1,287 @@
-// (being written)
+#include "editor/Document.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "analysis/SampleTrack.h"
+#include "editor/CommandCode.h"
+#include "editor/EditorFrame.h"
+#include "formats/FormatCodes.h"
+#include "graphics/FormatTime.h"
+#include "pipeline/AudioDecoder.h"
+
+namespace {
+constexpr const char* kUntitledName = "Untitled.wav";
+
+const char* ExtensionForType(int fileType) {
+  switch (fileType) {
+    case FileFormatAu: return ".au";
+    case FileFormatAiff: return ".aiff";
+    default: return ".wav";
+  }
+}
+
+bool SavableType(int fileType) {
+  return fileType == FileFormatWave || fileType == FileFormatAu || fileType == FileFormatAiff;
+}
+
+bool SavableEncoding(int code) {
+  return code == CompressionMuLaw || code == CompressionALaw || (code >= CompressionPcm8 && code <= CompressionFloat32);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+}  // namespace
+
+EditorDocument::EditorDocument(DocumentOptions options, EditorFrame* frame, DocumentPrompts* prompts)
+    : options_(std::move(options)), frame_(frame), prompts_(prompts) {}
+
+EditorDocument::~EditorDocument() = default;
+
+bool EditorDocument::Fail(const std::string& text) {
+  errorText_ = text;
+  Warn(text);
+  return false;
+}
+
+void EditorDocument::Warn(const std::string& text) {
+  if (frame_) frame_->ShowWarning(text);
+}
+
+bool EditorDocument::New(GraphicsHost* host, int width, int height) {
+  errorText_.clear();
+  auto editor = std::make_unique<AudioEditorApp>(frame_);
+  editor->SetDeviceFactory(options_.devices);
+  editor->SetBrowserLauncher(options_.browser);
+  if (!editor->CreateEmpty(options_.newChannels, options_.newRate, options_.newSeconds) ||
+      !editor->AttachViews(host, width, height, options_.correctDC, 1.0))
+    return Fail(editor->ErrorText());
+  editor_ = std::move(editor);
+  channels_ = options_.newChannels;
+  rate_ = options_.newRate;
+  fileType_ = FileFormatWave;
+  compression_ = CompressionPcm16;
+  path_ = kUntitledName;
+  hasFile_ = false;
+  modifications_ = 0;
+  modified_ = false;
+  return true;
+}
+
+bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width, int height,
+                          ProgressCallback progress, std::intptr_t user) {
+  errorText_.clear();
+  auto editor = std::make_unique<AudioEditorApp>(frame_);
+  editor->SetDeviceFactory(options_.devices);
+  editor->SetBrowserLauncher(options_.browser);
+  const RawLayout& raw = options_.raw;
+  const bool opened = options_.openType == kOpenTypeRaw
+                          ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
+                                                raw.bigEndian, raw.isSigned)
+                          : editor->OpenFile(path);
+  if (!opened) return Fail(editor->ErrorText());
+  const CAP_AudioDecoder* decoder = editor->Decoder();
+  // The rate message replaces the channel message when both apply.
+  std::string refusal;
+  if (decoder->channels > 2) refusal = std::to_string(decoder->channels) + " channel audio is not supported";
+  if (decoder->sampleRate > CAP_AudioDecoder::kMaxRate)
+    refusal = std::to_string(decoder->sampleRate) + " sample rate audio is not supported";
+  if (!refusal.empty()) return Fail(refusal);
+  if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
+    return Fail(editor->ErrorText());
+  editor->SetMatchThreshold(70);
+  editor_ = std::move(editor);
+  TakeSettingsFromDecoder();
+  path_ = path;
+  hasFile_ = true;
+  modifications_ = 0;
+  modified_ = false;
+  return true;
+}
+
+void EditorDocument::TakeSettingsFromDecoder() {
+  const CAP_AudioDecoder* decoder = editor_->Decoder();
+  if (!decoder) return;
+  channels_ = decoder->channels;
+  rate_ = decoder->sampleRate;
+  fileType_ = decoder->fileFormat;
+  compression_ = decoder->compression;
+}
+
+void EditorDocument::SetSaveSettings(int fileType, int rate, int channels, int compression) {
+  fileType_ = fileType;
+  rate_ = rate;
+  channels_ = channels;
+  compression_ = compression;
+}
+
+// ---- saving ----
+
+bool EditorDocument::Save() {
+  // A document is saved in place only when it has a file of its own in a type we write.
+  if (SavableType(fileType_) && hasFile_) return SaveUnder(path_);
+  return SaveAs();
+}
+
+SaveAsRequest EditorDocument::SaveAsProposal() const {
+  SaveAsRequest request;
+  request.fileType = SavableType(fileType_) ? fileType_ : FileFormatWave;
+  request.rate = rate_;
+  request.channels = channels_;
+  request.compression = SavableEncoding(compression_) ? compression_ : CompressionPcm16;
+  const std::string extension = ExtensionForType(request.fileType);
+  if (path_.empty()) {
+    request.path = std::string("Untitled") + extension;
+  } else {
+    const std::size_t slash = path_.rfind('/');
+    const std::size_t dot = path_.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const std::string stem = hasExtension ? path_.substr(0, dot) : path_;
+    const std::string current = hasExtension ? path_.substr(dot) : "";
+    request.path = Lower(current) == extension ? path_ : stem + extension;
+  }
+  return request;
+}
+
+bool EditorDocument::SaveAs() {
+  if (!editor_) return false;
+  SaveAsRequest request = SaveAsProposal();
+  if (!prompts_ || !prompts_->AskSaveAs(&request)) return false;
+  if (request.rate < CAP_AudioDecoder::kMinRate || request.rate > CAP_AudioDecoder::kMaxRate)
+    return Fail("Sample rate must be between 8000 and 96000");
+  SetSaveSettings(request.fileType, request.rate, request.channels, request.compression);
+  std::string path = request.path;
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.find('.') == std::string::npos) path += ExtensionForType(request.fileType);
+  return SaveUnder(path);
+}
+
+bool EditorDocument::SaveUnder(const std::string& path) {
+  if (!editor_) return false;
+  errorText_.clear();
+  if (!editor_->SaveToFile(path, channels_, rate_, fileType_, compression_)) return Fail(editor_->ErrorText());
+  path_ = path;
+  hasFile_ = true;
+  // The file is written whatever happens next; a failed reopen keeps the document as it was,
+  // and saying so is all that is left to do.
+  if (!editor_->ReopenAfterSave(path)) {
+    Warn(editor_->ErrorText());
+  } else {
+    editor_->SetMatchThreshold(editor_->MatchThreshold());
+    TakeSettingsFromDecoder();
+  }
+  modifications_ = 0;
+  modified_ = false;
+  editor_->UpdateScrollBar();
+  editor_->UpdateStatus();
+  return true;
+}
+
+bool EditorDocument::CanClose() {
+  if (!modified_) return true;
+  const SaveChangesAnswer answer =
+      prompts_ ? prompts_->AskSaveChanges(FileName()) : SaveChangesAnswer::Cancel;
+  if (answer == SaveChangesAnswer::Cancel) return false;
+  if (answer == SaveChangesAnswer::No) return true;
+  const bool writable = hasFile_ && ::access(path_.c_str(), W_OK) == 0;
+  return writable ? Save() : SaveAs();
+}
+
+// ---- title ----
+
+std::string EditorDocument::FileName() const {
+  const std::size_t slash = path_.rfind('/');
+  return slash == std::string::npos ? path_ : path_.substr(slash + 1);
+}
+
+std::string EditorDocument::Title() const {
+  const double seconds = editor_ && editor_->Mixer() ? editor_->Duration() : options_.newSeconds;
+  return FileName() + (modifications_ != 0 ? "*" : "") + " (" + FormatTime(seconds, 3, true, false) + ")";
+}
+
+// ---- commands ----
+
+bool EditorDocument::Changed(bool changed, int delta) {
+  if (!changed) {
+    if (editor_ && !editor_->ErrorText().empty()) Warn(editor_->ErrorText());
+    return false;
+  }
+  modifications_ += delta;
+  modified_ = modifications_ != 0;
+  return true;
+}
+
+bool EditorDocument::Cut() { return editor_ && Changed(editor_->Cut()); }
+bool EditorDocument::Copy() { return editor_ && editor_->Copy(); }
+bool EditorDocument::Paste() { return editor_ && Changed(editor_->Paste()); }
+bool EditorDocument::Delete() { return editor_ && Changed(editor_->Delete()); }
+bool EditorDocument::Trim() { return editor_ && Changed(editor_->Trim()); }
+bool EditorDocument::FadeIn() { return editor_ && Changed(editor_->FadeIn()); }
+bool EditorDocument::FadeOut() { return editor_ && Changed(editor_->FadeOut()); }
+bool EditorDocument::Normalize() { return editor_ && Changed(editor_->Normalize()); }
+bool EditorDocument::Mute() { return editor_ && Changed(editor_->Mute()); }
+bool EditorDocument::Reverse() { return editor_ && Changed(editor_->Reverse()); }
+bool EditorDocument::Undo() { return editor_ && Changed(editor_->Undo(), -1); }
+bool EditorDocument::Redo() { return editor_ && Changed(editor_->Redo()); }
+
+bool EditorDocument::Mix() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandMix)) return false;
+  int clipboard = mixClipboard_, waveform = mixWaveform_;
+  if (!prompts_ || !prompts_->AskMixLevels(&clipboard, &waveform)) return false;
+  mixClipboard_ = std::clamp(clipboard, 0, 100);
+  mixWaveform_ = std::clamp(waveform, 0, 100);
+  return Changed(editor_->Mix(mixClipboard_, mixWaveform_));
+}
+
+bool EditorDocument::Volume() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandMuteVolume)) return false;
+  int percent = 100;
+  if (!prompts_ || !prompts_->AskVolume(&percent)) return false;
+  return Changed(editor_->Volume(percent));
+}
+
+bool EditorDocument::InsertSilence() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandInsertSilence)) return false;
+  double seconds = 1.0;
+  if (!prompts_ || !prompts_->AskSilence(&seconds)) return false;
+  return Changed(editor_->InsertSilence(seconds));
+}
+
+bool EditorDocument::ShiftPitch() {
+  if (!editor_ || !editor_->Mixer()) return false;
+  int halftones = int(editor_->Mixer()->PitchShift());
+  if (!prompts_ || !prompts_->AskPitch(&halftones)) return false;
+  return Changed(editor_->ShiftPitch(halftones));
+}
+
+bool EditorDocument::Record() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandRecord)) return false;
+  bool correct = recordCorrectDC_;
+  float left = 0, right = 0;
+  if (!prompts_ || !prompts_->AskRecord(channels_, rate_, &correct, &left, &right)) return false;
+  recordCorrectDC_ = correct;
+  editor_->Record(correct ? left : 0.0f, correct ? right : 0.0f);
+  if (!editor_->ErrorText().empty()) return false;
+  modified_ = true;
+  return true;
+}
+
+std::string EditorDocument::FindNext() { return editor_ ? editor_->FindNext() : std::string(); }
+std::string EditorDocument::FindPrevious() { return editor_ ? editor_->FindPrevious() : std::string(); }
+
+std::string EditorDocument::SearchUrl() const {
+  return editor_ ? editor_->SearchUrl(search_, options_.searchUrl) : std::string();
+}
+
+bool EditorDocument::WebSearch() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandWebSearch) || !editor_->CheckWebRegion()) return false;
+  WebSearchChoices choices = search_;
+  if (!prompts_ || !prompts_->AskWebSearch(&choices)) return false;
+  search_ = choices;
+  return editor_->WebSearch(search_, options_.searchUrl);
+}

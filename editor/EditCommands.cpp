@@ -1,1 +1,289 @@
-// (being written)
+// The edit commands: each saves an undo group through the history, changes the tracks and shows
+// the result with ShowRange; and the view commands around them.
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/SampleTrack.h"
+#include "editor/AudioFileEditor.h"
+#include "editor/CommandCode.h"
+#include "editor/EditHistory.h"
+#include "editor/EditorWindow.h"
+#include "editor/SharedClipboard.h"
+#include "graphics/MultiTrackDisplay.h"
+#include "graphics/TrackWaveform.h"
+
+namespace {
+constexpr const char* kNoMemoryToEdit = "Not enough memory for this edit; the audio is unchanged";
+constexpr float kNormalizeFloor = 0.000001f;
+constexpr double kMaxSilenceSeconds = 3600;
+constexpr double kMinSilenceSeconds = 0.0001;
+constexpr int kMaxPitchSteps = 48;
+constexpr int kSilenceBufferLength = 1024;
+}  // namespace
+
+bool EP_AudioFileEditor::EditFailed() {
+  SetError(kNoMemoryToEdit);
+  return false;
+}
+
+void EP_AudioFileEditor::ShowSelectionAsItWas(int length, int start) { ShowRange(length, start, FollowNone); }
+
+// ---- view commands ----
+
+void EP_AudioFileEditor::ZoomIn() {
+  if (!IsCommandEnabled(CommandZoomIn)) return;
+  display_->ZoomBy(2);
+  UpdateScrollBar();
+  UpdateStatus();
+}
+
+void EP_AudioFileEditor::ZoomOut() {
+  if (!IsCommandEnabled(CommandZoomOut)) return;
+  display_->ZoomBy(0.5);
+  UpdateScrollBar();
+  UpdateStatus();
+}
+
+void EP_AudioFileEditor::FitToWindow() {
+  if (!waveform_) return;
+  waveform_->SetAttached(!waveform_->Attached());
+  if (waveform_->Attached() && waveform_->Parent())
+    waveform_->SetSize(waveform_->Parent()->Width(), waveform_->Height());
+  UpdateScrollBar();
+  UpdateStatus();
+}
+
+void EP_AudioFileEditor::ToggleColouredWaveform() {
+  if (!waveform_) return;
+  waveform_->SetColourDisplay(!waveform_->ColourDisplay());
+  waveform_->InvalidateAll();
+}
+
+void EP_AudioFileEditor::SelectAll() {
+  if (!waveform_) return;
+  waveform_->SetCursorTime(0, FollowNone);
+  waveform_->SetSelection(0, Duration());
+  SetPrototypeFromSelection();
+  window_->InvalidateAll();
+  UpdateScrollBar();
+  UpdateStatus();
+}
+
+void EP_AudioFileEditor::Select(double from, double to) {
+  if (!waveform_) return;
+  if (!(from == from)) from = 0;
+  if (!(to == to)) to = 0;
+  if (to < from) std::swap(from, to);
+  from = std::clamp(from, 0.0, Duration());
+  to = std::clamp(to, 0.0, Duration());
+  waveform_->SetCursorTime(from, FollowMargin);
+  waveform_->SetSelection(from, to);
+  SelectionFinished();
+  window_->InvalidateAll();
+  UpdateScrollBar();
+}
+
+void EP_AudioFileEditor::SetCursor(double seconds) { Select(seconds, seconds); }
+
+void EP_AudioFileEditor::SelectionFinished() {
+  if (!waveform_) return;
+  pausedPlay_ = pausedRecording_ = false;
+  if (matchMode_ && SelectionLength(false) > 0) {
+    SetPrototypeFromSelection();
+    waveform_->InvalidateAll();
+  }
+  UpdateStatus();
+}
+
+// ---- edits ----
+
+bool EP_AudioFileEditor::Cut() {
+  if (!IsCommandEnabled(CommandCut)) return false;
+  errorText_.clear();
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  if (!history_->Cut(length, start, GetViewState())) return EditFailed();
+  ShowRange(0, start, FollowNone);
+  return true;
+}
+
+bool EP_AudioFileEditor::Copy() {
+  if (!IsCommandEnabled(CommandCopy)) return false;
+  errorText_.clear();
+  if (!history_->Copy(SelectionLength(false), SelectionStart(false))) return EditFailed();
+  return true;
+}
+
+bool EP_AudioFileEditor::Paste() {
+  if (!IsCommandEnabled(CommandPaste)) return false;
+  errorText_.clear();
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  const bool convert = SharedClipboard::Instance().Slot(0)->sampleRate != mixer_->sampleRate;
+  const int pasted = history_->Paste(length, start, PasteReplace, convert, 100, 0, GetViewState());
+  if (pasted < 0) return EditFailed();
+  ShowRange(0, start + pasted, FollowMargin);
+  return true;
+}
+
+bool EP_AudioFileEditor::Mix(int clipboardPercent, int waveformPercent) {
+  if (!IsCommandEnabled(CommandMix)) return false;
+  errorText_.clear();
+  clipboardPercent = std::clamp(clipboardPercent, 0, 100);
+  waveformPercent = std::clamp(waveformPercent, 0, 100);
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  const CAP_SampleTrack* clip = SharedClipboard::Instance().Slot(0);
+  const double ratio = double(mixer_->sampleRate) / clip->sampleRate;
+  const std::int64_t converted = RoundSamples(clip->Length() * ratio);
+  const std::int64_t wanted = converted + 100;
+  const int mixLength = int(std::min<std::int64_t>(length == 0 ? wanted : std::min<std::int64_t>(length, wanted),
+                                                   INT32_MAX));
+  const bool convert = clip->sampleRate != mixer_->sampleRate;
+  SetWaitCursor(true);
+  const int mixed = history_->Paste(mixLength, start, PasteMixOnce, convert, clipboardPercent, waveformPercent,
+                                    GetViewState());
+  SetWaitCursor(false);
+  if (mixed < 0) return EditFailed();
+  ShowRange(0, start + mixed, FollowMargin);
+  return true;
+}
+
+bool EP_AudioFileEditor::Delete() {
+  if (!IsCommandEnabled(CommandDelete)) return false;
+  errorText_.clear();
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  if (!history_->Delete(length, start, GetViewState())) return EditFailed();
+  ShowRange(0, start, FollowNone);
+  return true;
+}
+
+bool EP_AudioFileEditor::Trim() {
+  if (!IsCommandEnabled(CommandTrim)) return false;
+  errorText_.clear();
+  if (!history_->Trim(SelectionLength(false), SelectionStart(false), GetViewState())) return EditFailed();
+  ShowRange(RoundSamples(mixer_->sampleRate * Duration()), 0, FollowNone);
+  return true;
+}
+
+bool EP_AudioFileEditor::FadeIn() {
+  if (!IsCommandEnabled(CommandFade)) return false;
+  errorText_.clear();
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  if (!history_->Fade(SelectionLength(true), SelectionStart(true), 0, 1, GetViewState())) return EditFailed();
+  ShowSelectionAsItWas(length, start);
+  return true;
+}
+
+bool EP_AudioFileEditor::FadeOut() {
+  if (!IsCommandEnabled(CommandFade)) return false;
+  errorText_.clear();
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  if (!history_->Fade(SelectionLength(true), SelectionStart(true), 1, 0, GetViewState())) return EditFailed();
+  ShowSelectionAsItWas(length, start);
+  return true;
+}
+
+bool EP_AudioFileEditor::Normalize() {
+  if (!IsCommandEnabled(CommandNormalize)) return false;
+  errorText_.clear();
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  const int wholeLength = SelectionLength(true), wholeStart = SelectionStart(true);
+  float minimum = 1, maximum = -1;
+  history_->FindPeak(wholeLength, wholeStart, &minimum, &maximum);
+  const float peak = std::max({std::fabs(minimum), std::fabs(maximum), kNormalizeFloor});
+  if (!history_->Scale(wholeLength, wholeStart, 1 / peak, GetViewState())) return EditFailed();
+  ShowSelectionAsItWas(length, start);
+  return true;
+}
+
+bool EP_AudioFileEditor::Mute() { return Volume(0); }
+
+bool EP_AudioFileEditor::Volume(int percent) {
+  if (!IsCommandEnabled(CommandMuteVolume)) return false;
+  errorText_.clear();
+  if (percent < 0 || percent > 200) {
+    SetError("The volume must be between 0 and 200 %");
+    return false;
+  }
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  if (!history_->Scale(SelectionLength(true), SelectionStart(true), percent / 100.0f, GetViewState()))
+    return EditFailed();
+  ShowSelectionAsItWas(length, start);
+  return true;
+}
+
+bool EP_AudioFileEditor::Reverse() {
+  if (!IsCommandEnabled(CommandReverse)) return false;
+  errorText_.clear();
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  if (!history_->Reverse(SelectionLength(true), SelectionStart(true), GetViewState())) return EditFailed();
+  ShowSelectionAsItWas(length, start);
+  return true;
+}
+
+bool EP_AudioFileEditor::InsertSilence(double seconds) {
+  if (!IsCommandEnabled(CommandInsertSilence)) return false;
+  errorText_.clear();
+  if (!(seconds >= kMinSilenceSeconds && seconds <= kMaxSilenceSeconds)) {
+    SetError("The silence must last between 0.0001 and 3600 seconds");
+    return false;
+  }
+  const std::int64_t n = std::int64_t(mixer_->sampleRate * seconds);
+  const int cursor = CursorSample();
+  if (n + DisplayTrack()->Length() >= INT32_MAX) return EditFailed();
+  static const float zeros[kSilenceBufferLength] = {};
+  if (!history_->InsertRepeated(0, cursor, zeros, 0, int(std::min<std::int64_t>(kSilenceBufferLength, n)), int(n),
+                                GetViewState()))
+    return EditFailed();
+  ShowRange(0, cursor + int(n), FollowNone);
+  return true;
+}
+
+bool EP_AudioFileEditor::ShiftPitch(int halftones) {
+  if (!waveform_ || !history_) return false;
+  errorText_.clear();
+  if (halftones < -kMaxPitchSteps || halftones > kMaxPitchSteps) {
+    SetError("The pitch shift must be between -48 and 48 halftones");
+    return false;
+  }
+  // The same samples stay selected and the view keeps its zoom and scroll as fractions.
+  const double duration = std::max(Duration(), 1e-9);
+  const double fromFraction = waveform_->SelStart() / duration;
+  const double toFraction = waveform_->SelEnd() / duration;
+  const double ratio = ZoomRatio();
+  const int window = waveform_->Parent() ? waveform_->Parent()->Width() : waveform_->Width();
+  const double scrollFraction = -double(waveform_->X()) / std::max(1, waveform_->Width() - window);
+  if (!history_->SetPitch(float(halftones), GetViewState())) return EditFailed();
+  waveform_->MarkAllChanged();
+  const double samples = DisplayTrack()->Length();
+  const int from = int(fromFraction * samples), to = int(toFraction * samples);
+  ShowRange(to - from, from, FollowNone);
+  KeepZoomRatio(ratio);
+  const int newWindow = waveform_->Parent() ? waveform_->Parent()->Width() : waveform_->Width();
+  display_->ScrollAllTo(int(scrollFraction * std::max(0, waveform_->Width() - newWindow)));
+  UpdateScrollBar();
+  UpdateStatus();
+  return true;
+}
+
+bool EP_AudioFileEditor::Undo() {
+  if (!IsCommandEnabled(CommandUndo)) return false;
+  errorText_.clear();
+  int length = 0, start = 0;
+  ViewState view;
+  if (!history_->Undo(&length, &start, &view)) return EditFailed();
+  waveform_->MarkAllChanged();
+  ShowRange(view.selectionLength, view.selectionStart, FollowNone);
+  display_->ZoomBy(double(view.viewWidth) / std::max(waveform_->Width(), 1));
+  display_->ScrollAllTo(-view.viewOffset);
+  UpdateScrollBar();
+  UpdateStatus();
+  return true;
+}
+
+bool EP_AudioFileEditor::Redo() {
+  if (!IsCommandEnabled(CommandRedo)) return false;
+  errorText_.clear();
+  int length = 0, start = 0;
+  if (!history_->Redo(&length, &start)) return EditFailed();
+  ShowRange(0, start, FollowNone);
+  return true;
+}
