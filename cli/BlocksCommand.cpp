@@ -3,7 +3,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/LoadDocument.h"
+#include "cli/OpenDocument.h"
 
 namespace {
 constexpr const char* kUsage = "usage: tintwave-cli blocks FILE\n";
@@ -11,9 +11,8 @@ constexpr const char* kUsage = "usage: tintwave-cli blocks FILE\n";
 
 int RunBlocks(int argc, char** argv) {
   if (argc != 2) return ReportMisuse("blocks takes one file", kUsage);
-  LoadFailure failure;
-  const auto document = LoadDocument(argv[1], false, &failure);
-  if (!document) return ReportError(failure.message);
+  const auto document = OpenDocument(argv[1]);
+  if (!document) return 1;
   int start = 0;
   for (const SampleBlock* b = document->DisplayTrack().Head(); b; b = b->next) {
     std::printf("%d %d %s %06x\n", start, int(b->count), HexDigits(b->signature.bytes, 16).c_str(),

@@ -4,6 +4,7 @@ int RunBlocks(int argc, char** argv);
 int RunConvert(int argc, char** argv);
 int RunDecode(int argc, char** argv);
 int RunDemo(int argc, char** argv);
+int RunEdit(int argc, char** argv);
 int RunFind(int argc, char** argv);
 int RunInfo(int argc, char** argv);
 int RunLevels(int argc, char** argv);

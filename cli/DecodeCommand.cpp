@@ -8,7 +8,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/LoadDocument.h"
+#include "cli/OpenDocument.h"
 
 namespace {
 
@@ -26,10 +26,9 @@ void StoreLittleEndian(const float* values, std::size_t count, char* out) {
 
 int RunDecode(int argc, char** argv) {
   if (argc != 3) return ReportMisuse("decode takes a file and an output file", kUsage);
-  LoadFailure failure;
-  const auto document = LoadDocument(argv[1], false, &failure);
-  if (!document) return ReportError(failure.message);
-  EP_SampleMixer& mixer = *document->mixer;
+  const auto document = OpenDocument(argv[1]);
+  if (!document) return 1;
+  EP_SampleMixer& mixer = document->Mixer();
   std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
   if (!out) return ReportError(std::string("Couldn't write to file '") + argv[2] + "'");
   // The frames the document holds, read back as the save reads them.

@@ -4,7 +4,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/LoadDocument.h"
+#include "cli/OpenDocument.h"
 
 namespace {
 constexpr const char* kUsage =
@@ -27,9 +27,8 @@ int RunFind(int argc, char** argv) {
     }
   }
   if (start < 0 || count < 0) return ReportMisuse("find needs --start and --count", kUsage);
-  LoadFailure failure;
-  const auto document = LoadDocument(argv[1], false, &failure);
-  if (!document) return ReportError(failure.message);
+  const auto document = OpenDocument(argv[1]);
+  if (!document) return 1;
   CAP_SampleTrack& track = document->DisplayTrack();
   if (start >= track.Length()) return ReportError(StartBeyondEnd(start, track.Length()));
   track.ComputeMatches(count, start);

@@ -5,7 +5,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/LoadDocument.h"
+#include "cli/OpenDocument.h"
 #include "formats/FormatCodes.h"
 
 namespace {
@@ -27,10 +27,9 @@ std::string ChunkIdText(std::uint32_t id) {
 
 int RunInfo(int argc, char** argv) {
   if (argc != 2) return ReportMisuse("info takes one file", kUsage);
-  LoadFailure failure;
-  const auto document = LoadDocument(argv[1], false, &failure);
-  if (!document) return ReportError(failure.message);
-  const CAP_AudioDecoder& d = *document->decoder;
+  const auto document = OpenDocument(argv[1]);
+  if (!document) return 1;
+  const CAP_AudioDecoder& d = document->Decoder();
   std::printf("format: %d\n", int(d.fileFormat));
   std::printf("compression: %d %s\n", int(d.compression), CompressionName(d.compression));
   std::printf("rate: %d\n", int(d.sampleRate));
@@ -38,7 +37,7 @@ int RunInfo(int argc, char** argv) {
   std::printf("frames: %d\n", document->DisplayTrack().Length());
   std::printf("bits: %d\n", int(d.resolution));
   std::printf("bitrate: %d\n", int(d.bitRate));
-  for (const Annotation& item : document->annotations)
+  for (const Annotation& item : document->Annotations())
     std::printf("annotation: kind=%d id=%s origin=%d length=%d\n", int(item.kind), ChunkIdText(item.chunkId).c_str(),
                 int(item.origin), int(item.Length()));
   return 0;

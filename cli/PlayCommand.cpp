@@ -11,8 +11,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/LoadDocument.h"
 #include "cli/Console.h"
+#include "cli/OpenDocument.h"
 #include "devices/alsa/DefaultDevices.h"
 
 namespace {
@@ -33,18 +33,21 @@ int RunPlay(int argc, char** argv) {
       return ReportMisuse("bad argument '" + a + "'", kUsage);
     }
   }
-  LoadFailure failure;
-  const std::unique_ptr<LoadedDocument> loaded = LoadDocument(argv[1], false, &failure);
-  if (!loaded) {
+  // The document's own player, on the default sound devices.
+  DocumentOptions options = CliDocumentOptions(false);
+  options.devices = MakeDefaultWaveDevice;
+  OpenFailure failure;
+  const std::unique_ptr<OpenedDocument> opened = TryOpenDocument(argv[1], std::move(options), &failure);
+  if (!opened) {
     return ReportError(failure.message + (failure.openErrno ? std::string(": ") + std::strerror(failure.openErrno) : ""));
   }
-  EP_SampleMixer* document = loaded->mixer.get();
-  const double end = to > 0 ? std::min(to, document->duration) : document->duration;
+  const EP_SampleMixer& document = opened->Mixer();
+  const double end = to > 0 ? std::min(to, document.duration) : document.duration;
   if (from >= end) {
     return ReportError("nothing to play between " + ConsoleTimeText(from) + " and " + ConsoleTimeText(end));
   }
 
-  auto player = MakeDefaultPlayer(document, nullptr);
+  CAI_AudioPlayer* player = opened->Editor().Player();
   const auto* interrupt = InterruptOnCtrlC();
   player->Play(from, end);
   if (player->State() != kDevicePlaying) {

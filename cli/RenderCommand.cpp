@@ -9,7 +9,7 @@
 
 #include "analysis/SampleTrack.h"
 #include "cli/Commands.h"
-#include "cli/LoadDocument.h"
+#include "cli/OpenDocument.h"
 #include "graphics/qt/ViewRenderer.h"
 
 namespace {
@@ -34,11 +34,11 @@ bool ParseInt(const char* text, int* out) {
   return true;
 }
 
-// Loads the file as the editor does; the display track is what the editor shows. Returns an
+// Opens the file as the editor does; the display track is what the editor shows. Returns an
 // error text or "".
-std::string LoadForView(const std::string& path, std::unique_ptr<LoadedDocument>* document) {
-  LoadFailure failure;
-  *document = LoadDocument(path, false, &failure);
+std::string OpenForView(const std::string& path, std::unique_ptr<OpenedDocument>* document) {
+  OpenFailure failure;
+  *document = TryOpenDocument(path, CliDocumentOptions(false), &failure);
   if (*document) return "";
   if (failure.openErrno) return "cannot open '" + path + "': " + std::strerror(failure.openErrno);
   if (failure.message == "Could not decode audio") return "'" + path + "' is not an audio file that Tintwave reads";
@@ -84,8 +84,8 @@ int RunRender(int argc, char** argv) {
     return 2;
   }
 
-  std::unique_ptr<LoadedDocument> document;
-  const std::string loadError = LoadForView(input, &document);
+  std::unique_ptr<OpenedDocument> document;
+  const std::string loadError = OpenForView(input, &document);
   if (!loadError.empty()) {
     std::fprintf(stderr, "error: %s\n", loadError.c_str());
     return 1;

@@ -4,7 +4,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
-#include "cli/LoadDocument.h"
+#include "cli/OpenDocument.h"
 
 namespace {
 constexpr const char* kUsage = "usage: tintwave-cli signature FILE [--start SAMPLE] [--count SAMPLES]\n";
@@ -19,9 +19,8 @@ int RunSignature(int argc, char** argv) {
       return ReportMisuse(std::string("unknown or incomplete option '") + argv[i] + "'", kUsage);
     if (!error.empty()) return ReportMisuse(error, kUsage);
   }
-  LoadFailure failure;
-  const auto document = LoadDocument(argv[1], false, &failure);
-  if (!document) return ReportError(failure.message);
+  const auto document = OpenDocument(argv[1]);
+  if (!document) return 1;
   CAP_SampleTrack& track = document->DisplayTrack();
   if (start > track.Length() || (start == track.Length() && track.Length() > 0))
     return ReportError(StartBeyondEnd(start, track.Length()));

@@ -15,6 +15,7 @@ const Command kCommands[] = {
     {"info", "info FILE                 format, encoding, rate, channels, length and annotations", RunInfo},
     {"decode", "decode FILE OUT           the float frames, interleaved 32-bit little-endian", RunDecode},
     {"convert", "convert IN OUT [--type wave|aiff|au] [--rate R] [--channels C] [--encoding CODE] [--correct-dc]  save as the editor saves", RunConvert},
+    {"edit", "edit IN OUT SCRIPT [--type wave|aiff|au] [--rate R] [--channels C] [--encoding CODE]  run editor commands on IN, save the first document as OUT", RunEdit},
     {"blocks", "blocks FILE               start, length, signature and colour of every block", RunBlocks},
     {"signature", "signature FILE [--start S] [--count N]  the region signature (samples)", RunSignature},
     {"find", "find FILE --start S --count N [--threshold T]  runs that sound like the region", RunFind},

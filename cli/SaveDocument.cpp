@@ -1,0 +1,66 @@
+#include "cli/SaveDocument.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "cli/CommandLine.h"
+#include "formats/FormatCodes.h"
+#include "formats/Probe.h"
+#include "pipeline/AudioDecoder.h"
+
+namespace {
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+int TypeFromName(const std::string& name) {
+  const std::string n = Lower(name);
+  if (n == "wave" || n == "wav") return FileFormatWave;
+  if (n == "aiff" || n == "aif") return FileFormatAiff;
+  if (n == "au") return FileFormatAu;
+  return FileFormatNone;
+}
+
+bool IsWritableEncoding(int code) {
+  return code == CompressionMuLaw || code == CompressionALaw || (code >= CompressionPcm8 && code <= CompressionFloat32);
+}
+
+}  // namespace
+
+bool TakeSaveOption(int argc, char** argv, int* i, SaveChoices* choices, const char* usage, int* exitCode) {
+  *exitCode = 0;
+  const std::string option = argv[*i];
+  if ((option != "--type" && option != "--rate" && option != "--channels" && option != "--encoding") ||
+      *i + 1 >= argc)
+    return false;
+  const char* value = argv[++*i];
+  if (option == "--type") {
+    choices->type = TypeFromName(value);
+    if (choices->type == FileFormatNone) *exitCode = ReportMisuse(std::string("unknown file type '") + value + "'", usage);
+  } else if (option == "--rate") {
+    if (!ParseInteger(value, CAP_AudioDecoder::kMinRate, CAP_AudioDecoder::kMaxRate, &choices->rate))
+      *exitCode = ReportError("Sample rate must be between 8000 and 96000");
+  } else if (option == "--channels") {
+    if (!ParseInteger(value, 1, 2, &choices->channels)) *exitCode = ReportError("The channels must be 1 or 2");
+  } else if (!ParseInteger(value, 0, 255, &choices->encoding) || !IsWritableEncoding(choices->encoding)) {
+    *exitCode = ReportError(std::string("Encoding ") + value + " cannot be written; choose 2, 3 or 16 to 20");
+  }
+  return true;
+}
+
+int SaveTypeFromExtension(const std::string& path) {
+  const std::string extension = Lower(ExtensionOf(path));
+  if (extension == ".wav") return FileFormatWave;
+  if (extension == ".aiff" || extension == ".aif" || extension == ".aifc") return FileFormatAiff;
+  if (extension == ".au" || extension == ".snd") return FileFormatAu;
+  return FileFormatNone;
+}
+
+void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int type) {
+  const int own = document.Compression();
+  document.SetSaveSettings(type, choices.rate ? choices.rate : document.Rate(),
+                           choices.channels ? choices.channels : document.Channels(),
+                           choices.encoding ? choices.encoding : IsWritableEncoding(own) ? own : int(CompressionPcm16));
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Saving a document from the command line as the Save As dialog would: the file type from the
+// name or --type, and the rate, channels and encoding from the options or else from the
+// document, then the editor's own save under the path.
+#include <string>
+
+#include "editor/Document.h"
+
+struct SaveChoices {
+  int type = 0;  // 0: from the output's extension
+  int rate = 0, channels = 0, encoding = 0;  // 0: the document's
+};
+
+// Whether argv[*i] is --type, --rate, --channels or --encoding with its value; *i then moves onto
+// the value. A bad value is reported ("error: ...", with the usage for an unknown type) and
+// *exitCode is set to the code to end with; otherwise *exitCode is 0.
+bool TakeSaveOption(int argc, char** argv, int* i, SaveChoices* choices, const char* usage, int* exitCode);
+
+// WAVE, AIFF or AU for a name's extension (any case); 0 for any other.
+int SaveTypeFromExtension(const std::string& path);
+
+// The document's save settings from the choices: rate and channels the document's unless
+// chosen, and its encoding unless chosen or unwritable (then 16-bit PCM).
+void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int type);
