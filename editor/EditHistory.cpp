@@ -1,1 +1,550 @@
-// (being written)
+#include "editor/EditHistory.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <new>
+#include <utility>
+
+#include "editor/SharedClipboard.h"
+#include "formats/RateConverter.h"
+#include "pipeline/SampleMixer.h"
+
+namespace {
+
+constexpr int kSilentSamples = 192000;  // one second at the highest rate, twice over
+constexpr int kInsertChunk = 1 << 18;   // samples read per piece when a replacement grows
+
+// Made on first use: a failure to get it is one more allocation the operation rolls back.
+const float* Silence() {
+  static const std::vector<float> silence(kSilentSamples, 0.0f);
+  return silence.data();
+}
+
+// [start, start + length) cut into [0, size): negative values become 0, a length running past
+// the end stops at the end. Every position the history stores has gone through here, so that an
+// undo removes exactly what the change put there.
+void ClampRange(int size, int* length, int* start) {
+  size = std::max(size, 0);
+  *start = std::clamp(*start, 0, size);
+  *length = std::clamp(*length, 0, size - *start);
+}
+
+int ClampedLength(CAP_SampleTrack* track, int length, int start) {
+  ClampRange(track ? track->Length() : 0, &length, &start);
+  return length;
+}
+
+int ClampedStart(CAP_SampleTrack* track, int length, int start) {
+  ClampRange(track ? track->Length() : 0, &length, &start);
+  return start;
+}
+
+// Inserts source [offset, offset + count) at position in pieces: one insertion per piece keeps a
+// long paste from walking the target's block list once per source block.
+void InsertFrom(CAP_SampleTrack& source, int count, int offset, CAP_SampleTrack& target, int position) {
+  std::vector<float> piece(std::size_t(std::min(count, kInsertChunk)));
+  for (int done = 0; done < count;) {
+    const int got = source.ReadSamples(piece.data(), std::min(count - done, kInsertChunk), offset + done);
+    if (got <= 0) break;
+    target.InsertSamples(piece.data(), got, position + done);
+    done += got;
+  }
+}
+
+}  // namespace
+
+EP_EditHistory::EP_EditHistory(CAP_SampleMixer* mixer, SharedClipboard* clipboard)
+    : mixer_(mixer), clipboard_(clipboard) {}
+
+EP_EditHistory::~EP_EditHistory() = default;  // the groups own their saved tracks
+
+int EP_EditHistory::TrackCount() const { return mixer_ ? mixer_->TrackCount() : 0; }
+
+int EP_EditHistory::DocumentRate() const { return mixer_ ? mixer_->sampleRate : 0; }
+
+void EP_EditHistory::CheckAllocation() {
+  // Counts down to the failing allocation, then disarms: the rollback must not fail too.
+  if (failAfter_ > 0 && --failAfter_ == 0) throw std::bad_alloc();
+}
+
+std::unique_ptr<CAP_SampleTrack> EP_EditHistory::NewTrack(int rate) {
+  CheckAllocation();
+  return std::make_unique<CAP_SampleTrack>(rate);
+}
+
+// ---- Transactions -------------------------------------------------------------------------
+//
+// An operation changes the tracks step by step, and each step is preceded by its entry. When a
+// step cannot get its memory, the entries made so far describe exactly what to put back: they
+// are restored newest first, as an undo would, but without saving anything. Whatever the
+// operation would destroy (the oldest undo group, the redo groups) is only destroyed once every
+// step has succeeded.
+
+template <class Body>
+bool EP_EditHistory::Transact(Body&& body) {
+  Group* const current = current_;
+  const int extensions = extensionCount_;
+  inTransaction_ = true;
+  opened_ = nullptr;
+  openedOnRedo_ = false;
+  clearRedoPending_ = false;
+  entriesAdded_ = 0;
+  struct Leave {
+    bool* flag;
+    ~Leave() { *flag = false; }
+  } leave{&inTransaction_};
+  try {
+    body();
+  } catch (const std::bad_alloc&) {
+    Rollback(current, extensions);
+    return false;
+  }
+  inTransaction_ = false;
+  DropBeyondLimit();
+  if (clearRedoPending_) ClearRedo();
+  return true;
+}
+
+void EP_EditHistory::Rollback(Group* current, int extensionCount) {
+  inTransaction_ = false;
+  // Only entries whose change is complete (or, for an extension, cut at the end) are at the
+  // front: every counted allocation comes before the entry that follows it.
+  for (; entriesAdded_ > 0 && current_ && !current_->entries.empty(); --entriesAdded_) {
+    Restore(current_->entries.front());
+    current_->entries.pop_front();
+  }
+  entriesAdded_ = 0;
+  if (opened_) {
+    auto& stack = openedOnRedo_ ? redo_ : undo_;
+    if (!stack.empty() && stack.front().get() == opened_) stack.pop_front();
+    opened_ = nullptr;
+  }
+  current_ = current;
+  extensionCount_ = extensionCount;
+}
+
+void EP_EditHistory::DropBeyondLimit() {
+  while (int(undo_.size()) > kMaxUndoGroups) {
+    if (undo_.back().get() == current_) current_ = nullptr;
+    undo_.pop_back();
+  }
+}
+
+void EP_EditHistory::ClearRedo() {
+  for (const auto& group : redo_)
+    if (group.get() == current_) current_ = nullptr;
+  redo_.clear();
+}
+
+void EP_EditHistory::Restore(const Entry& entry) {
+  CAP_SampleTrack* saved = entry.saved.get();
+  ReplaceRange(saved, saved ? saved->Length() : 0, 0, mixer_ ? mixer_->Track(entry.track) : nullptr,
+               entry.lengthInPlace, entry.start, 100, 0);
+}
+
+// ---- The primitive ------------------------------------------------------------------------
+
+void EP_EditHistory::ReplaceRange(CAP_SampleTrack* source, int sourceLength, int sourceOffset, CAP_SampleTrack* target,
+                                  int targetLength, int targetStart, int sourcePercent, int targetPercent) {
+  if (!target) return;
+  ClampRange(target->Length(), &targetLength, &targetStart);
+  if (source) {
+    ClampRange(source->Length(), &sourceLength, &sourceOffset);
+  } else {
+    sourceLength = sourceOffset = 0;
+  }
+  std::unique_ptr<CAP_SampleTrack> own;
+  if (source == target && sourceLength > 0) {
+    // Deleting from the target would move the source samples under the copy: take them out first.
+    own = NewTrack(source->sampleRate);
+    own->CopySamples(*source, sourceLength, 0, sourceOffset);
+    source = own.get();
+    sourceOffset = 0;
+  }
+  if (source && sourcePercent == 100 && targetPercent == 0 && source->sampleRate == target->sampleRate) {
+    // Whole blocks move with their signatures and summaries.
+    target->DeleteSamples(targetLength, targetStart);
+    target->CopySamples(*source, sourceLength, targetStart, sourceOffset);
+    return;
+  }
+  const int n = std::min(targetLength, sourceLength);
+  int k = 0, done = 0;
+  for (float* p = n > 0 ? source->BeginBlockWalk(sourceOffset, &k, n) : nullptr; p && done < n;
+       p = source->NextBlockWalk(&k)) {
+    target->WriteSamples(p, k, targetStart + done, 1, sourcePercent, targetPercent);
+    done += k;
+  }
+  if (sourceLength < targetLength)
+    target->DeleteSamples(targetLength - sourceLength, targetStart + n);
+  else if (sourceLength > targetLength)
+    InsertFrom(*source, sourceLength - n, sourceOffset + n, *target, targetStart + n);
+}
+
+void EP_EditHistory::AddEntry(int track, int length, int start, int lengthInPlace) {
+  if (!current_) return;  // no group to record into
+  CAP_SampleTrack* t = mixer_ ? mixer_->Track(track) : nullptr;
+  ClampRange(t ? t->Length() : 0, &length, &start);
+  std::unique_ptr<CAP_SampleTrack> saved = NewTrack(DocumentRate());
+  if (t) ReplaceRange(t, length, start, saved.get(), 0, 0, 100, 0);
+  current_->entries.push_front(Entry{std::move(saved), track, start, std::max(lengthInPlace, 0)});
+  if (inTransaction_) ++entriesAdded_;
+}
+
+void EP_EditHistory::BeginGroup(int kind, const ViewState* view, bool clearRedo) {
+  auto group = std::make_unique<Group>();
+  group->kind = kind;
+  group->savedRate = DocumentRate();
+  if (view) group->view = *view;
+  undo_.push_front(std::move(group));
+  current_ = undo_.front().get();
+  if (inTransaction_) {
+    // Dropped when the operation commits, so that a failed one leaves both stacks whole.
+    opened_ = current_;
+    openedOnRedo_ = false;
+    clearRedoPending_ = clearRedo;
+    return;
+  }
+  DropBeyondLimit();
+  if (clearRedo) ClearRedo();
+}
+
+// ---- Clipboard ----------------------------------------------------------------------------
+
+std::vector<std::unique_ptr<CAP_SampleTrack>> EP_EditHistory::CopyRange(int length, int start) {
+  std::vector<std::unique_ptr<CAP_SampleTrack>> copies;
+  const int tracks = std::min(TrackCount(), SharedClipboard::kSlots);
+  copies.reserve(std::size_t(std::max(tracks, 0)));
+  for (int i = 0; i < tracks; ++i) {
+    std::unique_ptr<CAP_SampleTrack> copy = NewTrack(DocumentRate());
+    ReplaceRange(mixer_->Track(i), length, start, copy.get(), 0, 0, 100, 0);
+    copies.push_back(std::move(copy));
+  }
+  return copies;
+}
+
+void EP_EditHistory::InstallClipboard(std::vector<std::unique_ptr<CAP_SampleTrack>>& tracks) {
+  // The copies are complete before the old clipboard goes: a failed copy keeps the old one.
+  clipboard_->Clear();
+  for (std::size_t i = 0; i < tracks.size(); ++i) clipboard_->SetSlot(int(i), std::move(tracks[i]));
+}
+
+bool EP_EditHistory::Copy(int length, int start) {
+  if (!clipboard_) return true;
+  std::vector<std::unique_ptr<CAP_SampleTrack>> copies;
+  if (!Transact([&] { copies = CopyRange(length, start); })) return false;
+  InstallClipboard(copies);
+  return true;
+}
+
+// ---- Edits --------------------------------------------------------------------------------
+
+void EP_EditHistory::DeleteRange(int length, int start, const ViewState& view) {
+  BeginGroup(GroupSamples, &view, true);
+  for (int i = 0; i < TrackCount(); ++i) {
+    CAP_SampleTrack* t = mixer_->Track(i);
+    const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+    AddEntry(i, n, s, 0);
+    ReplaceRange(nullptr, 0, 0, t, n, s, 100, 0);
+  }
+}
+
+bool EP_EditHistory::Delete(int length, int start, const ViewState& view) {
+  return Transact([&] { DeleteRange(length, start, view); });
+}
+
+bool EP_EditHistory::Cut(int length, int start, const ViewState& view) {
+  std::vector<std::unique_ptr<CAP_SampleTrack>> copies;
+  if (!Transact([&] {
+        copies = CopyRange(length, start);
+        DeleteRange(length, start, view);
+      }))
+    return false;
+  if (clipboard_) InstallClipboard(copies);
+  return true;
+}
+
+bool EP_EditHistory::Trim(int length, int start, const ViewState& view) {
+  return Transact([&] {
+    BeginGroup(GroupSamples, &view, true);
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+      const int tail = t->Length() - n - s;
+      AddEntry(i, tail, s + n, 0);
+      ReplaceRange(nullptr, 0, 0, t, tail, s + n, 100, 0);
+      AddEntry(i, s, 0, 0);
+      ReplaceRange(nullptr, 0, 0, t, s, 0, 100, 0);
+    }
+  });
+}
+
+std::unique_ptr<CAP_SampleTrack> EP_EditHistory::ConvertToDocumentRate(CAP_SampleTrack& source) {
+  std::unique_ptr<CAP_SampleTrack> converted = NewTrack(DocumentRate());
+  RateConverter converter(1, source.sampleRate, converted->sampleRate);
+  std::vector<float> out;
+  int n = 0;
+  for (float* p = source.BeginBlockWalk(0, &n, source.Length()); p; p = source.NextBlockWalk(&n)) {
+    out.resize(std::size_t(std::max(converter.MaxOutputFrames(n), 1)));
+    const int made = converter.Process(p, n, out.data());
+    converted->InsertSamples(out.data(), made, converted->Length());
+  }
+  // The last input samples wait for the filter's look-ahead.
+  out.resize(std::size_t(std::max(converter.MaxFlushFrames(), 1)));
+  const int made = converter.Flush(out.data());
+  converted->InsertSamples(out.data(), made, converted->Length());
+  return converted;
+}
+
+int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int sourcePercent, int targetPercent,
+                          const ViewState& view) {
+  if (!clipboard_ || clipboard_->Empty()) return 0;
+  int pasted = 0;
+  const bool done = Transact([&] {
+    BeginGroup(GroupSamples, &view, true);
+    const int filled = clipboard_->FilledCount();
+    // A mono clipboard goes to every track, a stereo one's mix track into a mono document.
+    const bool trackByTrack = filled == TrackCount();
+    CAP_SampleTrack* convertedFrom = nullptr;
+    std::unique_ptr<CAP_SampleTrack> converted;
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* source = clipboard_->Slot(trackByTrack ? i : filled - 1);
+      // Equal rates would only copy; one conversion serves every track with the same source.
+      if (convertRate && source->sampleRate != DocumentRate()) {
+        if (convertedFrom != source) {
+          converted.reset();
+          converted = ConvertToDocumentRate(*source);
+          convertedFrom = source;
+        }
+        source = converted.get();
+      }
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int c = source->Length();
+      const int s = ClampedStart(t, length, start);
+      if (kind == PasteMixOnce) {
+        // May run past the end: the rest of the clipboard is appended there.
+        const int r = std::min(c, std::max(length, 0));
+        AddEntry(i, r, s, r);
+        ReplaceRange(source, r, 0, t, r, s, sourcePercent, targetPercent);
+        pasted = std::max(pasted, r);
+      } else {
+        const int n = ClampedLength(t, length, start);
+        AddEntry(i, n, s, c);
+        ReplaceRange(source, c, 0, t, n, s, sourcePercent, targetPercent);
+        pasted = std::max(pasted, c);
+      }
+    }
+  });
+  return done ? pasted : -1;
+}
+
+bool EP_EditHistory::Fade(int length, int start, float g0, float g1, const ViewState& view) {
+  return Transact([&] {
+    BeginGroup(GroupSamples, &view, true);
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+      AddEntry(i, n, s, n);
+      const double step = n > 0 ? (double(g1) - double(g0)) / n : 0.0;
+      long long k = 0;
+      int m = 0;
+      for (float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
+        for (int j = 0; j < m; ++j, ++k) p[j] = float(p[j] * (g0 + step * double(k)));
+      t->RecolorRange(n, s);
+    }
+  });
+}
+
+bool EP_EditHistory::Scale(int length, int start, float factor, const ViewState& view) {
+  return Transact([&] {
+    BeginGroup(GroupSamples, &view, true);
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+      AddEntry(i, n, s, n);
+      int m = 0;
+      for (float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
+        for (int j = 0; j < m; ++j) {
+          const float x = factor * p[j];
+          p[j] = x >= 1.0f ? 1.0f : x < -1.0f ? -1.0f : x;
+        }
+      t->RecolorRange(n, s);
+    }
+  });
+}
+
+void EP_EditHistory::FindPeak(int length, int start, float* minimum, float* maximum) const {
+  float lo = 1.0f, hi = -1.0f;
+  for (int i = 0; i < TrackCount(); ++i) {
+    CAP_SampleTrack* t = mixer_->Track(i);
+    const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+    int m = 0;
+    for (const float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
+      for (int j = 0; j < m; ++j) {
+        // Both tests for every sample: the first sample must set both ends.
+        if (p[j] < lo) lo = p[j];
+        if (p[j] > hi) hi = p[j];
+      }
+  }
+  if (minimum) *minimum = lo;
+  if (maximum) *maximum = hi;
+}
+
+bool EP_EditHistory::Reverse(int length, int start, const ViewState& view) {
+  return Transact([&] {
+    BeginGroup(GroupSamples, &view, true);
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+      std::unique_ptr<CAP_SampleTrack> reversed = NewTrack(t->sampleRate);
+      // One block of the store fits; a larger one (never made by the store) grows the buffer.
+      std::vector<float> buffer(std::size_t(std::max(0, int(std::lround(t->sampleRate * 0.1))) + 2));
+      int m = 0;
+      for (float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m)) {
+        if (std::size_t(m) > buffer.size()) buffer.resize(std::size_t(m));
+        std::reverse_copy(p, p + m, buffer.begin());
+        reversed->InsertSamples(buffer.data(), m, 0);
+      }
+      AddEntry(i, n, s, n);
+      ReplaceRange(reversed.get(), reversed->Length(), 0, t, reversed->Length(), s, 100, 0);
+    }
+  });
+}
+
+bool EP_EditHistory::InsertRepeated(int length, int start, const float* buffer, int bufferOffset, int bufferLength,
+                                    int total, const ViewState& view) {
+  return Transact([&] {
+    BeginGroup(GroupSamples, &view, true);
+    int longest = 0;
+    for (int i = 0; i < TrackCount(); ++i) longest = std::max(longest, mixer_->Track(i)->Length());
+    total = std::clamp(total, 0, INT_MAX - longest);  // the length of a track stays an int
+    const float* from = buffer;
+    int size = bufferLength;
+    if (!from || size <= 0) {
+      from = Silence();
+      size = std::clamp(size, 1024, kSilentSamples);
+    }
+    // Every track gets the same samples: one repeated track serves them all.
+    std::unique_ptr<CAP_SampleTrack> repeated = NewTrack(DocumentRate());
+    for (int placed = 0, offset = std::clamp(bufferOffset, 0, size); placed < total; offset = 0) {
+      const int k = std::min(size - offset, total - placed);
+      repeated->InsertSamples(from + offset, k, repeated->Length());
+      placed += k;
+    }
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+      AddEntry(i, n, s, total);
+      ReplaceRange(repeated.get(), total, 0, t, n, s, 100, 0);
+    }
+  });
+}
+
+bool EP_EditHistory::SetPitch(float halftones, const ViewState& view) {
+  if (!mixer_) return false;
+  return Transact([&] {
+    BeginGroup(GroupRate, &view, true);
+    CheckAllocation();  // every block is made again at the new rate
+    mixer_->SetPitchShift(halftones);
+  });
+}
+
+bool EP_EditHistory::BeginRecording(int length, int start) {
+  return Transact([&] {
+    extensionCount_ = 0;
+    BeginGroup(GroupSamples, nullptr, true);
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+      // The recorder overwrites the range in place; growth comes through ExtendForRecording.
+      AddEntry(i, n, s, n);
+    }
+  });
+}
+
+bool EP_EditHistory::ExtendForRecording() {
+  // The extension belongs to the recording's group; without a group it could not be undone.
+  if (!current_ || !mixer_) return false;
+  return Transact([&] {
+    const int seconds = extensionCount_ < 5 ? 1 : extensionCount_ < 10 ? 5 : extensionCount_ < 20 ? 10 : 30;
+    const int rate = std::max(DocumentRate(), 0);
+    for (int i = 0; i < TrackCount(); ++i) {
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int end = t->Length();
+      const int total = int(std::min<long long>((long long)seconds * rate, INT_MAX - end));
+      AddEntry(i, 0, end, total);
+      // A failure part way leaves fewer samples than the entry names; its undo removes them all
+      // the same, since the removal is cut at the end of the track.
+      for (int done = 0; done < total;) {
+        CheckAllocation();
+        const int k = std::min({rate, kSilentSamples, total - done});
+        t->InsertSamples(Silence(), k, t->Length());
+        done += k;
+      }
+    }
+    ++extensionCount_;
+  });
+}
+
+// ---- Undo and redo ------------------------------------------------------------------------
+
+void EP_EditHistory::ApplyGroup(Group& group, int* changedLength, int* changedStart) {
+  if (group.kind == GroupRate) {
+    CheckAllocation();  // every block is made again at the new rate
+    mixer_->SetPitchShift(float(mixer_->NearestPitch(group.savedRate)));
+    int longest = 0;
+    for (int i = 0; i < TrackCount(); ++i) longest = std::max(longest, mixer_->Track(i)->Length());
+    *changedStart = 0;
+    *changedLength = longest;
+    return;
+  }
+  int first = INT_MAX;
+  long long last = 0;
+  for (Entry& entry : group.entries) {  // newest first
+    const int saved = entry.saved->Length();
+    // Saves what is there now into the opposite group, which is current.
+    AddEntry(entry.track, entry.lengthInPlace, entry.start, saved);
+    ReplaceRange(entry.saved.get(), saved, 0, mixer_->Track(entry.track), entry.lengthInPlace, entry.start, 100, 0);
+    first = std::min(first, entry.start);
+    last = std::max(last, (long long)entry.start + saved);
+  }
+  *changedStart = group.entries.empty() ? 0 : first;
+  *changedLength = group.entries.empty() ? 0 : int(last - first);
+}
+
+bool EP_EditHistory::Undo(int* changedLength, int* changedStart, ViewState* view) {
+  if (undo_.empty() || !mixer_) return false;
+  Group* taken = undo_.front().get();
+  int length = 0, start = 0;
+  const bool done = Transact([&] {
+    auto opposite = std::make_unique<Group>();
+    opposite->kind = taken->kind;
+    opposite->savedRate = DocumentRate();
+    opposite->view = taken->view;
+    redo_.push_front(std::move(opposite));
+    current_ = opened_ = redo_.front().get();
+    openedOnRedo_ = true;
+    ApplyGroup(*taken, &length, &start);
+  });
+  if (!done) return false;
+  if (view) *view = taken->view;
+  undo_.pop_front();
+  if (changedLength) *changedLength = length;
+  if (changedStart) *changedStart = start;
+  return true;
+}
+
+bool EP_EditHistory::Redo(int* changedLength, int* changedStart) {
+  if (redo_.empty() || !mixer_) return false;
+  Group* taken = redo_.front().get();
+  int length = 0, start = 0;
+  const bool done = Transact([&] {
+    BeginGroup(taken->kind, &taken->view, false);
+    ApplyGroup(*taken, &length, &start);
+  });
+  if (!done) return false;
+  redo_.pop_front();
+  if (changedLength) *changedLength = length;
+  if (changedStart) *changedStart = start;
+  return true;
+}

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "analysis/SampleTrack.h"
 #include "editor/ViewState.h"
@@ -60,7 +61,7 @@ public:
   void FindPeak(int length, int start, float* minimum, float* maximum) const;
   bool Reverse(int length, int start, const ViewState& view);
   // Replaces [start, start + length) by total samples repeating buffer (the first copy from
-  // bufferOffset, the later ones from 0).
+  // bufferOffset, the later ones from 0). A null or empty buffer repeats silence.
   bool InsertRepeated(int length, int start, const float* buffer, int bufferOffset, int bufferLength, int total,
                       const ViewState& view);
   // A rate group: remembers the current rate, then shifts the mixer's pitch.
@@ -101,6 +102,24 @@ public:
 private:
   // Implementation details are the history's own.
   void CheckAllocation();
+  // A fresh track for saved or new samples (counted by FailAllocationAfter).
+  std::unique_ptr<CAP_SampleTrack> NewTrack(int rate);
+  // Runs one public changing operation: a std::bad_alloc inside it rolls back every change and
+  // the result is false; otherwise the deferred dropping of groups happens.
+  template <class Body>
+  bool Transact(Body&& body);
+  void Rollback(Group* current, int extensionCount);
+  void DropBeyondLimit();
+  void ClearRedo();
+  // Puts an entry's saved samples back without saving what they replace.
+  void Restore(const Entry& entry);
+  void ApplyGroup(Group& group, int* changedLength, int* changedStart);
+  void DeleteRange(int length, int start, const ViewState& view);
+  std::vector<std::unique_ptr<CAP_SampleTrack>> CopyRange(int length, int start);
+  void InstallClipboard(std::vector<std::unique_ptr<CAP_SampleTrack>>& tracks);
+  std::unique_ptr<CAP_SampleTrack> ConvertToDocumentRate(CAP_SampleTrack& source);
+  int TrackCount() const;
+  int DocumentRate() const;
 
   CAP_SampleMixer* mixer_;
   SharedClipboard* clipboard_;
@@ -109,4 +128,11 @@ private:
   Group* current_ = nullptr;
   int extensionCount_ = 0;
   int failAfter_ = 0;
+
+  // The operation under way (Transact): what it opened and what it will drop when it commits.
+  bool inTransaction_ = false;
+  Group* opened_ = nullptr;
+  bool openedOnRedo_ = false;
+  bool clearRedoPending_ = false;
+  int entriesAdded_ = 0;  // at the front of current_
 };
