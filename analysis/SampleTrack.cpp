@@ -22,9 +22,19 @@ void CopyStrided(float* dest, int destStep, const float* source, int sourceStep,
 }
 
 // Room for n samples and their summaries, nothing more: a track's heap stays close to its samples.
+// Storage for n samples and their summaries. Allocated before anything changes, so that running
+// out of memory leaves the block as it was.
+std::unique_ptr<float[]> NewStorage(int n, std::int32_t* allocated) {
+  const std::int32_t floats = n + SummaryFloats(n);
+  std::unique_ptr<float[]> data(new float[std::max(floats, 1)]);
+  *allocated = floats;
+  return data;
+}
+
 void AllocateData(SampleBlock* block, int n) {
-  block->allocated = n + SummaryFloats(n);
-  block->data.reset(new float[std::max(block->allocated, 1)]);
+  std::int32_t allocated = 0;
+  block->data = NewStorage(n, &allocated);
+  block->allocated = allocated;
 }
 
 void ClearMarks(SampleBlock* b) {
@@ -62,7 +72,8 @@ CAP_SampleTrack::~CAP_SampleTrack() = default;  // the slabs own every block rec
 SampleBlock* CAP_SampleTrack::AllocateBlock() {
   if (!freeBlocks_) {
     constexpr int kSlab = 256;
-    slabs_.emplace_back(new SampleBlock[kSlab]);
+    std::unique_ptr<SampleBlock[]> fresh(new SampleBlock[kSlab]);
+    slabs_.push_back(std::move(fresh));
     SampleBlock* slab = slabs_.back().get();
     for (int i = kSlab - 1; i >= 0; --i) {  // handed out in address order
       slab[i].next = freeBlocks_;
@@ -159,9 +170,14 @@ void CAP_SampleTrack::Link(SampleBlock* block, SampleBlock* after, SampleBlock* 
 
 SampleBlock* CAP_SampleTrack::NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n) {
   SampleBlock* block = AllocateBlock();
+  try {
+    AllocateData(block, n);
+  } catch (...) {
+    ReleaseBlock(block);
+    throw;
+  }
   Link(block, after, before);
   block->count = n;
-  AllocateData(block, n);
   return block;
 }
 
@@ -225,13 +241,15 @@ void CAP_SampleTrack::SplitBlock(SampleBlock* block, int at) {
   if (!block || at <= 0 || at >= block->count) return;
   ClearMatchMarks(block);
   const int rest = block->count - at;
+  // The first part keeps its samples in storage sized for them.
+  std::int32_t allocated = 0;
+  std::unique_ptr<float[]> first = NewStorage(at, &allocated);
   SampleBlock* second = NewEmptyBlockBetween(block, block->next, rest);
   std::memcpy(second->Samples(), block->Samples() + at, sizeof(float) * std::size_t(rest));
-  // The first part keeps its samples in storage sized for them.
-  std::unique_ptr<float[]> old = std::move(block->data);
+  std::memcpy(first.get(), block->Samples(), sizeof(float) * std::size_t(at));
+  block->data = std::move(first);
+  block->allocated = allocated;
   block->count = at;
-  AllocateData(block, at);
-  std::memcpy(block->Samples(), old.get(), sizeof(float) * std::size_t(at));
   RecomputeBlock(block);
   RecomputeBlock(second);
 }
@@ -240,11 +258,13 @@ void CAP_SampleTrack::MergeBlocks(SampleBlock* a, SampleBlock* b) {
   if (!a || !b || a->count + b->count > capacity_) return;
   ClearMatchMarks(a);
   ClearMatchMarks(b);
-  std::unique_ptr<float[]> old = std::move(a->data);
   const int first = a->count;
-  AllocateData(a, first + b->count);
-  std::memcpy(a->Samples(), old.get(), sizeof(float) * std::size_t(first));
-  std::memcpy(a->Samples() + first, b->Samples(), sizeof(float) * std::size_t(b->count));
+  std::int32_t allocated = 0;
+  std::unique_ptr<float[]> merged = NewStorage(first + b->count, &allocated);
+  std::memcpy(merged.get(), a->Samples(), sizeof(float) * std::size_t(first));
+  std::memcpy(merged.get() + first, b->Samples(), sizeof(float) * std::size_t(b->count));
+  a->data = std::move(merged);
+  a->allocated = allocated;
   a->count = first + b->count;
   DeleteBlock(b);
   RecomputeBlock(a);
