@@ -196,7 +196,7 @@ private:
   double ZoomRatio() const;
   void FillWithSilence(ProgressCallback progress, std::intptr_t user);
 
-  // In the spec's creation order.
+  // In the order the parts are made.
   CGP_MultiTrackDisplay* display_ = nullptr;  // owned by the window's tree
   EP_Window* window_ = nullptr;               // owned
   std::unique_ptr<EP_SampleMixer> mixer_;

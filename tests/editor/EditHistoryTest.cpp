@@ -1,6 +1,6 @@
 // The edit history against a plain model: every operation done again on one vector of floats per
 // track, the undo and redo stacks as lists of snapshots. The same steps, with the allocations
-// made to fail one by one, must leave everything as it was. Then the Part's hand examples.
+// made to fail one by one, must leave everything as it was. Then worked examples.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -448,7 +448,7 @@ TEST(EditHistory, FailedAllocationLeavesEverythingAsItWas) {
   }
 }
 
-// ---- The Part's examples ----
+// ---- Worked examples ----
 
 void Put(Doc& d, const std::vector<float>& v) {
   for (int i = 0; i < d.mixer.TrackCount(); ++i) d.mixer.Track(i)->InsertSamples(v.data(), int(v.size()), 0);
