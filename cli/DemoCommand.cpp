@@ -2,17 +2,22 @@
 // noise bursts and a sustained tone; the first chirp is the prototype of a sound search.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "analysis/SampleTrack.h"
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "pipeline/SafeSave.h"
 
 namespace {
 constexpr int kRate = 44100;
 constexpr double kSeconds = 20.0;
 constexpr double kMotifSeconds = 0.4;
 const double kMotifStarts[] = {1.0, 6.3, 11.05, 16.4};
+// The editor's demo sound: the first three chirps.
+constexpr double kSavedSeconds = 12.0;
 
 void AddChirp(std::vector<float>& s, double start) {
   const int n = int(kMotifSeconds * kRate), first = int(start * kRate);
@@ -56,8 +61,15 @@ void PrintSecondColours(const CAP_SampleTrack& track) {
 }
 }  // namespace
 
-int RunDemo(int, char**) {
+int RunDemo(int argc, char** argv) {
   const std::vector<float> sound = Synthesise();
+  if (argc == 3 && !std::strcmp(argv[1], "--save")) {
+    CAP_SampleTrack saved(kRate);
+    saved.InsertSamples(sound.data(), int(kSavedSeconds * kRate), 0);
+    const std::string failure = SaveAudioSafely(saved, kSavedSeconds, SaveTarget{argv[2], 1, 1, kRate, 17}, nullptr);
+    return failure.empty() ? 0 : ReportError(failure);
+  }
+  if (argc != 1) return ReportMisuse("demo takes no arguments but --save FILE", "demo [--save FILE]");
   CAP_SampleTrack track(kRate);
   track.InsertSamples(sound.data(), int(sound.size()), 0);
   const int protoStart = int(kMotifStarts[0] * kRate), protoCount = int(kMotifSeconds * kRate);

@@ -19,7 +19,7 @@ const Command kCommands[] = {
     {"blocks", "blocks FILE               start, length, signature and colour of every block", RunBlocks},
     {"signature", "signature FILE [--start S] [--count N]  the region signature (samples)", RunSignature},
     {"find", "find FILE --start S --count N [--threshold T]  runs that sound like the region", RunFind},
-    {"demo", "demo                      synthesise a sound, find its motif, print matches and colours", RunDemo},
+    {"demo", "demo [--save FILE]        synthesise a sound, find its motif, print matches and colours (--save: write the editor's demo sound)", RunDemo},
     {"levels", "levels [--seconds N] [--rate R] [--channels C]  input levels: peak, hold and DC per second", RunLevels},
     {"play", "play FILE [--from S] [--to E]  play through the default sound output, showing the position", RunPlay},
     {"record", "record OUT [--seconds N] [--rate R] [--channels C] [--correct-dc]  record from the default input", RunRecord},

@@ -24,9 +24,19 @@ tintwave_install_missing() {
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# tintwave_build DIR [CMAKE ARGS...]: configure (once) and build.
+# tintwave_build DIR [CMAKE ARGS...] [--target T...]: configure and build (everything, or the
+# targets named after --target).
 tintwave_build() {
   local dir=$1; shift
-  cmake -S "$TINTWAVE_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  local configure=() targets=()
+  while [ $# -gt 0 ]; do
+    if [ "$1" = "--target" ]; then shift; targets=("$@"); break; fi
+    configure+=("$1"); shift
+  done
+  cmake -S "$TINTWAVE_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release "${configure[@]}" >/dev/null
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$dir" -j "$(nproc)" --target "${targets[@]}"
+  else
+    cmake --build "$dir" -j "$(nproc)"
+  fi
 }
