@@ -90,23 +90,42 @@ bool EP_AudioFileEditor::CreateEmpty(int channels, int rate, double seconds) {
   return true;
 }
 
-bool EP_AudioFileEditor::OpenDecoder(const std::string& path, std::unique_ptr<CAP_AudioDecoder>* decoder,
-                                     std::unique_ptr<CUP_FileBuffer>* buffer,
-                                     std::unique_ptr<std::istream>* stream) {
-  std::error_code sizeError;
-  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
+bool EP_AudioFileEditor::OpenForReading(const std::string& path, std::unique_ptr<CUP_FileBuffer>* buffer,
+                                        std::unique_ptr<std::istream>* stream, std::int64_t* size) {
+  std::error_code error;
+  const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+  *size = error ? 0 : std::int64_t(bytes);
   *buffer = std::make_unique<CUP_FileBuffer>();
   *stream = std::make_unique<std::istream>(buffer->get());
-  if (std::filesystem::is_directory(path, sizeError) || !(*buffer)->Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary)) {
+  if (std::filesystem::is_directory(path, error) || !(*buffer)->Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary)) {
     SetError("Could not open file");
     return false;
   }
-  *decoder = std::make_unique<CAP_AudioDecoder>(**stream, sizeError ? 0 : std::int64_t(size), ExtensionOf(path), true);
+  return true;
+}
+
+bool EP_AudioFileEditor::OpenDecoder(const std::string& path, std::unique_ptr<CAP_AudioDecoder>* decoder,
+                                     std::unique_ptr<CUP_FileBuffer>* buffer,
+                                     std::unique_ptr<std::istream>* stream) {
+  std::int64_t size = 0;
+  if (!OpenForReading(path, buffer, stream, &size)) return false;
+  *decoder = std::make_unique<CAP_AudioDecoder>(**stream, size, ExtensionOf(path), true);
   if (!(*decoder)->errorText.empty()) {
     SetError((*decoder)->errorText);
     return false;
   }
   return true;
+}
+
+void EP_AudioFileEditor::TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
+                                        std::unique_ptr<std::istream> stream, bool copyAnnotations) {
+  ReleaseParts();
+  fileBuffer_ = std::move(buffer);
+  inputStream_ = std::move(stream);
+  decoder_ = std::move(decoder);
+  mixer_ = std::make_unique<EP_SampleMixer>(decoder_->channels, decoder_->sampleRate, this, true);
+  annotations_ = std::make_unique<EP_AnnotationHolder>();
+  if (copyAnnotations) decoder_->CopyAnnotations(annotations_->list);
 }
 
 bool EP_AudioFileEditor::OpenFile(const std::string& path) {
@@ -115,39 +134,23 @@ bool EP_AudioFileEditor::OpenFile(const std::string& path) {
   std::unique_ptr<CUP_FileBuffer> buffer;
   std::unique_ptr<std::istream> stream;
   if (!OpenDecoder(path, &decoder, &buffer, &stream)) return false;
-  ReleaseParts();
-  fileBuffer_ = std::move(buffer);
-  inputStream_ = std::move(stream);
-  decoder_ = std::move(decoder);
-  mixer_ = std::make_unique<EP_SampleMixer>(decoder_->channels, decoder_->sampleRate, this, true);
-  annotations_ = std::make_unique<EP_AnnotationHolder>();
-  decoder_->CopyAnnotations(annotations_->list);
+  TakeOpenedFile(std::move(decoder), std::move(buffer), std::move(stream), true);
   return true;
 }
 
 bool EP_AudioFileEditor::OpenRawFile(const std::string& path, int channels, int rate, int bits, int compression,
                                      bool bigEndian, bool isSigned) {
   errorText_.clear();
-  std::error_code sizeError;
-  const std::uintmax_t size = std::filesystem::file_size(path, sizeError);
-  auto buffer = std::make_unique<CUP_FileBuffer>();
-  auto stream = std::make_unique<std::istream>(buffer.get());
-  if (std::filesystem::is_directory(path, sizeError) || !buffer->Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary)) {
-    SetError("Could not open file");
-    return false;
-  }
-  auto decoder = std::make_unique<CAP_AudioDecoder>(*stream, sizeError ? 0 : std::int64_t(size), channels, rate, bits,
-                                                    compression, bigEndian, isSigned);
+  std::unique_ptr<CUP_FileBuffer> buffer;
+  std::unique_ptr<std::istream> stream;
+  std::int64_t size = 0;
+  if (!OpenForReading(path, &buffer, &stream, &size)) return false;
+  auto decoder = std::make_unique<CAP_AudioDecoder>(*stream, size, channels, rate, bits, compression, bigEndian, isSigned);
   if (!decoder->errorText.empty()) {
     SetError(decoder->errorText);
     return false;
   }
-  ReleaseParts();
-  fileBuffer_ = std::move(buffer);
-  inputStream_ = std::move(stream);
-  decoder_ = std::move(decoder);
-  mixer_ = std::make_unique<EP_SampleMixer>(decoder_->channels, decoder_->sampleRate, this, true);
-  annotations_ = std::make_unique<EP_AnnotationHolder>();
+  TakeOpenedFile(std::move(decoder), std::move(buffer), std::move(stream), false);
   return true;
 }
 

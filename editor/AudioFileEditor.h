@@ -192,6 +192,13 @@ private:
   // Common tail of the commands that keep the selection: ShowRange(length, start, 0).
   void ShowSelectionAsItWas(int length, int start);
   bool EditFailed();
+  bool Fade(float from, float to);
+  // Takes over an opened file: its buffer, stream and decoder, a mixer for it, its annotations.
+  void TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
+                      std::unique_ptr<std::istream> stream, bool copyAnnotations);
+  // Opens path for reading; false with "Could not open file". *size is 0 when unknown.
+  bool OpenForReading(const std::string& path, std::unique_ptr<CUP_FileBuffer>* buffer,
+                      std::unique_ptr<std::istream>* stream, std::int64_t* size);
   void KeepZoomRatio(double ratio);
   double ZoomRatio() const;
   void FillWithSilence(ProgressCallback progress, std::intptr_t user);

@@ -163,20 +163,15 @@ bool EP_AudioFileEditor::Trim() {
   return true;
 }
 
-bool EP_AudioFileEditor::FadeIn() {
-  if (!IsCommandEnabled(CommandFade)) return false;
-  errorText_.clear();
-  const int length = SelectionLength(false), start = SelectionStart(false);
-  if (!history_->Fade(SelectionLength(true), SelectionStart(true), 0, 1, GetViewState())) return EditFailed();
-  ShowSelectionAsItWas(length, start);
-  return true;
-}
+bool EP_AudioFileEditor::FadeIn() { return Fade(0, 1); }
 
-bool EP_AudioFileEditor::FadeOut() {
+bool EP_AudioFileEditor::FadeOut() { return Fade(1, 0); }
+
+bool EP_AudioFileEditor::Fade(float from, float to) {
   if (!IsCommandEnabled(CommandFade)) return false;
   errorText_.clear();
   const int length = SelectionLength(false), start = SelectionStart(false);
-  if (!history_->Fade(SelectionLength(true), SelectionStart(true), 1, 0, GetViewState())) return EditFailed();
+  if (!history_->Fade(SelectionLength(true), SelectionStart(true), from, to, GetViewState())) return EditFailed();
   ShowSelectionAsItWas(length, start);
   return true;
 }

@@ -338,38 +338,35 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
   return done ? pasted : -1;
 }
 
-bool EP_EditHistory::Fade(int length, int start, float g0, float g1, const ViewState& view) {
+// Changes every track's range sample by sample: change(sample, index in the range, range length).
+template <class Change>
+bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view, Change change) {
   return Transact([&] {
     BeginGroup(GroupSamples, &view, true);
     for (int i = 0; i < TrackCount(); ++i) {
       CAP_SampleTrack* t = mixer_->Track(i);
       const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
       AddEntry(i, n, s, n);
-      const double step = n > 0 ? (double(g1) - double(g0)) / n : 0.0;
       long long k = 0;
       int m = 0;
       for (float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
-        for (int j = 0; j < m; ++j, ++k) p[j] = float(p[j] * (g0 + step * double(k)));
+        for (int j = 0; j < m; ++j, ++k) p[j] = change(p[j], k, n);
       t->RecolorRange(n, s);
     }
   });
 }
 
+bool EP_EditHistory::Fade(int length, int start, float g0, float g1, const ViewState& view) {
+  return ChangeInPlace(length, start, view, [g0, g1](float x, long long k, int n) {
+    const double step = (double(g1) - double(g0)) / n;  // in double, so long fades stay exact
+    return float(x * (g0 + step * double(k)));
+  });
+}
+
 bool EP_EditHistory::Scale(int length, int start, float factor, const ViewState& view) {
-  return Transact([&] {
-    BeginGroup(GroupSamples, &view, true);
-    for (int i = 0; i < TrackCount(); ++i) {
-      CAP_SampleTrack* t = mixer_->Track(i);
-      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      AddEntry(i, n, s, n);
-      int m = 0;
-      for (float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
-        for (int j = 0; j < m; ++j) {
-          const float x = factor * p[j];
-          p[j] = x >= 1.0f ? 1.0f : x < -1.0f ? -1.0f : x;
-        }
-      t->RecolorRange(n, s);
-    }
+  return ChangeInPlace(length, start, view, [factor](float x, long long, int) {
+    const float y = factor * x;
+    return y >= 1.0f ? 1.0f : y < -1.0f ? -1.0f : y;
   });
 }
 

@@ -298,7 +298,9 @@ protected:
     }
     ASSERT_EQ(ed.SelectionStart(false), m.Start()) << step << " " << name;
     ASSERT_EQ(ed.SelectionLength(false), m.Len()) << step << " " << name;
-    if (!m.HasSelection()) ASSERT_EQ(ed.CursorSample(), m.cursor) << step << " " << name;
+    if (!m.HasSelection()) {
+      ASSERT_EQ(ed.CursorSample(), m.cursor) << step << " " << name;
+    }
     ASSERT_EQ(ed.History()->UndoCount(), int(m.undo.size())) << step << " " << name;
     ASSERT_EQ(ed.History()->RedoCount(), int(m.redo.size())) << step << " " << name;
   }
