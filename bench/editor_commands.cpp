@@ -1,0 +1,390 @@
+// The editor's commands as the user runs them: every edit command and its undo on a one-hour
+// 44,100 Hz stereo document (three tracks of 158,760,000 samples: left, right and the mix),
+// Find Next over the hour's matches, and opening a 10-minute stereo 16-bit WAVE as a document
+// against the bare load (decoder and mixer only).
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/SampleTrack.h"
+#include "editor/Document.h"
+#include "editor/EditHistory.h"
+#include "formats/Probe.h"
+#include "formats/Wave.h"
+#include "graphics/TrackWaveform.h"
+#include "pipeline/AudioDecoder.h"
+#include "pipeline/FileBuffer.h"
+#include "pipeline/SampleMixer.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr int kHourSeconds = 3600;
+constexpr int kHourFrames = kRate * kHourSeconds;
+constexpr double kMiddle = kHourSeconds / 2.0;
+constexpr int kMiddleFrame = kRate * kHourSeconds / 2;
+
+using Clock = std::chrono::steady_clock;
+double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+// The dialogs' answers: half volume, one second of silence, an even mix, one halftone up.
+struct Answers : DocumentPrompts {
+  bool AskMixLevels(int* clipboard, int* waveform) override {
+    *clipboard = 50;
+    *waveform = 50;
+    return true;
+  }
+  bool AskVolume(int* percent) override {
+    *percent = 50;
+    return true;
+  }
+  bool AskPitch(int* halftones) override {
+    *halftones = 1;
+    return true;
+  }
+  bool AskSilence(double* seconds) override {
+    *seconds = 1.0;
+    return true;
+  }
+  bool AskRecord(int, int, bool*, float*, float*) override { return false; }
+  bool AskWebSearch(WebSearchChoices*) override { return false; }
+  SaveChangesAnswer AskSaveChanges(const std::string&) override { return SaveChangesAnswer::No; }
+  bool AskSaveAs(SaveAsRequest*) override { return false; }
+};
+
+// One second of one of eight sounds (tones, chords, sweeps, noise, a tone in noise), chosen at
+// random for each second of the document, so that a one-second prototype has matches here and
+// there and the signatures vary; the right channel is the left one quieter, with its own noise.
+void FillSecond(int kind, std::mt19937& rng, std::vector<float>& frames) {
+  std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+  double phase = 0;
+  for (int i = 0; i < kRate; ++i) {
+    const double t = double(i) / kRate;
+    float v = 0;
+    switch (kind) {
+      case 0: v = 0.5f * float(std::sin(2 * M_PI * 220 * t)); break;
+      case 1: v = 0.4f * float(std::sin(2 * M_PI * 660 * t)); break;
+      case 2: v = 0.3f * float(std::sin(2 * M_PI * 1760 * t)); break;
+      case 3:
+        phase += 2 * M_PI * (200 + 2800 * t) / kRate;
+        v = 0.5f * float(std::sin(phase));
+        break;
+      case 4:
+        phase += 2 * M_PI * (3000 - 2800 * t) / kRate;
+        v = 0.5f * float(std::sin(phase));
+        break;
+      case 5: v = 0.3f * noise(rng); break;
+      case 6: v = 0.1f * noise(rng) + 0.4f * float(std::sin(2 * M_PI * 110 * t)); break;
+      default: v = 0.3f * float(std::sin(2 * M_PI * 440 * t) + std::sin(2 * M_PI * 550 * t)); break;
+    }
+    frames[std::size_t(2 * i)] = v;
+    frames[std::size_t(2 * i + 1)] = 0.8f * v + 0.02f * noise(rng);
+  }
+}
+
+std::unique_ptr<EditorDocument> MakeHourDocument(Answers* answers) {
+  DocumentOptions options;
+  options.newChannels = kChannels;
+  options.newRate = kRate;
+  options.newSeconds = kHourSeconds;
+  auto document = std::make_unique<EditorDocument>(options, nullptr, answers);
+  if (!document->New(nullptr, 1600, 400)) return nullptr;
+  std::mt19937 rng(11);
+  std::vector<float> second(std::size_t(kRate) * kChannels);
+  EP_SampleMixer* mixer = document->Editor()->Mixer();
+  for (int s = 0; s < kHourSeconds; ++s) {
+    FillSecond(int(rng() % 8), rng, second);
+    mixer->WriteFloat(second.data(), kRate, s * kRate);
+  }
+  document->Editor()->Waveform()->ApplyChanges(0, 0);
+  return document;
+}
+
+struct Hour {
+  Answers answers;
+  std::unique_ptr<EditorDocument> document;
+  double buildSeconds = 0;
+};
+
+Hour& TheHour() {
+  static Hour hour = [] {
+    Hour h;
+    const auto t = Clock::now();
+    h.document = MakeHourDocument(&h.answers);
+    h.buildSeconds = Since(t);
+    return h;
+  }();
+  return hour;
+}
+
+// ---- the 1-hour document ----
+
+void BM_BuildHourDocument(benchmark::State& state) {
+  for (auto _ : state) {
+    Hour& hour = TheHour();
+    if (!hour.document) {
+      state.SkipWithError("New failed");
+      return;
+    }
+    state.SetIterationTime(hour.buildSeconds);
+    state.counters["blocks_per_track"] = hour.document->Editor()->DisplayTrack()->BlockCount();
+  }
+}
+BENCHMARK(BM_BuildHourDocument)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+// The search a kept one-second selection starts (match mode): the prototype is the second in
+// the middle of the hour, compared against the mix track's blocks.
+void BM_ComputeMatches1s(benchmark::State& state) {
+  CAP_SampleTrack* track = TheHour().document->Editor()->DisplayTrack();
+  for (auto _ : state) track->ComputeMatches(kRate, kMiddleFrame);
+  state.counters["matches"] = track->CountMatches(70);
+}
+BENCHMARK(BM_ComputeMatches1s)->Unit(benchmark::kMillisecond);
+
+// The display's share of an undo: every column of the fitted view (1,600 over the hour) computed
+// again, as after MarkAllChanged; an undo does this twice (its range, then its zoom).
+void BM_RecomputeAllColumns(benchmark::State& state) {
+  CGP_TrackWaveform* waveform = TheHour().document->Editor()->Waveform();
+  for (auto _ : state) {
+    waveform->MarkAllChanged();
+    waveform->ApplyChanges(0, 0);
+  }
+  state.counters["columns"] = waveform->Width();
+}
+BENCHMARK(BM_RecomputeAllColumns)->Unit(benchmark::kMillisecond);
+
+// Find Next through the matches of the middle second, from one to the next (wrapping).
+void BM_FindNext(benchmark::State& state) {
+  EditorDocument& doc = *TheHour().document;
+  AudioEditorApp* editor = doc.Editor();
+  editor->Select(kMiddle, kMiddle + 1);
+  int found = 0;
+  for (auto _ : state) found += doc.FindNext() != "Match not found";
+  if (found != int(state.iterations())) state.SkipWithError("a Find Next found nothing");
+  state.counters["matches"] = editor->MatchCount();
+}
+BENCHMARK(BM_FindNext)->Unit(benchmark::kMicrosecond);
+
+// The longest Find Next: at a threshold that no other block reaches (no match but the
+// prototype), the whole list is walked (from the cursor to the end, then from the start back to
+// it) and the search lands on the prototype itself.
+void BM_FindNextNoOtherMatch(benchmark::State& state) {
+  EditorDocument& doc = *TheHour().document;
+  AudioEditorApp* editor = doc.Editor();
+  editor->Select(kMiddle, kMiddle + 1);
+  CAP_SampleTrack* track = editor->DisplayTrack();
+  int threshold = 70;
+  while (threshold < 100 && track->CountMatches(threshold) > 0) ++threshold;
+  if (track->CountMatches(threshold) != 0) {
+    state.SkipWithError("every threshold finds another match");
+    return;
+  }
+  const int kept = editor->MatchThreshold();
+  editor->SetMatchThreshold(threshold);
+  for (auto _ : state) {
+    doc.FindNext();
+    if (std::abs(editor->CursorSample() - kMiddleFrame) > kRate / 10) state.SkipWithError("left the prototype");
+  }
+  editor->SetMatchThreshold(kept);
+  state.counters["threshold"] = threshold;
+  state.counters["blocks"] = track->BlockCount();
+}
+BENCHMARK(BM_FindNextNoOtherMatch)->Unit(benchmark::kMicrosecond);
+
+// Times an edit and then its undo, each with its own clock; the benchmark's time is the edit's,
+// undo_ms the undo's. After the undo the document must be as it was (length, rate, selection).
+template <class Edit, class Undo>
+void EditThenUndo(benchmark::State& state, Edit&& edit, Undo&& undo) {
+  EditorDocument& doc = *TheHour().document;
+  AudioEditorApp* editor = doc.Editor();
+  const int length = editor->DisplayTrack()->Length();
+  const int selStart = editor->SelectionStart(false), selLength = editor->SelectionLength(false);
+  double undoSeconds = 0;
+  for (auto _ : state) {
+    auto t = Clock::now();
+    if (!edit()) {
+      state.SkipWithError("the edit did nothing");
+      return;
+    }
+    state.SetIterationTime(Since(t));
+    t = Clock::now();
+    if (!undo()) {
+      state.SkipWithError("the undo did nothing");
+      return;
+    }
+    undoSeconds += Since(t);
+    if (editor->DisplayTrack()->Length() != length || editor->Mixer()->sampleRate != kRate ||
+        editor->SelectionStart(false) != selStart || editor->SelectionLength(false) != selLength) {
+      state.SkipWithError("the undo did not restore the document");
+      return;
+    }
+  }
+  state.counters["undo_ms"] = benchmark::Counter(1000 * undoSeconds, benchmark::Counter::kAvgIterations);
+}
+
+// A command on the second in the middle of the hour (selected, its matches computed, the
+// clipboard holding a copy of it), then Undo.
+void BM_Command(benchmark::State& state, bool (EditorDocument::*command)()) {
+  EditorDocument& doc = *TheHour().document;
+  doc.Editor()->Select(kMiddle, kMiddle + 1);
+  if (!doc.Copy()) {
+    state.SkipWithError("Copy failed");
+    return;
+  }
+  EditThenUndo(state, [&] { return (doc.*command)(); }, [&] { return doc.Undo(); });
+}
+BENCHMARK_CAPTURE(BM_Command, cut, &EditorDocument::Cut)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, paste, &EditorDocument::Paste)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, delete, &EditorDocument::Delete)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, fade_in, &EditorDocument::FadeIn)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, fade_out, &EditorDocument::FadeOut)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, normalize, &EditorDocument::Normalize)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, mute, &EditorDocument::Mute)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, volume_50, &EditorDocument::Volume)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, reverse, &EditorDocument::Reverse)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, insert_silence_1s, &EditorDocument::InsertSilence)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK_CAPTURE(BM_Command, mix_50_50, &EditorDocument::Mix)->Unit(benchmark::kMillisecond)->UseManualTime();
+// Keeping the second removes the other 59:59, which the undo group must hold.
+BENCHMARK_CAPTURE(BM_Command, trim, &EditorDocument::Trim)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+// A halftone up: the whole document's rate changes, whatever is selected.
+BENCHMARK_CAPTURE(BM_Command, pitch_up_1, &EditorDocument::ShiftPitch)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+
+// The same fade in through the history alone (the sample work and the undo copy, without the
+// display update and the match search that follow in the controller).
+void BM_HistoryFadeIn1s(benchmark::State& state) {
+  EditorDocument& doc = *TheHour().document;
+  doc.Editor()->Select(kMiddle, kMiddle + 1);
+  EP_EditHistory* history = doc.Editor()->History();
+  const ViewState view = doc.Editor()->GetViewState();
+  EditThenUndo(
+      state, [&] { return history->Fade(kRate, kMiddleFrame, 0, 1, view); },
+      [&] {
+        int length = 0, start = 0;
+        ViewState restored;
+        return history->Undo(&length, &start, &restored);
+      });
+}
+BENCHMARK(BM_HistoryFadeIn1s)->Unit(benchmark::kMillisecond)->UseManualTime();
+
+// Fade in with nothing selected: the whole hour, and an undo copy of all three tracks.
+void BM_WholeFileFadeIn(benchmark::State& state) {
+  EditorDocument& doc = *TheHour().document;
+  doc.Editor()->SetCursor(kMiddle);
+  EditThenUndo(state, [&] { return doc.FadeIn(); }, [&] { return doc.Undo(); });
+}
+BENCHMARK(BM_WholeFileFadeIn)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+// The undo copy of a whole-file edit alone: what the history saves for each track (whole blocks
+// with their signatures and summaries copied into a fresh track). Freeing it is not timed.
+void BM_UndoCopyWholeFile(benchmark::State& state) {
+  EP_SampleMixer* mixer = TheHour().document->Editor()->Mixer();
+  for (auto _ : state) {
+    std::vector<std::unique_ptr<CAP_SampleTrack>> saved;
+    for (int i = 0; i < mixer->TrackCount(); ++i) {
+      CAP_SampleTrack* track = mixer->Track(i);
+      saved.push_back(std::make_unique<CAP_SampleTrack>(track->sampleRate));
+      saved.back()->CopySamples(*track, track->Length(), 0, 0);
+    }
+    state.PauseTiming();
+    if (saved.back()->Length() != kHourFrames) state.SkipWithError("short copy");
+    saved.clear();
+    state.ResumeTiming();
+  }
+  state.counters["tracks"] = mixer->TrackCount();
+}
+BENCHMARK(BM_UndoCopyWholeFile)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// ---- opening a 10-minute file ----
+
+constexpr std::int64_t kFileFrames = std::int64_t(kRate) * 600;
+
+const std::string& TenMinuteWave() {
+  static const std::string path = [] {
+    const std::string p = (std::filesystem::temp_directory_path() / "tintwave-editor-bench-10min.wav").string();
+    std::ofstream out(p, std::ios::binary);
+    WaveWrite writer(out, kFileFrames, kChannels, kRate, CompressionPcm16, AnnotationList());
+    std::mt19937 rng(5);
+    std::vector<float> second(std::size_t(kRate) * kChannels);
+    for (std::int64_t at = 0; at < kFileFrames; at += kRate) {
+      FillSecond(int(rng() % 8), rng, second);
+      writer.PushSamples(second.data(), kRate * kChannels);
+    }
+    return p;
+  }();
+  return path;
+}
+
+// The bare load: file buffer, stream, decoder, then the mixer with its mix track loading.
+struct BareLoad {
+  explicit BareLoad(const std::string& path) {
+    buffer.Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary);
+    decoder = std::make_unique<CAP_AudioDecoder>(stream, std::int64_t(std::filesystem::file_size(path)),
+                                                 ExtensionOf(path), true);
+    mixer = std::make_unique<EP_SampleMixer>(decoder->channels, decoder->sampleRate, nullptr, true);
+    mixer->LoadFromDecoder(decoder.get(), nullptr, 0);
+  }
+  CUP_FileBuffer buffer;
+  std::istream stream{&buffer};
+  std::unique_ptr<CAP_AudioDecoder> decoder;
+  std::unique_ptr<EP_SampleMixer> mixer;
+};
+
+// EditorDocument::Open (controller, history, player, window, display) against the bare load,
+// alternating which goes first; the time is the document's, bare_ms the bare load's. Arg: the
+// document's DC correction (on by default in the options; the bare load has none).
+void BM_OpenDocument(benchmark::State& state) {
+  const std::string& path = TenMinuteWave();
+  DocumentOptions options;
+  options.correctDC = state.range(0) != 0;
+  double bare = 0, opened = 0;
+  bool bareFirst = true;
+  for (auto _ : state) {
+    double bareTime = 0, docTime = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+      if ((pass == 0) == bareFirst) {
+        const auto t = Clock::now();
+        auto load = std::make_unique<BareLoad>(path);
+        bareTime = Since(t);
+        if (load->mixer->Track(2)->Length() != kFileFrames) state.SkipWithError("short bare load");
+      } else {
+        auto doc = std::make_unique<EditorDocument>(options, nullptr, nullptr);
+        const auto t = Clock::now();
+        const bool ok = doc->Open(path, nullptr, 1600, 400);
+        docTime = Since(t);
+        if (!ok || doc->Editor()->DisplayTrack()->Length() != kFileFrames) state.SkipWithError("open failed");
+      }
+    }
+    bareFirst = !bareFirst;
+    state.SetIterationTime(docTime);
+    bare += bareTime;
+    opened += docTime;
+  }
+  state.counters["bare_ms"] = benchmark::Counter(1000 * bare, benchmark::Counter::kAvgIterations);
+  state.counters["ratio"] = bare > 0 ? opened / bare : 0;
+}
+BENCHMARK(BM_OpenDocument)
+    ->ArgName("correct_dc")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(6);
+
+}  // namespace
