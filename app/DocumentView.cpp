@@ -1,1 +1,400 @@
-// (being written)
+#include "app/DocumentView.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMdiArea>
+#include <QVBoxLayout>
+
+#include "app/AppUi.h"
+#include "app/Application.h"
+#include "app/DocumentPrompts.h"
+#include "app/HostWindow.h"
+#include "app/MainFrame.h"
+#include "devices/AudioPlayer.h"
+#include "editor/AudioFileEditor.h"
+#include "editor/CommandCode.h"
+#include "editor/Document.h"
+#include "graphics/TrackWaveform.h"
+
+namespace {
+// Enabling codes beyond the controller's: always enabled, and enabled unless recording.
+constexpr int kAlways = -2;
+constexpr int kUnlessRecording = -1;
+
+struct DocumentCommand {
+  int id;
+  int code;
+};
+
+// Every command of the document with the code that enables it.
+constexpr DocumentCommand kCommands[] = {
+    {CommandId::Save, kUnlessRecording},
+    {CommandId::SaveAs, kUnlessRecording},
+    {CommandId::Undo, CommandUndo},
+    {CommandId::Redo, CommandRedo},
+    {CommandId::Cut, CommandCut},
+    {CommandId::Copy, CommandCopy},
+    {CommandId::Paste, CommandPaste},
+    {CommandId::Mix, CommandMix},
+    {CommandId::Delete, CommandDelete},
+    {CommandId::Trim, CommandTrim},
+    {CommandId::SelectAll, kAlways},
+    {CommandId::FindNext, CommandFindNext},
+    {CommandId::FindPrevious, CommandFindPrevious},
+    {CommandId::FitToWindow, kAlways},
+    {CommandId::ZoomIn, CommandZoomIn},
+    {CommandId::ZoomOut, CommandZoomOut},
+    {CommandId::ColoredWaveform, CommandColoredWaveform},
+    {CommandId::FadeIn, CommandFade},
+    {CommandId::FadeOut, CommandFade},
+    {CommandId::Normalize, CommandNormalize},
+    {CommandId::Mute, CommandMuteVolume},
+    {CommandId::Reverse, CommandReverse},
+    {CommandId::Volume, CommandMuteVolume},
+    {CommandId::InsertSilence, CommandInsertSilence},
+    {CommandId::ShiftPitch, kAlways},
+    {CommandId::Play, CommandPlay},
+    {CommandId::Pause, CommandPause},
+    {CommandId::Stop, CommandStop},
+    {CommandId::Record, CommandRecord},
+    {CommandId::WebSearch, CommandWebSearch},
+};
+
+const DocumentCommand* FindCommand(int id) {
+  for (const DocumentCommand& command : kCommands)
+    if (command.id == id) return &command;
+  return nullptr;
+}
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString FromLocal(const std::string& text) { return QFile::decodeName(QByteArray::fromStdString(text)); }
+
+constexpr const char* kAudioErrorCaption = "Audio Error";
+}  // namespace
+
+// ---- VIZoravuDoc ----
+
+VIZoravuDoc::VIZoravuDoc(VIZoravuApp* app, CMainFrame* frame, VIZoravuView* view)
+    : app_(app),
+      frame_(frame),
+      view_(view),
+      prompts_(std::make_unique<QtDocumentPrompts>(frame, app ? app->Devices() : WaveDeviceFactory())) {}
+
+VIZoravuDoc::~VIZoravuDoc() {
+  document_.reset();
+  while (waitCursors_ > 0) SetWaitCursor(false);
+}
+
+AudioEditorApp* VIZoravuDoc::Editor() const { return document_ ? document_->Editor() : nullptr; }
+
+bool VIZoravuDoc::OnNewDocument() {
+  document_ = std::make_unique<EditorDocument>(app_->MakeDocumentOptions(), this, prompts_.get());
+  const QSize size = view_->ClientSize();
+  if (!document_->New(view_->HostWindow(), size.width(), size.height())) {
+    document_.reset();
+    return false;
+  }
+  HookNotifications();
+  RenewTitle();
+  return true;
+}
+
+bool VIZoravuDoc::OnOpenDocument(const QString& path, ProgressCallback progress, std::intptr_t user) {
+  document_ = std::make_unique<EditorDocument>(app_->MakeDocumentOptions(), this, prompts_.get());
+  const QSize size = view_->ClientSize();
+  if (!document_->Open(LocalPath(path), view_->HostWindow(), size.width(), size.height(), progress, user)) {
+    document_.reset();
+    return false;
+  }
+  HookNotifications();
+  RenewTitle();
+  return true;
+}
+
+void VIZoravuDoc::OnCloseDocument() {
+  hookedPlayer_ = nullptr;
+  document_.reset();
+}
+
+bool VIZoravuDoc::CanClose() {
+  if (!document_) return true;
+  const QString before = Path();
+  const bool hadFile = document_->HasFile();
+  const bool may = document_->CanClose();
+  // A Yes that saved under a new name puts that name among the recent files.
+  if (document_->HasFile() && (!hadFile || Path() != before)) app_->AddRecentFile(Path());
+  HookNotifications();
+  RenewTitle();
+  return may;
+}
+
+QString VIZoravuDoc::Title() const { return document_ ? FromLocal(document_->Title()) : QString(); }
+QString VIZoravuDoc::Path() const { return document_ ? FromLocal(document_->Path()) : QString(); }
+bool VIZoravuDoc::Modified() const { return document_ && document_->Modified(); }
+
+void VIZoravuDoc::RenewTitle() {
+  if (document_) emit TitleChanged(Title());
+}
+
+bool VIZoravuDoc::Active() const { return frame_ && frame_->ActiveDocument() == this; }
+
+// ---- commands ----
+
+bool VIZoravuDoc::IsDocumentCommand(int id) { return FindCommand(id) != nullptr; }
+
+bool VIZoravuDoc::IsCheckable(int id) { return id == CommandId::FitToWindow || id == CommandId::ColoredWaveform; }
+
+bool VIZoravuDoc::IsCommandEnabled(int id) const {
+  const DocumentCommand* command = FindCommand(id);
+  AudioEditorApp* editor = Editor();
+  if (!command || !editor || !editor->Waveform()) return false;
+  if (command->code == kAlways) return true;
+  return editor->IsCommandEnabled(command->code);
+}
+
+bool VIZoravuDoc::IsCommandChecked(int id) const {
+  AudioEditorApp* editor = Editor();
+  if (!editor || !editor->Waveform()) return false;
+  if (id == CommandId::FitToWindow) return editor->Waveform()->Attached();
+  if (id == CommandId::ColoredWaveform) return editor->Waveform()->ColourDisplay();
+  return false;
+}
+
+int VIZoravuDoc::TransportState() const {
+  AudioEditorApp* editor = Editor();
+  if (!editor || !editor->Player()) return -1;
+  return editor->Player()->State() * 4 + (editor->PausedPlay() ? 1 : 0) + (editor->PausedRecording() ? 2 : 0);
+}
+
+void VIZoravuDoc::ReportDeviceFailure(bool attempted) {
+  AudioEditorApp* editor = Editor();
+  CAI_AudioPlayer* player = editor ? editor->Player() : nullptr;
+  if (!attempted || !player || player->State() != kDeviceIdle) return;
+  if (editor->PausedPlay() || editor->PausedRecording()) return;
+  const char* text = player->ErrorText();
+  if (text && *text)
+    AppUi::Current().ShowWarning(frame_, QString::fromLocal8Bit(text), QString::fromLatin1(kAudioErrorCaption));
+}
+
+bool VIZoravuDoc::OnCommand(int id) {
+  AudioEditorApp* editor = Editor();
+  if (!editor || !IsCommandEnabled(id)) return false;
+  EditorDocument& doc = *document_;
+  switch (id) {
+    case CommandId::Save:
+    case CommandId::SaveAs: {
+      const bool saved = id == CommandId::Save ? doc.Save() : doc.SaveAs();
+      if (saved) app_->AddRecentFile(Path());
+      break;
+    }
+    case CommandId::Undo: doc.Undo(); break;
+    case CommandId::Redo: doc.Redo(); break;
+    case CommandId::Cut: doc.Cut(); break;
+    case CommandId::Copy: doc.Copy(); break;
+    case CommandId::Paste: doc.Paste(); break;
+    case CommandId::Mix: doc.Mix(); break;
+    case CommandId::Delete: doc.Delete(); break;
+    case CommandId::Trim: doc.Trim(); break;
+    case CommandId::SelectAll: editor->SelectAll(); break;
+    case CommandId::FindNext: doc.FindNext(); break;
+    case CommandId::FindPrevious: doc.FindPrevious(); break;
+    case CommandId::FitToWindow: editor->FitToWindow(); break;
+    case CommandId::ZoomIn: editor->ZoomIn(); break;
+    case CommandId::ZoomOut: editor->ZoomOut(); break;
+    case CommandId::ColoredWaveform: editor->ToggleColouredWaveform(); break;
+    case CommandId::FadeIn: doc.FadeIn(); break;
+    case CommandId::FadeOut: doc.FadeOut(); break;
+    case CommandId::Normalize: doc.Normalize(); break;
+    case CommandId::Mute: doc.Mute(); break;
+    case CommandId::Reverse: doc.Reverse(); break;
+    case CommandId::Volume: doc.Volume(); break;
+    case CommandId::InsertSilence: doc.InsertSilence(); break;
+    case CommandId::ShiftPitch: doc.ShiftPitch(); break;
+    case CommandId::Play: {
+      const bool idle = editor->Player()->State() == kDeviceIdle;
+      editor->Play();
+      ReportDeviceFailure(idle);
+      break;
+    }
+    case CommandId::Pause: {
+      // Pause resumes a paused transport, which starts a device again.
+      const bool resumes = editor->PausedPlay() || editor->PausedRecording();
+      editor->Pause();
+      ReportDeviceFailure(resumes);
+      break;
+    }
+    case CommandId::Stop: editor->Stop(); break;
+    case CommandId::Record: {
+      const bool wasModified = doc.Modified();
+      if (doc.Record()) {
+        CAI_AudioPlayer* player = editor->Player();
+        // Nothing was recorded when the input did not start.
+        if (player->State() == kDeviceIdle && !editor->PausedRecording() && *player->ErrorText()) {
+          doc.SetModified(wasModified);
+          ReportDeviceFailure(true);
+        }
+      }
+      break;
+    }
+    case CommandId::WebSearch: doc.WebSearch(); break;
+    default: return false;
+  }
+  // A save may have made fresh parts: the new player needs the hook too.
+  HookNotifications();
+  RenewTitle();
+  return true;
+}
+
+bool VIZoravuDoc::OnSpaceKey() {
+  AudioEditorApp* editor = Editor();
+  if (!editor) return false;
+  bool handled = false;
+  if (editor->IsCommandEnabled(CommandPlay)) handled = OnCommand(CommandId::Play);
+  else if (editor->IsCommandEnabled(CommandPause)) handled = OnCommand(CommandId::Pause);
+  if (handled && frame_) frame_->RefreshActions();
+  return handled;
+}
+
+void VIZoravuDoc::OnActivate(bool active) {
+  if (AudioEditorApp* editor = Editor()) editor->OnActivate(active);
+}
+
+void VIZoravuDoc::HookNotifications() {
+  AudioEditorApp* editor = Editor();
+  CAI_AudioPlayer* player = editor ? editor->Player() : nullptr;
+  if (player == hookedPlayer_) return;
+  hookedPlayer_ = player;
+  if (!player) return;
+  // Runs on the device's thread: it only asks the UI thread to drain the notices. The player
+  // goes (and takes the hook with it) before the view does.
+  QPointer<VIZoravuView> view(view_);
+  player->SetNotificationHook([view] {
+    if (VIZoravuView* target = view.data()) target->PostNotifications();
+  });
+}
+
+void VIZoravuDoc::DrainNotifications() {
+  AudioEditorApp* editor = Editor();
+  if (CAI_AudioPlayer* player = editor ? editor->Player() : nullptr) player->ProcessNotifications();
+}
+
+// ---- EditorFrame ----
+
+void VIZoravuDoc::SetPaneText(int pane, const std::string& text) {
+  // A document in the background leaves the active one's panes alone.
+  if (!frame_ || (!Active() && frame_->ActiveDocument())) return;
+  frame_->SetPaneText(pane, QString::fromStdString(text));
+}
+
+void VIZoravuDoc::SetThresholdCount(int count) {
+  if (frame_ && Active()) frame_->SetThresholdCount(count);
+}
+
+void VIZoravuDoc::ShowWarning(const std::string& text) {
+  AppUi::Current().ShowWarning(frame_, QString::fromStdString(text));
+}
+
+void VIZoravuDoc::SetWaitCursor(bool on) {
+  if (on) {
+    ++waitCursors_;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else if (waitCursors_ > 0) {
+    --waitCursors_;
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+// ---- VIZoravuView ----
+
+VIZoravuView::VIZoravuView(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  wnd_ = new CGN_Wnd(this);
+  layout->addWidget(wnd_);
+  setFocusProxy(wnd_);
+  wnd_->installEventFilter(this);
+}
+
+VIZoravuView::~VIZoravuView() = default;
+
+QSize VIZoravuView::ClientSize() const {
+  const QSize size = wnd_->ClientSize();
+  // Hidden windows have no size yet; the root follows the real one when it is shown.
+  if (size.width() <= 0 || size.height() <= 0) return QSize(480, 240);
+  return size;
+}
+
+void VIZoravuView::PostNotifications() {
+  if (notificationsPending_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        notificationsPending_ = false;
+        if (doc_) doc_->DrainNotifications();
+      },
+      Qt::QueuedConnection);
+}
+
+bool VIZoravuView::TakeSpace(QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  if (key->key() != Qt::Key_Space || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+  if (!doc_) return false;
+  // Holding the key down does not toggle between playing and pausing.
+  if (key->isAutoRepeat()) return true;
+  return doc_->OnSpaceKey();
+}
+
+bool VIZoravuView::event(QEvent* event) {
+  if (TakeSpace(event)) return true;
+  return QWidget::event(event);
+}
+
+bool VIZoravuView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == wnd_ && TakeSpace(event)) return true;
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---- CChildFrame ----
+
+CChildFrame::CChildFrame(VIZoravuApp* app, CMainFrame* frame) : frame_(frame) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setObjectName("childframe");
+  view_ = new VIZoravuView(this);
+  setWidget(view_);
+  doc_ = std::make_unique<VIZoravuDoc>(app, frame, view_);
+  view_->SetDocument(doc_.get());
+  connect(doc_.get(), &VIZoravuDoc::TitleChanged, this, [this](const QString& title) {
+    setWindowTitle(title);
+    if (frame_) frame_->RefreshCaption();
+  });
+  if (frame && frame->MdiArea()) {
+    const QSize area = frame->MdiArea()->viewport()->size();
+    resize(std::max(320, area.width() * 3 / 4), std::max(200, area.height() * 3 / 4));
+  }
+}
+
+CChildFrame::~CChildFrame() {
+  if (frame_ && doc_ && doc_->Editor()) frame_->ChildClosing(this);
+  view_->SetDocument(nullptr);
+  doc_.reset();
+}
+
+void CChildFrame::CloseWithoutAsking() {
+  approved_ = true;
+  close();
+}
+
+void CChildFrame::closeEvent(QCloseEvent* event) {
+  if (!approved_ && doc_ && !doc_->CanClose()) {
+    event->ignore();
+    return;
+  }
+  approved_ = true;
+  if (frame_) frame_->ChildClosing(this);
+  // The controller goes before the window it draws into.
+  if (doc_) doc_->OnCloseDocument();
+  QMdiSubWindow::closeEvent(event);
+}
