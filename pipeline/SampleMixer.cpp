@@ -197,12 +197,22 @@ void CAP_SampleMixer::RemoveDCOffset(float* frames, int count, bool estimate) {
       dcOffset_[c] = sum / count;
     }
   }
-  for (int f = 0; f < count; ++f)
-    for (int c = 0; c < channels; ++c) {
-      float& v = frames[std::size_t(f) * channels + c];
-      const double corrected = v - dcOffset_[c];
-      v = corrected >= 1 ? 1.0f : corrected <= -1 ? -1.0f : float(corrected);
+  // Flat loops per channel count, so that the compiler can run them in vector registers.
+  auto corrected = [](float v, double offset) {
+    const double d = v - offset;
+    return float(std::min(std::max(d, -1.0), 1.0));
+  };
+  const std::size_t n = std::size_t(count) * channels;
+  if (channels == 1) {
+    const double o = dcOffset_[0];
+    for (std::size_t i = 0; i < n; ++i) frames[i] = corrected(frames[i], o);
+  } else {
+    const double o0 = dcOffset_[0], o1 = dcOffset_[1];
+    for (std::size_t i = 0; i + 1 < n; i += 2) {
+      frames[i] = corrected(frames[i], o0);
+      frames[i + 1] = corrected(frames[i + 1], o1);
     }
+  }
 }
 
 bool CAP_SampleMixer::LoadFromDecoder(CAP_AudioDecoder* decoder, ProgressCallback progress, std::intptr_t user) {
