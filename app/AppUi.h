@@ -24,7 +24,12 @@ public:
   virtual QString ChooseOpenFile(QWidget* parent, const QString& startName, const QString& filters,
                                  int* filterIndex);
 
-  // The application's one instance; tests replace it (the previous one is returned).
+  // Qt's "Name (patterns)" filters for a "Name|*.a;*.b|...||" list. A name that already ends
+  // in its own "(*.a,*.b)" loses that part, since Qt shows the patterns itself.
+  static QStringList NameFilters(const QString& filters);
+
+  // The application's one instance; tests replace it (the previous one is returned; null puts
+  // the real one back).
   static AppUi& Current();
   static AppUi* Replace(AppUi* ui);
 };

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QString>
 #include <memory>
+#include <vector>
 
 #include "editor/AudioFileEditor.h"
 
@@ -16,7 +17,14 @@ class CAI_AudioPlayer;
 class CAP_AudioMonitor;
 class CGN_Wnd;
 class CGI_Window;
+class CGP_VUMeter;
+class QCheckBox;
+class QComboBox;
 class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QRadioButton;
+class QSlider;
 class QTimer;
 
 // The framework's validation texts.
@@ -43,6 +51,12 @@ public:
   QString rateText = "11025";  // at most 10 characters
   double duration = 30.0;      // 1 to 300
   int channels = 1;
+
+private:
+  QRadioButton* mono_;
+  QRadioButton* stereo_;
+  QComboBox* rate_;
+  QLineEdit* duration_;
 };
 
 class RawFileDlg : public FieldDialog {
@@ -57,6 +71,17 @@ public:
   int compression = 17;
   bool bigEndian = false;
   bool isSigned = true;
+
+private:
+  // The encoding chosen by the compression radios, taken into the fields on OK.
+  struct Encoding {
+    int compression, bits;
+    bool isSigned;
+  };
+  Encoding pending_{17, 16, true};
+  QComboBox* rate_;
+  QRadioButton *signed8_, *unsigned8_, *pcm16_, *pcm24_, *mulaw_;
+  QRadioButton *little_, *big_, *mono_, *stereo_;
 };
 
 class MixerDlg : public FieldDialog {
@@ -68,6 +93,10 @@ public:
   // Slider positions 0 (top) to 100; the level is 100 - position.
   int clipboardPosition = 50;
   int waveformPosition = 50;
+
+private:
+  QSlider* clipboard_;
+  QSlider* waveform_;
 };
 
 class VolumeDlg : public FieldDialog {
@@ -78,6 +107,10 @@ public:
   bool SaveFields() override;
   int percent = 100;  // 0 to 200
   QString AmplificationText() const;  // "Amplification: %d%%" as shown now
+
+private:
+  QSlider* slider_;
+  QLabel* text_;
 };
 
 class PitchShiftDlg : public FieldDialog {
@@ -87,6 +120,9 @@ public:
   void LoadFields() override;
   bool SaveFields() override;
   int halftones = 0;  // -48 to 48
+
+private:
+  QLineEdit* edit_;
 };
 
 class InsertSilenceDlg : public FieldDialog {
@@ -96,6 +132,9 @@ public:
   void LoadFields() override;
   bool SaveFields() override;
   float seconds = 1.0f;  // 0.0001 to 3600
+
+private:
+  QLineEdit* edit_;
 };
 
 class PreferencesDlg : public FieldDialog {
@@ -107,6 +146,11 @@ public:
   bool showIntroduction = true;
   bool correctDC = true;
   QString searchUrl;  // the web search service's base URL (empty: the default)
+
+private:
+  QCheckBox* intro_;
+  QCheckBox* dc_;
+  QLineEdit* url_;
 };
 
 class SonquestDlg : public FieldDialog {
@@ -119,6 +163,10 @@ public:
   QString resolution, rate, size;
   WebSearchChoices Choices() const;
   void SetChoices(const WebSearchChoices& choices);
+
+private:
+  QCheckBox *aiff_, *au_, *wave_, *mp3_, *mono_, *stereo_;
+  QComboBox *resolution_, *rate_, *size_;
 };
 
 // Levels before recording: meters fed by a monitor on the input, DC offsets measured.
@@ -142,11 +190,24 @@ public:
   float dcLeft = 0, dcRight = 0;
   QString PeakText(int channel) const;
   CAI_AudioPlayer* Player() const;
+  CGP_VUMeter* Meter(int channel) const;  // null while not monitoring
+
+protected:
+  void showEvent(QShowEvent* event) override;  // starts monitoring when nobody did before
 
 private:
   struct Monitoring;
+  void Release();
+  void ShowPeaks();
   WaveDeviceFactory devices_;
   std::unique_ptr<Monitoring> monitoring_;
+  bool attempted_ = false;
+  QWidget* places_[2];
+  QLabel* peaks_[2];
+  QLabel* left_;
+  QLabel* right_;
+  QCheckBox* dc_;
+  QTimer* timer_;
 };
 
 // The Save As dialog: the file chooser with the channel, encoding and rate lists.
@@ -171,6 +232,22 @@ public:
   static int PositionOf(int filterIndex, int code);
   static QString EncodingName(int code);
   void ChangeType(int filterIndex);  // as choosing another filter does
+  // The rate a text like "44100 Hz" names (its leading integer); 0 when it names none.
+  static int RateOfText(const QString& text);
+  // The three filters, in the "Name|patterns|" form of the Open command's list.
+  static const char* const kFilters;
+  QString NameBoxText() const;  // the file name box as it reads now
+
+protected:
+  void done(int result) override;  // takes the chosen path on OK
+
+private:
+  void FillCompression(int filterIndex, int position);
+  QLineEdit* NameBox() const;
+  QComboBox* channels_;
+  QComboBox* compression_;
+  QComboBox* rates_;
+  int shownFilter_ = 3;  // the type the compression list is filled for
 };
 
 class CIntroDlg : public QDialog {
