@@ -1,6 +1,7 @@
 // The similarity search: every block is scored as the start of a run as long as the prototype,
 // and the best runs claim their blocks without overlap.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "analysis/SampleTrack.h"
@@ -41,11 +42,36 @@ float RunScoreIndexed(const PackedSignature* sig, const int* count, int blocks, 
 }
 
 // Candidates ascending by score, equal scores in track order; claiming takes them from the end.
-std::vector<int> ClaimOrder(const std::vector<float>& score) {
+std::vector<int> ClaimOrderReference(const std::vector<float>& score) {
   std::vector<int> order(score.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = int(i);
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score[a] < score[b]; });
   return order;
+}
+
+// The same order by a stable two-pass radix sort of the scores' bit patterns, turned so that
+// they order as unsigned integers (negative scores below the positive ones).
+std::vector<int> ClaimOrder(const std::vector<float>& score) {
+  const std::size_t n = score.size();
+  std::vector<std::uint32_t> key(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const float v = score[i] == 0 ? 0.0f : score[i];  // -0 sorts with +0, as the comparison has it
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    key[i] = bits & 0x80000000u ? ~bits : bits | 0x80000000u;
+  }
+  std::vector<int> order(n), scratch(n);
+  for (std::size_t i = 0; i < n; ++i) scratch[i] = int(i);
+  for (int pass = 0; pass < 2; ++pass) {
+    const int shift = 16 * pass;
+    std::vector<std::size_t> count(65537, 0);
+    for (std::size_t i = 0; i < n; ++i) ++count[((key[i] >> shift) & 0xFFFF) + 1];
+    for (std::size_t d = 1; d < count.size(); ++d) count[d] += count[d - 1];
+    const std::vector<int>& from = pass == 0 ? scratch : order;
+    std::vector<int>& to = pass == 0 ? order : scratch;
+    for (std::size_t i = 0; i < n; ++i) to[count[(key[from[i]] >> shift) & 0xFFFF]++] = from[i];
+  }
+  return scratch;
 }
 }  // namespace
 
@@ -113,7 +139,7 @@ void CAP_SampleTrack::ComputeMatchesReference(int count, int start) {
     candidates.push_back(q);
     score.push_back(q->score);
   }
-  const std::vector<int> order = ClaimOrder(score);
+  const std::vector<int> order = ClaimOrderReference(score);
   for (auto it = order.rbegin(); it != order.rend(); ++it) ClaimRun(candidates[*it]);
 }
 
