@@ -267,8 +267,9 @@ bool EP_AudioFileEditor::Undo() {
   if (!history_->Undo(&length, &start, &view)) return EditFailed();
   waveform_->MarkAllChanged();
   ShowRange(view.selectionLength, view.selectionStart, FollowNone);
-  display_->ZoomBy(double(view.viewWidth) / std::max(waveform_->Width(), 1));
-  display_->ScrollAllTo(-view.viewOffset);
+  // Only what differs is redone: each zoom or scroll recomputes the visible columns.
+  if (view.viewWidth != waveform_->Width()) display_->ZoomBy(double(view.viewWidth) / std::max(waveform_->Width(), 1));
+  if (view.viewOffset != waveform_->X()) display_->ScrollAllTo(-view.viewOffset);
   UpdateScrollBar();
   UpdateStatus();
   return true;
