@@ -22,6 +22,7 @@ constexpr int kEncodingPcm16 = 3;
 constexpr int kEncodingPcm24 = 4;
 constexpr int kEncodingPcm32 = 5;
 constexpr int kEncodingFloat = 6;
+constexpr int kEncodingDouble = 7;
 constexpr int kEncodingALaw = 27;
 
 int EncodingForCompression(int compression) {
@@ -105,6 +106,12 @@ void AuRead::ParseHeader() {
       break;
     case kEncodingFloat:
       decompressor_ = std::make_unique<DecompressPcm32FloatMsb>(*this);
+      compression_ = CompressionFloat32;
+      break;
+    case kEncodingDouble:
+      // The document holds 32-bit floats, so the file counts as a float file; its resolution
+      // says 64.
+      decompressor_ = std::make_unique<DecompressPcm64FloatMsb>(*this);
       compression_ = CompressionFloat32;
       break;
     case kEncodingALaw:

@@ -98,6 +98,31 @@ void DecompressPcm32Float::DecodeSamples(const std::uint8_t* in, float* out, int
   }
 }
 
+namespace {
+
+float ClampedDouble(std::uint64_t bits) {
+  const double v = std::bit_cast<double>(bits);
+  return !(v > -1.0) ? -1.0f : (v >= 1.0 ? 1.0f : float(v));  // NaN fails the first test
+}
+
+}  // namespace
+
+void DecompressPcm64Float::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 8) {
+    std::uint64_t bits = 0;
+    for (int b = 7; b >= 0; --b) bits = (bits << 8) | in[b];
+    out[i] = ClampedDouble(bits);
+  }
+}
+
+void DecompressPcm64FloatMsb::DecodeSamples(const std::uint8_t* in, float* out, int count) {
+  for (int i = 0; i < count; ++i, in += 8) {
+    std::uint64_t bits = 0;
+    for (int b = 0; b < 8; ++b) bits = (bits << 8) | in[b];
+    out[i] = ClampedDouble(bits);
+  }
+}
+
 void CompressPcm8Signed::EncodeSamples(const float* in, std::uint8_t* out, int count) {
   for (int i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(FloatToPcm8(in[i]));
 }

@@ -76,6 +76,20 @@ public:
   void DecodeSamples(const std::uint8_t* in, float* out, int count) override;
 };
 
+// IEEE double, little-endian (Lsb) or big-endian (Msb), clamped to -1..1 as the single-precision
+// decoder clamps; NaN gives -1. The stages report these as float files of 64-bit resolution.
+class DecompressPcm64Float : public FixedWidthDecompressor<64> {
+public:
+  using FixedWidthDecompressor::FixedWidthDecompressor;
+  void DecodeSamples(const std::uint8_t* in, float* out, int count) override;
+};
+
+class DecompressPcm64FloatMsb : public FixedWidthDecompressor<64> {
+public:
+  using FixedWidthDecompressor::FixedWidthDecompressor;
+  void DecodeSamples(const std::uint8_t* in, float* out, int count) override;
+};
+
 // round(x * 128), -128..127
 class CompressPcm8Signed : public FixedWidthCompressor<8> {
 public:

@@ -57,6 +57,20 @@ CAP_AudioDecoder::CAP_AudioDecoder(std::istream& source, std::int64_t fileSize, 
 }
 
 bool CAP_AudioDecoder::TakeReaderParameters() {
+  // Some readers parse their header on the first rate query (AU), so the reader's own errors
+  // come from here as well as from its constructor.
+  try {
+    return TakeReaderParametersUnguarded();
+  } catch (const SoundError& error) {
+    Fail(error.Message());
+  } catch (const std::bad_alloc&) {
+    Fail(kNotDecodable);
+  }
+  reader_.reset();
+  return false;
+}
+
+bool CAP_AudioDecoder::TakeReaderParametersUnguarded() {
   const int rate = reader_->CurrentSamplingRate();
   if (rate < kMinRate || rate > kMaxRate) {
     Fail("Sample rate out of bounds");

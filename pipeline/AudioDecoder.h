@@ -43,6 +43,7 @@ private:
   void Fail(std::string_view message);
   // Rate, channels, length and the rest from the reader; false (with errorText) when unusable.
   bool TakeReaderParameters();
+  bool TakeReaderParametersUnguarded();
 
   std::unique_ptr<AudioAbstract> reader_;
   std::istream& source_;

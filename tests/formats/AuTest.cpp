@@ -53,6 +53,7 @@ const SoxAuEncoding kSoxAuEncodings[] = {
     {"-e signed -b 24", CompressionPcm24, 24, 0},
     {"-e signed -b 32", CompressionPcm32, 32, kSox24BitRounding},
     {"-e float -b 32", CompressionFloat32, 32, kSox24BitRounding},
+    {"-e float -b 64", CompressionFloat32, 64, kSox24BitRounding},  // encoding 7, read as a float file
     {"-e u-law", CompressionMuLaw, 8, 0},
     {"-e a-law", CompressionALaw, 8, 0},
 };
@@ -228,7 +229,7 @@ TEST(AuReadTest, MalformedHeadersEndInASoundError) {
   EXPECT_EQ(AuError("RIFF....WAVE"), "Input file is not a AU format");
   EXPECT_EQ(AuError(".snd" + Be32(24) + Be32(0)), "AU header is truncated");
   EXPECT_EQ(AuError(AuHeader(24, 64, 6, 8000, 1) + audio), "");  // 32-bit float
-  EXPECT_EQ(AuError(AuHeader(24, 64, 7, 8000, 1) + audio), "Unsupported AU format: 7");
+  EXPECT_EQ(AuError(AuHeader(24, 64, 9, 8000, 1) + audio), "Unsupported AU format: 9");
   EXPECT_EQ(AuError(AuHeader(24, 64, 0xFFFFFFFF, 8000, 1) + audio), "Unsupported AU format: 2147483647");
   EXPECT_EQ(AuError(AuHeader(24, 64, 3, 8000, 0) + audio), "Unsupported number of channels: 0");
   EXPECT_EQ(AuError(AuHeader(24, 64, 3, 8000, 0xFFFFFFFF) + audio), "Unsupported number of channels: 4294967295");
