@@ -7,6 +7,7 @@
 #include <string>
 
 #include "formats/ByteOrder.h"
+#include "formats/G711.h"
 #include "formats/PcmCodecs.h"
 
 namespace {
@@ -18,6 +19,8 @@ constexpr std::uint32_t kVersionCheckSum = 0x1233;  // version + check word, in 
 
 constexpr int kFormatPcm8Unsigned = 0;
 constexpr int kFormatPcm16Signed = 4;
+constexpr int kFormatALaw = 6;
+constexpr int kFormatMuLaw = 7;
 constexpr int kMaxChannels = 64;
 // A repeat count of 0xFFFF means "endlessly"; such a loop body plays once.
 constexpr std::uint32_t kEndlessRepeat = 0xFFFF;
@@ -125,6 +128,14 @@ void VocRead::CreateDecompressor() {
       decompressor_ = std::make_unique<DecompressPcm16LsbSigned>(*this);
       compression_ = CompressionPcm16;
       break;
+    case kFormatALaw:
+      decompressor_ = std::make_unique<DecompressG711ALaw>(*this);
+      compression_ = CompressionALaw;
+      break;
+    case kFormatMuLaw:
+      decompressor_ = std::make_unique<DecompressG711MuLaw>(*this);
+      compression_ = CompressionMuLaw;
+      break;
     default: throw SoundError("Unsupported VOC compression type: ", format_);
   }
   resolution_ = decompressor_->BitsPerSample();
@@ -155,17 +166,25 @@ void VocRead::NextBlock(bool scanning) {
     return;
   }
   const std::uint32_t length = ReadLittleEndian(in_, 3);
-  if (!in_) PrematureEnd();
+  if (!in_) return EndOfData();
   std::int64_t end = Position() + length;
   if (fileSize_ > 0 && end > fileSize_) PrematureEnd();
   blockType_ = type;
   if (!scanning) WarnLength(type, length);
+  // The fixed fields of the block, read at once: a file that ends inside them ends the data
+  // (it is never taken for values).
+  std::uint8_t field[12] = {};
+  const int fieldBytes = FixedFieldBytes(type);
+  if (fieldBytes > std::int64_t(length)) Corrupted();
+  if (fieldBytes > 0) {
+    in_.read(reinterpret_cast<char*>(field), fieldBytes);
+    if (in_.gcount() < fieldBytes) return EndOfData();
+  }
 
   switch (type) {
     case kSound: {
-      if (length < 2) Corrupted();
-      const int timeConstant = in_.get();
-      const int pack = in_.get();
+      const int timeConstant = field[0];
+      const int pack = field[1];
       TakeParameters(1000000 / (256 - timeConstant), 1, 8, pack);
       CreateDecompressor();
       remaining_ = length - 2;
@@ -178,11 +197,9 @@ void VocRead::NextBlock(bool scanning) {
       if (!scanning) return;
       break;
     case kExtended: {
-      if (length < 4) Corrupted();
-      const std::uint32_t timeConstant = ReadLittleEndian(in_, 2);
-      const int pack = in_.get();
-      const int mode = in_.get();
-      const int channels = mode + 1;
+      const std::uint32_t timeConstant = LittleEndian16(field);
+      const int pack = field[2];
+      const int channels = field[3] + 1;  // the mode byte
       // Rounded: writers round the time constant, so truncating would make 22050 Hz read as 22049.
       const std::uint32_t divisor = 65536 - timeConstant;
       TakeParameters(int((256000000u / std::uint32_t(channels) + divisor / 2) / divisor), channels, 8, pack);
@@ -192,12 +209,10 @@ void VocRead::NextBlock(bool scanning) {
       break;
     }
     case kNewSound: {
-      if (length < 12) Corrupted();
-      const std::uint32_t rate = ReadLittleEndian(in_, 4);
-      const int bits = in_.get();
-      const int channels = in_.get();
-      const int format = int(ReadLittleEndian(in_, 2));
-      SkipBytes(in_, 4);
+      const std::uint32_t rate = LittleEndian32(field);
+      const int bits = field[4];
+      const int channels = field[5];
+      const int format = int(LittleEndian16(field + 6));
       if (rate > std::uint32_t(std::numeric_limits<int>::max())) throw SoundError("Unsupported sampling rate: ", rate);
       TakeParameters(int(rate), channels, bits, format);
       CreateDecompressor();
@@ -211,9 +226,8 @@ void VocRead::NextBlock(bool scanning) {
       break;
     }
     case kSilence: {
-      if (length < 3) Corrupted();
-      const std::uint32_t count = ReadLittleEndian(in_, 2);
-      const int timeConstant = in_.get();
+      const std::uint32_t count = LittleEndian16(field);
+      const int timeConstant = field[2];
       if (rate_ < 0) rate_ = 1000000 / (256 - timeConstant);
       remaining_ = std::int64_t(count) + 1;
       break;
@@ -233,11 +247,10 @@ void VocRead::NextBlock(bool scanning) {
       }
       break;
     case kRepeat:
-      if (length < 2) Corrupted();
       if (!scanning) {
         std::cerr << "Start of VOC Repeat Block.\n";
         if (++repeatDepth_ >= kMaxRepeatDepth) throw SoundError("Too many nested repeats");
-        std::uint32_t count = ReadLittleEndian(in_, 2);
+        std::uint32_t count = LittleEndian16(field);
         if (count == kEndlessRepeat) count = 0;
         repeatCount_[repeatDepth_] = int(count);
         repeatStart_[repeatDepth_] = end;
@@ -265,6 +278,23 @@ void VocRead::NextBlock(bool scanning) {
   in_.clear();
   in_.seekg(end);
   if (!in_) PrematureEnd();
+}
+
+int VocRead::FixedFieldBytes(int type) {
+  switch (type) {
+    case kSound: return 2;
+    case kExtended: return 4;
+    case kNewSound: return 12;
+    case kSilence: return 3;
+    case kRepeat: return 2;
+    default: return 0;  // markers, text and unknown blocks are read (or skipped) as they come
+  }
+}
+
+void VocRead::EndOfData() {
+  in_.clear();
+  blockType_ = kEnd;
+  remaining_ = 0;
 }
 
 int VocRead::PullBytes(std::uint8_t* buffer, int length) {

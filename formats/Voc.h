@@ -36,6 +36,10 @@ private:
   // looks for the parameters) nothing is reported and loops are not followed.
   void NextBlock(bool scanning);
   bool EndsEightBytesShort(std::int64_t blockEnd);
+  // Bytes of the parameters at the start of a block of this type.
+  static int FixedFieldBytes(int type);
+  // The file ends here: the block walk is over.
+  void EndOfData();
   void TakeParameters(int rate, int channels, int bits, int format);
   void CreateDecompressor();
   std::int64_t Position();

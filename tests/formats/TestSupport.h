@@ -97,6 +97,13 @@ inline std::string OpenError(const std::string& bytes, bool readTrailingChunks =
   }
 }
 
+// Bytes written as hexadecimal digits (the form fuzzers report them in).
+inline std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return bytes;
+}
+
 // Hand-built RIFF pieces.
 inline std::string Le16(std::uint32_t v) { return std::string{char(v), char(v >> 8)}; }
 inline std::string Le32(std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
