@@ -27,6 +27,8 @@ constexpr std::uint32_t kTwos = FourCC("twos");
 constexpr std::uint32_t kSowt = FourCC("sowt");
 constexpr std::uint32_t kFl32 = FourCC("fl32");
 constexpr std::uint32_t kFl32Upper = FourCC("FL32");
+constexpr std::uint32_t kFl64 = FourCC("fl64");
+constexpr std::uint32_t kFl64Upper = FourCC("FL64");
 constexpr std::uint32_t kUlaw = FourCC("ulaw");
 constexpr std::uint32_t kUlawUpper = FourCC("ULAW");
 constexpr std::uint32_t kAlaw = FourCC("alaw");
@@ -238,9 +240,12 @@ void AiffRead::TreatChunk(Chunk& chunk) {
     chunk.remaining -= 4;
   } else if (chunk.id == kComm) {
     if (top_ != 1) std::cerr << "COMM chunk seen at wrong level?!?!\n";
-    comm_ = ReadData(std::min(chunk.size, kMaxCommRead));
-    if (comm_.size() < std::size_t(kPlainCommSize)) throw SoundError("COMM chunk is too short");
-    chunk.remaining -= std::int64_t(comm_.size());
+    // A short COMM chunk is never kept: behind the audio its error is ignored, and the chunk
+    // must not be parsed then.
+    std::vector<std::uint8_t> comm = ReadData(std::min(chunk.size, kMaxCommRead));
+    chunk.remaining -= std::int64_t(comm.size());
+    if (comm.size() < std::size_t(kPlainCommSize)) throw SoundError("COMM chunk is too short");
+    comm_ = std::move(comm);
   } else if (const int kind = KindForId(chunk.id)) {
     if (chunk.size > kMaxAnnotationLength) {
       std::cerr << "aiff: skipping an annotation chunk of " << chunk.size << " bytes\n";
@@ -255,6 +260,7 @@ void AiffRead::TreatChunk(Chunk& chunk) {
 }
 
 void AiffRead::ParseComm() {
+  if (comm_.size() < std::size_t(kPlainCommSize)) throw SoundError("COMM chunk is too short");
   commChannels_ = int(DecodeField(&comm_[0], 2));
   commFrames_ = DecodeField(&comm_[2], 4);
   commBits_ = int(DecodeField(&comm_[6], 2));
@@ -297,6 +303,10 @@ void AiffRead::ChooseDecompressor() {
     }
   } else if (type == kFl32 || type == kFl32Upper) {
     decompressor_ = std::make_unique<DecompressPcm32FloatMsb>(*this);
+    compression_ = CompressionFloat32;
+  } else if (type == kFl64 || type == kFl64Upper) {
+    // The document holds 32-bit floats: a float file of 64-bit resolution.
+    decompressor_ = std::make_unique<DecompressPcm64FloatMsb>(*this);
     compression_ = CompressionFloat32;
   } else if (type == kUlaw || type == kUlawUpper) {
     decompressor_ = std::make_unique<DecompressG711MuLaw>(*this);

@@ -85,6 +85,7 @@ const SoxAiffEncoding kSoxAiff[] = {
     {"-e signed -b 32 -t aiff", CompressionPcm32, kSox24BitRounding},
     {"-e signed -b 16 -t aifc", CompressionPcm16, 0},  // AIFC "NONE"
     {"-e float -b 32 -t aifc", CompressionFloat32, kSox24BitRounding},
+    {"-e float -b 64 -t aifc", CompressionFloat32, kSox24BitRounding},  // "fl64", read as a float file
 };
 
 TEST_F(AiffToolsTest, SoxFilesDecodeAsSoxDecodesThem) {
@@ -118,7 +119,7 @@ TEST_F(AiffToolsTest, FfmpegAifcFilesDecodeAsFfmpegDecodesThem) {
     const char* codec;
     int compression;
   } kCodecs[] = {{"pcm_mulaw", CompressionMuLaw}, {"pcm_alaw", CompressionALaw}, {"pcm_s16le", CompressionPcm16},
-                 {"pcm_f32be", CompressionFloat32}, {"pcm_s24be", CompressionPcm24}};
+                 {"pcm_f32be", CompressionFloat32}, {"pcm_s24be", CompressionPcm24}, {"pcm_f64be", CompressionFloat32}};
   for (const auto& c : kCodecs) {
     SCOPED_TRACE(c.codec);
     const std::string aif = dir / "in.aif", raw = dir / "ffmpeg.f32";
@@ -267,7 +268,10 @@ TEST(AiffReadTest, AifcEncodings) {
   EXPECT_EQ(aifc("alaw", 8, "\xD5"s).compression, CompressionALaw);
   EXPECT_EQ(aifc("ima4", 16, std::string(34, '\0')).error, "");
   EXPECT_EQ(aifc("ima4", 16, std::string(34, '\0')).compression, CompressionAppleAdpcm);
-  EXPECT_EQ(aifc("fl64", 64, std::string(8, '\0')).error, "Unsupported AIFF-C compression type fl64");
+  EXPECT_EQ(aifc("fl64", 64, "\xBF\xE0\0\0\0\0\0\0"s).samples, std::vector<float>{-0.5f});
+  EXPECT_EQ(aifc("FL64", 64, "\x40\x00\0\0\0\0\0\0"s).samples, std::vector<float>{1.0f});  // 2.0, clamped
+  EXPECT_EQ(aifc("fl64", 64, std::string(8, '\0')).compression, CompressionFloat32);
+  EXPECT_EQ(aifc("in24", 24, "\0\0\0"s).error, "Unsupported AIFF-C compression type in24");
   EXPECT_EQ(aifc("\x01xyz", 16, "").error, "Unsupported AIFF-C compression type ?xyz");
   EXPECT_EQ(OpenAiff(Form("AIFC", IffChunk("FVER", Be32(0x12345678)) + Comm(1, 1, 8, Extended(8000), "NONE") +
                                       Ssnd("\x01")))
@@ -315,6 +319,10 @@ TEST(AiffReadTest, MalformedFilesEndInASoundError) {
     EXPECT_EQ(OpenAiff(Form("AIFF", Comm(1, 16, 8, rate) + ssnd)).error, "Unsupported sampling rate in AIFF file");
   // The largest rate an int holds still reads (the decoder judges whether it is usable).
   EXPECT_EQ(OpenAiff(Form("AIFF", Comm(1, 16, 8, ExtendedBytes(0x401D, 0xFFFFFFFE)) + ssnd)).rate, 2147483647);
+  // Found by fuzzing: a COMM chunk shorter than 18 bytes behind the SSND chunk is refused, and
+  // then never parsed.
+  EXPECT_EQ(OpenAiff(FromHex("464f524d000001504149464353534e440000010000180000ffff5140434f4d4d0000000890")).error,
+            "COMM chunk not found");
   // Deep nesting, and a chunk inside a non-container.
   std::string nested = Comm(1, 16, 8, Extended(8000)) + ssnd;
   for (int i = 0; i < 6; ++i) nested = Form("AIFF", nested);
