@@ -137,7 +137,9 @@ int AdpcmBlockDecompressor::PullSamples(float* out, int count) {
 std::int64_t AdpcmBlockDecompressor::FitToData(std::int64_t dataBytes, std::int64_t declaredFrames) {
   const std::int64_t blocks = std::max<std::int64_t>(dataBytes, 0) / blockBytes_;
   frameLimit_ = blocks * framesPerBlock_;
-  if (declaredFrames > 0) frameLimit_ = std::min(frameLimit_, declaredFrames);
+  // A declared count trims the padding of the last block only: some writers count frames per
+  // channel or per file section, and a count short of the last block would drop real audio.
+  if (declaredFrames > frameLimit_ - framesPerBlock_ && declaredFrames < frameLimit_) frameLimit_ = declaredFrames;
   return blocks * blockBytes_;
 }
 

@@ -21,8 +21,9 @@ public:
   int BitsPerSample() const override { return 4; }
 
   // Fits the decoder to a data run of dataBytes and returns the bytes of its whole blocks (a
-  // torn last block is not decoded). declaredFrames, when above 0, is what the file says the
-  // data holds (a fact chunk): the padding of the last block is then not delivered.
+  // torn last block is not decoded). declaredFrames is what the file says the data holds (a
+  // fact chunk, 0 = nothing): when it falls inside the last block, the padding after it is not
+  // delivered; any other count is ignored and every block is decoded.
   std::int64_t FitToData(std::int64_t dataBytes, std::int64_t declaredFrames);
   // The frames the decoder delivers from the start of the data (after FitToData).
   std::int64_t Frames() const { return frameLimit_; }

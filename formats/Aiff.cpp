@@ -318,7 +318,7 @@ void AiffRead::ChooseDecompressor() {
     // The COMM chunk counts packets of 64 frames; the audio is as many whole packets as the
     // SSND chunk holds.
     auto adpcm = std::make_unique<DecompressImaAdpcmApple>(*this, commChannels_);
-    dataLength_ = adpcm->FitToData(dataLength_, std::int64_t(commFrames_) * DecompressImaAdpcmApple::kPacketFrames);
+    dataLength_ = adpcm->FitToData(std::min(dataLength_, std::int64_t(commFrames_) * adpcm->BlockBytes()), 0);
     dataRemaining_ = dataLength_;
     floatByteCount_ = adpcm->Frames() * commChannels_ * 4;
     resolution_ = adpcm->BitsPerSample();

@@ -180,6 +180,33 @@ TEST(AdpcmTest, FfmpegFilesDecodeAsTheToolsDecodeThem) {
   }
 }
 
+// libsndfile counts the frames of its stereo fact chunks per channel: the count falls in the
+// middle of the data, and every block holds real audio, which sox, ffmpeg and libsndfile decode.
+TEST(AdpcmTest, LibsndfileFilesDecodeAllTheirAudio) {
+  if (!HaveSox() || !RunQuietly("command -v sndfile-convert")) GTEST_SKIP() << "sox or sndfile-convert is not installed";
+  TempDir dir;
+  for (const SoxCase& c : {SoxCase{"-ima-adpcm", CompressionImaAdpcm}, SoxCase{"-ms-adpcm", CompressionMsAdpcm}}) {
+    for (int channels : {1, 2}) {
+      SCOPED_TRACE(std::string(c.encoding) + " channels " + std::to_string(channels));
+      const std::string source = dir / "source.wav", encoded = dir / "encoded.wav", raw = dir / "sox.f32";
+      ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r 44100 -c " + std::to_string(channels) + " -b 16 " + source +
+                             " synth 0.7 sine 100-6000 sine 300 vol 0.9"));
+      ASSERT_TRUE(RunQuietly("sndfile-convert " + std::string(c.encoding) + " " + source + " " + encoded));
+      ASSERT_TRUE(RunQuietly("sox -V1 -D " + encoded + " -t f32 " + raw));
+      const DecodedFile ours = DecodePath(encoded);
+      ASSERT_EQ(ours.error, "");
+      EXPECT_EQ(ours.compression, c.compression);
+      const std::vector<float> sox = ReadFloats(raw);
+      // All of the source's 30,870 frames, and at most the padding of the last block fewer than sox.
+      EXPECT_GE(ours.samples.size(), std::size_t(30870 * channels));
+      ASSERT_LE(ours.samples.size(), sox.size());
+      EXPECT_LT(sox.size() - ours.samples.size(), std::size_t(2048 * channels));
+      EXPECT_EQ(ours.floatByteCount, std::int64_t(ours.samples.size()) * 4);
+      ExpectSameSamples(ours.samples, Prefix(sox, ours.samples.size()), 0);
+    }
+  }
+}
+
 // A seek lands on the start of its block; the frames before the wanted one are dropped there,
 // so the pull after a seek starts at exactly the wanted sample. An IMA4 packet header keeps
 // only the top 9 bits of the running predictor, so after a seek its samples may be off by less
@@ -272,7 +299,9 @@ TEST(AdpcmTest, StereoImaBlocksOf2041FramesAlternateGroupsOfEight) {
 TEST(AdpcmTest, FactChunkCutsThePaddingOfTheLastBlock) {
   const std::string block = ImaHeader(0, 0) + std::string(4, '\0');
   EXPECT_EQ(Open(AdpcmWave(ImaFmt(1, 8, 9), block + block, 12)).samples.size(), 12u);
-  // A fact count beyond the data, or none at all: every whole block.
+  // A fact count beyond the data, short of the last block (a count per channel), or none at
+  // all: every whole block.
+  EXPECT_EQ(Open(AdpcmWave(ImaFmt(1, 8, 9), block + block + block, 9)).samples.size(), 27u);
   EXPECT_EQ(Open(AdpcmWave(ImaFmt(1, 8, 9), block + block, 100)).samples.size(), 18u);
   EXPECT_EQ(Open(AdpcmWave(ImaFmt(1, 8, 9), block + block)).samples.size(), 18u);
   EXPECT_EQ(Open(AdpcmWave(ImaFmt(1, 8, 9), block + block, 12)).floatByteCount, 48);
