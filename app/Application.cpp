@@ -170,14 +170,14 @@ std::optional<int> VIZoravuApp::Start(const QStringList& arguments) {
   frame_->SetRecentFiles(recent_);
   frame_->show();
 
-  // Files named on the command line open with the settings as they are before the stored
-  // preferences are read.
+  // The stored preferences are read before any file opens, so that a file named on the
+  // command line is loaded with the user's DC correction choice too.
+  ReadPreferences();
   VIZoravuDoc* opened = nullptr;
   for (const QString& file : line.files)
     if (VIZoravuDoc* doc = OpenDocumentFile(file)) opened = doc;
   if (line.play && opened) frame_->Trigger(CommandId::Play);
 
-  ReadPreferences();
   if (showIntro_ && line.files.isEmpty()) {
     intro_ = new CIntroDlg(frame_.get());
     intro_->show();

@@ -497,8 +497,16 @@ VIZoravuDoc* CMainFrame::DocumentOf(QMdiSubWindow* window) {
 std::vector<VIZoravuDoc*> CMainFrame::Documents() const {
   std::vector<VIZoravuDoc*> docs;
   for (QMdiSubWindow* window : mdi_->subWindowList())
-    if (VIZoravuDoc* doc = DocumentOf(window)) docs.push_back(doc);
+    if (VIZoravuDoc* doc = DocumentOf(window); doc && doc->Editor()) docs.push_back(doc);
   return docs;
+}
+
+bool CMainFrame::HasDocuments() const {
+  for (QMdiSubWindow* window : mdi_->subWindowList()) {
+    VIZoravuDoc* doc = DocumentOf(window);
+    if (doc && doc->Editor()) return true;
+  }
+  return false;
 }
 
 void CMainFrame::AddChild(CChildFrame* child) {
@@ -539,7 +547,7 @@ void CMainFrame::Activate(VIZoravuDoc* doc) {
       SetThresholdCount(-1);
     }
   }
-  UseMenus(!mdi_->subWindowList().isEmpty());
+  UseMenus(HasDocuments());
   RefreshCaption();
   RefreshActions();
 }

@@ -98,6 +98,8 @@ public:
   // The document of the active child frame, or null.
   VIZoravuDoc* ActiveDocument() const { return active_; }
   std::vector<VIZoravuDoc*> Documents() const;
+  // Whether a document is open (one being made or closed does not count).
+  bool HasDocuments() const;
   // A child frame goes away: its document is no longer active.
   void ChildClosing(CChildFrame* child);
   // Renews the enabled and checked states of every command from the active document.
