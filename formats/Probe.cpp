@@ -1,5 +1,7 @@
-// The probe table: which reader opens a file, decided from its first bytes and its extension.
-// Formats whose reader has not landed yet are recognised and reported as not supported.
+// The probe table: which reader opens a file. The first bytes decide wherever they say what the
+// file is, whatever its name; the extension decides only where they cannot (MPEG audio without
+// an ID3 tag, whose frame sync is two bytes that any file may begin with). Formats without a
+// reader are recognised and named in the error.
 #include "formats/Probe.h"
 
 #include <algorithm>
@@ -18,16 +20,16 @@
 
 namespace {
 
-// The bytes the probes look at, read once: the first 20 and the 4 at offset 1080.
+// The bytes the probes look at, read once: the first 40 and the 4 at offset 1080.
 struct ProbeBytes {
-  std::array<std::uint8_t, 20> head{};
+  std::array<std::uint8_t, 40> head{};
   std::size_t headLength = 0;
   std::array<std::uint8_t, 4> moduleTag{};
   bool hasModuleTag = false;
 
-  bool At(std::size_t offset, const char* text) const {
-    const std::size_t n = std::strlen(text);
-    return offset + n <= headLength && std::memcmp(head.data() + offset, text, n) == 0;
+  bool At(std::size_t offset, const char* text) const { return At(offset, text, std::strlen(text)); }
+  bool At(std::size_t offset, const char* bytes, std::size_t n) const {
+    return offset + n <= headLength && std::memcmp(head.data() + offset, bytes, n) == 0;
   }
 };
 
@@ -42,10 +44,10 @@ struct ProbeContext {
 using Factory = std::unique_ptr<AudioAbstract> (*)(ProbeContext&);
 
 struct Probe {
-  const char* formatName;                     // for "... files are not supported yet"
-  std::initializer_list<const char*> extensions;  // empty = any extension
+  const char* formatName;                         // for "... files are not supported"
+  std::initializer_list<const char*> extensions;  // empty: the content alone decides
   bool (*matches)(const ProbeContext&);
-  Factory construct;                          // null while the format has no reader
+  Factory construct;                              // null: recognised, but not read
 };
 
 bool IsVoc(const ProbeContext& c) { return c.bytes.At(0, "Creative Voice File\x1A"); }
@@ -64,8 +66,23 @@ bool IsModule(const ProbeContext& c) {
 
 bool HasId3v2(const ProbeContext& c) { return c.bytes.At(0, "ID3"); }
 
-bool IsMpeg(const ProbeContext& c) {
-  if (HasId3v2(c)) return true;
+// Formats that are recognised but not read.
+bool IsFlac(const ProbeContext& c) { return c.bytes.At(0, "fLaC"); }
+bool IsOgg(const ProbeContext& c) { return c.bytes.At(0, "OggS"); }
+bool IsCaf(const ProbeContext& c) { return c.bytes.At(0, "caff"); }
+bool IsRf64(const ProbeContext& c) { return (c.bytes.At(0, "RF64") || c.bytes.At(0, "BW64")) && c.bytes.At(8, "WAVE"); }
+bool IsWave64(const ProbeContext& c) {
+  return c.bytes.At(0, "riff\x2E\x91\xCF\x11", 8) && c.bytes.At(24, "wave\xF3\xAC\xD3\x11", 8);
+}
+bool IsMp4(const ProbeContext& c) { return c.bytes.At(4, "ftyp"); }
+bool IsAsf(const ProbeContext& c) { return c.bytes.At(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8); }
+bool IsMatroska(const ProbeContext& c) { return c.bytes.At(0, "\x1A\x45\xDF\xA3", 4); }
+bool IsMonkeysAudio(const ProbeContext& c) { return c.bytes.At(0, "MAC "); }
+bool IsWavPack(const ProbeContext& c) { return c.bytes.At(0, "wvpk"); }
+
+// A frame sync in the first two bytes: as weak a sign as a file can give, so only names that
+// say MPEG (or no name at all) take it.
+bool IsMpegSync(const ProbeContext& c) {
   if (c.bytes.headLength < 2) return false;
   const std::uint8_t b0 = c.bytes.head[0], b1 = c.bytes.head[1];
   const bool sync = b0 == 0xFF && b1 >= 0xE0;
@@ -89,16 +106,28 @@ std::unique_ptr<AudioAbstract> MakeWave(ProbeContext& c) {
   return std::make_unique<WaveRead>(c.in, c.fileSize, c.readTrailingChunks);
 }
 
-// In probing order; the first match constructs its reader.
+// In probing order; the first match constructs its reader. Every row whose content alone
+// decides comes before the one row that needs the extension.
 const Probe kProbes[] = {
     {"Creative VOC", {}, IsVoc, MakeVoc},
-    {"AU", {".au", ".snd"}, IsAu, MakeAu},
-    {"WAVE", {".wav"}, IsWave, MakeWave},
-    {"AIFF", {".aiff", ".aif"}, IsAiff, MakeAiff},
+    {"AU", {}, IsAu, MakeAu},
+    {"WAVE", {}, IsWave, MakeWave},
+    {"AIFF", {}, IsAiff, MakeAiff},
     {"IFF 8SVX", {}, Is8svx, MakeIff},
     {"MIDI", {}, IsMidi, nullptr},
     {"Tracker module", {}, IsModule, nullptr},
-    {"MPEG audio", {"", ".mp3", ".mp2", ".mpg"}, IsMpeg, MakeMpeg},
+    {"FLAC", {}, IsFlac, nullptr},
+    {"Ogg", {}, IsOgg, nullptr},
+    {"CAF", {}, IsCaf, nullptr},
+    {"RF64", {}, IsRf64, nullptr},
+    {"Wave64", {}, IsWave64, nullptr},
+    {"MP4/M4A", {}, IsMp4, nullptr},
+    {"WMA", {}, IsAsf, nullptr},
+    {"Matroska/WebM", {}, IsMatroska, nullptr},
+    {"Monkey's Audio", {}, IsMonkeysAudio, nullptr},
+    {"WavPack", {}, IsWavPack, nullptr},
+    {"MPEG audio", {}, HasId3v2, MakeMpeg},
+    {"MPEG audio", {"", ".mp3", ".mp2", ".mpg"}, IsMpegSync, MakeMpeg},
 };
 
 bool ExtensionAllowed(const Probe& probe, const std::string& extension) {
@@ -138,7 +167,7 @@ std::unique_ptr<AudioAbstract> CreateReaderForFile(std::istream& in, std::int64_
 
   for (const Probe& probe : kProbes) {
     if (!ExtensionAllowed(probe, context.extension) || !probe.matches(context)) continue;
-    if (!probe.construct) throw SoundError(std::string(probe.formatName) + " files are not supported yet");
+    if (!probe.construct) throw SoundError(std::string(probe.formatName) + " files are not supported");
     in.clear();
     in.seekg(0);
     return probe.construct(context);

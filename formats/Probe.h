@@ -12,11 +12,14 @@
 // the name (after the last '/') has no dot. "song.WAV" gives ".WAV"; "dir.d/noext" gives "".
 std::string ExtensionOf(std::string_view path);
 
-// Probes the stream and constructs the matching reader, positioned at offset 0. The extension is
-// the name's final dot and what follows (empty when none), compared case-insensitively as a
-// whole; fileSize bounds every chunk length. readTrailingChunks goes to the WAVE reader: it also
+// Probes the stream and constructs the matching reader, positioned at offset 0. The first bytes
+// decide wherever they identify the format (RIFF/WAVE, FORM/AIFF/AIFC/8SVX, ".snd", Creative
+// Voice, MThd, module tags, ID3), whatever the name; only MPEG audio without an ID3 tag also
+// needs its extension (empty, .mp3, .mp2, .mpg), compared case-insensitively as a whole.
+// fileSize bounds every chunk length. readTrailingChunks goes to the WAVE reader: it also
 // walks the chunks behind the audio (for their annotations) and skips by seeking.
-// Returns null when no probe recognises the file; the chosen reader's SoundError (also for a
-// recognised format that is not supported yet) goes to the caller.
+// Returns null when no probe recognises the file; the chosen reader's SoundError goes to the
+// caller, and a recognised format that is not read (FLAC, Ogg, ...) throws
+// "<name> files are not supported".
 std::unique_ptr<AudioAbstract> CreateReaderForFile(std::istream& in, std::int64_t fileSize,
                                                    std::string_view extension, bool readTrailingChunks);

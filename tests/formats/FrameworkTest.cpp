@@ -4,12 +4,14 @@
 #include <sstream>
 
 #include "formats/ByteOrder.h"
+#include "formats/Aiff.h"
 #include "formats/Wave.h"
 #include "tests/formats/TestSupport.h"
 
 namespace {
 
 using formats_test::OpenError;
+using formats_test::Le32;
 
 // A stage that negotiates with the defaults only.
 class PlainStage : public AudioAbstract {
@@ -135,33 +137,55 @@ std::string ProbeResult(const std::string& content, const std::string& extension
   }
 }
 
-TEST(ProbeTest, WaveOpensOnlyUnderTheWavExtension) {
-  const std::string wave = MinimalWave();
-  EXPECT_EQ(ProbeResult(wave, ".wav"), "format 1");
-  EXPECT_EQ(ProbeResult(wave, ".WAV"), "format 1");
-  EXPECT_EQ(ProbeResult(wave, ".wave"), "nothing");
-  EXPECT_EQ(ProbeResult(wave, ".aif"), "nothing");
-  EXPECT_EQ(ProbeResult(wave, ""), "nothing");
+std::string MinimalAiff() {
+  std::ostringstream out;
+  {
+    AiffWrite writer(out, 2, 1, 8000, CompressionPcm16, AnnotationList());
+    const float samples[2] = {0.5f, -0.5f};
+    writer.PushSamples(samples, 2);
+  }
+  return out.str();
 }
 
-TEST(ProbeTest, OtherFormatsAreRecognisedAndReportedAsNotSupportedYet) {
-  EXPECT_EQ(ProbeResult(std::string("Creative Voice File\x1A", 20) + "rest", ".dat"), "VOC file corrupted");
-  EXPECT_EQ(ProbeResult(".snd" + std::string(24, '\0'), ".AU"), "format 2");  // the header is read at the first query
-  EXPECT_EQ(ProbeResult(".snd" + std::string(24, '\0'), ".wav"), "nothing");
-  EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\0AIFC", 12) + std::string(20, '\0'), ".aif"), "COMM chunk not found");
-  EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\0AIFC", 12), ".aifc"), "nothing");
-  EXPECT_EQ(ProbeResult(std::string("FORM\0\0\0\08SVX", 12), ".x"), "BODY chunk not found");
-  EXPECT_EQ(ProbeResult("MThd" + std::string(10, '\0'), ".anything"), "MIDI files are not supported yet");
+// The first bytes decide wherever they say what the file is; the name only where they cannot.
+TEST(ProbeTest, ContentDecidesWhateverTheName) {
+  const std::string wave = MinimalWave(), aiff = MinimalAiff();
   std::string module(1100, '\0');
   module.replace(1080, 4, "M.K.");
-  EXPECT_EQ(ProbeResult(module, ".mod"), "Tracker module files are not supported yet");
-  // MPEG: a sync word without a decodable frame, and a cut ID3 tag.
-  EXPECT_EQ(ProbeResult("\xFF\xFB\x90\x00", ""), "MPEG file may be corrupted");
-  EXPECT_EQ(ProbeResult("ID3\x03", ".mp3"), "Error reading in ID3 tag");
-  EXPECT_EQ(ProbeResult("\xFF\xFB\x90\x00", ".mpeg"), "nothing");
-  // Layer I sync: not layer III, so not an ".mp3", but fine without an extension.
-  EXPECT_EQ(ProbeResult("\xFF\xFE\x90\x00", ".mp3"), "nothing");
-  EXPECT_EQ(ProbeResult("", ".wav"), "nothing");
+  const struct {
+    std::string content;
+    std::vector<std::string> names;
+    std::string expected;
+  } kCases[] = {
+      {wave, {".wav", ".WAV", ".wave", ".aiff", ".mp3", ""}, "format 1"},
+      {aiff, {".aif", ".aiff", ".aifc", ".AIFC", ".wav", ""}, "format 3"},
+      {".snd" + std::string(24, '\0'), {".au", ".snd", ".wav", ""}, "format 2"},  // the header is read at the first query
+      {std::string("FORM\0\0\0\0AIFC", 12) + std::string(20, '\0'), {".aifc", ".x"}, "COMM chunk not found"},
+      {std::string("FORM\0\0\0\08SVX", 12), {".x", ".aif"}, "BODY chunk not found"},
+      {std::string("Creative Voice File\x1A", 20) + "rest", {".dat", ".voc"}, "VOC file corrupted"},
+      {"MThd" + std::string(10, '\0'), {".anything", ".mid"}, "MIDI files are not supported"},
+      {module, {".mod", ".wav"}, "Tracker module files are not supported"},
+      // Formats that are recognised but not read are named.
+      {"fLaC" + std::string(40, '\0'), {".flac", ".wav", ""}, "FLAC files are not supported"},
+      {"OggS" + std::string(40, '\0'), {".ogg", ".opus", ".wav"}, "Ogg files are not supported"},
+      {"caff" + std::string(40, '\0'), {".caf"}, "CAF files are not supported"},
+      {"RF64" + Le32(0xFFFFFFFF) + "WAVEds64" + std::string(28, '\0'), {".wav"}, "RF64 files are not supported"},
+      {std::string("riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\0\0", 16) + std::string(8, '\0') +
+           std::string("wave\xF3\xAC\xD3\x11\x8C\xD1\0\xC0\x4F\x8E\xDB\x8A", 16),
+       {".w64", ".wav"}, "Wave64 files are not supported"},
+      {std::string("\0\0\0\x20", 4) + "ftypM4A " + std::string(30, '\0'), {".m4a", ".mp3"}, "MP4/M4A files are not supported"},
+      // MPEG: an ID3 tag decides alone; a bare frame sync only under an MPEG name or none.
+      {"ID3\x03", {".mp3", ".wav", ""}, "Error reading in ID3 tag"},
+      {"\xFF\xFB\x90\x00", {"", ".mp3", ".MP3"}, "MPEG file may be corrupted"},
+      {"\xFF\xFB\x90\x00", {".mpeg", ".wav"}, "nothing"},
+      // Layer I sync: not layer III, so not an ".mp3", but fine without an extension.
+      {"\xFF\xFE\x90\x00", {".mp3"}, "nothing"},
+      {"", {".wav", ""}, "nothing"},
+      {"just some words", {".wav", ".au", ".aif", ".txt"}, "nothing"},
+  };
+  for (const auto& c : kCases)
+    for (const std::string& name : c.names)
+      EXPECT_EQ(ProbeResult(c.content, name), c.expected) << testing::PrintToString(c.content.substr(0, 12)) << " as " << name;
 }
 
 TEST(ProbeTest, ExtensionIsTheFinalDotOfTheName) {

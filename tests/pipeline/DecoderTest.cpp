@@ -73,15 +73,22 @@ TEST_F(DecoderSoxTest, RatesOutsideTheBoundsAreRefused) {
 TEST(Decoder, UnknownContentCouldNotBeDecoded) {
   MemoryFile text("just some words, not audio at all", ".txt");
   EXPECT_EQ(text.decoder.errorText, "Could not decode audio");
-  // WAVE content under a foreign extension matches no probe.
+  // WAVE content opens whatever the name: the first bytes say what it is.
   MemoryFile renamed(WaveBytes(std::vector<float>(100, 0.25f), 1, 8000), ".dat");
-  EXPECT_EQ(renamed.decoder.errorText, "Could not decode audio");
+  EXPECT_EQ(renamed.decoder.errorText, "");
+  EXPECT_EQ(renamed.decoder.fileFormat, FileFormatWave);
   MemoryFile empty("", ".wav");
   EXPECT_EQ(empty.decoder.errorText, "Could not decode audio");
   // A recognised format whose reader has not landed: the library's own message.
   MemoryFile aiff("FORM" + Le32(0x20000000) + "AIFFCOMM", ".aiff");
   EXPECT_NE(aiff.decoder.errorText, "");
   EXPECT_NE(aiff.decoder.errorText, "Could not decode audio");
+  // An AU reader parses its header at the first rate query: an encoding it lacks (9, nested)
+  // ends in the library's message there too, not in an escaping exception.
+  const std::string nested = std::string(".snd\0\0\0\x18\0\0\0\x08\0\0\0\x09\0\0\x1F\x40\0\0\0\x01", 24) + "12345678";
+  MemoryFile au(nested, ".au");
+  EXPECT_EQ(au.decoder.errorText, "Unsupported AU format: 9");
+  EXPECT_EQ(au.decoder.Reader(), nullptr);
 }
 
 TEST(Decoder, DamagedFilesEndInAnErrorTextAndNeverInACrash) {
