@@ -40,7 +40,8 @@ bool AppUi::RunDialog(QDialog& dialog) {
 }
 
 QStringList AppUi::NameFilters(const QString& filters) {
-  // "Name|patterns|Name|patterns||": pairs until an empty name.
+  // "Name|patterns|Name|patterns||": pairs until an empty name. "*.*" means every file, as it
+  // does on the desktop the list comes from, dotted or not.
   const QStringList parts = filters.split('|');
   static const QRegularExpression ownPatterns(R"(\s*\([^()]*[*.][^()]*\)\s*$)");
   QStringList result;
@@ -49,7 +50,7 @@ QStringList AppUi::NameFilters(const QString& filters) {
     if (name.isEmpty()) break;
     QStringList patterns;
     for (const QString& p : parts[i + 1].split(';', Qt::SkipEmptyParts))
-      if (!p.trimmed().isEmpty()) patterns << p.trimmed();
+      if (!p.trimmed().isEmpty()) patterns << (p.trimmed() == "*.*" ? QStringLiteral("*") : p.trimmed());
     if (patterns.isEmpty()) patterns << "*";
     name.remove(ownPatterns);
     result << QStringLiteral("%1 (%2)").arg(name, patterns.join(' '));

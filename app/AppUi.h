@@ -25,7 +25,7 @@ public:
                                  int* filterIndex);
 
   // Qt's "Name (patterns)" filters for a "Name|*.a;*.b|...||" list. A name that already ends
-  // in its own "(*.a,*.b)" loses that part, since Qt shows the patterns itself.
+  // in its own "(*.a,*.b)" loses that part, since Qt shows the patterns itself; "*.*" becomes "*".
   static QStringList NameFilters(const QString& filters);
 
   // The application's one instance; tests replace it (the previous one is returned; null puts

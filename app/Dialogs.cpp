@@ -1,7 +1,6 @@
 #include "app/Dialogs.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -66,7 +65,6 @@ bool ParseInt(const QString& text, int* value) {
   if (ok) *value = v;
   return ok;
 }
-
 
 QLabel* NamedLabel(const QString& text, const char* id, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -323,9 +321,9 @@ VolumeDlg::VolumeDlg(QWidget* parent) : FieldDialog(parent) {
 }
 
 void VolumeDlg::LoadFields() {
-  const int value = percent;
-  slider_->setValue(value);
-  text_->setText(QString::asprintf("Amplification: %d%%", slider_->value()));
+  slider_->setValue(percent);  // a value beyond the range stops at its end
+  percent = slider_->value();
+  text_->setText(QString::asprintf("Amplification: %d%%", percent));
 }
 
 bool VolumeDlg::SaveFields() {

@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "app/AppUi.h"
 #include "app/Dialogs.h"
@@ -76,6 +77,17 @@ std::vector<std::uint8_t> SquareWithOffset(int channels, const float dc[2], cons
   return bytes;
 }
 
+// Fields set, loaded into the controls and saved back from them come out as they went in.
+template <typename Dialog, typename Set, typename Fields>
+void RoundTrip(Set set, Fields fields) {
+  Dialog dialog;
+  set(dialog);
+  const auto before = fields(dialog);
+  dialog.LoadFields();
+  QVERIFY2(dialog.SaveFields(), Dialog::staticMetaObject.className());
+  QVERIFY2(fields(dialog) == before, Dialog::staticMetaObject.className());
+}
+
 }  // namespace
 
 class DialogsTest : public QObject {
@@ -107,96 +119,31 @@ private slots:
 
   // Load -> controls -> save gives the same fields back, for every dialog with fields.
   void fieldsRoundTrip() {
-    struct Case {
-      const char* name;
-      std::function<std::unique_ptr<FieldDialog>()> make;
-      std::function<bool(FieldDialog&)> same;
-    };
-    auto raw = [](int bits, int compression, bool isSigned, bool big, int channels) {
-      return Case{"raw", [=] {
-                    auto d = std::make_unique<RawFileDlg>();
-                    d->rateText = "48000", d->bits = bits, d->compression = compression, d->isSigned = isSigned;
-                    d->bigEndian = big, d->channels = channels;
-                    return d;
-                  },
-                  [=](FieldDialog& f) {
-                    auto& d = static_cast<RawFileDlg&>(f);
-                    return d.rateText == "48000" && d.bits == bits && d.compression == compression &&
-                           d.isSigned == isSigned && d.bigEndian == big && d.channels == channels;
-                  }};
-    };
-    const Case cases[] = {
-        {"new",
-         [] {
-           auto d = std::make_unique<NewFileDlg>();
-           d->rateText = "44100", d->duration = 2.5, d->channels = 2;
-           return d;
-         },
-         [](FieldDialog& f) {
-           auto& d = static_cast<NewFileDlg&>(f);
-           return d.rateText == "44100" && d.duration == 2.5 && d.channels == 2;
-         }},
-        raw(8, 16, true, false, 1), raw(8, 16, false, true, 2), raw(16, 17, true, true, 1), raw(8, 2, true, false, 2),
-        {"mixer",
-         [] {
-           auto d = std::make_unique<MixerDlg>();
-           d->clipboardPosition = 30, d->waveformPosition = 80;
-           return d;
-         },
-         [](FieldDialog& f) {
-           auto& d = static_cast<MixerDlg&>(f);
-           return d.clipboardPosition == 30 && d.waveformPosition == 80;
-         }},
-        {"volume",
-         [] {
-           auto d = std::make_unique<VolumeDlg>();
-           d->percent = 175;
-           return d;
-         },
-         [](FieldDialog& f) { return static_cast<VolumeDlg&>(f).percent == 175; }},
-        {"pitch",
-         [] {
-           auto d = std::make_unique<PitchShiftDlg>();
-           d->halftones = -12;
-           return d;
-         },
-         [](FieldDialog& f) { return static_cast<PitchShiftDlg&>(f).halftones == -12; }},
-        {"silence",
-         [] {
-           auto d = std::make_unique<InsertSilenceDlg>();
-           d->seconds = 0.125f;
-           return d;
-         },
-         [](FieldDialog& f) { return static_cast<InsertSilenceDlg&>(f).seconds == 0.125f; }},
-        {"preferences",
-         [] {
-           auto d = std::make_unique<PreferencesDlg>();
-           d->showIntroduction = false, d->correctDC = true, d->searchUrl = "https://sounds.example/ISAPI/search.dll";
-           return d;
-         },
-         [](FieldDialog& f) {
-           auto& d = static_cast<PreferencesDlg&>(f);
-           return !d.showIntroduction && d.correctDC && d.searchUrl == "https://sounds.example/ISAPI/search.dll";
-         }},
-        {"sonquest",
-         [] {
-           auto d = std::make_unique<SonquestDlg>();
-           d->aiff = true, d->wave = true, d->mp3 = true, d->stereo = true;
-           d->resolution = "16-bit", d->rate = "22050 Hz", d->size = "77k";
-           return d;
-         },
-         [](FieldDialog& f) {
-           auto& d = static_cast<SonquestDlg&>(f);
-           return d.aiff && !d.au && d.wave && d.mp3 && !d.mono && d.stereo && d.resolution == "16-bit" &&
-                  d.rate == "22050 Hz" && d.size == "77k";
-         }},
-    };
-    for (const Case& c : cases) {
-      std::unique_ptr<FieldDialog> dialog = c.make();
-      dialog->LoadFields();
-      QVERIFY2(dialog->SaveFields(), c.name);
-      QVERIFY2(c.same(*dialog), c.name);
-    }
+    RoundTrip<NewFileDlg>([](auto& d) { d.rateText = "44100", d.duration = 2.5, d.channels = 2; },
+                          [](auto& d) { return std::tuple(d.rateText, d.duration, d.channels); });
+    const std::tuple<int, int, bool, bool, int> raws[] = {
+        {8, 16, true, false, 1}, {8, 16, false, true, 2}, {16, 17, true, true, 1}, {8, 2, true, false, 2}};
+    for (const auto& [bits, compression, isSigned, big, channels] : raws)
+      RoundTrip<RawFileDlg>(
+          [&](auto& d) {
+            d.rateText = "48000", d.bits = bits, d.compression = compression, d.isSigned = isSigned;
+            d.bigEndian = big, d.channels = channels;
+          },
+          [](auto& d) { return std::tuple(d.rateText, d.bits, d.compression, d.isSigned, d.bigEndian, d.channels); });
+    RoundTrip<MixerDlg>([](auto& d) { d.clipboardPosition = 30, d.waveformPosition = 80; },
+                        [](auto& d) { return std::tuple(d.clipboardPosition, d.waveformPosition); });
+    RoundTrip<VolumeDlg>([](auto& d) { d.percent = 175; }, [](auto& d) { return d.percent; });
+    RoundTrip<PitchShiftDlg>([](auto& d) { d.halftones = -12; }, [](auto& d) { return d.halftones; });
+    RoundTrip<InsertSilenceDlg>([](auto& d) { d.seconds = 0.125f; }, [](auto& d) { return d.seconds; });
+    RoundTrip<PreferencesDlg>(
+        [](auto& d) { d.showIntroduction = false, d.correctDC = true, d.searchUrl = "https://sounds.example/s.dll"; },
+        [](auto& d) { return std::tuple(d.showIntroduction, d.correctDC, d.searchUrl); });
+    RoundTrip<SonquestDlg>(
+        [](auto& d) {
+          d.aiff = d.wave = d.mp3 = d.stereo = true;
+          d.resolution = "16-bit", d.rate = "22050 Hz", d.size = "77k";
+        },
+        [](auto& d) { return std::tuple(d.aiff, d.au, d.wave, d.mp3, d.mono, d.stereo, d.resolution, d.rate, d.size); });
     QVERIFY(ui_.warnings.empty());
   }
 
@@ -294,6 +241,8 @@ private slots:
     QCOMPARE(SaveAsDlg::FileTypeOfFilter(1), 3);
     QCOMPARE(AppUi::NameFilters(SaveAsDlg::kFilters),
              QStringList({"Macintosh AIFF (*.aif *.aiff)", "Sun (Java) File (*.au *.snd)", "WAVE (Microsoft) (*.wav)"}));
+    QCOMPARE(AppUi::NameFilters("Raw files (*.raw,*.*)|*.raw;*.*|All Files (*.*)|*.*||"),
+             QStringList({"Raw files (*.raw *)", "All Files (*)"}));
   }
 
   void saveAsTypeChange() {
