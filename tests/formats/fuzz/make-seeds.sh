@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Writes the fuzzers' seed files, small files of every encoding each reader takes, made by sox,
+# ffmpeg and lame: tests/formats/fuzz/make-seeds.sh [DIR] (default: seeds/ beside this script).
+# The seeds are kept in the repository; run this again only to renew them.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+dir=${1:-$here/seeds}
+for tool in sox ffmpeg lame; do
+  command -v "$tool" >/dev/null || { echo "make-seeds.sh: $tool is missing" >&2; exit 1; }
+done
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# Short tones, repeatable (-R) so that renewing the seeds changes nothing.
+sx() { sox -R -V1 "$@"; }
+tone() { # tone RATE CHANNELS SECONDS OUT [sox output options...]
+  local rate=$1 channels=$2 seconds=$3 out=$4; shift 4
+  sx -n -r "$rate" -c "$channels" "$@" "$out" synth "$seconds" sine 300-3000 gain -3
+}
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+src() { # src RATE CHANNELS SECONDS: a 16-bit WAVE source for ffmpeg and lame
+  local out="$tmp/src-$1-$2-$3.wav"
+  [ -f "$out" ] || tone "$1" "$2" "$3" "$out" -b 16
+  echo "$out"
+}
+fresh() { rm -rf "${dir:?}/$1"; mkdir -p "$dir/$1"; echo "$dir/$1"; }
+
+d=$(fresh wav)
+tone 8000 1 0.01 "$d/sox-u8-mono.wav" -e unsigned -b 8
+tone 8000 2 0.01 "$d/sox-s16-stereo.wav" -e signed -b 16
+tone 11025 1 0.01 "$d/sox-s24-mono.wav" -e signed -b 24
+tone 8000 2 0.005 "$d/sox-s32-stereo.wav" -e signed -b 32
+tone 8000 1 0.01 "$d/sox-f32-mono.wav" -e float -b 32
+tone 8000 1 0.01 "$d/sox-ulaw.wav" -e u-law
+tone 8000 2 0.01 "$d/sox-alaw-stereo.wav" -e a-law
+tone 8000 3 0.005 "$d/sox-s16-3ch-extensible.wav" -e signed -b 16
+ff -i "$(src 8000 2 0.01)" -c:a pcm_s16le -metadata title=Seed -metadata artist=Tintwave -metadata comment=fuzz \
+  "$d/ffmpeg-s16-info.wav"
+ff -i "$(src 8000 1 0.01)" -c:a pcm_f32le -bitexact "$d/ffmpeg-f32.wav"
+ff -i "$(src 8000 1 0.01)" -c:a pcm_u8 -rf64 always -bitexact "$d/ffmpeg-u8-rf64.wav"
+
+d=$(fresh wav-adpcm)
+tone 8000 1 0.1 "$d/sox-ima-mono.wav" -e ima-adpcm
+tone 8000 2 0.05 "$d/sox-ima-stereo.wav" -e ima-adpcm
+tone 8000 1 0.1 "$d/sox-ms-mono.wav" -e ms-adpcm
+tone 8000 2 0.05 "$d/sox-ms-stereo.wav" -e ms-adpcm
+ff -i "$(src 8000 1 0.1)" -c:a adpcm_ima_wav -block_size 256 -bitexact "$d/ffmpeg-ima-mono.wav"
+ff -i "$(src 8000 2 0.05)" -c:a adpcm_ms -block_size 256 -bitexact "$d/ffmpeg-ms-stereo.wav"
+ff -i "$(src 8000 1 0.3)" -c:a libmp3lame -b:a 8k -bitexact "$d/ffmpeg-mp3-in-wave-mono.wav"
+ff -i "$(src 22050 2 0.1)" -c:a libmp3lame -b:a 32k -bitexact "$d/ffmpeg-mp3-in-wave-stereo.wav"
+
+d=$(fresh aiff)
+tone 8000 1 0.01 "$d/sox-s8-mono.aiff" -e signed -b 8
+tone 8000 2 0.01 "$d/sox-s16-stereo.aiff" -e signed -b 16
+tone 11025 1 0.01 "$d/sox-s24.aiff" -e signed -b 24
+tone 8000 1 0.01 "$d/sox-s32.aiff" -e signed -b 32
+tone 8000 1 0.01 "$d/sox-none.aifc" -e signed -b 16
+tone 8000 2 0.005 "$d/sox-fl32-stereo.aifc" -e float -b 32
+ff -i "$(src 8000 1 0.01)" -c:a pcm_s16be -metadata title=Seed -metadata artist=Tintwave -metadata copyright=none \
+  -write_id3v2 0 "$d/ffmpeg-s16-names.aiff"
+ff -i "$(src 8000 1 0.01)" -c:a pcm_s16le -f aiff "$d/ffmpeg-sowt.aifc"
+ff -i "$(src 8000 1 0.01)" -c:a pcm_alaw -f aiff "$d/ffmpeg-alaw.aifc"
+ff -i "$(src 8000 1 0.01)" -c:a pcm_mulaw -f aiff "$d/ffmpeg-ulaw.aifc"
+ff -i "$(src 8000 1 0.01)" -c:a pcm_f32be -f aiff "$d/ffmpeg-fl32.aifc"
+ff -i "$(src 8000 2 0.05)" -c:a adpcm_ima_qt -f aiff "$d/ffmpeg-ima4-stereo.aifc"
+
+d=$(fresh au)
+tone 8000 1 0.01 "$d/sox-s8.au" -e signed -b 8
+tone 8000 2 0.01 "$d/sox-s16-stereo.au" -e signed -b 16
+tone 8000 1 0.01 "$d/sox-s24.au" -e signed -b 24
+tone 8000 1 0.01 "$d/sox-s32.au" -e signed -b 32
+tone 8000 1 0.01 "$d/sox-f32.au" -e float -b 32
+tone 8000 1 0.01 "$d/sox-ulaw.au" -e u-law
+tone 8000 2 0.01 "$d/sox-alaw-stereo.au" -e a-law
+ff -i "$(src 8000 1 0.01)" -c:a pcm_s16be -metadata title=Seed -metadata artist=Tintwave -bitexact "$d/ffmpeg-s16-info.au"
+ff -i "$(src 8000 1 0.01)" -c:a pcm_mulaw -bitexact "$d/ffmpeg-ulaw.au"
+
+d=$(fresh voc)
+tone 8000 1 0.02 "$d/sox-u8-mono.voc" -e unsigned -b 8
+tone 8000 2 0.01 "$d/sox-u8-stereo.voc" -e unsigned -b 8
+tone 8000 1 0.01 "$d/sox-s16-mono.voc" -e signed -b 16
+tone 11025 2 0.01 "$d/sox-s16-stereo.voc" -e signed -b 16
+tone 8000 1 0.01 "$d/sox-ulaw.voc" -e u-law
+ff -i "$(src 8000 1 0.02)" -c:a pcm_u8 -bitexact "$d/ffmpeg-u8.voc"
+ff -i "$(src 8000 2 0.01)" -c:a pcm_s16le -bitexact "$d/ffmpeg-s16-stereo.voc"
+
+d=$(fresh 8svx)
+tone 8000 1 0.02 "$d/sox-mono.8svx"
+tone 8000 2 0.01 "$d/sox-stereo.8svx"
+tone 16000 1 0.01 "$d/sox-16k.8svx"
+
+d=$(fresh mp3)
+lame --quiet -b 8 --resample 8 "$(src 8000 1 0.3)" "$d/lame-8k-mono-cbr.mp3"
+lame --quiet -V 6 "$(src 22050 1 0.2)" "$d/lame-22k-vbr.mp3"
+lame --quiet -b 32 -t "$(src 16000 2 0.15)" "$d/lame-16k-stereo-noxing.mp3"
+lame --quiet -b 64 -m j --tt Seed --ta Tintwave --add-id3v2 "$(src 32000 2 0.1)" "$d/lame-32k-joint-id3.mp3"
+ff -i "$(src 44100 2 0.05)" -c:a libmp3lame -b:a 96k -metadata title=Seed -write_id3v1 1 "$d/ffmpeg-44k-id3v1.mp3"
+ff -i "$(src 48000 1 0.05)" -c:a libmp3lame -b:a 32k -write_xing 0 -id3v2_version 0 "$d/ffmpeg-48k-bare.mp3"
+
+d=$(fresh mp2)
+ff -i "$(src 16000 1 0.2)" -c:a mp2 -b:a 32k -bitexact "$d/ffmpeg-16k-mono.mp2"
+ff -i "$(src 32000 1 0.1)" -c:a mp2 -b:a 48k -bitexact "$d/ffmpeg-32k-mono.mp2"
+ff -i "$(src 48000 2 0.05)" -c:a mp2 -b:a 128k -bitexact "$d/ffmpeg-48k-stereo.mp2"
+ff -i "$(src 22050 2 0.1)" -c:a mp2 -b:a 64k -metadata title=Seed "$d/ffmpeg-22k-id3.mp2"
+
+# Raw: two layout bytes (see RawReadFuzz.cpp) before the sample data.
+d=$(fresh raw)
+raw() { # raw LAYOUT0 LAYOUT1 NAME RATE CHANNELS sox-options...
+  local b0=$1 b1=$2 name=$3 rate=$4 channels=$5; shift 5
+  tone "$rate" "$channels" 0.005 "$tmp/raw.raw" -t raw "$@"
+  { printf "\\x$b0\\x$b1"; cat "$tmp/raw.raw"; } >"$d/$name"
+}
+raw 21 00 s8-mono 8000 1 -e signed -b 8
+raw 02 00 u8-stereo 8000 2 -e unsigned -b 8
+raw 21 01 s16le-mono 8000 1 -e signed -b 16 -L
+raw 32 09 s16be-stereo 44100 2 -e signed -b 16 -B
+raw 23 02 s24le-3ch 8000 3 -e signed -b 24 -L
+raw 31 03 s32be-mono 8000 1 -e signed -b 32 -B
+raw 26 04 f32le-6ch 8000 6 -e float -b 32 -L
+raw 01 05 ulaw-mono 8000 1 -e u-law
+raw 4c 06 alaw-12ch 8000 12 -e a-law
+du -sh "$dir"/*
