@@ -1,5 +1,5 @@
 #pragma once
-// Argument helpers shared by the file commands of tintwave-cli.
+// Argument helpers shared by the commands of tintwave-cli.
 #include <cstdint>
 #include <string>
 
@@ -11,13 +11,46 @@ bool ParseInteger(const char* text, int min, int max, int* out);
 int ReportError(const std::string& message);
 // "error: MESSAGE" and the usage on standard error; returns 2, the exit code of a misuse.
 int ReportMisuse(const std::string& message, const char* usage);
+// "FILE: MESSAGE", unless the message names the file already.
+std::string AboutFile(const std::string& path, const std::string& message);
 
-// The region options of signature and find: --start SAMPLE (0 or more) and --count SAMPLES (1 or
-// more). True when argv[*i] is one of them with its value: *i then moves onto the value, and
-// *error names a bad value.
-bool TakeRegionOption(int argc, char** argv, int* i, int* start, int* count, std::string* error);
-// The text for a start at or beyond the end of a track of length samples.
-std::string StartBeyondEnd(int start, int length);
+// Whether the command's arguments ask for its help (--help or -h); PrintUsage prints the usage on
+// standard output and returns 0.
+bool HelpRequested(int argc, char** argv);
+int PrintUsage(const char* usage);
+
+// A position or a length as the user writes it, the same in every command: seconds ("1.5"),
+// minutes and seconds ("0:01.500"), hours too ("1:02:03.5"), or a sample count with the suffix
+// s ("66150s"). A count of seconds becomes samples at the file's rate, rounded to the nearest.
+struct TimeValue {
+  bool isSamples = false;
+  double seconds = 0;
+  std::int64_t samples = 0;
+  std::int64_t Samples(int rate) const;
+  double Seconds(int rate) const;
+};
+// False with *error ("bad time 'x': ...") for anything else, negative values included.
+bool ParseTime(const char* text, TimeValue* out, std::string* error);
+// The time syntax for usage texts.
+extern const char* const kTimeSyntax;
+
+// "176400s (0:04.000)": a sample position with its time, for messages.
+std::string PositionText(std::int64_t samples, int rate);
+
+// The region options of signature and find: --start TIME (0 or more) and --count TIME (more than
+// 0). True when argv[*i] is one of them with its value: *i then moves onto the value, and *error
+// names a bad value.
+bool TakeRegionOption(int argc, char** argv, int* i, TimeValue* start, TimeValue* count, bool* haveStart,
+                      bool* haveCount, std::string* error);
+// The region in samples within a track of length samples at rate, or false with *error: a start
+// at or past the end, or a count that runs past it.
+bool ResolveRegion(const TimeValue& start, const TimeValue* count, int length, int rate, int* startOut,
+                   int* countOut, std::string* error);
+
+// The text for an output that is the input (the same file, through any path or link), or "".
+// The check runs before anything is written, so a file about to be replaced is never read half-
+// written. "-" (standard output) is never the input.
+std::string SameFileError(const std::string& input, const std::string& output);
 
 // 32 lowercase hexadecimal digits of 16 bytes.
 std::string HexDigits(const std::uint8_t* bytes, int count);

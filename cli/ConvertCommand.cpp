@@ -1,11 +1,14 @@
 // tintwave-cli convert IN OUT: opens IN as the editor does and saves it with the editor's save,
-// through a temporary file that replaces OUT only when it is complete.
+// through a temporary file that replaces OUT only when it is complete. Ctrl+C leaves OUT as it
+// was.
 #include <cstdio>
 #include <string>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/OpenDocument.h"
+#include "cli/Progress.h"
 #include "cli/SaveDocument.h"
 
 namespace {
@@ -13,11 +16,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: tintwave-cli convert IN OUT [--type wave|aiff|au] [--rate R] [--channels C]\n"
     "                            [--encoding CODE] [--correct-dc]\n"
+    "  OUT must be another file than IN.\n"
     "  CODE: 2 u-law, 3 A-law, 16 8-bit, 17 16-bit, 18 24-bit, 19 32-bit PCM, 20 32-bit float\n";
 
 }  // namespace
 
 int RunConvert(int argc, char** argv) {
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage);
   if (argc < 3) return ReportMisuse("convert takes an input and an output file", kUsage);
   const std::string input = argv[1], output = argv[2];
   SaveChoices choices;
@@ -35,11 +40,17 @@ int RunConvert(int argc, char** argv) {
   }
   const int type = choices.type ? choices.type : SaveTypeFromExtension(output);
   if (!type) return ReportMisuse("cannot tell the file type from '" + output + "'; give --type", kUsage);
+  if (const std::string same = SameFileError(input, output); !same.empty()) return ReportError(same);
 
-  const auto document = OpenDocument(input, correctDC);
-  if (!document) return 1;
+  const auto* interrupt = InterruptOnCtrlC();
+  ConsoleProgress loading(interrupt);
+  OpenFailure failure;
+  const auto document = TryOpenDocument(input, CliDocumentOptions(correctDC), &failure, nullptr, nullptr, &loading);
+  if (!document) return failure.cancelled ? (ReportError(input + ": interrupted"), 130) : ReportError(failure.Text(input));
   EditorDocument& doc = document->Document();
   ApplySaveChoices(doc, choices, type);
-  if (!doc.SaveUnder(output)) return ReportError(doc.ErrorText());
+  bool interrupted = false;
+  const std::string error = SaveDocumentUnder(doc, output, interrupt, &interrupted);
+  if (!error.empty()) return interrupted ? (ReportError(error), 130) : ReportError(error);
   return 0;
 }

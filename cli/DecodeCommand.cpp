@@ -1,18 +1,21 @@
 // tintwave-cli decode FILE OUT: the document's float frames, interleaved, as 32-bit
-// little-endian floats and nothing else.
+// little-endian floats and nothing else; OUT "-" is standard output.
 #include <bit>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/OpenDocument.h"
+#include "cli/Progress.h"
+#include "cli/SafeWrite.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: tintwave-cli decode FILE OUT\n";
+constexpr const char* kUsage =
+    "usage: tintwave-cli decode FILE OUT\n"
+    "  The frames of FILE as interleaved 32-bit little-endian floats; OUT - is standard output.\n";
 constexpr int kPieceFrames = 2048;
 
 void StoreLittleEndian(const float* values, std::size_t count, char* out) {
@@ -25,24 +28,31 @@ void StoreLittleEndian(const float* values, std::size_t count, char* out) {
 }  // namespace
 
 int RunDecode(int argc, char** argv) {
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage);
   if (argc != 3) return ReportMisuse("decode takes a file and an output file", kUsage);
-  const auto document = OpenDocument(argv[1]);
+  const std::string input = argv[1], output = argv[2];
+  if (const std::string same = SameFileError(input, output); !same.empty()) return ReportError(same);
+  const auto document = OpenDocument(input);
   if (!document) return 1;
   EP_SampleMixer& mixer = document->Mixer();
-  std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
-  if (!out) return ReportError(std::string("Couldn't write to file '") + argv[2] + "'");
-  // The frames the document holds, read back as the save reads them.
-  std::vector<float> frames(std::size_t(kPieceFrames) * mixer.channels);
-  std::vector<char> bytes(frames.size() * 4);
-  for (int position = 0;;) {
-    const int n = mixer.ReadFloat(frames.data(), kPieceFrames, position);
-    if (n < 1) break;
-    const std::size_t values = std::size_t(n) * mixer.channels;
-    StoreLittleEndian(frames.data(), values, bytes.data());
-    out.write(bytes.data(), std::streamsize(values * 4));
-    position += n;
-  }
-  out.close();
-  if (out.fail()) return ReportError("Error occured while writing audio data");
+  const std::int64_t total = std::int64_t(mixer.sampleRate * document->DisplayTrack().duration + 0.5);
+  ConsoleProgress progress;
+  const std::string error = WriteFileSafely(output, [&](std::FILE* out, std::string*) {
+    // The frames the document holds, read back as the save reads them.
+    std::vector<float> frames(std::size_t(kPieceFrames) * mixer.channels);
+    std::vector<char> bytes(frames.size() * 4);
+    for (int position = 0;;) {
+      const int n = mixer.ReadFloat(frames.data(), kPieceFrames, position);
+      if (n < 1) break;
+      const std::size_t values = std::size_t(n) * mixer.channels;
+      StoreLittleEndian(frames.data(), values, bytes.data());
+      if (std::fwrite(bytes.data(), 1, values * 4, out) != values * 4) return false;
+      position += n;
+      if (total > 0) progress.Report("Writing the floats:", int(100.0 * position / total + 0.5));
+    }
+    return true;
+  });
+  progress.Erase();
+  if (!error.empty()) return ReportError(error);
   return 0;
 }

@@ -62,14 +62,19 @@ void PrintSecondColours(const CAP_SampleTrack& track) {
 }  // namespace
 
 int RunDemo(int argc, char** argv) {
+  static const char kUsage[] =
+      "usage: tintwave-cli demo [--save FILE]\n"
+      "  Synthesises 20 s in which a chirp recurs, searches for the first chirp and prints the\n"
+      "  matches and the colour of every second; --save writes the editor's demo sound instead.\n";
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage);
   const std::vector<float> sound = Synthesise();
   if (argc == 3 && !std::strcmp(argv[1], "--save")) {
     CAP_SampleTrack saved(kRate);
     saved.InsertSamples(sound.data(), int(kSavedSeconds * kRate), 0);
     const std::string failure = SaveAudioSafely(saved, kSavedSeconds, SaveTarget{argv[2], 1, 1, kRate, 17}, nullptr);
-    return failure.empty() ? 0 : ReportError(failure);
+    return failure.empty() ? 0 : ReportError(AboutFile(argv[2], failure));
   }
-  if (argc != 1) return ReportMisuse("demo takes no arguments but --save FILE", "demo [--save FILE]");
+  if (argc != 1) return ReportMisuse("demo takes no arguments but --save FILE", kUsage);
   CAP_SampleTrack track(kRate);
   track.InsertSamples(sound.data(), int(sound.size()), 0);
   const int protoStart = int(kMotifStarts[0] * kRate), protoCount = int(kMotifSeconds * kRate);

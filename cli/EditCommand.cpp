@@ -11,6 +11,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/SaveDocument.h"
 #include "cli/ScriptRunner.h"
 #include "formats/FormatCodes.h"
@@ -20,14 +21,16 @@ namespace {
 const std::string kUsage = std::string(
     "usage: tintwave-cli edit IN OUT SCRIPT [--type wave|aiff|au] [--rate R] [--channels C]\n"
     "                                [--encoding CODE]\n"
-    "  Saves the first document (IN as edited) as OUT; OUT may be IN. The type is --type, else\n"
+    "  Saves the first document (IN as edited) as OUT, another file than IN. The type is --type, else\n"
     "  OUT's extension (.wav, .aiff, .au), else IN's; rate, channels and encoding are IN's\n"
     "  unless given (an encoding that cannot be written becomes 16-bit PCM).\n"
-    "  CODE: 2 u-law, 3 A-law, 16 8-bit, 17 16-bit, 18 24-bit, 19 32-bit PCM, 20 32-bit float\n") + kScriptHelp;
+    "  CODE: 2 u-law, 3 A-law, 16 8-bit, 17 16-bit, 18 24-bit, 19 32-bit PCM, 20 32-bit float\n") + kScriptHelp +
+    kTimeSyntax;
 
 }  // namespace
 
 int RunEdit(int argc, char** argv) {
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage.c_str());
   if (argc < 4) return ReportMisuse("edit takes an input file, an output file and a script", kUsage.c_str());
   const std::string input = argv[1], output = argv[2], scriptPath = argv[3];
   SaveChoices choices;
@@ -40,12 +43,14 @@ int RunEdit(int argc, char** argv) {
     }
   }
 
+  if (const std::string same = SameFileError(input, output); !same.empty()) return ReportError(same);
+
   // The whole script is read first: a mistake in it costs no work and changes nothing.
   std::error_code directory;
   if (std::filesystem::is_directory(scriptPath, directory))
-    return ReportError("Could not open script '" + scriptPath + "': " + std::strerror(EISDIR));
+    return ReportError(scriptPath + ": Could not open script (" + std::strerror(EISDIR) + ")");
   std::ifstream script(scriptPath);
-  if (!script) return ReportError("Could not open script '" + scriptPath + "': " + std::strerror(errno));
+  if (!script) return ReportError(scriptPath + ": Could not open script (" + std::strerror(errno) + ")");
   std::vector<ScriptCommand> commands;
   std::string error;
   if (!ParseScript(script, &commands, &error)) return ReportError(error);
@@ -61,6 +66,8 @@ int RunEdit(int argc, char** argv) {
   ApplySaveChoices(document, choices, type);
   // The save's failure is reported here once, not also as the document's warning.
   runner.SetQuiet(true);
-  if (!document.SaveUnder(output)) return ReportError(document.ErrorText());
+  bool interrupted = false;
+  const std::string failure = SaveDocumentUnder(document, output, InterruptOnCtrlC(), &interrupted);
+  if (!failure.empty()) return interrupted ? (ReportError(failure), 130) : ReportError(failure);
   return 0;
 }

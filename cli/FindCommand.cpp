@@ -1,51 +1,79 @@
-// tintwave-cli find FILE --start S --count N [--threshold T]: the sound search of the editor with
-// the region as prototype; the runs that reach the threshold, in track order.
+// tintwave-cli find FILE --start T --count T [--threshold T]: the sound search of the editor with
+// the region as prototype; the runs that reach the threshold, in track order, each as its start
+// in samples, the same in seconds, and its score.
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/OpenDocument.h"
 
 namespace {
-constexpr const char* kUsage =
-    "usage: tintwave-cli find FILE --start SAMPLE --count SAMPLES [--threshold 0..100]\n";
-constexpr int kDefaultThreshold = 70;
+const std::string kUsage = std::string(
+    "usage: tintwave-cli find FILE --start TIME --count TIME [--threshold 0..100]\n"
+    "  Prints 'matches: N', then a line 'START SECONDS SCORE' for every run that sounds like the\n"
+    "  region (START in samples); the threshold may have decimals (99.4).\n") + kTimeSyntax;
+constexpr double kDefaultThreshold = 70;
+
+bool ParseThreshold(const char* text, double* out) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (!*text || *end || !(v >= 0 && v <= 100)) return false;
+  *out = v;
+  return true;
+}
 }  // namespace
 
 int RunFind(int argc, char** argv) {
-  if (argc < 2) return ReportMisuse("find takes a file", kUsage);
-  int start = -1, count = -1, threshold = kDefaultThreshold;
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage.c_str());
+  if (argc < 2) return ReportMisuse("find takes a file", kUsage.c_str());
+  TimeValue start, count;
+  bool haveStart = false, haveCount = false;
+  double threshold = kDefaultThreshold;
   for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
     std::string error;
-    if (TakeRegionOption(argc, argv, &i, &start, &count, &error)) {
-      if (!error.empty()) return ReportMisuse(error, kUsage);
+    if (TakeRegionOption(argc, argv, &i, &start, &count, &haveStart, &haveCount, &error)) {
+      if (!error.empty()) return ReportMisuse(error, kUsage.c_str());
     } else if (option == "--threshold" && i + 1 < argc) {
-      if (!ParseInteger(argv[++i], 0, 100, &threshold)) return ReportMisuse("the threshold is 0 to 100", kUsage);
+      if (!ParseThreshold(argv[++i], &threshold))
+        return ReportMisuse(std::string("bad threshold '") + argv[i] + "': a score from 0 to 100", kUsage.c_str());
     } else {
-      return ReportMisuse("unknown or incomplete option '" + option + "'", kUsage);
+      return ReportMisuse("unknown or incomplete option '" + option + "'", kUsage.c_str());
     }
   }
-  if (start < 0 || count < 0) return ReportMisuse("find needs --start and --count", kUsage);
+  if (!haveStart || !haveCount) return ReportMisuse("find needs --start and --count", kUsage.c_str());
   const auto document = OpenDocument(argv[1]);
   if (!document) return 1;
   CAP_SampleTrack& track = document->DisplayTrack();
-  if (start >= track.Length()) return ReportError(StartBeyondEnd(start, track.Length()));
-  track.ComputeMatches(count, start);
-  std::printf("matches: %d\n", track.CountMatches(threshold));
-  // The walk that counts: a run is listed once, at its head, unless it is the prototype's own.
+  const int rate = track.sampleRate;
+  int first = 0, length = 0;
+  std::string error;
+  if (!ResolveRegion(start, &count, track.Length(), rate, &first, &length, &error))
+    return ReportError(AboutFile(argv[1], error));
+  track.ComputeMatches(length, first);
+  // The walk that counts (CountMatches, with a threshold that may have decimals): a run is listed
+  // once, at its head, unless it is the prototype's own.
   const float t = float(threshold);
-  int blockStart = 0;
+  std::string lines;
+  int matches = 0, blockStart = 0;
   for (const SampleBlock* b = track.Head(); b;) {
     if (b->runHead && t <= b->score) {
       const SampleBlock* met = b;
       const int metStart = blockStart;
       for (const SampleBlock* run = b->runHead; b && b->runHead == run; b = b->next) blockStart += b->count;
-      if (!met->inPrototype) std::printf("%d %.2f\n", metStart, double(met->score));
+      if (!met->inPrototype) {
+        char line[80];
+        std::snprintf(line, sizeof line, "%d %.3f %.2f\n", metStart, double(metStart) / rate, double(met->score));
+        lines += line;
+        ++matches;
+      }
     } else {
       blockStart += b->count;
       b = b->next;
     }
   }
+  std::printf("matches: %d\n%s", matches, lines.c_str());
   return 0;
 }

@@ -16,7 +16,8 @@
 
 namespace {
 
-const char kUsage[] = "usage: tintwave-cli levels [--seconds N] [--rate R] [--channels C]\n";
+const std::string kUsage =
+    std::string("usage: tintwave-cli levels [--seconds TIME] [--rate R] [--channels C]\n") + kTimeSyntax;
 
 double Decibels(double v) { return std::clamp(20.0 * std::log10(std::max(v, 1e-9)), -90.0, 0.0); }
 
@@ -58,19 +59,32 @@ struct SecondPrinter : CAP_AudioContainer {
 }  // namespace
 
 int RunLevels(int argc, char** argv) {
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage.c_str());
   double seconds = 0, rate = 44100, channels = 2;
+  TimeValue length;
+  bool haveLength = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    double* target = arg == "--seconds" ? &seconds : arg == "--rate" ? &rate : arg == "--channels" ? &channels : nullptr;
+    if (arg == "--seconds" && i + 1 < argc) {
+      std::string error;
+      if (!ParseTime(argv[++i], &length, &error)) return ReportMisuse("--seconds: " + error, kUsage.c_str());
+      haveLength = true;
+      continue;
+    }
+    double* target = arg == "--rate" ? &rate : arg == "--channels" ? &channels : nullptr;
     const double low = arg == "--rate" ? 8000 : arg == "--channels" ? 1 : 0.001;
     const double high = arg == "--rate" ? 96000 : arg == "--channels" ? 2 : 86400;
     if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], low, high, target)) {
-      return ReportMisuse("bad argument '" + std::string(argv[i]) + "'", kUsage);
+      return ReportMisuse("bad argument '" + std::string(argv[i]) + "'", kUsage.c_str());
     }
   }
   const int rateHz = int(rate), channelCount = int(channels);
   if (rateHz != rate || channelCount != channels) {
-    return ReportMisuse("the rate and the channel count are whole numbers", kUsage);
+    return ReportMisuse("the rate and the channel count are whole numbers", kUsage.c_str());
+  }
+  if (haveLength) {
+    seconds = length.Seconds(rateHz);
+    if (!(seconds >= 0.001 && seconds <= 86400)) return ReportMisuse("--seconds: from 0.001 to 86400 seconds", kUsage.c_str());
   }
 
   LineMeter meters[2];

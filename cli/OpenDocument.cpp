@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "cli/CommandLine.h"
+#include "cli/Progress.h"
+#include "formats/Probe.h"
 
 namespace {
 
@@ -20,6 +23,13 @@ int OpenErrno(const std::string& path) {
 
 }  // namespace
 
+std::string OpenFailure::Text(const std::string& path) const {
+  std::string text = message;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (openErrno) text += std::string(" (") + std::strerror(openErrno) + ")";
+  return AboutFile(path, text);
+}
+
 DocumentOptions CliDocumentOptions(bool correctDC) {
   DocumentOptions options;
   options.correctDC = correctDC;
@@ -30,7 +40,7 @@ DocumentOptions CliDocumentOptions(bool correctDC) {
 
 std::unique_ptr<OpenedDocument> TryOpenDocument(const std::string& path, DocumentOptions options,
                                                 OpenFailure* failure, EditorFrame* frame,
-                                                DocumentPrompts* prompts) {
+                                                DocumentPrompts* prompts, ConsoleProgress* progress) {
   // A directory opens for reading on this system but is no file.
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
@@ -38,8 +48,16 @@ std::unique_ptr<OpenedDocument> TryOpenDocument(const std::string& path, Documen
     return nullptr;
   }
   auto document = std::make_unique<EditorDocument>(std::move(options), frame, prompts);
-  if (!document->Open(path, nullptr, kCliViewWidth, kCliViewHeight)) {
+  const bool opened = document->Open(path, nullptr, kCliViewWidth, kCliViewHeight,
+                                     progress ? &ConsoleProgress::Callback : nullptr,
+                                     progress ? progress->User() : 0);
+  if (progress) progress->Erase();
+  if (!opened) {
     *failure = OpenFailure{document->ErrorText(), 0};
+    if (progress && progress->Interrupted()) {
+      *failure = OpenFailure{"interrupted", 0, true};
+      return nullptr;
+    }
     if (failure->message == "Could not open file") {
       failure->openErrno = OpenErrno(path);
       if (!failure->openErrno) failure->openErrno = ENOENT;
@@ -57,7 +75,31 @@ std::unique_ptr<OpenedDocument> TryOpenDocument(const std::string& path, Documen
 
 std::unique_ptr<OpenedDocument> OpenDocument(const std::string& path, bool correctDC) {
   OpenFailure failure;
-  auto document = TryOpenDocument(path, CliDocumentOptions(correctDC), &failure);
-  if (!document) ReportError(failure.message);
+  ConsoleProgress progress;
+  auto document = TryOpenDocument(path, CliDocumentOptions(correctDC), &failure, nullptr, nullptr, &progress);
+  if (!document) ReportError(failure.Text(path));
   return document;
+}
+
+bool OpenHeader(const std::string& path, OpenedHeader* header, OpenFailure* failure) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    *failure = OpenFailure{"Could not open file", EISDIR};
+    return false;
+  }
+  const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+  header->fileSize = error ? 0 : std::int64_t(bytes);
+  header->buffer = std::make_unique<CUP_FileBuffer>();
+  header->stream = std::make_unique<std::istream>(header->buffer.get());
+  if (!header->buffer->Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary)) {
+    *failure = OpenFailure{"Could not open file", OpenErrno(path)};
+    if (!failure->openErrno) failure->openErrno = ENOENT;
+    return false;
+  }
+  header->decoder = std::make_unique<CAP_AudioDecoder>(*header->stream, header->fileSize, ExtensionOf(path), true);
+  if (!header->decoder->errorText.empty()) {
+    *failure = OpenFailure{header->decoder->errorText, 0};
+    return false;
+  }
+  return true;
 }

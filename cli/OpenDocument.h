@@ -3,6 +3,7 @@
 // without a host window, with the DC correction the command asks for and sound devices only
 // when the command plays. The parts the commands read (mixer, decoder, annotations, display
 // track) come from the document's controller.
+#include <istream>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "editor/Document.h"
 #include "formats/Annotations.h"
 #include "pipeline/AudioDecoder.h"
+#include "pipeline/FileBuffer.h"
 #include "pipeline/SampleMixer.h"
 
 // The view a command-line document is laid out for; it sets how many samples fall on a pixel.
@@ -34,15 +36,33 @@ private:
   std::unique_ptr<EditorDocument> document_;
 };
 
+class ConsoleProgress;
+
 struct OpenFailure {
   std::string message;  // the editor's text: "Could not open file", the decoder's own text, ...
   int openErrno = 0;    // the system's reason when the file could not be opened
+  bool cancelled = false;  // Ctrl+C during the load
+  // "PATH: MESSAGE (the system's reason)".
+  std::string Text(const std::string& path) const;
 };
 
-// Null on failure, with *failure filled. frame and prompts are borrowed and may be null.
+// Null on failure, with *failure filled. frame, prompts and progress are borrowed and may be
+// null; progress shows the load on a terminal and may cancel it.
 std::unique_ptr<OpenedDocument> TryOpenDocument(const std::string& path, DocumentOptions options,
                                                 OpenFailure* failure, EditorFrame* frame = nullptr,
-                                                DocumentPrompts* prompts = nullptr);
+                                                DocumentPrompts* prompts = nullptr,
+                                                ConsoleProgress* progress = nullptr);
 
-// The same; a failure prints "error: TEXT" on standard error and gives null.
+// The same with a progress line; a failure prints "error: PATH: TEXT" on standard error and
+// gives null.
 std::unique_ptr<OpenedDocument> OpenDocument(const std::string& path, bool correctDC = false);
+
+// A file's decoder on its open file, as the editor's OpenFile makes it (the file's size, its
+// extension), with the header read and no audio loaded.
+struct OpenedHeader {
+  std::unique_ptr<CUP_FileBuffer> buffer;
+  std::unique_ptr<std::istream> stream;
+  std::unique_ptr<CAP_AudioDecoder> decoder;  // declared last: goes first
+  std::int64_t fileSize = 0;
+};
+bool OpenHeader(const std::string& path, OpenedHeader* header, OpenFailure* failure);

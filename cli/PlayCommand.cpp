@@ -13,35 +13,42 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/OpenDocument.h"
+#include "cli/Progress.h"
 #include "devices/alsa/DefaultDevices.h"
 
 namespace {
 
-const char kUsage[] = "usage: tintwave-cli play FILE [--from S] [--to E]\n";
+const std::string kUsage = std::string("usage: tintwave-cli play FILE [--from TIME] [--to TIME]\n") + kTimeSyntax;
 
 }  // namespace
 
 int RunPlay(int argc, char** argv) {
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage.c_str());
   if (argc < 2) {
-    return ReportMisuse("missing arguments", kUsage);
+    return ReportMisuse("missing arguments", kUsage.c_str());
   }
-  double from = 0, to = 0;
+  TimeValue fromTime, toTime;
+  bool haveTo = false;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
-    double* target = a == "--from" ? &from : a == "--to" ? &to : nullptr;
-    if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], 0, 1e7, target)) {
-      return ReportMisuse("bad argument '" + a + "'", kUsage);
-    }
+    TimeValue* target = a == "--from" ? &fromTime : a == "--to" ? &toTime : nullptr;
+    if (!target || i + 1 >= argc) return ReportMisuse("bad argument '" + a + "'", kUsage.c_str());
+    std::string error;
+    if (!ParseTime(argv[++i], target, &error)) return ReportMisuse(a + ": " + error, kUsage.c_str());
+    if (target == &toTime) haveTo = true;
   }
   // The document's own player, on the default sound devices.
   DocumentOptions options = CliDocumentOptions(false);
   options.devices = MakeDefaultWaveDevice;
   OpenFailure failure;
-  const std::unique_ptr<OpenedDocument> opened = TryOpenDocument(argv[1], std::move(options), &failure);
+  ConsoleProgress loading;
+  const std::unique_ptr<OpenedDocument> opened =
+      TryOpenDocument(argv[1], std::move(options), &failure, nullptr, nullptr, &loading);
   if (!opened) {
-    return ReportError(failure.message + (failure.openErrno ? std::string(": ") + std::strerror(failure.openErrno) : ""));
+    return ReportError(failure.Text(argv[1]));
   }
   const EP_SampleMixer& document = opened->Mixer();
+  const double from = fromTime.Seconds(document.sampleRate), to = haveTo ? toTime.Seconds(document.sampleRate) : 0;
   const double end = to > 0 ? std::min(to, document.duration) : document.duration;
   if (from >= end) {
     return ReportError("nothing to play between " + ConsoleTimeText(from) + " and " + ConsoleTimeText(end));

@@ -24,7 +24,9 @@
 
 namespace {
 
-const char kUsage[] = "usage: tintwave-cli record OUT.wav|.aiff|.au [--seconds N] [--rate R] [--channels C] [--correct-dc]\n";
+const std::string kUsage =
+    std::string("usage: tintwave-cli record OUT.wav|.aiff|.au [--seconds TIME] [--rate R] [--channels C] [--correct-dc]\n") +
+    kTimeSyntax;
 
 // Grows the new document as the editor does while recording without end: a write that would
 // pass the end first appends silence to every track, 1 s for the first five extensions, then
@@ -69,11 +71,14 @@ int FileFormatFor(const std::string& path) {
 }  // namespace
 
 int RunRecord(int argc, char** argv) {
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage.c_str());
   if (argc < 2 || argv[1][0] == '-') {
-    return ReportMisuse("missing arguments", kUsage);
+    return ReportMisuse("missing arguments", kUsage.c_str());
   }
   const std::string path = argv[1];
   double seconds = 0, rate = 44100, channels = 2;
+  TimeValue length;
+  bool haveLength = false;
   bool correctDc = false;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
@@ -81,18 +86,28 @@ int RunRecord(int argc, char** argv) {
       correctDc = true;
       continue;
     }
-    double* target = a == "--seconds" ? &seconds : a == "--rate" ? &rate : a == "--channels" ? &channels : nullptr;
+    if (a == "--seconds" && i + 1 < argc) {
+      std::string error;
+      if (!ParseTime(argv[++i], &length, &error)) return ReportMisuse("--seconds: " + error, kUsage.c_str());
+      haveLength = true;
+      continue;
+    }
+    double* target = a == "--rate" ? &rate : a == "--channels" ? &channels : nullptr;
     const double low = a == "--rate" ? 8000 : a == "--channels" ? 1 : 0.001;
     const double high = a == "--rate" ? 96000 : a == "--channels" ? 2 : 86400;
     if (!target || i + 1 >= argc || !ParseNumberArgument(argv[++i], low, high, target) ||
         (target != &seconds && *target != std::floor(*target))) {
-      return ReportMisuse("bad argument '" + a + "'", kUsage);
+      return ReportMisuse("bad argument '" + a + "'", kUsage.c_str());
     }
   }
   const int rateHz = int(rate), channelCount = int(channels);
+  if (haveLength) {
+    seconds = length.Seconds(rateHz);
+    if (!(seconds >= 0.001 && seconds <= 86400)) return ReportMisuse("--seconds: from 0.001 to 86400 seconds", kUsage.c_str());
+  }
   const int fileFormat = FileFormatFor(path);
   if (!fileFormat) {
-    return ReportMisuse("cannot save '" + path + "': the name must end in .wav, .aiff or .au", kUsage);
+    return ReportMisuse("cannot save '" + path + "': the name must end in .wav, .aiff or .au", kUsage.c_str());
   }
   const auto* interrupt = InterruptOnCtrlC();
 
@@ -138,7 +153,7 @@ int RunRecord(int argc, char** argv) {
   const double duration = double(recorded) / rateHz;
   const SaveTarget target{path, fileFormat, channelCount, rateHz, CompressionPcm16};
   if (const std::string error = SaveAudioSafely(document, duration, target, nullptr); !error.empty()) {
-    return ReportError(error);
+    return ReportError(AboutFile(path, error));
   }
   std::printf("saved %s (%s)\n", path.c_str(), ConsoleTimeText(duration).c_str());
   return 0;

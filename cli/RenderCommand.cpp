@@ -8,15 +8,21 @@
 #include <string>
 
 #include "analysis/SampleTrack.h"
+#include <QBuffer>
+#include <QByteArray>
+
+#include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/OpenDocument.h"
+#include "cli/Progress.h"
+#include "cli/SafeWrite.h"
 #include "graphics/qt/ViewRenderer.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: tintwave-cli render FILE OUT.png [--width W] [--height H] [--start SECONDS]\n"
-    "                           [--seconds D] [--grey] [--select A B]\n";
+const std::string kUsage = std::string(
+    "usage: tintwave-cli render FILE OUT.png [--width W] [--height H] [--start TIME]\n"
+    "                           [--seconds TIME] [--grey] [--select TIME TIME]\n") + kTimeSyntax;
 
 bool ParseNumber(const char* text, double* out) {
   char* end = nullptr;
@@ -38,45 +44,55 @@ bool ParseInt(const char* text, int* out) {
 // error text or "".
 std::string OpenForView(const std::string& path, std::unique_ptr<OpenedDocument>* document) {
   OpenFailure failure;
-  *document = TryOpenDocument(path, CliDocumentOptions(false), &failure);
+  ConsoleProgress loading;
+  *document = TryOpenDocument(path, CliDocumentOptions(false), &failure, nullptr, nullptr, &loading);
   if (*document) return "";
-  if (failure.openErrno) return "cannot open '" + path + "': " + std::strerror(failure.openErrno);
-  if (failure.message == "Could not decode audio") return "'" + path + "' is not an audio file that Tintwave reads";
-  return failure.message;
+  if (failure.message == "Could not decode audio") return path + ": not an audio file that Tintwave reads";
+  return failure.Text(path);
 }
+
+// The view options' times, as written, until the file's rate is known.
+struct ViewTimes {
+  TimeValue start, seconds, selectionStart, selectionEnd;
+  bool haveSeconds = false;
+};
 
 }  // namespace
 
 int RunRender(int argc, char** argv) {
+  if (HelpRequested(argc, argv)) return PrintUsage(kUsage.c_str());
   if (argc < 3) {
-    std::fputs(kUsage, stderr);
+    std::fputs(kUsage.c_str(), stderr);
     return 2;
   }
   const std::string input = argv[1], output = argv[2];
   ViewOptions options;
+  ViewTimes times;
   for (int i = 3; i < argc; ++i) {
     const std::string a = argv[i];
     auto needs = [&](int n) { return i + n < argc; };
     bool ok = true;
+    std::string error;
     if (a == "--width" && needs(1)) ok = ParseInt(argv[++i], &options.width);
     else if (a == "--height" && needs(1)) ok = ParseInt(argv[++i], &options.height);
-    else if (a == "--start" && needs(1)) ok = ParseNumber(argv[++i], &options.start) && options.start >= 0;
-    else if (a == "--seconds" && needs(1)) ok = ParseNumber(argv[++i], &options.seconds) && options.seconds > 0;
+    else if (a == "--start" && needs(1)) ok = ParseTime(argv[++i], &times.start, &error);
+    else if (a == "--seconds" && needs(1)) ok = ParseTime(argv[++i], &times.seconds, &error) && (times.haveSeconds = true);
     else if (a == "--grey") options.grey = true;
     else if (a == "--select" && needs(2)) {
       options.hasSelection = true;
-      ok = ParseNumber(argv[i + 1], &options.selectionStart) && ParseNumber(argv[i + 2], &options.selectionEnd) &&
-           options.selectionStart >= 0 && options.selectionEnd >= 0;
+      ok = ParseTime(argv[i + 1], &times.selectionStart, &error) && ParseTime(argv[i + 2], &times.selectionEnd, &error);
       i += 2;
     } else {
-      std::fprintf(stderr, "error: unknown or incomplete option '%s'\n%s", a.c_str(), kUsage);
+      std::fprintf(stderr, "error: unknown or incomplete option '%s'\n%s", a.c_str(), kUsage.c_str());
       return 2;
     }
     if (!ok) {
-      std::fprintf(stderr, "error: bad value for %s\n%s", a.c_str(), kUsage);
+      std::fprintf(stderr, "error: bad value for %s%s%s\n%s", a.c_str(), error.empty() ? "" : ": ", error.c_str(),
+                   kUsage.c_str());
       return 2;
     }
   }
+  if (const std::string same = SameFileError(input, output); !same.empty()) return ReportError(same);
   if (options.width < kMinViewWidth || options.width > kMaxViewWidth || options.height < kMinViewHeight ||
       options.height > kMaxViewHeight) {
     std::fprintf(stderr, "error: the picture must be %d to %d pixels wide and %d to %d high\n", kMinViewWidth,
@@ -91,8 +107,19 @@ int RunRender(int argc, char** argv) {
     return 1;
   }
   CAP_SampleTrack* track = &document->DisplayTrack();
+  const int rate = track->sampleRate;
+  options.start = times.start.Seconds(rate);
+  if (times.haveSeconds) options.seconds = times.seconds.Seconds(rate);
+  if (times.haveSeconds && !(options.seconds > 0)) {
+    std::fprintf(stderr, "error: bad value for --seconds: the view shows more than nothing\n%s", kUsage.c_str());
+    return 2;
+  }
+  options.selectionStart = times.selectionStart.Seconds(rate);
+  options.selectionEnd = times.selectionEnd.Seconds(rate);
   if (options.start >= track->duration) {
-    std::fprintf(stderr, "error: --start %g is past the end of the file (%g s)\n", options.start, track->duration);
+    std::fprintf(stderr, "error: %s: --start %s is past the end of the file (%s)\n", input.c_str(),
+                 PositionText(times.start.Samples(rate), rate).c_str(),
+                 PositionText(track->Length(), rate).c_str());
     return 2;
   }
   const std::unique_ptr<QGuiApplication> app = GuiApplicationIfNeeded();
@@ -102,11 +129,16 @@ int RunRender(int argc, char** argv) {
     std::fprintf(stderr, "error: %s\n", error.toStdString().c_str());
     return 1;
   }
-  if (!image.save(QString::fromStdString(output), "PNG")) {
-    std::fprintf(stderr, "error: cannot write '%s'\n", output.c_str());
-    return 1;
-  }
-  std::printf("%s: %dx%d, %.3f s at %d Hz\n", output.c_str(), image.width(), image.height(), track->duration,
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!image.save(&buffer, "PNG")) return ReportError(output + ": the picture could not be encoded");
+  const std::string writeError = WriteFileSafely(output, [&](std::FILE* file, std::string*) {
+    return std::fwrite(png.constData(), 1, std::size_t(png.size()), file) == std::size_t(png.size());
+  });
+  if (!writeError.empty()) return ReportError(writeError);
+  // The summary goes to standard error when the picture itself went to standard output.
+  std::fprintf(output == "-" ? stderr : stdout, "%s: %dx%d, %.3f s at %d Hz\n", output.c_str(), image.width(), image.height(), track->duration,
               track->sampleRate);
   return 0;
 }

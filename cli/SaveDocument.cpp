@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cctype>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "cli/CommandLine.h"
+#include "cli/Progress.h"
+#include "cli/SafeWrite.h"
 #include "formats/FormatCodes.h"
 #include "formats/Probe.h"
 #include "pipeline/AudioDecoder.h"
@@ -25,6 +30,27 @@ int TypeFromName(const std::string& name) {
 
 bool IsWritableEncoding(int code) {
   return code == CompressionMuLaw || code == CompressionALaw || (code >= CompressionPcm8 && code <= CompressionFloat32);
+}
+
+struct SaveProgress {
+  explicit SaveProgress(const volatile std::sig_atomic_t* interrupt) : console(interrupt) {}
+  ConsoleProgress console;
+  std::string path;
+};
+
+bool OnSaveProgress(std::intptr_t user, const char* text, int percent) {
+  auto* progress = reinterpret_cast<SaveProgress*>(user);
+  const bool go = progress->console.Report(text, percent);
+  if (progress->console.IgnoredCancels() > 0) {
+    // The save went on after it was told to stop: it ends here, before its temporary file can
+    // replace the old one.
+    progress->console.Erase();
+    RemoveOpenTemporary(progress->path);
+    std::fprintf(stderr, "error: %s: interrupted; the file is as it was\n", progress->path.c_str());
+    std::fflush(stderr);
+    std::_Exit(130);
+  }
+  return go;
 }
 
 }  // namespace
@@ -63,4 +89,22 @@ void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int 
   document.SetSaveSettings(type, choices.rate ? choices.rate : document.Rate(),
                            choices.channels ? choices.channels : document.Channels(),
                            choices.encoding ? choices.encoding : IsWritableEncoding(own) ? own : int(CompressionPcm16));
+}
+
+std::string SaveDocumentUnder(EditorDocument& document, const std::string& path,
+                              const volatile std::sig_atomic_t* interrupt, bool* interrupted) {
+  *interrupted = false;
+  AudioEditorApp* editor = document.Editor();
+  if (!editor) return AboutFile(path, "The document has no audio");
+  SaveProgress progress(interrupt);
+  progress.path = path;
+  const bool saved = editor->SaveToFile(path, document.Channels(), document.Rate(), document.FileType(),
+                                        document.Compression(), &OnSaveProgress, reinterpret_cast<std::intptr_t>(&progress));
+  progress.console.Erase();
+  // Ctrl+C after the last piece came too late to stop anything: the file is saved.
+  if (!saved && progress.console.Interrupted()) {
+    *interrupted = true;
+    return AboutFile(path, "interrupted; the file is as it was");
+  }
+  return saved ? "" : AboutFile(path, editor->ErrorText());
 }

@@ -2,6 +2,7 @@
 // Saving a document from the command line as the Save As dialog would: the file type from the
 // name or --type, and the rate, channels and encoding from the options or else from the
 // document, then the editor's own save under the path.
+#include <csignal>
 #include <string>
 
 #include "editor/Document.h"
@@ -22,3 +23,10 @@ int SaveTypeFromExtension(const std::string& path);
 // The document's save settings from the choices: rate and channels the document's unless
 // chosen, and its encoding unless chosen or unwritable (then 16-bit PCM).
 void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int type);
+
+// Saves the document under path with its save settings through the safe save, with a progress
+// line on a terminal. Ctrl+C (when interrupt is given) cancels the save and leaves the old file;
+// *interrupted then says so. Returns "" or the error text, naming the file. The document is not
+// reopened from the saved file: the command ends.
+std::string SaveDocumentUnder(EditorDocument& document, const std::string& path,
+                              const volatile std::sig_atomic_t* interrupt, bool* interrupted);

@@ -60,11 +60,11 @@ const Verb kVerbs[] = {
 const char* Expects(Args args) {
   switch (args) {
     case Args::None: return "no arguments";
-    case Args::Time: return "a time in seconds";
-    case Args::TwoTimes: return "two times in seconds";
+    case Args::Time: return "a time (1.5, 0:01.500 or 66150s)";
+    case Args::TwoTimes: return "two times (1.5, 0:01.500 or 66150s)";
     case Args::MixLevels: return "two levels from 0 to 100 (clipboard %, waveform %)";
     case Args::Volume: return "a percentage from 0 to 200";
-    case Args::Seconds: return "seconds from 0.0001 to 3600";
+    case Args::Seconds: return "a length from 0.0001 to 3600 seconds (1.5, 0:01.500 or 66150s)";
     case Args::Halftones: return "whole halftones from -48 to 48";
     case Args::Threshold: return "a threshold from 0 to 100";
     case Args::Path: return "a file";
@@ -76,23 +76,28 @@ const char* Expects(Args args) {
 // The values of a command's words; false when they are not what it takes.
 bool ReadArguments(Args args, const std::vector<std::string>& words, ScriptCommand* command) {
   double* v = command->values;
-  auto number = [](const std::string& w, double low, double high, double* out) {
-    return ParseNumberArgument(w.c_str(), low, high, out);
-  };
   auto integer = [](const std::string& w, int low, int high, double* out) {
     int value = 0;
     if (!ParseInteger(w.c_str(), low, high, &value)) return false;
     *out = value;
     return true;
   };
+  auto time = [&](const std::string& w, int i) {
+    std::string ignored;
+    return ParseTime(w.c_str(), &command->times[i], &ignored);
+  };
   const std::size_t n = words.size();
   switch (args) {
     case Args::None: return n == 0;
-    case Args::Time: return n == 1 && number(words[0], 0, 1e9, &v[0]);
-    case Args::TwoTimes: return n == 2 && number(words[0], 0, 1e9, &v[0]) && number(words[1], 0, 1e9, &v[1]);
+    case Args::Time: return n == 1 && time(words[0], 0);
+    case Args::TwoTimes: return n == 2 && time(words[0], 0) && time(words[1], 1);
     case Args::MixLevels: return n == 2 && integer(words[0], 0, 100, &v[0]) && integer(words[1], 0, 100, &v[1]);
     case Args::Volume: return n == 1 && integer(words[0], 0, 200, &v[0]);
-    case Args::Seconds: return n == 1 && number(words[0], 0.0001, 3600, &v[0]);
+    case Args::Seconds:
+      // A count of samples is checked against the document's rate when the command runs.
+      return n == 1 && time(words[0], 0) &&
+             (command->times[0].isSamples ? command->times[0].samples > 0
+                                          : command->times[0].seconds >= 0.0001 && command->times[0].seconds <= 3600);
     case Args::Halftones: return n == 1 && integer(words[0], -48, 48, &v[0]);
     case Args::Threshold: return n == 1 && integer(words[0], 0, 100, &v[0]);
     case Args::Index: return n == 1 && integer(words[0], 1, INT32_MAX, &v[0]);
@@ -113,7 +118,7 @@ std::string OneLine(std::string text) {
 }  // namespace
 
 const char* const kScriptHelp =
-    "script, one command a line ('#' begins a comment; times and lengths in seconds):\n"
+    "script, one command a line ('#' begins a comment; times and lengths as TIME below):\n"
     "  select A B | cursor T | select-all | cut | copy | paste | mix CLIP% WAVE% | delete | trim\n"
     "  fade-in | fade-out | normalize | mute | reverse | volume P | insert-silence S | pitch H\n"
     "  undo | redo | threshold T | find-next | find-previous | web-url | status\n"
@@ -244,7 +249,7 @@ bool ScriptRunner::Open(const std::string& path, std::string* error) {
   entry->document = TryOpenDocument(path, CliDocumentOptions(false), &failure, entry->frame.get(), prompts_.get());
   quiet_ = quiet;
   if (!entry->document) {
-    *error = OneLine(failure.message) + (failure.openErrno ? std::string(": ") + std::strerror(failure.openErrno) : "");
+    *error = OneLine(failure.Text(path));
     return false;
   }
   if (active_ >= 0) documents_[std::size_t(active_)]->document->Editor().OnActivate(false);
@@ -265,7 +270,18 @@ bool ScriptRunner::Run(const std::vector<ScriptCommand>& commands, std::string* 
   return true;
 }
 
-bool ScriptRunner::Step(const ScriptCommand& c, std::string* error) {
+bool ScriptRunner::Step(const ScriptCommand& written, std::string* error) {
+  // The times as seconds at the active document's rate.
+  ScriptCommand c = written;
+  {
+    const int rate = documents_[std::size_t(active_)]->document->Editor().Mixer()->sampleRate;
+    if (c.op == ScriptOp::Select || c.op == ScriptOp::Cursor || c.op == ScriptOp::InsertSilence)
+      for (int i = 0; i < 2; ++i) c.values[i] = c.times[i].Seconds(rate);
+    if (c.op == ScriptOp::InsertSilence && !(c.values[0] >= 0.0001 && c.values[0] <= 3600)) {
+      *error = c.name + " takes " + Expects(Args::Seconds);
+      return false;
+    }
+  }
   Entry& entry = *documents_[std::size_t(active_)];
   EditorDocument& doc = entry.document->Document();
   AudioEditorApp& editor = entry.document->Editor();

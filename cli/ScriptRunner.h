@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CommandLine.h"
 #include "cli/OpenDocument.h"
 
 enum class ScriptOp {
@@ -18,7 +19,8 @@ struct ScriptCommand {
   int line = 0;
   std::string name;
   ScriptOp op = ScriptOp::Status;
-  double values[2] = {0, 0};
+  double values[2] = {0, 0};  // the times in seconds once the command runs
+  TimeValue times[2];         // select, cursor, insert-silence: as written
   std::string path;  // open
 };
 

@@ -42,9 +42,11 @@ TEST_F(SoxFixture, BlocksCoverTheMixTrackWithTheirSignaturesAndColours) {
   for (const std::string& line : lines) {
     std::istringstream fields(line);
     int start = -1, count = -1;
+    double seconds = -1;
     std::string signature, colour;
-    fields >> start >> count >> signature >> colour;
+    fields >> start >> seconds >> count >> signature >> colour;
     ASSERT_EQ(start, expectedStart) << line;
+    ASSERT_NEAR(seconds, start / 22050.0, 0.0005) << line;
     ASSERT_GT(count, 0);
     ASSERT_LE(count, 2204);  // 0.1 s at 22,050 Hz
     ASSERT_EQ(signature.size(), 32u);
@@ -72,11 +74,15 @@ TEST_F(SoxFixture, SignatureOfTheWholeTrackAndOfARegion) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, Hex(whole) + "\n");
   EXPECT_TRUE(IsValidSignature(FromHex(run.out)));
-  run = RunCli("signature " + wav + " --start 10000 --count 44100");
+  run = RunCli("signature " + wav + " --start 10000s --count 44100s");
   EXPECT_EQ(run.out, Hex(region) + "\n");
-  // A count past the end is cut there.
-  EXPECT_EQ(RunCli("signature " + wav + " --start 0 --count 99999999").out, Hex(whole) + "\n");
-  EXPECT_EQ(RunCli("signature " + wav + " --start 200000").status, 1);
+  // The region reaching the end exactly is whole; past the end is an error that says where it is.
+  EXPECT_EQ(RunCli("signature " + wav + " --start 0 --count 132300s").out, Hex(whole) + "\n");
+  run = RunCli("signature " + wav + " --start 2 --count 2");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "error: " + wav + ": the count 88200s (0:02.000) runs past the end of the audio at 132300s "
+                     "(0:03.000): from the start 88200s there are 44100s (0:01.000)\n");
+  EXPECT_EQ(RunCli("signature " + wav + " --start 200000s").status, 1);
   EXPECT_EQ(RunCli("signature " + wav + " --count 0").status, 2);
   EXPECT_EQ(RunCli("signature " + wav + " --start -5").status, 2);
 }
@@ -89,7 +95,7 @@ TEST_F(SoxFixture, FindListsTheRunsOfARepeatedMotif) {
   const std::string wav = dir / "motif.wav";
   ASSERT_TRUE(RunQuietly("sox -V1 -D " + chirp + " " + noise + " " + chirp + " " + tone + " " + chirp + " " + noise +
                          " " + wav));
-  const CliRun run = RunCli("find " + wav + " --start 0 --count 22050 --threshold 60");
+  const CliRun run = RunCli("find " + wav + " --start 0 --count 0.5 --threshold 60");
   ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<std::string> lines = Lines(run.out);
   ASSERT_FALSE(lines.empty());
@@ -99,8 +105,10 @@ TEST_F(SoxFixture, FindListsTheRunsOfARepeatedMotif) {
   std::vector<int> starts;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     int start;
+    double seconds;
     char score[16];
-    ASSERT_EQ(std::sscanf(lines[i].c_str(), "%d %15s", &start, score), 2);
+    ASSERT_EQ(std::sscanf(lines[i].c_str(), "%d %lf %15s", &start, &seconds, score), 3);
+    EXPECT_NEAR(seconds, start / 44100.0, 0.0005) << lines[i];
     const std::string s = score;
     ASSERT_EQ(s.size() - s.find('.'), 3u) << "two decimals: " << s;
     EXPECT_GE(std::stod(s), 60.0);
@@ -116,14 +124,28 @@ TEST_F(SoxFixture, FindListsTheRunsOfARepeatedMotif) {
         << "no run near " << repeat << " in\n" << run.out;
   }
   EXPECT_TRUE(std::none_of(starts.begin(), starts.end(), [](int s) { return s < 22050; })) << run.out;
-  // A stricter threshold finds no more; a search needs its region.
-  const CliRun strict = RunCli("find " + wav + " --start 0 --count 22050 --threshold 99");
-  int strictMatches = -1;
-  ASSERT_EQ(std::sscanf(strict.out.c_str(), "matches: %d", &strictMatches), 1);
-  EXPECT_LE(strictMatches, matches);
+  // A stricter threshold finds no more, a threshold with decimals lists exactly the runs that
+  // reach it, and the count agrees with the listing; a search needs its region.
+  int previous = matches;
+  for (const char* threshold : {"80", "92.5", "99", "99.4"}) {
+    const CliRun strict = RunCli("find " + wav + " --start 0s --count 22050s --threshold " + threshold);
+    ASSERT_EQ(strict.status, 0) << strict.err;
+    const std::vector<std::string> listed = Lines(strict.out);
+    int strictMatches = -1;
+    ASSERT_EQ(std::sscanf(strict.out.c_str(), "matches: %d", &strictMatches), 1);
+    EXPECT_EQ(int(listed.size()) - 1, strictMatches);
+    EXPECT_LE(strictMatches, previous) << threshold;
+    for (std::size_t i = 1; i < listed.size(); ++i)
+      EXPECT_GE(std::stod(listed[i].substr(listed[i].rfind(' ') + 1)), std::stod(threshold) - 0.005) << listed[i];
+    previous = strictMatches;
+  }
   EXPECT_EQ(RunCli("find " + wav + " --start 0").status, 2);
-  EXPECT_EQ(RunCli("find " + wav + " --start 0 --count 100 --threshold 101").status, 2);
-  EXPECT_EQ(RunCli("find " + wav + " --start 99999999 --count 100").status, 1);
+  EXPECT_EQ(RunCli("find " + wav + " --start 0 --count 100s --threshold 101").status, 2);
+  EXPECT_EQ(RunCli("find " + wav + " --start 99999999s --count 100s").status, 1);
+  // A region that runs past the end is refused with where the end is, not searched for nothing.
+  const CliRun past = RunCli("find " + wav + " --start 4 --count 1");
+  EXPECT_EQ(past.status, 1);
+  EXPECT_NE(past.err.find("runs past the end of the audio at 198450s (0:04.500)"), std::string::npos) << past.err;
 }
 
 }  // namespace

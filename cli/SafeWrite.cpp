@@ -1,0 +1,98 @@
+#include "cli/SafeWrite.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string CannotWrite(const std::string& path, int error) {
+  return path + ": could not write the file" + (error ? std::string(" (") + std::strerror(error) + ")" : "");
+}
+
+mode_t ModeForReplacement(const std::string& target) {
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0) return old.st_mode & 07777;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+std::string ReplacedFile(const std::string& path) {
+  std::error_code error;
+  if (fs::is_symlink(fs::symlink_status(path, error))) {
+    const fs::path real = fs::weakly_canonical(path, error);
+    if (!error) return real.string();
+  }
+  return path;
+}
+
+std::string WriteFileSafely(const std::string& path, const std::function<bool(std::FILE*, std::string*)>& write) {
+  std::string error;
+  if (path == "-") {
+    if (!write(stdout, &error) || std::fflush(stdout) != 0 || std::ferror(stdout))
+      return error.empty() ? "standard output: could not write" : error;
+    return "";
+  }
+  const fs::path target = ReplacedFile(path);
+  std::error_code status;
+  if (fs::is_directory(target, status)) return CannotWrite(path, EISDIR);
+  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) return CannotWrite(path, errno);
+  fs::path directory = target.parent_path();
+  if (directory.empty()) directory = ".";
+  std::string temporary = (directory / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return CannotWrite(path, errno);
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (!file) {
+    const int why = errno;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return CannotWrite(path, why);
+  }
+  bool ok = write(file, &error);
+  // The data is on the disk before the rename makes it the file.
+  if (ok && (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0 ||
+             ::fchmod(::fileno(file), ModeForReplacement(target)) != 0)) {
+    ok = false;
+    error = CannotWrite(path, errno);
+  }
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    error = CannotWrite(path, errno);
+  }
+  if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = CannotWrite(path, errno);
+  }
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return error.empty() ? CannotWrite(path, 0) : error;
+  }
+  return "";
+}
+
+bool RemoveOpenTemporary(const std::string& path) {
+  const fs::path target = fs::absolute(ReplacedFile(path));
+  const std::string prefix = "." + target.filename().string() + ".";
+  std::error_code error;
+  const fs::path directory = fs::weakly_canonical(target.parent_path(), error);
+  bool removed = false;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd", error)) {
+    std::error_code linkError;
+    const fs::path open = fs::read_symlink(entry.path(), linkError);
+    if (linkError || open.parent_path() != directory) continue;
+    const std::string name = open.filename().string();
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+      removed = ::unlink(open.c_str()) == 0 || removed;
+  }
+  return removed;
+}
