@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string CannotWrite(const std::string& path, int error) {
-  return path + ": could not write the file" + (error ? std::string(" (") + std::strerror(error) + ")" : "");
+  return path + ": cannot write the file" + (error ? std::string(" (") + std::strerror(error) + ")" : "");
 }
 
 mode_t ModeForReplacement(const std::string& target) {
@@ -39,7 +39,7 @@ std::string WriteFileSafely(const std::string& path, const std::function<bool(st
   std::string error;
   if (path == "-") {
     if (!write(stdout, &error) || std::fflush(stdout) != 0 || std::ferror(stdout))
-      return error.empty() ? "standard output: could not write" : error;
+      return error.empty() ? "standard output: cannot write" : error;
     return "";
   }
   const fs::path target = ReplacedFile(path);
