@@ -16,7 +16,6 @@ constexpr std::uint32_t kRiff = FourCC("RIFF");
 constexpr std::uint32_t kWave = FourCC("WAVE");
 constexpr std::uint32_t kList = FourCC("LIST");
 constexpr std::uint32_t kInfo = FourCC("INFO");
-constexpr std::uint32_t kPad = FourCC("PAD ");
 constexpr std::uint32_t kFmt = FourCC("fmt ");
 constexpr std::uint32_t kFact = FourCC("fact");
 constexpr std::uint32_t kData = FourCC("data");
@@ -31,12 +30,7 @@ constexpr int kTagImaAdpcm = 0x11;
 constexpr int kTagMpegLayer3 = 0x55;
 constexpr int kTagExtensible = 0xFFFE;
 
-constexpr std::int64_t kMaxFmtLength = 512;
-// Larger metadata chunks are skipped rather than held in memory.
-constexpr std::int64_t kMaxAnnotationLength = 16 << 20;
-// Documents hold one or two channels; this bounds what a hostile header can make callers
-// allocate, and what the writer accepts.
-constexpr int kMaxChannels = 64;
+constexpr int kMaxChannels = format_limits::kMaxChannels;
 
 constexpr std::int64_t RoundUpToEven(std::int64_t n) { return n + (n & 1); }
 
@@ -68,15 +62,18 @@ std::uint32_t InfoIdForKind(int kind) {
 // Reader
 
 WaveRead::WaveRead(std::istream& in, std::int64_t fileSize, bool readTrailingChunks)
-    : SampleDataReader(in), fileSize_(fileSize > 0 ? fileSize : 0), readTrailingChunks_(readTrailingChunks) {
+    : SampleDataReader(in),
+      fileSize_(fileSize > 0 ? fileSize : 0),
+      readTrailingChunks_(readTrailingChunks),
+      walker_(in, fileSize_, ChunkWalker::Order::LittleEndian, "WAVE", readTrailingChunks) {
   fileFormat_ = FileFormatWave;
 
   NextChunk();
-  if (top_ != 0 || stack_[0].id != kRiff || stack_[0].formType != kWave)
+  if (walker_.Depth() != 1 || walker_.Outermost().id != kRiff || walker_.Outermost().formType != kWave)
     throw SoundError("Unexpected chunk in WAVE file");
 
-  while (top_ < 0 || stack_[top_].id != kData) {
-    if (top_ < 0) throw SoundError("Sound data not found");
+  while (!dataSeen_) {
+    if (walker_.Over()) throw SoundError("Sound data not found");
     NextChunk();
   }
 
@@ -84,98 +81,64 @@ WaveRead::WaveRead(std::istream& in, std::int64_t fileSize, bool readTrailingChu
     // Collect the chunks behind the audio (LIST, DISP), then return to the data. The audio is
     // already found, so a malformed chunk behind it only ends the walk.
     try {
-      while (!walkOver_) NextChunk();
+      while (!walker_.Over()) NextChunk();
     } catch (const SoundError& error) {
       std::cerr << "wave: " << error.what() << " (behind the audio; ignored)\n";
     }
     in_.clear();
     in_.seekg(dataStart_);
-    top_ = 0;
-    stack_[0] = Chunk{kData, dataLength_, dataLength_, false, 0};
   }
   ChooseDecompressor();
   dataRemaining_ = dataLength_;
+  if (lengthUnknown_ && compression_ != CompressionMpegLayer3) floatByteCount_ = 0;
 }
 
 WaveRead::~WaveRead() = default;
 
-std::int64_t WaveRead::Position() {
-  const std::streamoff at = in_.tellg();
-  return at < 0 ? -1 : std::int64_t(at);
-}
-
 void WaveRead::NextChunk() {
-  if (top_ >= 0 && !stack_[top_].isContainer) CloseTop();
-  while (top_ >= 0 && stack_[top_].remaining < 8) CloseTop();
-  if (top_ < 0 && dataSeen_) {
-    walkOver_ = true;
-    return;
-  }
-
-  const std::uint32_t id = ReadBigEndian(in_, 4);
-  const std::int64_t length = ReadLittleEndian(in_, 4);
-  if (!in_) {
-    top_ = -1;  // end of file ends the tree
-    walkOver_ = true;
-    return;
-  }
-  if (fileSize_ > 0 && length > fileSize_) {
-    if (dataSeen_) {
-      top_ = -1;
-      walkOver_ = true;
-      return;
-    }
-    throw SoundError("Corrupted chunk size in wav file");
-  }
-  if (top_ + 1 >= kMaxDepth) throw SoundError("WAVE chunks nested too deeply");
-  Chunk& chunk = stack_[++top_];
-  chunk = Chunk{id, length, length, false, 0};
-  if (stack_[0].id != kRiff) throw SoundError("RIFF chunk not found");
-  TreatChunk(chunk);
+  ChunkWalker::Chunk* chunk = walker_.Next();
+  if (!chunk) return;
+  if (walker_.Depth() == 1 && chunk->id != kRiff) throw SoundError("RIFF chunk not found");
+  TreatChunk(*chunk);
 }
 
-void WaveRead::TreatChunk(Chunk& chunk) {
-  const bool insideList = top_ > 0 && stack_[top_ - 1].id == kList;
+void WaveRead::TreatChunk(ChunkWalker::Chunk& chunk) {
+  const ChunkWalker::Chunk* parent = walker_.Parent();
+  const bool insideList = parent && parent->id == kList;
+  // Files written to a pipe declare RIFF and data lengths they cannot know (0xFFFFFFFF, or
+  // sox's guess): those run to the end of the file. Any other chunk beyond the end is damage,
+  // fatal before the audio and the end of the walk behind it.
+  if (chunk.beyondFile && chunk.id != kRiff && chunk.id != kData) {
+    if (!dataSeen_) throw SoundError("Corrupted chunk size in wav file");
+    walker_.End();
+    return;
+  }
   if (chunk.id == kRiff || chunk.id == kList) {
-    if (chunk.id == kRiff && top_ != 0) throw SoundError("RIFF chunk found at wrong level");
-    chunk.isContainer = true;
-    chunk.formType = ReadBigEndian(in_, 4);
-    chunk.remaining -= 4;
-  } else if (chunk.id == kPad) {
-    // skipped when closed
+    if (chunk.id == kRiff && walker_.Depth() != 1) throw SoundError("RIFF chunk found at wrong level");
+    walker_.OpenContainer();
   } else if (chunk.id == kFmt) {
-    if (top_ != 1) throw SoundError("FMT chunk found at wrong level");
-    if (chunk.size > kMaxFmtLength) throw SoundError("Corrupted WAVE file\n");
-    fmt_ = ReadChunkData(chunk.size);
+    if (walker_.Depth() != 2) throw SoundError("FMT chunk found at wrong level");
+    if (chunk.size > format_limits::kMaxFormatChunk) throw SoundError("Corrupted WAVE file\n");
+    fmt_ = walker_.Read(chunk.size);
     fmtSeen_ = true;
     if (std::int64_t(fmt_.size()) < chunk.size) throw SoundError("Corrupted WAVE file: fmt chunk truncated");
-    chunk.remaining = 0;
   } else if (chunk.id == kFact) {
-    if (chunk.size >= 4) {
-      factSampleCount_ = ReadLittleEndian(in_, 4);
-      chunk.remaining -= 4;
-    }
+    if (chunk.size >= 4) factSampleCount_ = walker_.ReadNumber(4);
   } else if (chunk.id == kData) {
     if (dataSeen_) return;  // only the first data chunk is the audio
     dataSeen_ = true;
-    dataStart_ = Position();
+    dataStart_ = chunk.start;
     dataLength_ = chunk.size;
-    // A truncated file opens with the audio it holds.
-    if (fileSize_ > 0 && dataStart_ >= 0) dataLength_ = std::clamp<std::int64_t>(fileSize_ - dataStart_, 0, dataLength_);
+    // A truncated file, or one written to a pipe, opens with the audio it holds.
+    if (fileSize_ > 0) dataLength_ = std::clamp<std::int64_t>(fileSize_ - dataStart_, 0, dataLength_);
+    // Without a file size, a length that says "unknown" leaves the count of samples unknown.
+    lengthUnknown_ = fileSize_ == 0 && (chunk.size == 0xFFFFFFFF || walker_.Outermost().size == 0xFFFFFFFF);
   } else if (chunk.id == kDisp || insideList) {
-    if (chunk.size > kMaxAnnotationLength) {
+    if (chunk.size > format_limits::kMaxAnnotationLength) {
       std::cerr << "wave: skipping a metadata chunk of " << chunk.size << " bytes\n";
       return;
     }
-    const std::int64_t at = Position();
-    if (fileSize_ > 0 && at >= 0 && chunk.size > fileSize_ - at) {
-      if (!dataSeen_) throw SoundError("Corrupted chunk size in wav file");
-      top_ = -1;  // behind the audio a chunk beyond the end quietly ends the walk
-      walkOver_ = true;
-      return;
-    }
-    const std::vector<std::uint8_t> data = ReadChunkData(chunk.size);
-    chunk.remaining -= std::int64_t(data.size());
+    const std::vector<std::uint8_t> data = walker_.Read(chunk.size);
     const int n = static_cast<int>(data.size());
     if (chunk.id == kDisp)
       annotations_.SetById(FileFormatWave, kDisp, data.data(), n);
@@ -184,40 +147,7 @@ void WaveRead::TreatChunk(Chunk& chunk) {
     else
       annotations_.SetById(FileFormatWave, chunk.id, data.data(), n);
   }
-}
-
-std::vector<std::uint8_t> WaveRead::ReadChunkData(std::int64_t length) {
-  // Grows with the bytes that actually arrive, so a length beyond the file allocates nothing.
-  std::vector<std::uint8_t> data;
-  constexpr std::int64_t kPiece = 1 << 16;
-  while (std::int64_t(data.size()) < length && in_) {
-    const std::size_t old = data.size();
-    const std::int64_t piece = std::min(kPiece, length - std::int64_t(old));
-    data.resize(old + std::size_t(piece));
-    in_.read(reinterpret_cast<char*>(data.data() + old), piece);
-    data.resize(old + std::size_t(in_.gcount()));
-  }
-  return data;
-}
-
-void WaveRead::CloseTop() {
-  Chunk& chunk = stack_[top_];
-  if (chunk.size & 1) {  // the pad byte after odd-sized content
-    chunk.size += 1;
-    chunk.remaining += 1;
-  }
-  if (chunk.remaining > 0) {
-    if (readTrailingChunks_)
-      in_.seekg(chunk.remaining, std::ios::cur);
-    else
-      SkipBytes(in_, chunk.remaining);
-  }
-  const std::int64_t size = chunk.size;
-  --top_;
-  if (top_ >= 0) {
-    if (!stack_[top_].isContainer) throw SoundError("Chunk found in non-Container");
-    stack_[top_].remaining -= size + 8;
-  }
+  // Anything else ("PAD ", "JUNK", ...) is skipped when the next step closes it.
 }
 
 void WaveRead::ChooseDecompressor() {
@@ -236,7 +166,6 @@ void WaveRead::ChooseDecompressor() {
 
   if (fmtChannels_ <= 0 || fmtChannels_ > kMaxChannels) throw SoundError("Unsupported number of channels: ", fmtChannels_);
   if (fmtRate_ <= 0) throw SoundError("Unsupported sampling rate: ", fmtRate_);
-  if (fmtBits_ > 32) throw SoundError("Unsupported resolution: ", fmtBits_);
 
   int tag = formatTag_;
   if (tag == kTagExtensible) {
@@ -244,6 +173,8 @@ void WaveRead::ChooseDecompressor() {
     const std::uint32_t code = fmtLength >= 28 ? field32(24) : 0;
     tag = code == kTagPcm ? kTagPcm : code == kTagFloat ? kTagFloat : -1;
   }
+  const bool doubles = tag == kTagFloat && fmtBits_ == 64;
+  if (fmtBits_ > 32 && !doubles) throw SoundError("Unsupported resolution: ", fmtBits_);
 
   switch (tag) {
     case kTagPcm:
@@ -263,7 +194,11 @@ void WaveRead::ChooseDecompressor() {
       }
       break;
     case kTagFloat:
-      decompressor_ = std::make_unique<DecompressPcm32Float>(*this);
+      // The document holds 32-bit floats: 64-bit files count as float files of 64-bit resolution.
+      if (doubles)
+        decompressor_ = std::make_unique<DecompressPcm64Float>(*this);
+      else
+        decompressor_ = std::make_unique<DecompressPcm32Float>(*this);
       compression_ = CompressionFloat32;
       break;
     case kTagALaw:
@@ -400,8 +335,10 @@ WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, i
       case Placement::None: break;
     }
   }
-  const bool g711 = IsG711(compression);
-  const std::int64_t headerRiff = g711 ? 50 : 36;
+  // Every encoding but integer PCM gets the 18-byte fmt chunk (with its extra size, 0) and a
+  // fact chunk: readers such as sox expect both for float data.
+  const bool extended = IsG711(compression) || compression == CompressionFloat32;
+  const std::int64_t headerRiff = extended ? 50 : 36;
   const std::int64_t riffLength =
       headerRiff + RoundUpToEven(dataSize_) + (infoTotal_ > 0 ? infoTotal_ + 12 : 0) + dispTotal_;
   if (riffLength > 0xFFFFFFFFll) throw SoundError("Audio too long for a WAVE file");
@@ -412,14 +349,14 @@ WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, i
   WriteLittleEndian(out_, std::uint32_t(riffLength), 4);
   WriteBigEndian(out_, kWave, 4);
   WriteBigEndian(out_, kFmt, 4);
-  WriteLittleEndian(out_, g711 ? 18 : 16, 4);
+  WriteLittleEndian(out_, extended ? 18 : 16, 4);
   WriteLittleEndian(out_, FormatTagForCompression(compression), 2);
   WriteLittleEndian(out_, channels, 2);
   WriteLittleEndian(out_, rate, 4);
   WriteLittleEndian(out_, std::uint32_t(byteRate), 4);
   WriteLittleEndian(out_, channels * bits_ / 8, 2);
   WriteLittleEndian(out_, bits_, 2);
-  if (g711) {
+  if (extended) {
     WriteLittleEndian(out_, 0, 2);
     WriteBigEndian(out_, kFact, 4);
     WriteLittleEndian(out_, 4, 4);

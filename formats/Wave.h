@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/AudioAbstract.h"
+#include "formats/ChunkWalker.h"
 #include "formats/SampleData.h"
 
 class WaveRead : public SampleDataReader {
@@ -28,25 +29,13 @@ public:
   std::int64_t DataLength() const { return dataLength_; }
 
 private:
-  struct Chunk {
-    std::uint32_t id = 0;
-    std::int64_t size = 0;
-    std::int64_t remaining = 0;
-    bool isContainer = false;
-    std::uint32_t formType = 0;
-  };
-  static constexpr int kMaxDepth = 5;
-
   void NextChunk();
-  void CloseTop();
-  void TreatChunk(Chunk& chunk);
-  std::vector<std::uint8_t> ReadChunkData(std::int64_t length);
-  void ComputeFloatByteCount();
+  void TreatChunk(ChunkWalker::Chunk& chunk);
   void ChooseDecompressor();
-  std::int64_t Position();
 
   std::int64_t fileSize_;
   bool readTrailingChunks_;
+  ChunkWalker walker_;
   std::vector<std::uint8_t> fmt_;  // the fmt chunk as read
   bool fmtSeen_ = false;
   int formatTag_ = 0;
@@ -55,9 +44,7 @@ private:
   int fmtBits_ = 0;
   std::int64_t factSampleCount_ = 0;
   bool dataSeen_ = false;
-  bool walkOver_ = false;
-  Chunk stack_[kMaxDepth];
-  int top_ = -1;
+  bool lengthUnknown_ = false;  // streamed without a size: read to the end of the stream
 };
 
 class WaveWrite : public FixedSizeWriter {

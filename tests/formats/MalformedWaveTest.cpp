@@ -37,7 +37,8 @@ TEST(MalformedWaveTest, SpecificDamageGivesItsMessage) {
   std::string deep = Chunk("data", "");
   for (int i = 0; i < 6; ++i) deep = Chunk("LIST", "abcd" + deep);
   const Case cases[] = {
-      {"RIFF length beyond the file", "RIFF" + Le32(1000) + "WAVE" + kFmt16 + kData, "Corrupted chunk size in wav file"},
+      {"fmt length beyond the file", Riff("fmt " + Le32(1000) + FmtPayload(1, 1, 8000, 16) + kData),
+       "Corrupted chunk size in wav file"},
       {"no fmt", Riff(kData), "fmt chunk not found"},
       {"no data", Riff(kFmt16), "Sound data not found"},
       {"fmt of 513 bytes", Riff(Chunk("fmt ", FmtPayload(1, 1, 8000, 16) + std::string(497, '\0')) + kData),
@@ -50,7 +51,7 @@ TEST(MalformedWaveTest, SpecificDamageGivesItsMessage) {
        "Unsupported number of channels: 65535"},
       {"zero rate", Riff(Chunk("fmt ", FmtPayload(1, 1, 0, 16)) + kData), "Unsupported sampling rate: 0"},
       {"33 bits", Riff(Chunk("fmt ", FmtPayload(1, 1, 8000, 33)) + kData), "Unsupported resolution: 33"},
-      {"64-bit float", Riff(Chunk("fmt ", FmtPayload(3, 1, 8000, 64)) + kData), "Unsupported resolution: 64"},
+      {"64-bit integers", Riff(Chunk("fmt ", FmtPayload(1, 1, 8000, 64)) + kData), "Unsupported resolution: 64"},
       {"PCM of 0 bits", Riff(Chunk("fmt ", FmtPayload(1, 1, 8000, 0)) + kData), "Unsupported resolution: 0"},
       {"unknown tag", Riff(Chunk("fmt ", FmtPayload(0x1234, 1, 8000, 16)) + kData), "Unsupported WAVE compression type: 4660"},
       {"MS ADPCM of 3 bits", Riff(Chunk("fmt ", FmtPayload(2, 1, 8000, 3)) + kData),
@@ -66,10 +67,8 @@ TEST(MalformedWaveTest, SpecificDamageGivesItsMessage) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(WaveReadError(c.file, std::int64_t(c.file.size())), c.error) << c.what;
-    // Without a file size the walk still ends, with some error (a long RIFF length is then no fault).
-    if (c.error != "Corrupted chunk size in wav file" || c.file.substr(4, 4) != Le32(1000)) {
-      EXPECT_NE(WaveReadError(c.file, 0), "") << c.what;
-    }
+    // Without a file size the walk still ends, with some error.
+    EXPECT_NE(WaveReadError(c.file, 0), "") << c.what;
   }
 }
 

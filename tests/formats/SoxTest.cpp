@@ -31,6 +31,7 @@ const SoxEncoding kSoxEncodings[] = {
     {"-e signed -b 32", CompressionPcm32, kSox24BitRounding},  // extensible
     {"-e signed -b 32 -t wavpcm", CompressionPcm32, kSox24BitRounding},
     {"-e float -b 32", CompressionFloat32, kSox24BitRounding},
+    {"-e float -b 64", CompressionFloat32, kSox24BitRounding},  // read as a float file
     {"-e u-law", CompressionMuLaw, 0},
     {"-e a-law", CompressionALaw, 0},
 };
@@ -101,7 +102,7 @@ TEST_F(SoxFilesTest, DecodedFloatsEqualSoxDecoding) {
       }
     }
   }
-  EXPECT_EQ(files, 9 * 2 * 6);
+  EXPECT_EQ(files, 10 * 2 * 6);
 }
 
 TEST_F(SoxFilesTest, ExtensibleFilesOfMoreChannelsOpen) {
@@ -149,6 +150,10 @@ TEST_F(SoxFilesTest, SoxAcceptsEveryFileTheWriterMakes) {
       EXPECT_EQ(Capture("soxi -e " + path), e.soxiEncoding);
       EXPECT_EQ(Capture("soxi -b " + path), std::to_string(e.bits));
       EXPECT_EQ(Capture("soxi -s " + path), std::to_string(frames));
+      // sox reads the header without a warning (float data wants the 18-byte fmt chunk).
+      const std::string warnings = dir / "warnings.txt";
+      ASSERT_TRUE(RunQuietly("{ sox " + path + " -n 2>" + warnings + "; }"));
+      EXPECT_EQ(ReadText(warnings), "");
       // sox does not show LIST/INFO items; ffprobe does.
       if (HaveFfmpeg()) {
         EXPECT_EQ(Capture("ffprobe -v error -show_entries format_tags=title,comment -of default=nw=1 " + path),
@@ -158,6 +163,45 @@ TEST_F(SoxFilesTest, SoxAcceptsEveryFileTheWriterMakes) {
       ASSERT_TRUE(RunQuietly("sox -V1 -D " + path + " -t f32 " + raw));
       const double tolerance = e.bits == 32 ? kSox24BitRounding : 0;
       ExpectSameSamples(DecodeFile(path).samples, ReadFloats(raw), tolerance);
+    }
+  }
+}
+
+// Written to a pipe, sox and ffmpeg cannot go back to fix the header: their RIFF and data
+// lengths are guesses beyond the file (sox) or 0xFFFFFFFF (ffmpeg). The audio is the whole
+// frames up to the end of the file, with or without a known file size.
+TEST_F(SoxFilesTest, FilesWrittenToAPipeRunToTheEndOfTheFile) {
+  const std::string source = dir / "source.wav", piped = dir / "piped.wav", raw = dir / "source.f32";
+  struct Writer {
+    const char* tool;
+    std::string command;
+  };
+  const Writer writers[] = {
+      {"sox", "{ sox -V1 " + source + " -t wav - | cat > " + piped + "; }"},
+      {"ffmpeg", "{ ffmpeg -v error -y -i " + source + " -f wav - | cat > " + piped + "; }"},
+      {"ffmpeg", "{ ffmpeg -v error -y -i " + source + " -c:a pcm_f32le -f wav - | cat > " + piped + "; }"},
+  };
+  for (const Writer& w : writers) {
+    if (std::string(w.tool) == "ffmpeg" && !HaveFfmpeg()) continue;
+    for (int channels : {1, 2}) {
+      SCOPED_TRACE(w.command + ", " + std::to_string(channels) + " channels");
+      ASSERT_TRUE(RunQuietly("sox -V1 -D -n -r 22050 -c " + std::to_string(channels) + " -b 16 " + source +
+                             " synth 0.3 whitenoise sine 500"));
+      ASSERT_TRUE(RunQuietly("sox -V1 -D " + source + " -t f32 " + raw));
+      ASSERT_TRUE(RunQuietly(w.command));
+      // A torn last frame, as a cut stream leaves it.
+      std::ofstream(piped, std::ios::binary | std::ios::app) << '\x01';
+      const std::vector<float> expected = ReadFloats(raw);
+      const Decoded d = DecodeFile(piped);
+      EXPECT_EQ(d.channels, channels);
+      EXPECT_EQ(d.floatByteCount, std::int64_t(expected.size()) * 4);
+      ExpectSameSamples(d.samples, expected, 0);
+      std::ifstream in(piped, std::ios::binary);
+      WaveRead unknownSize(in, 0, false);
+      const std::vector<float> streamed = PullAll(unknownSize);
+      ASSERT_GE(streamed.size(), expected.size());  // up to the end of the stream: frames stay whole
+      ExpectSameSamples(std::vector<float>(streamed.begin(), streamed.begin() + std::ptrdiff_t(expected.size())), expected, 0);
+      EXPECT_LT(streamed.size() - expected.size(), std::size_t(channels));
     }
   }
 }
