@@ -53,11 +53,11 @@ int RunEdit(int argc, char** argv) {
   if (!script) return ReportError(scriptPath + ": Could not open script (" + std::strerror(errno) + ")");
   std::vector<ScriptCommand> commands;
   std::string error;
-  if (!ParseScript(script, &commands, &error)) return ReportError(error);
+  if (!ParseScript(script, &commands, &error)) return ReportError(scriptPath + ": " + error);
 
   ScriptRunner runner;
   if (!runner.Open(input, &error)) return ReportError(error);
-  if (!runner.Run(commands, &error)) return ReportError(error);
+  if (!runner.Run(commands, &error)) return ReportError(scriptPath + ": " + error);
 
   EditorDocument& document = runner.Document(0);
   int type = choices.type ? choices.type : SaveTypeFromExtension(output);

@@ -15,6 +15,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Progress.h"
 #include "devices/AudioMonitor.h"
 #include "devices/alsa/DefaultDevices.h"
 #include "formats/FormatCodes.h"
@@ -152,7 +153,9 @@ int RunRecord(int argc, char** argv) {
   CutTo(document, recorded);
   const double duration = double(recorded) / rateHz;
   const SaveTarget target{path, fileFormat, channelCount, rateHz, CompressionPcm16};
-  if (const std::string error = SaveAudioSafely(document, duration, target, nullptr); !error.empty()) {
+  ConsoleProgress saving;
+  if (const std::string error = SaveAudioSafely(document, duration, target, nullptr, &ConsoleProgress::Callback, saving.User());
+      !error.empty()) {
     return ReportError(AboutFile(path, error));
   }
   std::printf("saved %s (%s)\n", path.c_str(), ConsoleTimeText(duration).c_str());

@@ -11,6 +11,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Console.h"
+#include "cli/Progress.h"
 #include "editor/CommandCode.h"
 #include "editor/EditorFrame.h"
 
@@ -246,7 +247,9 @@ bool ScriptRunner::Open(const std::string& path, std::string* error) {
   // A failure is reported once, as the error, not also as the document's warning.
   const bool quiet = quiet_;
   quiet_ = true;
-  entry->document = TryOpenDocument(path, CliDocumentOptions(false), &failure, entry->frame.get(), prompts_.get());
+  ConsoleProgress loading;
+  entry->document =
+      TryOpenDocument(path, CliDocumentOptions(false), &failure, entry->frame.get(), prompts_.get(), &loading);
   quiet_ = quiet;
   if (!entry->document) {
     *error = OneLine(failure.Text(path));

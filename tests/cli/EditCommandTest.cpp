@@ -189,7 +189,7 @@ TEST_F(EditScript, DisabledCommandsAreSkippedAndMistakesSaveNothing) {
     SCOPED_TRACE(script);
     run = Edit(source, out, script);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "error: " + message + "\n");
+    EXPECT_EQ(run.err, "error: " + dir / "script.txt" + ": " + message + "\n");
     EXPECT_EQ(ReadText(out), "the old file");
   }
   // A save that fails (AU holds no float) leaves the old file; misuse exits 2.
