@@ -37,11 +37,7 @@ constexpr std::uint32_t kIma4 = FourCC("ima4");
 
 constexpr int kPlainCommSize = 18;
 constexpr int kAifcCommSize = 22;
-// A COMM chunk holds at most 22 bytes and a 255-character name; more is skipped.
-constexpr std::int64_t kMaxCommRead = 1024;
-// Larger annotation chunks are skipped rather than held in memory.
-constexpr std::int64_t kMaxAnnotationLength = 16 << 20;
-constexpr int kMaxChannels = 64;
+constexpr int kMaxChannels = format_limits::kMaxChannels;
 
 constexpr std::int64_t RoundUpToEven(std::int64_t n) { return n + (n & 1); }
 
@@ -110,15 +106,19 @@ void ExtendedFromRate(double rate, std::uint8_t* bytes) {
 // ---------------------------------------------------------------------------------------------
 // Reader
 
-AiffRead::AiffRead(std::istream& in, std::int64_t fileSize) : SampleDataReader(in), fileSize_(fileSize > 0 ? fileSize : 0) {
+AiffRead::AiffRead(std::istream& in, std::int64_t fileSize)
+    : SampleDataReader(in),
+      fileSize_(fileSize > 0 ? fileSize : 0),
+      walker_(in, fileSize_, ChunkWalker::Order::BigEndian, "AIFF", true) {
   fileFormat_ = FileFormatAiff;
 
   NextChunk();
-  if (top_ != 0 || stack_[0].id != kForm || (stack_[0].formType != kAiff && stack_[0].formType != kAifc))
+  if (walker_.Depth() != 1 || walker_.Outermost().id != kForm ||
+      (walker_.Outermost().formType != kAiff && walker_.Outermost().formType != kAifc))
     throw SoundError("Unexpected chunk in AIFF file");
-  formType_ = stack_[0].formType;
+  formType_ = walker_.Outermost().formType;
 
-  while (top_ >= 0 && !ssndSeen_) NextChunk();
+  while (!walker_.Over() && !ssndSeen_) NextChunk();
   if (!ssndSeen_) {
     if (comm_.empty()) throw SoundError("COMM chunk not found");
     throw SoundError("No audio data in AIFF file");
@@ -127,7 +127,7 @@ AiffRead::AiffRead(std::istream& in, std::int64_t fileSize) : SampleDataReader(i
   // COMM and the annotations may follow the audio. The audio is found, so a malformed chunk
   // behind it only ends the walk.
   try {
-    while (top_ >= 0) NextChunk();
+    while (!walker_.Over()) NextChunk();
   } catch (const SoundError& error) {
     std::cerr << "aiff: " << error.what() << " (behind the audio; ignored)\n";
   }
@@ -140,119 +140,53 @@ AiffRead::AiffRead(std::istream& in, std::int64_t fileSize) : SampleDataReader(i
 
 AiffRead::~AiffRead() = default;
 
-std::int64_t AiffRead::Position() {
-  const std::streamoff at = in_.tellg();
-  return at < 0 ? -1 : std::int64_t(at);
-}
-
 void AiffRead::NextChunk() {
-  if (top_ >= 0 && !stack_[top_].isContainer) CloseTop();
-  while (top_ >= 0 && stack_[top_].remaining < 8) CloseTop();
-  if (top_ < 0 && formType_ != 0) return;  // the FORM is over; what follows it is not read
-
-  const std::uint32_t id = ReadBigEndian(in_, 4);
-  const std::int64_t length = ReadBigEndian(in_, 4);
-  if (!in_) {
-    top_ = -1;  // end of file ends the walk
-    return;
-  }
-  if (top_ + 1 >= kMaxDepth) throw SoundError("AIFF chunks nested too deeply");
-  Chunk& chunk = stack_[++top_];
-  chunk = Chunk{id, length, length, false, 0};
-  TreatChunk(chunk);
+  if (ChunkWalker::Chunk* chunk = walker_.Next()) TreatChunk(*chunk);
 }
 
-void AiffRead::CloseTop() {
-  Chunk& chunk = stack_[top_];
-  if (!chunk.isContainer && (chunk.size & 1)) {  // the pad byte after odd-sized content
-    chunk.size += 1;
-    chunk.remaining += 1;
-  }
-  if (chunk.remaining > 0) {
-    // Seeking, not reading: the walk behind the audio passes over the whole SSND chunk.
-    const std::int64_t at = Position();
-    std::int64_t to = at + chunk.remaining;
-    if (fileSize_ > 0) to = std::min(to, fileSize_);
-    if (at >= 0) in_.seekg(to);
-  }
-  const std::int64_t size = chunk.size;
-  --top_;
-  if (top_ < 0) return;
-  Chunk& parent = stack_[top_];
-  if (!parent.isContainer) throw SoundError("Unexpected chunk found in non-Container");
-  if (parent.remaining < size + 8) {
-    std::cerr << "Error: Chunk is too large to fit in container!?!?\n";
-    parent.remaining = 0;
-  } else {
-    parent.remaining -= size + 8;
-  }
-}
-
-std::vector<std::uint8_t> AiffRead::ReadData(std::int64_t length) {
-  // Grows with the bytes that actually arrive, so a length beyond the file allocates nothing.
-  std::vector<std::uint8_t> data;
-  constexpr std::int64_t kPiece = 1 << 16;
-  while (std::int64_t(data.size()) < length && in_) {
-    const std::size_t old = data.size();
-    const std::int64_t piece = std::min(kPiece, length - std::int64_t(old));
-    data.resize(old + std::size_t(piece));
-    in_.read(reinterpret_cast<char*>(data.data() + old), piece);
-    data.resize(old + std::size_t(in_.gcount()));
-  }
-  return data;
-}
-
-void AiffRead::TreatChunk(Chunk& chunk) {
+void AiffRead::TreatChunk(ChunkWalker::Chunk& chunk) {
   if (chunk.id == kForm) {
-    chunk.isContainer = true;
-    chunk.formType = ReadBigEndian(in_, 4);
-    chunk.remaining -= 4;
-    if (top_ > 0) std::cerr << "FORM chunk seen at inner level?!?!\n";
+    walker_.OpenContainer();
+    if (walker_.Depth() > 1) std::cerr << "FORM chunk seen at inner level?!?!\n";
     return;
   }
-  if (stack_[0].id != kForm) {
+  if (walker_.Outermost().id != kForm) {
     std::cerr << "Outermost chunk is not FORM ?!?!\n";
-    top_ = -1;
+    walker_.End();
     return;
   }
-  const std::int64_t at = Position();
-  const std::int64_t inFile = fileSize_ > 0 && at >= 0 ? fileSize_ - at : chunk.size;
   if (chunk.id == kSsnd) {
     if (ssndSeen_) return;  // only the first SSND chunk is the audio
     if (chunk.size < 8) throw SoundError("Corrupted SSND chunk in AIFF file");
-    const std::int64_t offset = ReadBigEndian(in_, 4);
-    ReadBigEndian(in_, 4);  // block size, of no use here
+    const std::int64_t offset = walker_.ReadNumber(4);
+    walker_.ReadNumber(4);  // block size, of no use here
     if (!in_) throw SoundError("Corrupted SSND chunk in AIFF file");
-    chunk.remaining -= 8;
-    // The first sample frame lies offset bytes into the sound data.
-    const std::int64_t skip = std::clamp<std::int64_t>(offset, 0, chunk.remaining);
-    chunk.remaining -= skip;
+    // The first sample frame lies offset bytes into the sound data; a truncated file (or one
+    // written to a pipe) opens with the audio it holds.
+    std::int64_t soundBytes = chunk.size - 8;
+    if (fileSize_ > 0) soundBytes = std::clamp<std::int64_t>(fileSize_ - chunk.start - 8, 0, soundBytes);
+    const std::int64_t skip = std::clamp<std::int64_t>(offset, 0, soundBytes);
     ssndSeen_ = true;
-    dataStart_ = std::max<std::int64_t>(at, 0) + 8 + skip;
-    // A truncated file opens with the audio it holds.
-    dataLength_ = std::clamp<std::int64_t>(inFile - 8 - skip, 0, chunk.remaining);
-    if (at < 0) dataLength_ = 0;
+    dataStart_ = chunk.start + 8 + skip;
+    dataLength_ = soundBytes - skip;
     return;
   }
-  if (chunk.size > inFile) throw SoundError("Corrupted chunk size in AIFF file");
+  if (chunk.beyondFile) throw SoundError("Corrupted chunk size in AIFF file");
   if (chunk.id == kFver) {
-    if (chunk.size < 4 || ReadBigEndian(in_, 4) != kAifcVersion1) throw SoundError("Unrecognized AIFC file format");
-    chunk.remaining -= 4;
+    if (chunk.size < 4 || walker_.ReadNumber(4) != kAifcVersion1) throw SoundError("Unrecognized AIFC file format");
   } else if (chunk.id == kComm) {
-    if (top_ != 1) std::cerr << "COMM chunk seen at wrong level?!?!\n";
+    if (walker_.Depth() != 2) std::cerr << "COMM chunk seen at wrong level?!?!\n";
     // A short COMM chunk is never kept: behind the audio its error is ignored, and the chunk
     // must not be parsed then.
-    std::vector<std::uint8_t> comm = ReadData(std::min(chunk.size, kMaxCommRead));
-    chunk.remaining -= std::int64_t(comm.size());
+    std::vector<std::uint8_t> comm = walker_.Read(format_limits::kMaxFormatChunk);
     if (comm.size() < std::size_t(kPlainCommSize)) throw SoundError("COMM chunk is too short");
     comm_ = std::move(comm);
   } else if (const int kind = KindForId(chunk.id)) {
-    if (chunk.size > kMaxAnnotationLength) {
+    if (chunk.size > format_limits::kMaxAnnotationLength) {
       std::cerr << "aiff: skipping an annotation chunk of " << chunk.size << " bytes\n";
       return;
     }
-    std::vector<std::uint8_t> text = ReadData(chunk.size);
-    chunk.remaining -= std::int64_t(text.size());
+    std::vector<std::uint8_t> text = walker_.Read(chunk.size);
     text.push_back(0);
     annotations_.SetByKind(kind, text.data(), std::int32_t(text.size()));
   }

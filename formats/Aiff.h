@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/Au.h"
+#include "formats/ChunkWalker.h"
 
 class AiffRead : public SampleDataReader {
 public:
@@ -25,24 +26,13 @@ public:
   std::int64_t DataStart() const { return dataStart_; }
 
 private:
-  struct Chunk {
-    std::uint32_t id = 0;
-    std::int64_t size = 0;
-    std::int64_t remaining = 0;
-    bool isContainer = false;
-    std::uint32_t formType = 0;
-  };
-  static constexpr int kMaxDepth = 5;
-
   void NextChunk();
-  void CloseTop();
-  void TreatChunk(Chunk& chunk);
+  void TreatChunk(ChunkWalker::Chunk& chunk);
   void ParseComm();
   void ChooseDecompressor();
-  std::int64_t Position();
-  std::vector<std::uint8_t> ReadData(std::int64_t length);
 
   std::int64_t fileSize_;
+  ChunkWalker walker_;
   std::vector<std::uint8_t> comm_;  // the COMM chunk as read
   std::uint32_t formType_ = 0;
   int commChannels_ = 0;
@@ -51,8 +41,6 @@ private:
   int commRate_ = 0;
   std::uint32_t compressionType_ = 0;
   bool ssndSeen_ = false;
-  Chunk stack_[kMaxDepth];
-  int top_ = -1;
 };
 
 class AiffWrite : public FixedSizeWriter {

@@ -245,6 +245,10 @@ TEST(AiffReadTest, ChunkOrderOffsetsAndFrameCounts) {
   // The SSND offset moves the first sample frame.
   o = OpenAiff(Form("AIFF", Comm(1, 2, 8, Extended(8000)) + Ssnd("xy" + samples.substr(0, 2), 2)));
   EXPECT_EQ(o.samples, (std::vector<float>{0.5f, -0.5f}));
+  // ... and the chunks behind such an SSND are still found where they are.
+  o = OpenAiff(Form("AIFF", Ssnd("NAME" + samples.substr(0, 2), 4) + Comm(1, 2, 8, Extended(8000))));
+  EXPECT_EQ(o.error, "");
+  EXPECT_EQ(o.samples, (std::vector<float>{0.5f, -0.5f}));
   // COMM frames bound the audio; a short SSND (a truncated file) bounds it too.
   EXPECT_EQ(OpenAiff(Form("AIFF", Comm(1, 2, 8, Extended(8000)) + Ssnd(samples))).samples.size(), 2u);
   const std::string truncated = Form("AIFF", Comm(2, 100, 16, Extended(8000)) + Ssnd(std::string(400, '\x01')));
