@@ -7,6 +7,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/OpenDocument.h"
 #include "cli/Progress.h"
 #include "cli/SafeWrite.h"
@@ -36,8 +37,11 @@ int RunDecode(int argc, char** argv) {
   if (!document) return 1;
   EP_SampleMixer& mixer = document->Mixer();
   const std::int64_t total = std::int64_t(mixer.sampleRate * document->DisplayTrack().duration + 0.5);
-  ConsoleProgress progress;
-  const std::string error = WriteFileSafely(output, [&](std::FILE* out, std::string*) {
+  // Ctrl+C stops the writing; the temporary file goes and the old file stays.
+  const auto* interrupt = InterruptOnCtrlC();
+  ConsoleProgress progress(interrupt);
+  bool interrupted = false;
+  const std::string error = WriteFileSafely(output, [&](std::FILE* out, std::string* why) {
     // The frames the document holds, read back as the save reads them.
     std::vector<float> frames(std::size_t(kPieceFrames) * mixer.channels);
     std::vector<char> bytes(frames.size() * 4);
@@ -48,11 +52,15 @@ int RunDecode(int argc, char** argv) {
       StoreLittleEndian(frames.data(), values, bytes.data());
       if (std::fwrite(bytes.data(), 1, values * 4, out) != values * 4) return false;
       position += n;
-      if (total > 0) progress.Report("Writing the floats:", int(100.0 * position / total + 0.5));
+      if (!progress.Report("Writing the floats:", total > 0 ? int(100.0 * position / total + 0.5) : 0)) {
+        interrupted = true;
+        *why = output + ": interrupted" + (output == "-" ? "" : "; the file is as it was");
+        return false;
+      }
     }
     return true;
   });
   progress.Erase();
-  if (!error.empty()) return ReportError(error);
+  if (!error.empty()) return interrupted ? (ReportError(error), 130) : ReportError(error);
   return 0;
 }
