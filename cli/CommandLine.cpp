@@ -128,8 +128,8 @@ bool TakeRegionOption(int argc, char** argv, int* i, TimeValue* start, TimeValue
     *error = option + ": " + *error;
     return true;
   }
-  if (!isStart && count->Samples(1) == 0 && count->isSamples) *error = "--count: the region needs at least one sample";
-  if (!isStart && !count->isSamples && count->seconds == 0) *error = "--count: the region needs at least one sample";
+  if (!isStart && (count->isSamples ? count->samples == 0 : count->seconds == 0))
+    *error = "--count: the region needs at least one sample";
   *(isStart ? haveStart : haveCount) = true;
   return true;
 }
