@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QTimer>
 
 #include "app/AppUi.h"
 #include "app/Dialogs.h"
@@ -342,6 +343,11 @@ VIZoravuDoc* VIZoravuApp::NewDocument() { return CreateDocument(nullptr); }
 
 VIZoravuDoc* VIZoravuApp::OpenDocumentFile(const QString& path) {
   if (!frame_ || path.isEmpty()) return nullptr;
+  if (loading_ > 0) {
+    // A file that arrives while another loads (a drop handled between its chunks) waits for it.
+    QTimer::singleShot(100, this, [this, path] { OpenDocumentFile(path); });
+    return nullptr;
+  }
   const QFileInfo info(path);
   const QString full = info.absoluteFilePath();
   // A file that is open already is brought to the front.

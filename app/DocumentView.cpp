@@ -377,7 +377,8 @@ CChildFrame::CChildFrame(VIZoravuApp* app, CMainFrame* frame) : frame_(frame) {
 }
 
 CChildFrame::~CChildFrame() {
-  if (frame_ && doc_ && doc_->Editor()) frame_->ChildClosing(this);
+  // A child that was closed has told the frame already (and the frame may be going away now).
+  if (doc_ && doc_->Editor() && frame_) frame_->ChildClosing(this);
   view_->SetDocument(nullptr);
   doc_.reset();
 }

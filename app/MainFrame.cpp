@@ -95,7 +95,7 @@ QString StripTab(const QString& text) {
 CMainFrame::CMainFrame(VIZoravuApp* app, QWidget* parent) : QMainWindow(parent), app_(app) {
   setObjectName("128");
   setWindowTitle(tr("Tintwave"));
-  setWindowIcon(QIcon::fromTheme("tintwave"));
+  setWindowIcon(QIcon::fromTheme("tintwave", DrawnIcon(Glyph::Colour, palette())));
   setAcceptDrops(true);
 
   mdi_ = new QMdiArea(this);
@@ -124,7 +124,8 @@ CMainFrame::CMainFrame(VIZoravuApp* app, QWidget* parent) : QMainWindow(parent),
 CMainFrame::~CMainFrame() {
   // The documents go before the frame's bars they write to.
   closingAll_ = true;
-  for (QMdiSubWindow* window : mdi_->subWindowList()) delete window;
+  // Closed ones waiting for their deletion too.
+  for (CChildFrame* child : findChildren<CChildFrame*>()) delete child;
   ClearDefaultLabelFont();
 }
 
@@ -510,6 +511,7 @@ bool CMainFrame::HasDocuments() const {
 }
 
 void CMainFrame::AddChild(CChildFrame* child) {
+  child->setWindowIcon(windowIcon());
   mdi_->addSubWindow(child);
   UseMenus(true);
   child->show();
@@ -541,15 +543,20 @@ void CMainFrame::Activate(VIZoravuDoc* doc) {
       EnableThresholdBar(true);
       SetThresholdPosition(doc->Editor()->MatchThreshold());
       SetThresholdCount(doc->Editor()->MatchCount());
-    } else {
-      EnableThresholdBar(false);
-      SetThresholdPosition(ThresholdBar::kDefaultPosition);
-      SetThresholdCount(-1);
     }
   }
+  if (!active_) ShowNoDocument();
   UseMenus(HasDocuments());
   RefreshCaption();
   RefreshActions();
+}
+
+void CMainFrame::ShowNoDocument() {
+  EnableThresholdBar(false);
+  SetThresholdPosition(ThresholdBar::kDefaultPosition);
+  SetThresholdCount(-1);
+  // Without a document the panes have nothing to describe.
+  for (int pane = 1; pane < kPanes; ++pane) panes_[pane]->clear();
 }
 
 void CMainFrame::ChildClosing(CChildFrame* child) {
@@ -557,9 +564,7 @@ void CMainFrame::ChildClosing(CChildFrame* child) {
     VIZoravuDoc* left = active_;
     active_ = nullptr;
     left->OnActivate(false);
-    EnableThresholdBar(false);
-    SetThresholdPosition(ThresholdBar::kDefaultPosition);
-    SetThresholdCount(-1);
+    ShowNoDocument();
   }
   if (closingAll_) return;
   // Once the window is gone the area activates the next one, or none.

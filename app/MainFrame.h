@@ -144,6 +144,8 @@ private:
   void UseMenus(bool withDocument);
   void OnSubWindowActivated(QMdiSubWindow* window);
   void Activate(VIZoravuDoc* doc);
+  // The bars as they are while no document is active.
+  void ShowNoDocument();
   void OnCommand(int id);
   void FillWindowMenu();
   void ArrangeIcons();

@@ -19,7 +19,7 @@ ThresholdBar::ThresholdBar(QWidget* parent) : QWidget(parent) {
   slider_->setRange(0, 100);
   slider_->setPageStep(10);
   slider_->setValue(kDefaultPosition);
-  slider_->setMinimumWidth(120);
+  slider_->setFixedWidth(160);
   slider_->setToolTip(tr("Higher: fewer, closer matches"));
   value_ = new QLineEdit(this);
   value_->setObjectName("value");
@@ -38,6 +38,7 @@ ThresholdBar::ThresholdBar(QWidget* parent) : QWidget(parent) {
   layout->addWidget(few);
   layout->addWidget(value_);
   layout->addWidget(count_);
+  layout->addStretch(1);
 
   ShowValue(kDefaultPosition);
   count_->setText("(1000)");

@@ -671,6 +671,7 @@ private slots:
     QCOMPARE(bar->Position(), 70);
     QCOMPARE(bar->CountText(), QString());
     QVERIFY(!frame->ActiveDocument());
+    for (int pane = 1; pane < CMainFrame::kPanes; ++pane) QCOMPARE(frame->PaneText(pane), QString());
   }
 
   void closingWithChanges_data() {
