@@ -20,10 +20,6 @@ constexpr std::uint32_t kChanStereo = 6;  // left (2) and right (4)
 constexpr int kVhdrRateOffset = 12;
 constexpr int kVhdrCompressionOffset = 15;
 constexpr std::int64_t kMinVhdrSize = 16;
-// A VHDR holds 20 bytes; more is skipped.
-constexpr std::int64_t kMaxVhdrRead = 64;
-// Text chunks are shown up to this length.
-constexpr std::int64_t kMaxShownText = 1024;
 // What is read of a BODY whose header says it holds nothing and whose VHDR says nothing either.
 constexpr std::int64_t kGuessedBodyLength = 1000000;
 
@@ -89,103 +85,61 @@ int DecompressDpcm::PullSamples(float* out, int count) {
 // ---------------------------------------------------------------------------------------------
 // Reader
 
-IffRead::IffRead(std::istream& in, std::int64_t fileSize) : in_(in), fileSize_(fileSize > 0 ? fileSize : 0) {
+IffRead::IffRead(std::istream& in, std::int64_t fileSize)
+    : in_(in), fileSize_(fileSize > 0 ? fileSize : 0), walker_(in, fileSize_, ChunkWalker::Order::BigEndian, "IFF", true) {
   fileFormat_ = FileFormatIff8svx;
 
   NextChunk();
-  if (top_ != 0 || stack_[0].id != kForm || !stack_[0].isContainer) throw SoundError("Unexpected chunk in IFF file");
+  if (walker_.Depth() != 1 || walker_.Outermost().id != kForm || !walker_.Outermost().isContainer)
+    throw SoundError("Unexpected chunk in IFF file");
   ChooseDecompressor();
 }
 
 IffRead::~IffRead() = default;
 
 std::int64_t IffRead::Position() {
-  const std::streamoff at = in_.tellg();
+  const std::int64_t at = walker_.Position();
   if (at < 0) PrematureEnd();
-  return std::int64_t(at);
+  return at;
 }
 
 void IffRead::NextChunk() {
-  if (top_ >= 0 && !stack_[top_].isContainer) CloseTop();
-  while (top_ >= 0 && stack_[top_].remaining < 8) CloseTop();
-  if (top_ < 0 && walkStarted_) return;  // the FORM is over; what follows it is not read
-  walkStarted_ = true;
-
-  const std::uint32_t id = ReadBigEndian(in_, 4);
-  const std::int64_t length = ReadBigEndian(in_, 4);
-  if (!in_) {
-    top_ = -1;  // end of file ends the walk
-    return;
-  }
-  if (top_ + 1 >= kMaxDepth) throw SoundError("IFF chunks nested too deeply");
-  Chunk& chunk = stack_[++top_];
-  chunk = Chunk{id, length, length, false};
-  TreatChunk(chunk);
+  if (ChunkWalker::Chunk* chunk = walker_.Next()) TreatChunk(*chunk);
 }
 
-void IffRead::CloseTop() {
-  Chunk& chunk = stack_[top_];
-  if (!chunk.isContainer && (chunk.size & 1)) {  // the pad byte after odd-sized content
-    chunk.size += 1;
-    chunk.remaining += 1;
-  }
-  if (chunk.remaining > 0) {
-    const std::int64_t at = Position();
-    std::int64_t to = at + chunk.remaining;
-    if (fileSize_ > 0) to = std::min(to, fileSize_);
-    in_.seekg(to);
-  }
-  const std::int64_t size = chunk.size;
-  --top_;
-  if (top_ < 0) return;
-  Chunk& parent = stack_[top_];
-  if (!parent.isContainer) throw SoundError("Unexpected chunk found in non-Container");
-  if (parent.remaining < size + 8) {
-    std::cerr << "Error: Chunk is too large to fit in container!?!?\n";
-    parent.remaining = 0;
-  } else {
-    parent.remaining -= size + 8;
-  }
-}
-
-void IffRead::TreatChunk(Chunk& chunk) {
-  if (top_ == 0 && chunk.id != kForm) {
+void IffRead::TreatChunk(ChunkWalker::Chunk& chunk) {
+  if (walker_.Depth() == 1 && chunk.id != kForm) {
     std::cerr << "Outermost chunk is not FORM ?!?!\n";
-    top_ = -1;
+    walker_.End();
     return;
   }
   if (chunk.id == kForm) {
-    chunk.isContainer = true;
-    const std::uint32_t formType = ReadBigEndian(in_, 4);
-    chunk.remaining -= 4;
-    if (top_ > 0) std::cerr << "FORM chunk seen at inner level?!?!\n";
-    if (top_ == 0 && formType != k8svx) throw SoundError("Unexpected chunk in IFF file");
+    walker_.OpenContainer();
+    if (walker_.Depth() > 1) std::cerr << "FORM chunk seen at inner level?!?!\n";
+    if (walker_.Depth() == 1 && chunk.formType != k8svx) throw SoundError("Unexpected chunk in IFF file");
     return;
   }
   if (chunk.id == kBody) {
     TreatBody(chunk);
     return;
   }
-  if (fileSize_ > 0 && Position() + chunk.size > fileSize_) PrematureEnd();
+  if (chunk.beyondFile) PrematureEnd();
   if (chunk.id == kVhdr) {
-    if (top_ != 1) std::cerr << "VHDR chunk seen at wrong level?!?!\n";
-    vhdr_.assign(std::size_t(std::min(chunk.size, kMaxVhdrRead)), 0);
-    in_.read(reinterpret_cast<char*>(vhdr_.data()), std::streamsize(vhdr_.size()));
-    if (in_.gcount() < std::streamsize(vhdr_.size())) PrematureEnd();
+    if (walker_.Depth() != 2) std::cerr << "VHDR chunk seen at wrong level?!?!\n";
+    const std::int64_t wanted = std::min(chunk.size, format_limits::kMaxFormatChunk);
+    vhdr_ = walker_.Read(wanted);
+    if (std::int64_t(vhdr_.size()) < wanted) PrematureEnd();
     if (chunk.size < kMinVhdrSize) throw SoundError("VHDR chunk is too short");
-    chunk.remaining -= std::int64_t(vhdr_.size());
     return;
   }
   if (chunk.id == kChan && chunk.size >= 4) {
-    chanValue_ = ReadBigEndian(in_, 4);
-    chunk.remaining -= 4;
+    chanValue_ = walker_.ReadNumber(4);
     return;
   }
   for (const TextChunk& text : kTextChunks) {
     if (text.id != chunk.id) continue;
-    std::string shown(std::size_t(std::min(chunk.size, kMaxShownText)), '\0');
-    in_.read(shown.data(), std::streamsize(shown.size()));
-    chunk.remaining -= in_.gcount();
+    const std::vector<std::uint8_t> bytes = walker_.Read(format_limits::kMaxShownText);
+    std::string shown(bytes.begin(), bytes.end());
     shown.resize(std::strlen(shown.c_str()));
     std::cerr << text.label << " " << shown << "\n";
     return;
@@ -193,7 +147,7 @@ void IffRead::TreatChunk(Chunk& chunk) {
   // Anything else is skipped when the next step closes it.
 }
 
-void IffRead::TreatBody(Chunk& chunk) {
+void IffRead::TreatBody(ChunkWalker::Chunk& chunk) {
   // Only the BODY of the outermost FORM holds the sound; a VHDR must come before it.
   if (vhdr_.empty()) throw SoundError("VHDR chunk not found before the BODY");
   std::int64_t oneShot = DecodeField(vhdr_.data(), 4);
@@ -219,7 +173,7 @@ void IffRead::TreatBody(Chunk& chunk) {
 }
 
 void IffRead::ChooseDecompressor() {
-  while (top_ >= 0 && !bodySeen_) NextChunk();
+  while (!walker_.Over() && !bodySeen_) NextChunk();
   if (!bodySeen_) throw SoundError("BODY chunk not found");
 
   rate_ = int(DecodeField(&vhdr_[kVhdrRateOffset], 2));

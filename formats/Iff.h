@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/AudioAbstract.h"
+#include "formats/ChunkWalker.h"
 
 // The 8SVX delta encodings: each nibble (high first) indexes a table of steps that are added,
 // times 256, to a running 16-bit value that starts at 0. Two samples per byte.
@@ -54,18 +55,9 @@ public:
   void MinMaxChannels(int* min, int* max, int* preferred) override;
 
 private:
-  struct Chunk {
-    std::uint32_t id = 0;
-    std::int64_t size = 0;
-    std::int64_t remaining = 0;
-    bool isContainer = false;
-  };
-  static constexpr int kMaxDepth = 5;
-
   void NextChunk();
-  void CloseTop();
-  void TreatChunk(Chunk& chunk);
-  void TreatBody(Chunk& chunk);
+  void TreatChunk(ChunkWalker::Chunk& chunk);
+  void TreatBody(ChunkWalker::Chunk& chunk);
   void ChooseDecompressor();
   std::int64_t Position();
 
@@ -82,7 +74,5 @@ private:
   std::int64_t leftStart_ = 0;
   std::int64_t framesRead_ = 0;
   std::int64_t frames_ = 0;
-  bool walkStarted_ = false;
-  Chunk stack_[kMaxDepth];
-  int top_ = -1;
+  ChunkWalker walker_;
 };
