@@ -63,6 +63,7 @@ std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const Sa
   }
 
   std::string error;
+  bool cancelled = false;
   {
     CUP_FileBuffer buffer;
     buffer.Attach(file);
@@ -79,12 +80,15 @@ std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const Sa
           if (n < 1) break;
           encoder.WriteFloat(frames.data(), n, position);
           position += n;
-          if (progress && total > 0) progress(user, "Saving audio data:", RoundPercent(100.0 * position / total));
+          if (progress && total > 0 && !progress(user, "Saving audio data:", RoundPercent(100.0 * position / total))) {
+            cancelled = true;
+            break;
+          }
         }
       }
       encoder.Finish();  // completes the header and the trailing chunks
-      error = encoder.errorText;
-      if (progress) progress(user, "", 100);
+      error = cancelled ? kSaveCancelled : encoder.errorText;
+      if (progress && !cancelled) progress(user, "", 100);
     }
     out.flush();
     const bool streamGood = !out.fail();

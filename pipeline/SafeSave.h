@@ -20,10 +20,13 @@ struct SaveTarget {
 
 inline constexpr int kSaveChunkFrames = 2048;
 
+// The text of a save that the progress callback stopped (it returned false): the old file stays.
+inline constexpr const char* kSaveCancelled = "Saving was cancelled";
+
 // Reads source (the document's mixer) from frame 0 in 2,048-frame pieces until it returns no
 // more, for seconds of audio (the display track's duration), converting to the target's channels
-// and rate. Progress: "Saving audio data:" with the percentage, then "" and 100. Returns "" on
-// success, else the text for the user.
+// and rate. Progress: "Saving audio data:" with the percentage, then "" and 100; a false answer
+// cancels. Returns "" on success, else the text for the user.
 std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const SaveTarget& target,
                             const AnnotationList* annotations, ProgressCallback progress = nullptr,
                             std::intptr_t user = 0);

@@ -61,7 +61,8 @@ protected:
     std::memcpy(v.data(), bytes.data(), v.size() * 4);
     return v;
   }
-  std::string P(const char* name) const { return "'" + (dir_ / name).string() + "'"; }
+  std::string P(const char* name) const { return "'" + Path(name) + "'"; }
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
 
   fs::path dir_;
 };
@@ -128,7 +129,7 @@ TEST_F(DeviceCommands, PlayFailuresAreClearErrors) {
   EXPECT_EQ(r.out, "error: Cannot open the sound output \"default\": No such file or directory\n");
   r = Run("play " + P("missing.wav"));
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, "error: Could not open file: No such file or directory\n");
+  EXPECT_EQ(r.out, "error: " + Path("missing.wav") + ": Could not open file (No such file or directory)\n");
   r = Run("play " + P("short.wav") + " --from 3");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out.rfind("error: nothing to play", 0), 0u) << r.out;

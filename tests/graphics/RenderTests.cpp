@@ -113,7 +113,7 @@ TEST_F(Render, TheSelectionIsABlackBandAndStereoShowsItsMix) {
 
 TEST_F(Render, BadInputGetsAClearMessage) {
   EXPECT_EQ(Run(P("missing.wav") + " " + P("x.png")), 1);
-  EXPECT_NE(ErrorText().find("cannot open"), std::string::npos);
+  EXPECT_NE(ErrorText().find("Could not open file"), std::string::npos);
   EXPECT_EQ(Run(P("err.txt") + " " + P("x.png")), 1);
   EXPECT_NE(ErrorText().find("not an audio file"), std::string::npos);
   EXPECT_EQ(Run(P("both.wav") + " " + P("x.png") + " --width 100000"), 2);

@@ -83,6 +83,11 @@ TEST_F(SaveFixture, FailuresLeaveTheOldFileUntouched) {
             "Compression type not supported for output");
   EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, 7, 1, 44100, CompressionPcm16}, nullptr),
             "Unknown file type 7");
+  // A save the progress callback stops half way.
+  auto stopHalfWay = [](std::intptr_t, const char*, int percent) { return percent < 50; };
+  EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{old, FileFormatWave, 2, 44100, CompressionPcm16}, nullptr,
+                            stopHalfWay),
+            kSaveCancelled);
   const std::string missing = dir / "no/such/folder/x.wav";
   EXPECT_EQ(SaveAudioSafely(mixer, Seconds(), SaveTarget{missing, FileFormatWave, 1, 44100, CompressionPcm16}, nullptr),
             "Couldn't write to file '" + missing + "'");
