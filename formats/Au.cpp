@@ -5,6 +5,7 @@
 
 #include "formats/ByteOrder.h"
 #include "formats/G711.h"
+#include "formats/Limits.h"
 #include "formats/PcmCodecs.h"
 #include "formats/Raw.h"
 
@@ -14,7 +15,7 @@ constexpr std::uint32_t kMagic = FourCC(".snd");
 constexpr int kFixedHeader = 24;
 // A data size this large means "unknown" (streams write 0xFFFFFFFF).
 constexpr std::uint32_t kUnknownSizeAbove = 0x0FFFFFFF;
-constexpr int kMaxChannels = 64;
+constexpr int kMaxChannels = format_limits::kMaxChannels;
 
 constexpr int kEncodingMuLaw = 1;
 constexpr int kEncodingPcm8 = 2;

@@ -8,6 +8,7 @@
 
 #include "formats/ByteOrder.h"
 #include "formats/G711.h"
+#include "formats/Limits.h"
 #include "formats/PcmCodecs.h"
 
 namespace {
@@ -21,14 +22,14 @@ constexpr int kFormatPcm8Unsigned = 0;
 constexpr int kFormatPcm16Signed = 4;
 constexpr int kFormatALaw = 6;
 constexpr int kFormatMuLaw = 7;
-constexpr int kMaxChannels = 64;
+constexpr int kMaxChannels = format_limits::kMaxChannels;
 // A repeat count of 0xFFFF means "endlessly"; such a loop body plays once.
 constexpr std::uint32_t kEndlessRepeat = 0xFFFF;
 // Block reads allowed beyond one per four bytes of the file, so that nested loops around
 // nothing cannot spin without end.
 constexpr std::int64_t kMaxExtraBlockReads = std::int64_t(1) << 20;
 // Marker and text blocks are shown up to this length.
-constexpr std::int64_t kMaxShownText = 1024;
+constexpr std::int64_t kMaxShownText = format_limits::kMaxShownText;
 
 [[noreturn]] void Corrupted() { throw SoundError("VOC file corrupted"); }
 [[noreturn]] void PrematureEnd() { throw SoundError("Premature end to VOC file"); }
