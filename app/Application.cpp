@@ -311,6 +311,9 @@ void VIZoravuApp::OnPreferences() {
   const QString url = dialog.searchUrl.trimmed();
   searchUrl_ = url.isEmpty() ? QString::fromLatin1(kDefaultSearchUrl) : url;
   WritePreferences();
+  // Open documents search the new service from now on too.
+  for (VIZoravuDoc* doc : frame_->Documents())
+    if (doc->Document()) doc->Document()->SetSearchUrl(searchUrl_.toStdString());
 }
 
 void VIZoravuApp::OnAbout() {
@@ -379,13 +382,10 @@ VIZoravuDoc* VIZoravuApp::CreateDocument(const QString* path) {
   bool ok = false;
   if (path) {
     ++loading_;
-    loadClock_.start();
-    lastEvents_ = 0;
-    progressShown_ = false;
+    BeginLongWork();
     ok = doc->OnOpenDocument(*path, &VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(this));
     --loading_;
-    if (progressShown_) EndProgress();
-    progressShown_ = false;
+    EndLongWork();
   } else {
     ok = doc->OnNewDocument();
   }
@@ -399,6 +399,17 @@ VIZoravuDoc* VIZoravuApp::CreateDocument(const QString* path) {
 }
 
 // ---- progress ----
+
+void VIZoravuApp::BeginLongWork() {
+  loadClock_.start();
+  lastEvents_ = 0;
+  progressShown_ = false;
+}
+
+void VIZoravuApp::EndLongWork() {
+  if (progressShown_) EndProgress();
+  progressShown_ = false;
+}
 
 bool VIZoravuApp::LoadProgress(std::intptr_t user, const char* text, int percent) {
   return reinterpret_cast<VIZoravuApp*>(user)->OnLoadProgress(text, percent);

@@ -109,6 +109,11 @@ public:
   // How long a load runs before its progress bar appears.
   void SetProgressDelay(int ms) { progressDelayMs_ = ms; }
   bool Loading() const { return loading_ > 0; }
+  // A load or a save begins or ends: its progress bar shows once it has run half a second.
+  void BeginLongWork();
+  void EndLongWork();
+  // The progress callback of loads and saves; user is the application.
+  static bool LoadProgress(std::intptr_t user, const char* text, int percent);
 
   // ---- CUI_Application ----
   void EndProgress() override;
@@ -117,7 +122,6 @@ public:
   void ShowMessage(const QString& text) override;
 
 private:
-  static bool LoadProgress(std::intptr_t user, const char* text, int percent);
   bool OnLoadProgress(const char* text, int percent);
   VIZoravuDoc* CreateDocument(const QString* path);
   void LoadRecentFiles();

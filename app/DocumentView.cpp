@@ -96,6 +96,7 @@ bool VIZoravuDoc::OnNewDocument() {
     document_.reset();
     return false;
   }
+  document_->SetProgress(&VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(app_));
   HookNotifications();
   RenewTitle();
   return true;
@@ -108,6 +109,7 @@ bool VIZoravuDoc::OnOpenDocument(const QString& path, ProgressCallback progress,
     document_.reset();
     return false;
   }
+  document_->SetProgress(&VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(app_));
   HookNotifications();
   RenewTitle();
   return true;
@@ -122,7 +124,9 @@ bool VIZoravuDoc::CanClose() {
   if (!document_) return true;
   const QString before = Path();
   const bool hadFile = document_->HasFile();
+  app_->BeginLongWork();
   const bool may = document_->CanClose();
+  app_->EndLongWork();
   // A Yes that saved under a new name puts that name among the recent files.
   if (document_->HasFile() && (!hadFile || Path() != before)) app_->AddRecentFile(Path());
   HookNotifications();
@@ -185,7 +189,9 @@ bool VIZoravuDoc::OnCommand(int id) {
   switch (id) {
     case CommandId::Save:
     case CommandId::SaveAs: {
+      app_->BeginLongWork();
       const bool saved = id == CommandId::Save ? doc.Save() : doc.SaveAs();
+      app_->EndLongWork();
       if (saved) app_->AddRecentFile(Path());
       break;
     }

@@ -164,12 +164,13 @@ bool EditorDocument::SaveAs() {
 bool EditorDocument::SaveUnder(const std::string& path) {
   if (!editor_) return false;
   errorText_.clear();
-  if (!editor_->SaveToFile(path, channels_, rate_, fileType_, compression_)) return Fail(editor_->ErrorText());
+  if (!editor_->SaveToFile(path, channels_, rate_, fileType_, compression_, progress_, progressUser_))
+    return Fail(editor_->ErrorText());
   path_ = path;
   hasFile_ = true;
   // The file is written whatever happens next; a failed reopen keeps the document as it was,
   // and saying so is all that is left to do.
-  if (!editor_->ReopenAfterSave(path)) {
+  if (!editor_->ReopenAfterSave(path, progress_, progressUser_)) {
     Warn(editor_->ErrorText());
   } else {
     editor_->SetMatchThreshold(editor_->MatchThreshold());

@@ -134,6 +134,13 @@ public:
   int Compression() const { return compression_; }
   void SetSaveSettings(int fileType, int rate, int channels, int compression);
   const DocumentOptions& Options() const { return options_; }
+  // Where saving (and the reopening after it) reports its progress; null for none.
+  void SetProgress(ProgressCallback progress, std::intptr_t user) {
+    progress_ = progress;
+    progressUser_ = user;
+  }
+  // A new search service takes effect for the next search.
+  void SetSearchUrl(const std::string& url) { options_.searchUrl = url; }
   WebSearchChoices& SearchChoices() { return search_; }
   int MixClipboardLevel() const { return mixClipboard_; }
   int MixWaveformLevel() const { return mixWaveform_; }
@@ -163,4 +170,6 @@ private:
   int mixClipboard_ = 50;
   int mixWaveform_ = 50;
   bool recordCorrectDC_ = false;
+  ProgressCallback progress_ = nullptr;
+  std::intptr_t progressUser_ = 0;
 };
