@@ -179,9 +179,14 @@ void SaveAsDlg::LoadFields() {
   }
   rates_->setCurrentIndex(shown);
 
-  // The list shows where the encoding falls for this type; the code itself stays until the
-  // user picks an entry or another type.
-  FillCompression(filter, PositionOf(filter, compression));
+  // The list shows where the encoding falls for this type. An encoding the type does not offer
+  // (an AU file's 24 bits, say) becomes the one shown: the file is saved as the list says.
+  const int position = PositionOf(filter, compression);
+  const std::vector<int> offered = EncodingsOf(filter);
+  if (std::find(offered.begin(), offered.end(), compression) == offered.end() && position >= 0 &&
+      position < int(offered.size()))
+    compression = offered[std::size_t(position)];
+  FillCompression(filter, position);
 }
 
 void SaveAsDlg::ChangeType(int index) {

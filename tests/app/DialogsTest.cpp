@@ -268,16 +268,18 @@ private slots:
     QCOMPARE(dialog.path, dir.filePath("song.aiff"));
     QCOMPARE(dialog.filterIndex, 1);
 
-    // A name without a dot keeps its name; the loaded code stays until the user changes it.
+    // A name without a dot keeps its name; an encoding the type does not offer becomes the one
+    // the list shows, so the file is saved as shown.
     SaveAsDlg plain;
     plain.path = dir.filePath("take");
     plain.filterIndex = 2, plain.compression = 18, plain.rateText = "32000 Hz", plain.channelPosition = 1;
     plain.LoadFields();
     QCOMPARE(Control<QComboBox>(plain, "1042")->currentText(), "16-bit PCM");
+    QCOMPARE(plain.compression, 17);
     QCOMPARE(Control<QComboBox>(plain, "1041")->currentText(), "32000 Hz");  // the document's own rate
     plain.ChangeType(3);
     QCOMPARE(plain.NameBoxText(), "take");
-    QCOMPARE(plain.compression, 18);
+    QCOMPARE(plain.compression, 17);
     plain.accept();
     QCOMPARE(plain.rateText, "32000 Hz");
     QCOMPARE(plain.channelPosition, 1);
