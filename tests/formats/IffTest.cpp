@@ -106,6 +106,10 @@ TEST(IffReadTest, MalformedFilesEndInASoundError) {
   EXPECT_EQ(Decode(Form(IffChunk("VHDR", "short") + body)).error, "VHDR chunk is too short");
   EXPECT_EQ(Decode(Form(Vhdr(2, 8000, 1) + IffChunk("CHAN", Be32(6)) + body)).error,
             "Stereo IFF/8SVX files with delta compression are not supported");
+  // Nesting is bounded as in every chunk format.
+  std::string nested = vhdr + body;
+  for (int i = 0; i < 6; ++i) nested = Form(nested);
+  EXPECT_EQ(Decode(nested).error, "IFF chunks nested too deeply");
   std::istringstream aiff("FORMxxxxAIFF");
   EXPECT_THROW(IffRead(aiff, 12), SoundError);
 

@@ -166,6 +166,11 @@ TEST(WaveRoundTripTest, FloatKeepsOutOfRangeValuesOnWritingAndClampsOnReading) {
   std::istringstream in(file);
   WaveRead reader(in, std::int64_t(file.size()), true);
   EXPECT_EQ(PullAll(reader), (std::vector<float>{1.0f, -1.0f, 0.5f}));
+  // Float files written before the writer added the fmt extra size and the fact chunk still read.
+  const std::string older = Riff(Chunk("fmt ", FmtPayload(3, 1, 8000, 32)) + Chunk("data", file.substr(58, 12)));
+  std::istringstream olderIn(older);
+  WaveRead olderReader(olderIn, std::int64_t(older.size()), true);
+  EXPECT_EQ(PullAll(olderReader), (std::vector<float>{1.0f, -1.0f, 0.5f}));
 }
 
 AnnotationList SampleAnnotations() {
