@@ -325,7 +325,7 @@ TEST(AiffReadTest, MalformedFilesEndInASoundError) {
   EXPECT_EQ(OpenAiff(Form("AIFF", Comm(1, 16, 8, ExtendedBytes(0x401D, 0xFFFFFFFE)) + ssnd)).rate, 2147483647);
   // Found by fuzzing: a COMM chunk shorter than 18 bytes behind the SSND chunk is refused, and
   // then never parsed.
-  EXPECT_EQ(OpenAiff(FromHex("464f524d000001504149464353534e440000010000180000ffff5140434f4d4d0000000890")).error,
+  EXPECT_EQ(OpenAiff(BytesFromHex("464f524d000001504149464353534e440000010000180000ffff5140434f4d4d0000000890")).error,
             "COMM chunk not found");
   // Deep nesting, and a chunk inside a non-container.
   std::string nested = Comm(1, 16, 8, Extended(8000)) + ssnd;

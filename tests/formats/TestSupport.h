@@ -98,7 +98,7 @@ inline std::string OpenError(const std::string& bytes, bool readTrailingChunks =
 }
 
 // Bytes written as hexadecimal digits (the form fuzzers report them in).
-inline std::string FromHex(const std::string& hex) {
+inline std::string BytesFromHex(const std::string& hex) {
   std::string bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
   return bytes;

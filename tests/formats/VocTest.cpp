@@ -242,7 +242,7 @@ TEST(VocReadTest, MalformedFilesEndInASoundError) {
   }
   // Found by fuzzing, opened with an unknown size: a file that ends inside the fields of an
   // extended block (its mode byte would have divided the rate) ends the block walk.
-  const std::string tornFields = FromHex("437265617469766520566f6963652046696c651a1a000a013f1108214b21");
+  const std::string tornFields = BytesFromHex("437265617469766520566f6963652046696c651a1a000a013f1108214b21");
   std::istringstream torn(tornFields);
   try {
     VocRead reader(torn, 0);
