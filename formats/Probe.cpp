@@ -52,7 +52,9 @@ struct Probe {
 
 bool IsVoc(const ProbeContext& c) { return c.bytes.At(0, "Creative Voice File\x1A"); }
 bool IsAu(const ProbeContext& c) { return c.bytes.At(0, ".snd"); }
-bool IsWave(const ProbeContext& c) { return c.bytes.At(0, "RIFF") && c.bytes.At(8, "WAVE"); }
+bool IsWave(const ProbeContext& c) {
+  return (c.bytes.At(0, "RIFF") || c.bytes.At(0, "RF64") || c.bytes.At(0, "BW64")) && c.bytes.At(8, "WAVE");
+}
 bool IsAiff(const ProbeContext& c) { return c.bytes.At(0, "FORM") && (c.bytes.At(8, "AIFF") || c.bytes.At(8, "AIFC")); }
 bool Is8svx(const ProbeContext& c) { return c.bytes.At(0, "FORM") && c.bytes.At(8, "8SVX"); }
 bool IsMidi(const ProbeContext& c) { return c.bytes.At(0, "MThd"); }
@@ -70,7 +72,6 @@ bool HasId3v2(const ProbeContext& c) { return c.bytes.At(0, "ID3"); }
 bool IsFlac(const ProbeContext& c) { return c.bytes.At(0, "fLaC"); }
 bool IsOgg(const ProbeContext& c) { return c.bytes.At(0, "OggS"); }
 bool IsCaf(const ProbeContext& c) { return c.bytes.At(0, "caff"); }
-bool IsRf64(const ProbeContext& c) { return (c.bytes.At(0, "RF64") || c.bytes.At(0, "BW64")) && c.bytes.At(8, "WAVE"); }
 bool IsWave64(const ProbeContext& c) {
   return c.bytes.At(0, "riff\x2E\x91\xCF\x11", 8) && c.bytes.At(24, "wave\xF3\xAC\xD3\x11", 8);
 }
@@ -119,7 +120,6 @@ const Probe kProbes[] = {
     {"FLAC", {}, IsFlac, nullptr},
     {"Ogg", {}, IsOgg, nullptr},
     {"CAF", {}, IsCaf, nullptr},
-    {"RF64", {}, IsRf64, nullptr},
     {"Wave64", {}, IsWave64, nullptr},
     {"MP4/M4A", {}, IsMp4, nullptr},
     {"WMA", {}, IsAsf, nullptr},

@@ -13,7 +13,7 @@
 std::string ExtensionOf(std::string_view path);
 
 // Probes the stream and constructs the matching reader, positioned at offset 0. The first bytes
-// decide wherever they identify the format (RIFF/WAVE, FORM/AIFF/AIFC/8SVX, ".snd", Creative
+// decide wherever they identify the format (RIFF/WAVE and RF64, FORM/AIFF/AIFC/8SVX, ".snd", Creative
 // Voice, MThd, module tags, ID3), whatever the name; only MPEG audio without an ID3 tag also
 // needs its extension (empty, .mp3, .mp2, .mpg), compared case-insensitively as a whole.
 // fileSize bounds every chunk length. readTrailingChunks goes to the WAVE reader: it also

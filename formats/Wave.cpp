@@ -13,6 +13,11 @@
 namespace {
 
 constexpr std::uint32_t kRiff = FourCC("RIFF");
+// RF64 and BW64 are RIFF with 64-bit sizes: a ds64 chunk holds the sizes that do not fit.
+constexpr std::uint32_t kRf64 = FourCC("RF64");
+constexpr std::uint32_t kBw64 = FourCC("BW64");
+constexpr std::uint32_t kDs64 = FourCC("ds64");
+constexpr std::uint32_t kSizeInDs64 = 0xFFFFFFFF;
 constexpr std::uint32_t kWave = FourCC("WAVE");
 constexpr std::uint32_t kList = FourCC("LIST");
 constexpr std::uint32_t kInfo = FourCC("INFO");
@@ -31,6 +36,13 @@ constexpr int kTagMpegLayer3 = 0x55;
 constexpr int kTagExtensible = 0xFFFE;
 
 constexpr int kMaxChannels = format_limits::kMaxChannels;
+
+bool IsRiffId(std::uint32_t id) { return id == kRiff || id == kRf64 || id == kBw64; }
+
+std::int64_t LittleEndian64(const std::uint8_t* p) {
+  return std::int64_t(std::min<std::uint64_t>(LittleEndian32(p) | (std::uint64_t(LittleEndian32(p + 4)) << 32),
+                                              std::numeric_limits<std::int64_t>::max()));
+}
 
 constexpr std::int64_t RoundUpToEven(std::int64_t n) { return n + (n & 1); }
 
@@ -69,7 +81,7 @@ WaveRead::WaveRead(std::istream& in, std::int64_t fileSize, bool readTrailingChu
   fileFormat_ = FileFormatWave;
 
   NextChunk();
-  if (walker_.Depth() != 1 || walker_.Outermost().id != kRiff || walker_.Outermost().formType != kWave)
+  if (walker_.Depth() != 1 || !IsRiffId(walker_.Outermost().id) || walker_.Outermost().formType != kWave)
     throw SoundError("Unexpected chunk in WAVE file");
 
   while (!dataSeen_) {
@@ -98,7 +110,7 @@ WaveRead::~WaveRead() = default;
 void WaveRead::NextChunk() {
   ChunkWalker::Chunk* chunk = walker_.Next();
   if (!chunk) return;
-  if (walker_.Depth() == 1 && chunk->id != kRiff) throw SoundError("RIFF chunk not found");
+  if (walker_.Depth() == 1 && !IsRiffId(chunk->id)) throw SoundError("RIFF chunk not found");
   TreatChunk(*chunk);
 }
 
@@ -108,14 +120,18 @@ void WaveRead::TreatChunk(ChunkWalker::Chunk& chunk) {
   // Files written to a pipe declare RIFF and data lengths they cannot know (0xFFFFFFFF, or
   // sox's guess): those run to the end of the file. Any other chunk beyond the end is damage,
   // fatal before the audio and the end of the walk behind it.
-  if (chunk.beyondFile && chunk.id != kRiff && chunk.id != kData) {
+  if (chunk.beyondFile && !IsRiffId(chunk.id) && chunk.id != kData) {
     if (!dataSeen_) throw SoundError("Corrupted chunk size in wav file");
     walker_.End();
     return;
   }
-  if (chunk.id == kRiff || chunk.id == kList) {
-    if (chunk.id == kRiff && walker_.Depth() != 1) throw SoundError("RIFF chunk found at wrong level");
+  if (IsRiffId(chunk.id) || chunk.id == kList) {
+    if (IsRiffId(chunk.id) && walker_.Depth() != 1) throw SoundError("RIFF chunk found at wrong level");
     walker_.OpenContainer();
+  } else if (chunk.id == kDs64 && walker_.Depth() == 2 && walker_.Outermost().id != kRiff) {
+    const std::vector<std::uint8_t> ds64 = walker_.Read(24);
+    if (ds64.size() < 24) throw SoundError("Corrupted ds64 chunk in RF64 file");
+    ds64DataSize_ = LittleEndian64(&ds64[8]);
   } else if (chunk.id == kFmt) {
     if (walker_.Depth() != 2) throw SoundError("FMT chunk found at wrong level");
     if (chunk.size > format_limits::kMaxFormatChunk) throw SoundError("Corrupted WAVE file\n");
@@ -128,11 +144,16 @@ void WaveRead::TreatChunk(ChunkWalker::Chunk& chunk) {
     if (dataSeen_) return;  // only the first data chunk is the audio
     dataSeen_ = true;
     dataStart_ = chunk.start;
+    if (chunk.size == kSizeInDs64 && ds64DataSize_ >= 0) {
+      chunk.size = chunk.remaining = ds64DataSize_;
+      chunk.beyondFile = fileSize_ > 0 && chunk.size > fileSize_ - chunk.start;
+    }
     dataLength_ = chunk.size;
     // A truncated file, or one written to a pipe, opens with the audio it holds.
     if (fileSize_ > 0) dataLength_ = std::clamp<std::int64_t>(fileSize_ - dataStart_, 0, dataLength_);
     // Without a file size, a length that says "unknown" leaves the count of samples unknown.
-    lengthUnknown_ = fileSize_ == 0 && (chunk.size == 0xFFFFFFFF || walker_.Outermost().size == 0xFFFFFFFF);
+    lengthUnknown_ = fileSize_ == 0 && (chunk.size == 0xFFFFFFFF ||
+                                        (walker_.Outermost().id == kRiff && walker_.Outermost().size == 0xFFFFFFFF));
   } else if (chunk.id == kDisp || insideList) {
     if (chunk.size > format_limits::kMaxAnnotationLength) {
       std::cerr << "wave: skipping a metadata chunk of " << chunk.size << " bytes\n";

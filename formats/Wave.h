@@ -1,5 +1,6 @@
 #pragma once
-// RIFF WAVE reader and writer (FileFormat 1).
+// RIFF WAVE reader and writer (FileFormat 1); the reader also reads RF64 (and BW64), the WAVE
+// of 64-bit sizes.
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -44,6 +45,7 @@ private:
   int fmtBits_ = 0;
   std::int64_t factSampleCount_ = 0;
   bool dataSeen_ = false;
+  std::int64_t ds64DataSize_ = -1;  // RF64: the data size that does not fit the data chunk
   bool lengthUnknown_ = false;  // streamed without a size: read to the end of the stream
 };
 

@@ -169,7 +169,7 @@ TEST(ProbeTest, ContentDecidesWhateverTheName) {
       {"fLaC" + std::string(40, '\0'), {".flac", ".wav", ""}, "FLAC files are not supported"},
       {"OggS" + std::string(40, '\0'), {".ogg", ".opus", ".wav"}, "Ogg files are not supported"},
       {"caff" + std::string(40, '\0'), {".caf"}, "CAF files are not supported"},
-      {"RF64" + Le32(0xFFFFFFFF) + "WAVEds64" + std::string(28, '\0'), {".wav"}, "RF64 files are not supported"},
+      {"RF64" + Le32(0xFFFFFFFF) + "WAVEds64" + Le32(28) + std::string(28, '\0'), {".rf64", ".wav"}, "Sound data not found"},
       {std::string("riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\0\0", 16) + std::string(8, '\0') +
            std::string("wave\xF3\xAC\xD3\x11\x8C\xD1\0\xC0\x4F\x8E\xDB\x8A", 16),
        {".w64", ".wav"}, "Wave64 files are not supported"},

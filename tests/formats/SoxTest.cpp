@@ -169,7 +169,8 @@ TEST_F(SoxFilesTest, SoxAcceptsEveryFileTheWriterMakes) {
 
 // Written to a pipe, sox and ffmpeg cannot go back to fix the header: their RIFF and data
 // lengths are guesses beyond the file (sox) or 0xFFFFFFFF (ffmpeg). The audio is the whole
-// frames up to the end of the file, with or without a known file size.
+// frames up to the end of the file, with or without a known file size. RF64 files keep their
+// true sizes in a ds64 chunk.
 TEST_F(SoxFilesTest, FilesWrittenToAPipeRunToTheEndOfTheFile) {
   const std::string source = dir / "source.wav", piped = dir / "piped.wav", raw = dir / "source.f32";
   struct Writer {
@@ -180,6 +181,8 @@ TEST_F(SoxFilesTest, FilesWrittenToAPipeRunToTheEndOfTheFile) {
       {"sox", "{ sox -V1 " + source + " -t wav - | cat > " + piped + "; }"},
       {"ffmpeg", "{ ffmpeg -v error -y -i " + source + " -f wav - | cat > " + piped + "; }"},
       {"ffmpeg", "{ ffmpeg -v error -y -i " + source + " -c:a pcm_f32le -f wav - | cat > " + piped + "; }"},
+      // RF64, as broadcast recorders write it: the sizes are in its ds64 chunk.
+      {"ffmpeg", "ffmpeg -v error -y -i " + source + " -rf64 always -f wav " + piped},
   };
   for (const Writer& w : writers) {
     if (std::string(w.tool) == "ffmpeg" && !HaveFfmpeg()) continue;
