@@ -418,8 +418,12 @@ void CGP_TrackWaveform::DrawSegmentBrackets(DrawingSurface& s, int x0, int wd, i
     if (to > from) DrawLine(s, from, row, to, row, c);
   };
 
-  long long p = 0;
-  const SampleBlock* block = track->Head();
+  // From the block at the first asked column, not from the head: a partial repaint late in a
+  // long track would otherwise walk the whole list.
+  int offset = 0;
+  const int firstSample = int(std::clamp<long long>(f, 0, track->Length()));
+  const SampleBlock* block = track->Locate(firstSample, &offset);
+  long long p = firstSample - offset;
   while (block && p <= l) {
     if (p + block->count < f || !block->runHead || block->score < segmentThreshold) {
       p += block->count;
