@@ -6,7 +6,7 @@ tintwave_packages=(
   qt6-base-dev qt6-base-dev-tools
   libasound2-dev libmpg123-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  sox libsox-fmt-all lame mpg123 ffmpeg espeak-ng
+  sox libsox-fmt-all lame mpg123 ffmpeg espeak-ng sndfile-programs clang-14 libclang-rt-14-dev
   xvfb x11-apps imagemagick
 )
 
