@@ -122,6 +122,7 @@ int AdpcmBlockDecompressor::PullSamples(float* out, int count) {
     }
     std::int64_t frames = std::min(available_, wantedFrames - delivered);
     frames = std::min(frames, frameLimit_ - framePosition_);
+    if (frames <= 0) break;  // a seek past the last frame delivers nothing
     constexpr float kScale = 1.0f / 32768.0f;
     float* to = out + std::size_t(delivered) * channels_;
     for (int f = 0; f < frames; ++f)
