@@ -72,11 +72,14 @@ TEST_F(VocSoxTest, SoxFilesDecodeAsSoxDecodesThem) {
         EXPECT_EQ(d.floatByteCount, std::int64_t(d.samples.size()) * 4);
         // 8-bit files keep the rate as a time constant, which holds it only approximately.
         EXPECT_NEAR(d.rate, std::stod(Capture("soxi -r " + voc)), 0.5);
-        // sox states the length of its 16-bit blocks 8 bytes short and so reads back 8 bytes
-        // less than it wrote; we read them all.
+        // sox states the length of its 16-bit blocks 8 bytes short and so reads back less than
+        // it wrote (now and then ending on a sample made of the short block's last bytes and the
+        // next header's); we read them all. sox's last few samples are left out of the comparison.
         const std::vector<float> sox = ReadFloats(raw), source = ReadFloats(dir / "wav.f32");
         ASSERT_EQ(d.samples.size(), source.size());
-        ExpectSameSamples(std::vector<float>(d.samples.begin(), d.samples.begin() + std::ptrdiff_t(sox.size())), sox, 0);
+        const std::size_t reliable = sox.size() - std::min<std::size_t>(sox.size(), bits == 16 ? 4 : 0);
+        ExpectSameSamples(std::vector<float>(d.samples.begin(), d.samples.begin() + std::ptrdiff_t(reliable)),
+                          std::vector<float>(sox.begin(), sox.begin() + std::ptrdiff_t(reliable)), 0);
         if (bits == 16) ExpectSameSamples(d.samples, source, 0);
       }
     }
