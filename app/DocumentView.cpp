@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "app/AppUi.h"
 #include "app/Application.h"
@@ -90,22 +91,20 @@ VIZoravuDoc::~VIZoravuDoc() {
 AudioEditorApp* VIZoravuDoc::Editor() const { return document_ ? document_->Editor() : nullptr; }
 
 bool VIZoravuDoc::OnNewDocument() {
-  document_ = std::make_unique<EditorDocument>(app_->MakeDocumentOptions(), this, prompts_.get());
-  const QSize size = view_->ClientSize();
-  if (!document_->New(view_->HostWindow(), size.width(), size.height())) {
-    document_.reset();
-    return false;
-  }
-  document_->SetProgress(&VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(app_));
-  HookNotifications();
-  RenewTitle();
-  return true;
+  return MakeDocument([this](EditorDocument& doc, GraphicsHost* host, QSize size) {
+    return doc.New(host, size.width(), size.height());
+  });
 }
 
 bool VIZoravuDoc::OnOpenDocument(const QString& path, ProgressCallback progress, std::intptr_t user) {
+  return MakeDocument([&](EditorDocument& doc, GraphicsHost* host, QSize size) {
+    return doc.Open(LocalPath(path), host, size.width(), size.height(), progress, user);
+  });
+}
+
+bool VIZoravuDoc::MakeDocument(const std::function<bool(EditorDocument&, GraphicsHost*, QSize)>& make) {
   document_ = std::make_unique<EditorDocument>(app_->MakeDocumentOptions(), this, prompts_.get());
-  const QSize size = view_->ClientSize();
-  if (!document_->Open(LocalPath(path), view_->HostWindow(), size.width(), size.height(), progress, user)) {
+  if (!make(*document_, view_->HostWindow(), view_->ClientSize())) {
     document_.reset();
     return false;
   }

@@ -9,10 +9,13 @@
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "analysis/SoundSignature.h"
 #include "editor/EditorFrame.h"
+
+class GraphicsHost;
 
 class AudioEditorApp;
 class CAI_AudioPlayer;
@@ -32,6 +35,8 @@ public:
   // New and Open: false (the warning shown) when the document could not be made.
   bool OnNewDocument();
   bool OnOpenDocument(const QString& path, ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // Makes the editor's document through make and hooks it up; false (nothing kept) on failure.
+  bool MakeDocument(const std::function<bool(EditorDocument&, GraphicsHost*, QSize)>& make);
   // Releases the controller; the document is empty afterwards.
   void OnCloseDocument();
   // Asks about unsaved changes (Yes saves); true when the document may close.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "analysis/SampleTrack.h"
+#include "bench/BenchSounds.h"
 #include "editor/Document.h"
 #include "editor/EditHistory.h"
 #include "formats/Probe.h"
@@ -60,36 +61,6 @@ struct Answers : DocumentPrompts {
   SaveChangesAnswer AskSaveChanges(const std::string&) override { return SaveChangesAnswer::No; }
   bool AskSaveAs(SaveAsRequest*) override { return false; }
 };
-
-// One second of one of eight sounds (tones, chords, sweeps, noise, a tone in noise), chosen at
-// random for each second of the document, so that a one-second prototype has matches here and
-// there and the signatures vary; the right channel is the left one quieter, with its own noise.
-void FillSecond(int kind, std::mt19937& rng, std::vector<float>& frames) {
-  std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-  double phase = 0;
-  for (int i = 0; i < kRate; ++i) {
-    const double t = double(i) / kRate;
-    float v = 0;
-    switch (kind) {
-      case 0: v = 0.5f * float(std::sin(2 * M_PI * 220 * t)); break;
-      case 1: v = 0.4f * float(std::sin(2 * M_PI * 660 * t)); break;
-      case 2: v = 0.3f * float(std::sin(2 * M_PI * 1760 * t)); break;
-      case 3:
-        phase += 2 * M_PI * (200 + 2800 * t) / kRate;
-        v = 0.5f * float(std::sin(phase));
-        break;
-      case 4:
-        phase += 2 * M_PI * (3000 - 2800 * t) / kRate;
-        v = 0.5f * float(std::sin(phase));
-        break;
-      case 5: v = 0.3f * noise(rng); break;
-      case 6: v = 0.1f * noise(rng) + 0.4f * float(std::sin(2 * M_PI * 110 * t)); break;
-      default: v = 0.3f * float(std::sin(2 * M_PI * 440 * t) + std::sin(2 * M_PI * 550 * t)); break;
-    }
-    frames[std::size_t(2 * i)] = v;
-    frames[std::size_t(2 * i + 1)] = 0.8f * v + 0.02f * noise(rng);
-  }
-}
 
 std::unique_ptr<EditorDocument> MakeHourDocument(Answers* answers) {
   DocumentOptions options;

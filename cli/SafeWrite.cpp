@@ -16,24 +16,7 @@ std::string CannotWrite(const std::string& path, int error) {
   return path + ": cannot write the file" + (error ? std::string(" (") + std::strerror(error) + ")" : "");
 }
 
-mode_t ModeForReplacement(const std::string& target) {
-  struct stat old {};
-  if (::stat(target.c_str(), &old) == 0) return old.st_mode & 07777;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
 }  // namespace
-
-std::string ReplacedFile(const std::string& path) {
-  std::error_code error;
-  if (fs::is_symlink(fs::symlink_status(path, error))) {
-    const fs::path real = fs::weakly_canonical(path, error);
-    if (!error) return real.string();
-  }
-  return path;
-}
 
 std::string WriteFileSafely(const std::string& path, const std::function<bool(std::FILE*, std::string*)>& write) {
   std::string error;

@@ -7,12 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "pipeline/SafeSave.h"  // ReplacedFile, ModeForReplacement
+
 // write fills the file and returns false when it failed (then *error may say why). Returns "" on
 // success, else the text for the user, naming the file.
 std::string WriteFileSafely(const std::string& path, const std::function<bool(std::FILE*, std::string*)>& write);
-
-// The file a save under path replaces: the target of a symbolic link, else path itself.
-std::string ReplacedFile(const std::string& path);
 
 // Removes the temporary file that a save under path holds open in this process (".NAME.XXXXXX"
 // beside the target), for a save that must end now. True when one was found.

@@ -21,18 +21,20 @@ const char* const kWriteFailed = "Error occured while writing audio data";
 
 std::string CannotWrite(const std::string& path) { return "Couldn't write to file '" + path + "'"; }
 
-// A symbolic link is kept: the file it points to is the one replaced.
-fs::path ResolvedTarget(const std::string& path) {
+int RoundPercent(double value) { return int(value + 0.5); }
+
+}  // namespace
+
+std::string ReplacedFile(const std::string& path) {
   std::error_code error;
   if (fs::is_symlink(fs::symlink_status(path, error))) {
     const fs::path real = fs::weakly_canonical(path, error);
-    if (!error) return real;
+    if (!error) return real.string();
   }
-  return fs::path(path);
+  return path;
 }
 
-// The replacement gets the old file's permissions, or those a new file would get.
-mode_t ModeForReplacement(const fs::path& target) {
+mode_t ModeForReplacement(const std::string& target) {
   struct stat old {};
   if (::stat(target.c_str(), &old) == 0) return old.st_mode & 07777;
   const mode_t mask = ::umask(0);
@@ -40,13 +42,9 @@ mode_t ModeForReplacement(const fs::path& target) {
   return 0666 & ~mask;
 }
 
-int RoundPercent(double value) { return int(value + 0.5); }
-
-}  // namespace
-
 std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const SaveTarget& target,
                             const AnnotationList* annotations, ProgressCallback progress, std::intptr_t user) {
-  const fs::path finalPath = ResolvedTarget(target.path);
+  const fs::path finalPath = ReplacedFile(target.path);
   // The rename could replace a file the user may not write to; such a file stays as it is.
   if (::access(finalPath.c_str(), F_OK) == 0 && ::access(finalPath.c_str(), W_OK) != 0) return CannotWrite(target.path);
   fs::path directory = finalPath.parent_path();

@@ -2,6 +2,8 @@
 // Saving without risking the file being replaced: the audio is written through CAP_AudioEncoder
 // into a temporary file in the target's directory, and only a complete, flushed and closed file
 // is renamed over the target. A failure leaves the old file untouched.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -19,6 +21,12 @@ struct SaveTarget {
 };
 
 inline constexpr int kSaveChunkFrames = 2048;
+
+// The file that replacing path replaces: the file a symbolic link points to (the link stays), else
+// path itself.
+std::string ReplacedFile(const std::string& path);
+// The permissions a replacement gets: the old file's, or those a new file would get.
+mode_t ModeForReplacement(const std::string& target);
 
 // The text of a save that the progress callback stopped (it returned false): the old file stays.
 inline constexpr const char* kSaveCancelled = "Saving was cancelled";

@@ -1,6 +1,8 @@
 // The command line as a whole: outputs that are the input, errors that name the file, help and
 // version, one time syntax, info from the header alone, decode to standard output and Ctrl+C.
 #include <gtest/gtest.h>
+
+#include <functional>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,7 +25,8 @@ struct Child {
   int status = -1;
   long peakKiB = 0;
 };
-Child RunChild(std::vector<std::string> args, std::chrono::milliseconds stopAfter = std::chrono::milliseconds(0)) {
+Child RunChild(std::vector<std::string> args, std::chrono::milliseconds stopAfter = std::chrono::milliseconds(0),
+               const std::function<bool()>& stopWhen = {}) {
   args.insert(args.begin(), TINTWAVE_CLI);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -37,6 +40,12 @@ Child RunChild(std::vector<std::string> args, std::chrono::milliseconds stopAfte
   }
   if (stopAfter.count() > 0) {
     std::this_thread::sleep_for(stopAfter);
+    ::kill(pid, SIGINT);
+  } else if (stopWhen) {
+    // Polled until it holds (or ten seconds pass), then Ctrl+C.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!stopWhen() && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     ::kill(pid, SIGINT);
   }
   int raw = 0;
@@ -166,9 +175,12 @@ TEST_F(SoxFixture, CtrlCDuringConvertLeavesTheOldFile) {
   const std::string in = Make("long.wav", "-r 48000 -c 2 -b 16", "synth 120 sine 440 sine 660");
   const std::string old = dir / "old.wav";
   std::ofstream(old) << "the old file";
-  for (int ms : {30, 900}) {
-    SCOPED_TRACE(ms);
-    const Child child = RunChild({"convert", in, old, "--rate", "44100"}, std::chrono::milliseconds(ms));
+  // Early (loading, or not even started), and once the save's temporary file exists.
+  for (bool whileSaving : {false, true}) {
+    SCOPED_TRACE(whileSaving);
+    const Child child = RunChild({"convert", in, old, "--rate", "44100"},
+                                 std::chrono::milliseconds(whileSaving ? 0 : 30),
+                                 [&] { return whileSaving && TemporaryFiles(dir / ".") > 0; });
     EXPECT_EQ(child.status, 130);
     EXPECT_EQ(ReadText(old), "the old file");
     EXPECT_EQ(TemporaryFiles(dir / "."), 0);
