@@ -64,9 +64,9 @@ TEST(FuzzRegressionTest, FoundInputsOpenOrFailCleanly) {
     const char* hex;
   };
   const Case cases[] = {
-      {"VOC sound block with a time constant of 0xFF, file size unknown", ".voc",
+      {"VOC extended block whose fields the file ends before", ".voc",
        "437265617469766520566f6963652046696c651a1a000a013f1108214b21"},
-      {"AIFF COMM chunk cut inside its rate", ".aiff",
+      {"AIFC COMM chunk of 8 bytes (no room for the rate), cut after one", ".aiff",
        "464f524d000001504149464353534e440000010000180000ffff5140434f4d4d0000000890"},
   };
   for (const Case& c : cases) {
