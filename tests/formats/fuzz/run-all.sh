@@ -4,7 +4,8 @@
 # Targets: wav wav-adpcm aiff au voc 8svx mp3 mp2 raw (default: all). Everything is written
 # under ${TMPDIR:-/tmp}/tintwave-fuzz (FUZZ_OUT overrides): bin/ the fuzzers, corpus/<target>
 # the working corpora (kept between runs; FUZZ_FRESH=1 starts again from the seeds), and
-# findings/<target> the crashing, hanging or exhausting inputs of the last run.
+# findings/<target> the crashing, hanging or exhausting inputs of the last run. Runs sharing that
+# folder take turns.
 # FUZZ_JOBS (1 or 2, default 2) fuzzers run at a time. Prints executions and findings per target
 # and exits 1 when any target found something, 2 when the build or a fuzzer itself failed.
 set -euo pipefail
@@ -27,6 +28,13 @@ command -v clang++-14 >/dev/null || { echo "run-all.sh: clang++-14 is missing" >
 
 out=${FUZZ_OUT:-${TMPDIR:-/tmp}/tintwave-fuzz}
 mkdir -p "$out/logs"
+# One run at a time per folder: a second one (say ./test.sh --asan during a long run) waits
+# rather than rebuilding the fuzzers under the first or overwriting its corpora and logs.
+exec 9>"$out/lock"
+if ! flock -n 9; then
+  echo "run-all.sh: waiting for the other run in $out ..."
+  flock 9
+fi
 
 # Build (incremental: make keeps every object's header dependencies).
 echo "Building fuzzers into $out/bin ..."
