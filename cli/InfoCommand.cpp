@@ -118,7 +118,7 @@ int RunInfo(int argc, char** argv) {
   OpenedHeader header;
   OpenFailure failure;
   if (!OpenHeader(path, &header, &failure)) return ReportError(failure.Text(path));
-  const CAP_AudioDecoder& d = *header.decoder;
+  const CAP_AudioDecoder& d = header.Decoder();
   AnnotationList tags;
   d.CopyAnnotations(tags);
   std::int64_t frames = d.TotalFrames();

@@ -21,6 +21,17 @@ int OpenErrno(const std::string& path) {
   return 0;
 }
 
+// The failure to report for the editor's text: an unreadable file also says why.
+OpenFailure FailureOpening(const std::string& path, const std::string& text) {
+  OpenFailure failure{text, 0};
+  if (text == "Could not open file") {
+    std::error_code error;
+    failure.openErrno = std::filesystem::is_directory(path, error) ? EISDIR : OpenErrno(path);
+    if (!failure.openErrno) failure.openErrno = ENOENT;
+  }
+  return failure;
+}
+
 }  // namespace
 
 std::string OpenFailure::Text(const std::string& path) const {
@@ -53,15 +64,8 @@ std::unique_ptr<OpenedDocument> TryOpenDocument(const std::string& path, Documen
                                      progress ? progress->User() : 0);
   if (progress) progress->Erase();
   if (!opened) {
-    *failure = OpenFailure{document->ErrorText(), 0};
-    if (progress && progress->Interrupted()) {
-      *failure = OpenFailure{"interrupted", 0, true};
-      return nullptr;
-    }
-    if (failure->message == "Could not open file") {
-      failure->openErrno = OpenErrno(path);
-      if (!failure->openErrno) failure->openErrno = ENOENT;
-    }
+    *failure = progress && progress->Interrupted() ? OpenFailure{"interrupted", 0, true}
+                                                  : FailureOpening(path, document->ErrorText());
     return nullptr;
   }
   // A file that breaks off in its audio is reported, not shown as if it were whole.
@@ -82,24 +86,8 @@ std::unique_ptr<OpenedDocument> OpenDocument(const std::string& path, bool corre
 }
 
 bool OpenHeader(const std::string& path, OpenedHeader* header, OpenFailure* failure) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
-    *failure = OpenFailure{"Could not open file", EISDIR};
-    return false;
-  }
-  const std::uintmax_t bytes = std::filesystem::file_size(path, error);
-  header->fileSize = error ? 0 : std::int64_t(bytes);
-  header->buffer = std::make_unique<CUP_FileBuffer>();
-  header->stream = std::make_unique<std::istream>(header->buffer.get());
-  if (!header->buffer->Open(path, CUP_FileBuffer::kRead | CUP_FileBuffer::kBinary)) {
-    *failure = OpenFailure{"Could not open file", OpenErrno(path)};
-    if (!failure->openErrno) failure->openErrno = ENOENT;
-    return false;
-  }
-  header->decoder = std::make_unique<CAP_AudioDecoder>(*header->stream, header->fileSize, ExtensionOf(path), true);
-  if (!header->decoder->errorText.empty()) {
-    *failure = OpenFailure{header->decoder->errorText, 0};
-    return false;
-  }
-  return true;
+  header->editor = std::make_unique<EP_AudioFileEditor>();
+  if (header->editor->OpenFile(path)) return true;
+  *failure = FailureOpening(path, header->editor->ErrorText());
+  return false;
 }

@@ -57,12 +57,10 @@ std::unique_ptr<OpenedDocument> TryOpenDocument(const std::string& path, Documen
 // gives null.
 std::unique_ptr<OpenedDocument> OpenDocument(const std::string& path, bool correctDC = false);
 
-// A file's decoder on its open file, as the editor's OpenFile makes it (the file's size, its
-// extension), with the header read and no audio loaded.
+// A file's decoder with the header read and no audio loaded: the editor's own OpenFile, without
+// the views that would load the samples.
 struct OpenedHeader {
-  std::unique_ptr<CUP_FileBuffer> buffer;
-  std::unique_ptr<std::istream> stream;
-  std::unique_ptr<CAP_AudioDecoder> decoder;  // declared last: goes first
-  std::int64_t fileSize = 0;
+  std::unique_ptr<EP_AudioFileEditor> editor;
+  const CAP_AudioDecoder& Decoder() const { return *editor->Decoder(); }
 };
 bool OpenHeader(const std::string& path, OpenedHeader* header, OpenFailure* failure);
