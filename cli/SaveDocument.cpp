@@ -28,10 +28,6 @@ int TypeFromName(const std::string& name) {
   return FileFormatNone;
 }
 
-bool IsWritableEncoding(int code) {
-  return code == CompressionMuLaw || code == CompressionALaw || (code >= CompressionPcm8 && code <= CompressionFloat32);
-}
-
 struct SaveProgress {
   explicit SaveProgress(const volatile std::sig_atomic_t* interrupt) : console(interrupt) {}
   ConsoleProgress console;

@@ -32,8 +32,8 @@ std::string StatusTime(double seconds) { return FormatTime(seconds, 3, true, fal
 }  // namespace
 
 bool IsEditableEncoding(bool hasDecoder, int compression) {
-  return !hasDecoder || compression == CompressionMuLaw || compression == CompressionALaw ||
-         (compression >= CompressionPcm8 && compression <= CompressionFloat32);
+  // What can be written back can be edited.
+  return !hasDecoder || IsWritableEncoding(compression);
 }
 
 std::int32_t RoundSamples(double samples) { return RoundHalfAway(samples); }

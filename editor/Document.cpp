@@ -27,10 +27,6 @@ bool SavableType(int fileType) {
   return fileType == FileFormatWave || fileType == FileFormatAu || fileType == FileFormatAiff;
 }
 
-bool SavableEncoding(int code) {
-  return code == CompressionMuLaw || code == CompressionALaw || (code >= CompressionPcm8 && code <= CompressionFloat32);
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -132,7 +128,7 @@ SaveAsRequest EditorDocument::SaveAsProposal() const {
   request.fileType = SavableType(fileType_) ? fileType_ : FileFormatWave;
   request.rate = rate_;
   request.channels = channels_;
-  request.compression = SavableEncoding(compression_) ? compression_ : CompressionPcm16;
+  request.compression = IsWritableEncoding(compression_) ? compression_ : CompressionPcm16;
   const std::string extension = ExtensionForType(request.fileType);
   if (path_.empty()) {
     request.path = std::string("Untitled") + extension;

@@ -21,6 +21,11 @@ const char* CompressionName(std::int32_t compression) {
   }
 }
 
+bool IsWritableEncoding(int compression) {
+  return compression == CompressionMuLaw || compression == CompressionALaw ||
+         (compression >= CompressionPcm8 && compression <= CompressionFloat32);
+}
+
 int BitsForCompression(int compression) {
   switch (compression) {
     case CompressionPcm16: return 16;

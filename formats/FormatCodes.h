@@ -35,6 +35,9 @@ enum CompressionCode : std::int32_t {
   CompressionFloat32 = 20,
 };
 
+// The encodings the writers offer: G.711 and PCM/float (2, 3, 16 to 20).
+bool IsWritableEncoding(int compression);
+
 // Bits per sample of an encoding the writers offer: 16, 24 or 32 for the wider PCM and float,
 // 8 for 8-bit PCM and G.711.
 int BitsForCompression(int compression);

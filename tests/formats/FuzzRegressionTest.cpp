@@ -148,7 +148,9 @@ TEST(FuzzRegressionTest, SeeksAtAndBeyondTheEndDeliverNothing) {
     std::istringstream in(raw);
     RawRead reader(in, std::int64_t(raw.size()), channels, 8000, 16, CompressionPcm16, false, true);
     const std::int64_t total = PullBounded(reader, 4096, 1000);
-    if (reader.SeekToSample(total + 1)) EXPECT_EQ(PullBounded(reader, 7, 4), 0) << channels << " channels";
+    if (reader.SeekToSample(total + 1)) {
+      EXPECT_EQ(PullBounded(reader, 7, 4), 0) << channels << " channels";
+    }
   }
 }
 
