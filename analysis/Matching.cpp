@@ -4,13 +4,15 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/AlignedRunScores.h"
 #include "analysis/SampleTrack.h"
 #include "analysis/SignatureKernels.h"
 
 namespace {
 // The run score over blocks laid out in arrays: the same walk as CAP_SampleTrack::RunScore.
-float RunScoreIndexed(const PackedSignature* sig, const int* count, int blocks, int first, int last,
-                      int q, int* runLength) {
+// prototype[p - first] stands in for the signature of prototype block p.
+float RunScoreIndexed(const PackedSignature* sig, const PackedSignature* prototype, const int* count,
+                      int blocks, int first, int last, int q, int* runLength) {
   int n = 1;
   float sum = 0, weight = 0;
   int p = first;
@@ -24,7 +26,7 @@ float RunScoreIndexed(const PackedSignature* sig, const int* count, int blocks, 
     const float overlap = float(std::min(pEnd, qEnd) - std::max(pStart, qStart)) /
                           float(std::max(pEnd, qEnd) - std::min(pStart, qStart));
     const float w = std::max(overlap, 0.0f);
-    sum = sum + ComparePacked(sig[p], sig[q]) * w;
+    sum = sum + ComparePacked(prototype[p - first], sig[q]) * w;
     weight = weight + w;
     if (qEnd >= pEnd) {
       pStart = pEnd;
@@ -76,10 +78,12 @@ std::vector<int> ClaimOrder(const std::vector<float>& score) {
 }  // namespace
 
 float CAP_SampleTrack::RunScore(const SampleBlock* first, const SampleBlock* last,
-                                const SampleBlock* q, int* runLength) const {
+                                const SampleBlock* q, int* runLength,
+                                const SoundSignature* prototype) const {
   int n = 1;
   float sum = 0, weight = 0;
   const SampleBlock* p = first;
+  const SoundSignature* pSignature = prototype ? prototype : &first->signature;
   bool pastLast = false;
   long long pStart = 0, qStart = 0;
   for (;;) {
@@ -91,12 +95,13 @@ float CAP_SampleTrack::RunScore(const SampleBlock* first, const SampleBlock* las
     const float overlap = float(std::min(pEnd, qEnd) - std::max(pStart, qStart)) /
                           float(std::max(pEnd, qEnd) - std::min(pStart, qStart));
     const float w = std::max(overlap, 0.0f);
-    sum = sum + CompareSignatures(&p->signature, &q->signature) * w;
+    sum = sum + CompareSignatures(pSignature, &q->signature) * w;
     weight = weight + w;
     if (qEnd >= pEnd) {
       pStart = pEnd;
       if (p == last) pastLast = true;
       p = p->next;
+      if (p) pSignature = prototype ? pSignature + 1 : &p->signature;
     }
     if (pEnd >= qEnd) {
       if (p && !pastLast) ++n;
@@ -121,33 +126,117 @@ bool CAP_SampleTrack::ClaimRun(SampleBlock* block) {
   return true;
 }
 
-void CAP_SampleTrack::ComputeMatchesReference(int count, int start) {
-  ClearAllMarks();
-  if (count <= 0 || !head_) return;
-  SampleBlock* first = Locate(start, nullptr);
-  SampleBlock* last = Locate(start + count - 1, nullptr);
+int CAP_SampleTrack::MarkPrototype(SampleBlock* first, SampleBlock* last) {
   for (SampleBlock* b = first; b; b = b->next) {
     b->inPrototype = true;
     if (b == last) break;
   }
+  return BlockStart(first);
+}
+
+CAP_SampleTrack::PhasedPrototype CAP_SampleTrack::PrototypeAtPhases(const SampleBlock* first,
+                                                                    const SampleBlock* last,
+                                                                    int firstStart, int phases) {
+  PhasedPrototype proto;
+  for (const SampleBlock* b = first; b; b = b->next) {
+    ++proto.blocks;
+    proto.signature.push_back(b->signature);
+    if (b == last) break;
+  }
+  proto.offset.push_back(0);
+  // Equal steps over the first block, as far as the track reaches back; where the track has no
+  // analyzer every phase is the same.
+  if (sampleRate >= 8000)
+    for (int k = 1; k < phases; ++k) {
+      const int d = int(static_cast<long long>(k) * first->count / phases);
+      if (d > firstStart) break;
+      proto.offset.push_back(d);
+    }
+  const int shifts = int(proto.offset.size());
+  if (shifts == 1) return proto;
+  const int reach = proto.offset.back();
+  proto.signature.resize(std::size_t(shifts) * proto.blocks);
+  std::vector<float> window;
+  int s = firstStart, i = 0;
+  for (const SampleBlock* b = first; b; b = b->next, ++i) {
+    // The samples of this block and, before them, as many as the largest shift reaches back.
+    window.resize(std::size_t(b->count) + reach);
+    ReadSamples(window.data(), b->count + reach, s - reach);
+    for (int k = 1; k < shifts; ++k)
+      ComputeBlockSignature(window.data() + (reach - proto.offset[k]), b->count, sampleRate,
+                            &proto.signature[std::size_t(k) * proto.blocks + i]);
+    s += b->count;
+    if (b == last) break;
+  }
+  return proto;
+}
+
+namespace {
+// On each run's head the sound's start, the winning phase's shift plus the selection's offset in
+// its first block, kept inside the run (a Find Next from one sample after it stays in the run);
+// elsewhere 0. Every block of a run carries its head's score.
+void SettleRuns(SampleBlock* head, const std::vector<int>& offset, int selectionOffset,
+                const std::vector<int>& phaseOfHead) {
+  int i = 0;
+  for (SampleBlock* b = head; b; b = b->next, ++i) {
+    if (b->runHead != b) {
+      b->matchOffset = 0;
+      if (b->runHead) b->score = b->runHead->score;
+      continue;
+    }
+    long long span = 0;
+    int k = 0;
+    for (const SampleBlock* r = b; r && k < b->runLength; r = r->next, ++k) span += r->count;
+    b->matchOffset = int(std::min<long long>(offset[phaseOfHead[i]] + selectionOffset,
+                                             std::max<long long>(span - 2, 0)));
+  }
+}
+
+// Where the sound of a run that starts at block b (which starts at sample blockStart) begins.
+int MatchStart(const SampleBlock* b, int blockStart) {
+  return b->runHead == b ? blockStart + b->matchOffset : blockStart;
+}
+}  // namespace
+
+void CAP_SampleTrack::ComputeMatchesReference(int count, int start, int phases) {
+  ClearAllMarks();
+  if (count <= 0 || !head_) return;
+  SampleBlock* first = Locate(start, nullptr);
+  SampleBlock* last = Locate(start + count - 1, nullptr);
+  const int firstStart = MarkPrototype(first, last);
+  const PhasedPrototype proto = PrototypeAtPhases(first, last, firstStart, phases);
+  const int shifts = int(proto.offset.size());
+  auto prototypeAt = [&](int k) { return &proto.signature[std::size_t(k) * proto.blocks]; };
   std::vector<SampleBlock*> candidates;
   std::vector<float> score;
+  std::vector<int> phase;
   for (SampleBlock* q = head_; q; q = q->next) {
-    int n = 1;
-    q->score = RunScore(first, last, q, &n);
+    int n = 1, won = 0;
+    for (int k = 0; k < shifts; ++k) {
+      const float s = RunScore(first, last, q, &n, prototypeAt(k));
+      if (k == 0 || s > q->score) {  // the earlier phase keeps a tie
+        q->score = s;
+        won = k;
+      }
+    }
     q->runLength = n;
     candidates.push_back(q);
     score.push_back(q->score);
+    phase.push_back(won);
   }
   const std::vector<int> order = ClaimOrderReference(score);
   for (auto it = order.rbegin(); it != order.rend(); ++it) ClaimRun(candidates[*it]);
+  SettleRuns(head_, proto.offset, phases > 1 ? start - firstStart : 0, phase);
 }
 
-void CAP_SampleTrack::ComputeMatches(int count, int start) {
+void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
   ClearAllMarks();
   if (count <= 0 || !head_) return;
   SampleBlock* firstBlock = Locate(start, nullptr);
   SampleBlock* lastBlock = Locate(start + count - 1, nullptr);
+  const int firstStart = MarkPrototype(firstBlock, lastBlock);
+  const PhasedPrototype proto = PrototypeAtPhases(firstBlock, lastBlock, firstStart, phases);
+  const int shifts = int(proto.offset.size());
 
   // The blocks in arrays: the search reads each signature about 2P times.
   const int blocks = blockCount_;
@@ -155,23 +244,77 @@ void CAP_SampleTrack::ComputeMatches(int count, int start) {
   std::vector<SampleBlock*> block(nb);
   std::vector<PackedSignature> sig(nb);
   std::vector<int> size(nb);
-  int first = 0, last = 0;
+  std::vector<long long> blockStart(nb + 1, 0);
+  int first = 0;
   {
     int i = 0;
     for (SampleBlock* b = head_; b; b = b->next, ++i) {
       block[i] = b;
       PackSignature(b->signature, &sig[i]);
       size[i] = b->count;
+      blockStart[i + 1] = blockStart[i] + b->count;
       if (b == firstBlock) first = i;
-      if (b == lastBlock) last = i;
     }
   }
-  for (int i = first; i <= last; ++i) block[i]->inPrototype = true;
+  const int protoBlocks = proto.blocks, last = first + protoBlocks - 1;
+  const long long protoSpan = blockStart[last + 1] - blockStart[first];
+  std::vector<PackedSignature> protoSig(proto.signature.size());
+  for (std::size_t i = 0; i < protoSig.size(); ++i) PackSignature(proto.signature[i], &protoSig[i]);
+  auto walk = [&](int k, int q, int* n) {
+    return RunScoreIndexed(sig.data(), &protoSig[std::size_t(k) * protoBlocks], size.data(), blocks,
+                           first, last, q, n);
+  };
+
+  // Candidates whose blocks pair one to one with the prototype's (all of one length) are scored
+  // lanes at a time; the rest walk.
+  const int unit = size[first];
+  bool uniform = true;
+  for (int p = first; p <= last; ++p) uniform = uniform && size[p] == unit;
+  std::vector<int> sameAhead(nb + 1, 0);  // blocks of length unit from here on
+  if (uniform)
+    for (int q = blocks - 1; q >= 0; --q) sameAhead[q] = size[q] == unit ? sameAhead[q + 1] + 1 : 0;
+  const SignaturePlanes planes(uniform ? sig : std::vector<PackedSignature>{});
+  std::vector<PrototypeRow> rows;  // phase by phase
+  if (uniform)
+    for (int k = 0; k < shifts; ++k)
+      for (int j = 0; j < protoBlocks; ++j)
+        rows.emplace_back(protoSig[std::size_t(k) * protoBlocks + j], planes.stride);
+  float pairs = 0;  // the walk's weight over an aligned run: one per pair, added up as it does
+  for (int j = 0; j < protoBlocks; ++j) pairs = pairs + 1.0f;
 
   std::vector<float> score(nb);
-  std::vector<int> runLength(nb);
-  for (int q = 0; q < blocks; ++q)
-    score[q] = RunScoreIndexed(sig.data(), size.data(), blocks, first, last, q, &runLength[q]);
+  std::vector<int> runLength(nb), phase(nb, 0);
+  std::vector<float> sums(std::size_t(shifts) * kAlignedLanes);
+  auto aligned = [&](int q) { return uniform && sameAhead[q] >= protoBlocks; };
+  for (int q0 = 0; q0 < blocks; q0 += kAlignedLanes) {
+    const int lanes = std::min(kAlignedLanes, blocks - q0);
+    bool anyAligned = false;
+    for (int l = 0; l < lanes; ++l) anyAligned = anyAligned || aligned(q0 + l);
+    if (anyAligned) AlignedRunSums(planes, rows.data(), shifts, protoBlocks, q0, sums.data());
+    for (int l = 0; l < lanes; ++l) {
+      const int q = q0 + l;
+      if (aligned(q)) {
+        for (int k = 0; k < shifts; ++k) {
+          const float s = sums[std::size_t(k) * kAlignedLanes + l] / std::max(pairs, 0.01f);
+          if (k == 0 || s > score[q]) {
+            score[q] = s;
+            phase[q] = k;
+          }
+        }
+        runLength[q] = protoBlocks;
+        continue;
+      }
+      // A run that the track ends before scores 0 at every phase: one walk gives its length.
+      const int tries = blockStart[nb] - blockStart[q] < protoSpan ? 1 : shifts;
+      for (int k = 0; k < tries; ++k) {
+        const float s = walk(k, q, &runLength[q]);
+        if (k == 0 || s > score[q]) {
+          score[q] = s;
+          phase[q] = k;
+        }
+      }
+    }
+  }
 
   std::vector<int> runHead(nb, -1);
   const std::vector<int> order = ClaimOrder(score);
@@ -181,16 +324,14 @@ void CAP_SampleTrack::ComputeMatches(int count, int start) {
     bool free = true;
     for (int k = head; k < end && free; ++k) free = runHead[k] < 0;
     if (!free) continue;
-    for (int k = head; k < end; ++k) {
-      runHead[k] = head;
-      score[k] = score[head];
-    }
+    for (int k = head; k < end; ++k) runHead[k] = head;
   }
   for (int i = 0; i < blocks; ++i) {
     block[i]->score = score[i];
     block[i]->runLength = runLength[i];
     block[i]->runHead = runHead[i] < 0 ? nullptr : block[runHead[i]];
   }
+  SettleRuns(head_, proto.offset, phases > 1 ? start - firstStart : 0, phase);
 }
 
 int CAP_SampleTrack::CountMatches(int threshold) const {
@@ -238,7 +379,7 @@ bool CAP_SampleTrack::FindNextMatch(int threshold, int* position, float* score) 
   }
   *score = result->score;
   if (t <= *score) {
-    *position = resultStart;
+    *position = MatchStart(result, resultStart);
     return true;
   }
   return false;
@@ -250,17 +391,20 @@ bool CAP_SampleTrack::FindPreviousMatch(int threshold, int* position, float* sco
   SampleBlock* q = LocateWithStart(*position, &offset, &qStart);
   if (!q) return false;
   const float t = float(threshold);
+  // A run's sound may start inside its blocks: a run counts as before the position when its
+  // sound starts before it (on the grid: every run head before q, and q itself past its start).
   auto qualifies = [&](const SampleBlock* b) { return b->runHead == b && t <= b->score; };
+  auto before = [&](const SampleBlock* b, int start) { return MatchStart(b, start) < *position; };
   SampleBlock* result = nullptr;
   int resultStart = 0;
-  if (offset > 0 && qualifies(q)) {
+  if (offset > 0 && qualifies(q) && before(q, qStart)) {
     result = q;
     resultStart = qStart;
   }
   int s = qStart;
   for (SampleBlock* b = q->prev; b && !result; b = b->prev) {
     s -= b->count;
-    if (qualifies(b)) {
+    if (qualifies(b) && before(b, s)) {
       result = b;
       resultStart = s;
     }
@@ -279,7 +423,7 @@ bool CAP_SampleTrack::FindPreviousMatch(int threshold, int* position, float* sco
   }
   *score = result->score;
   if (t <= *score) {
-    *position = resultStart;
+    *position = MatchStart(result, resultStart);
     return true;
   }
   return false;

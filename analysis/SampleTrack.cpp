@@ -40,6 +40,7 @@ void AllocateData(SampleBlock* block, int n) {
 void ClearMarks(SampleBlock* b) {
   b->score = 0;
   b->runHead = nullptr;
+  b->matchOffset = 0;
   b->inPrototype = false;
 }
 }  // namespace

@@ -18,6 +18,10 @@ struct SampleBlock {
   SampleBlock* next = nullptr;
   SampleBlock* runHead = nullptr;  // first block of the claiming run; null when unclaimed
   std::int32_t runLength = 0;      // blocks in the run that starts here
+  // On the head of a run: where the matched sound starts, in samples from the block's start (the
+  // winning phase of an off-grid search plus the selection's offset in its first block); 0 on
+  // the grid.
+  std::int32_t matchOffset = 0;
   bool inPrototype = false;
 
   // count samples followed by the summary levels; sized for what the block holds.
@@ -27,6 +31,9 @@ struct SampleBlock {
   float* Samples() { return data.get(); }
   const float* Samples() const { return data.get(); }
 };
+
+inline constexpr int kGridPhases = 1;
+inline constexpr int kMatchAnywherePhases = 16;
 
 class CAP_SampleTrack : public CAP_AudioContainer {
 public:
@@ -69,12 +76,17 @@ public:
                   BlockColor* colors);
 
   // Similarity search over the blocks: the prototype is samples start .. start + count - 1.
-  void ComputeMatches(int count, int start);
+  // With more than one phase the prototype is also tried shifted back by fractions of its first
+  // block (phases equal steps), so that a recurrence between two block boundaries scores as well
+  // as one on them: every candidate takes the best of every other phase, and each claimed run
+  // then the better of the phases beside its winner. One phase is the grid.
+  void ComputeMatches(int count, int start, int phases = kGridPhases);
   // The same search walking the block list with RunScore and ClaimRun as written; slower, kept
   // to check the fast search against.
-  void ComputeMatchesReference(int count, int start);
+  void ComputeMatchesReference(int count, int start, int phases = kGridPhases);
+  // prototype, when given, holds the signatures to use for first .. last in their place.
   float RunScore(const SampleBlock* first, const SampleBlock* last, const SampleBlock* candidate,
-                 int* runLength) const;
+                 int* runLength, const SoundSignature* prototype = nullptr) const;
   bool ClaimRun(SampleBlock* block);
   int CountMatches(int threshold) const;
   bool FindNextMatch(int threshold, int* position, float* score);
@@ -92,6 +104,18 @@ public:
   static int CapacityForRate(int rate);
 
 private:
+  // The prototype first .. last shifted back by each phase's offset: the offsets in samples and,
+  // phase by phase, one signature per prototype block. Phase 0 is the blocks' own signatures;
+  // phases that would reach before the track's start are left out.
+  struct PhasedPrototype {
+    std::vector<int> offset;
+    std::vector<SoundSignature> signature;  // offset.size() x blocks
+    int blocks = 0;
+  };
+  PhasedPrototype PrototypeAtPhases(const SampleBlock* first, const SampleBlock* last,
+                                    int firstStart, int phases);
+  // Marks the prototype's blocks; returns the start of the first.
+  int MarkPrototype(SampleBlock* first, SampleBlock* last);
   SampleBlock* LocateWithStart(int position, int* offset, int* start);
   SampleBlock* NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
                                int n, int sourceIndex);

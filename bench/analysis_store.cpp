@@ -85,18 +85,28 @@ void BM_BlockSignaturesHour(benchmark::State& state) {
 }
 BENCHMARK(BM_BlockSignaturesHour)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// Arg 0: the packed search, 1: the block walk as written; Arg 1: phases (1 is the grid search).
 void BM_ComputeMatches10s(benchmark::State& state) {
   CAP_SampleTrack& t = HourTrack();
   const bool plain = state.range(0) == 1;
+  const int phases = int(state.range(1));
   for (auto _ : state) {
-    if (plain) t.ComputeMatchesReference(10 * kRate, 1800 * kRate);
-    else t.ComputeMatches(10 * kRate, 1800 * kRate);
+    if (plain) t.ComputeMatchesReference(10 * kRate, 1800 * kRate + 777, phases);
+    else t.ComputeMatches(10 * kRate, 1800 * kRate + 777, phases);
     benchmark::DoNotOptimize(t.CountMatches(70));
   }
-  state.SetLabel(plain ? "block-by-block walk" : "packed arrays");
+  state.SetLabel(std::string(plain ? "block-by-block walk" : "packed arrays") +
+                 (phases > 1 ? ", match anywhere" : ", grid"));
   state.counters["blocks"] = t.BlockCount();
+  state.counters["matches70"] = t.CountMatches(70);
 }
-BENCHMARK(BM_ComputeMatches10s)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ComputeMatches10s)
+    ->Args({0, kGridPhases})
+    ->Args({1, kGridPhases})
+    ->Args({0, kMatchAnywherePhases})
+    ->Args({1, kMatchAnywherePhases})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 void BM_GetColumns1920WholeHour(benchmark::State& state) {
   CAP_SampleTrack& t = HourTrack();
