@@ -23,6 +23,7 @@
 namespace {
 constexpr const char* kShowIntroKey = "ShowIntro";
 constexpr const char* kCorrectDCKey = "CorrectDC";
+constexpr const char* kMatchAnywhereKey = "MatchAnywhere";
 constexpr const char* kSearchUrlKey = "SearchURL";
 constexpr const char* kRecentGroup = "Recent File List";
 
@@ -193,6 +194,8 @@ void VIZoravuApp::ReadPreferences() {
   int value = 0;
   if (s.contains(kShowIntroKey) && ReadDecimal(s.value(kShowIntroKey).toString(), &value)) showIntro_ = value != 0;
   if (s.contains(kCorrectDCKey) && ReadDecimal(s.value(kCorrectDCKey).toString(), &value)) correctDC_ = value != 0;
+  if (s.contains(kMatchAnywhereKey) && ReadDecimal(s.value(kMatchAnywhereKey).toString(), &value))
+    matchAnywhere_ = value != 0;
   if (s.contains(kSearchUrlKey)) {
     const QString url = s.value(kSearchUrlKey).toString().trimmed();
     if (!url.isEmpty()) searchUrl_ = url;
@@ -203,6 +206,7 @@ void VIZoravuApp::WritePreferences() {
   QSettings& s = *settings_;
   s.setValue(kShowIntroKey, QString::number(showIntro_ ? 1 : 0));
   s.setValue(kCorrectDCKey, QString::number(correctDC_ ? 1 : 0));
+  s.setValue(kMatchAnywhereKey, QString::number(matchAnywhere_ ? 1 : 0));
   s.setValue(kSearchUrlKey, searchUrl_);
   s.sync();
 }
@@ -247,6 +251,7 @@ DocumentOptions VIZoravuApp::MakeDocumentOptions() const {
   options.newRate = rate_;
   options.newSeconds = newDuration_;
   options.correctDC = correctDC_;
+  options.matchAnywhere = matchAnywhere_;
   options.openType = openType_;
   options.raw = raw_;
   // The raw-file dialog and the New dialog share the channels and the rate.
@@ -304,16 +309,21 @@ void VIZoravuApp::OnPreferences() {
   PreferencesDlg dialog(frame_.get());
   dialog.showIntroduction = showIntro_;
   dialog.correctDC = correctDC_;
+  dialog.matchAnywhere = matchAnywhere_;
   dialog.searchUrl = searchUrl_;
   if (!AppUi::Current().RunDialog(dialog)) return;
   showIntro_ = dialog.showIntroduction;
   correctDC_ = dialog.correctDC;
+  matchAnywhere_ = dialog.matchAnywhere;
   const QString url = dialog.searchUrl.trimmed();
   searchUrl_ = url.isEmpty() ? QString::fromLatin1(kDefaultSearchUrl) : url;
   WritePreferences();
-  // Open documents search the new service from now on too.
+  // Open documents search the new service, and match as now chosen, from now on too.
   for (VIZoravuDoc* doc : frame_->Documents())
-    if (doc->Document()) doc->Document()->SetSearchUrl(searchUrl_.toStdString());
+    if (doc->Document()) {
+      doc->Document()->SetSearchUrl(searchUrl_.toStdString());
+      doc->Document()->SetMatchAnywhere(matchAnywhere_);
+    }
 }
 
 void VIZoravuApp::OnAbout() {

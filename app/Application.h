@@ -81,6 +81,7 @@ public:
   QSettings& Settings() const { return *settings_; }
   bool ShowIntroduction() const { return showIntro_; }
   bool CorrectDC() const { return correctDC_; }
+  bool MatchAnywhere() const { return matchAnywhere_; }
   QString SearchUrl() const { return searchUrl_; }
   int OpenType() const { return openType_; }
   void SetOpenType(int type) { openType_ = type; }
@@ -92,7 +93,7 @@ public:
   QStringList RecentFiles() const { return recent_; }
   void AddRecentFile(const QString& path);
   void RemoveRecentFile(const QString& path);
-  // Reads "ShowIntro", "CorrectDC" and "SearchURL"; a missing or unreadable value keeps the
+  // Reads "ShowIntro", "CorrectDC", "MatchAnywhere" and "SearchURL"; a missing or unreadable value keeps the
   // current one.
   void ReadPreferences();
   void WritePreferences();
@@ -136,6 +137,7 @@ private:
   QString lastPath_;
   bool showIntro_ = true;
   bool correctDC_ = true;
+  bool matchAnywhere_ = true;
   QString searchUrl_;
   int channels_ = 1;
   int rate_ = 22050;

@@ -386,8 +386,11 @@ PreferencesDlg::PreferencesDlg(QWidget* parent) : FieldDialog(parent) {
   auto* layout = new QVBoxLayout(this);
   intro_ = Check("Show \"introduction\" window on startup", "1046", this);
   dc_ = Check("Correct DC offsets in audio data", "1047", this);
+  anywhere_ = Check("Match anywhere", "matchAnywhere", this);
+  anywhere_->setToolTip("Find sounds wherever they start, not only on the 0.05 s block grid");
   layout->addWidget(intro_);
   layout->addWidget(dc_);
+  layout->addWidget(anywhere_);
   auto* row = new QHBoxLayout;
   url_ = Edit("searchUrl", this);
   url_->setPlaceholderText(kDefaultSearchUrl);
@@ -401,6 +404,7 @@ PreferencesDlg::PreferencesDlg(QWidget* parent) : FieldDialog(parent) {
 void PreferencesDlg::LoadFields() {
   intro_->setChecked(showIntroduction);
   dc_->setChecked(correctDC);
+  anywhere_->setChecked(matchAnywhere);
   url_->setText(searchUrl);
 }
 
@@ -417,6 +421,7 @@ bool PreferencesDlg::SaveFields() {
   }
   showIntroduction = intro_->isChecked();
   correctDC = dc_->isChecked();
+  matchAnywhere = anywhere_->isChecked();
   searchUrl = text;
   return true;
 }

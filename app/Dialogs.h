@@ -145,11 +145,13 @@ public:
   bool SaveFields() override;
   bool showIntroduction = true;
   bool correctDC = true;
+  bool matchAnywhere = true;  // sounds also match where they start between two blocks
   QString searchUrl;  // the web search service's base URL (empty: the default)
 
 private:
   QCheckBox* intro_;
   QCheckBox* dc_;
+  QCheckBox* anywhere_;
   QLineEdit* url_;
 };
 

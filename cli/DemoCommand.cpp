@@ -78,7 +78,7 @@ int RunDemo(int argc, char** argv) {
   CAP_SampleTrack track(kRate);
   track.InsertSamples(sound.data(), int(sound.size()), 0);
   const int protoStart = int(kMotifStarts[0] * kRate), protoCount = int(kMotifSeconds * kRate);
-  track.ComputeMatches(protoCount, protoStart);
+  track.ComputeMatches(protoCount, protoStart, kMatchAnywherePhases);
 
   const int threshold = 70;
   std::printf("%.0f s at %d Hz, %d blocks; chirps at", kSeconds, kRate, track.BlockCount());
@@ -87,7 +87,7 @@ int RunDemo(int argc, char** argv) {
   int start = 0;
   for (const SampleBlock* b = track.Head(); b; start += b->count, b = b->next)
     if (b->runHead == b && b->score >= threshold)
-      std::printf("  %7.3f s  score %6.2f%s\n", double(start) / kRate, b->score,
+      std::printf("  %7.3f s  score %6.2f%s\n", double(start + b->matchOffset) / kRate, b->score,
                   b->inPrototype ? "  (the prototype)" : "");
   std::printf("CountMatches(%d) = %d\n\naverage colour of each second:\n", threshold,
               track.CountMatches(threshold));

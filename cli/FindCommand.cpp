@@ -1,6 +1,6 @@
-// tintwave-cli find FILE --start T --count T [--threshold T]: the sound search of the editor with
-// the region as prototype; the runs that reach the threshold, in track order, each as its start
-// in samples, the same in seconds, and its score.
+// tintwave-cli find FILE --start T --count T [--threshold T] [--grid]: the sound search of the
+// editor with the region as prototype; the runs that reach the threshold, in track order, each as
+// the start of its sound in samples, the same in seconds, and its score.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +11,11 @@
 
 namespace {
 const std::string kUsage = std::string(
-    "usage: tintwave-cli find FILE --start TIME --count TIME [--threshold 0..100]\n"
+    "usage: tintwave-cli find FILE --start TIME --count TIME [--threshold 0..100] [--grid]\n"
     "  Prints 'matches: N', then a line 'START SECONDS SCORE' for every run that sounds like the\n"
-    "  region (START in samples); the threshold may have decimals (99.4).\n") + kTimeSyntax;
+    "  region (START in samples, where the sound starts); the threshold may have decimals (99.4).\n"
+    "  --grid: match only on the 0.05 s block grid, as with the setting \"Match anywhere\" off.\n") +
+    kTimeSyntax;
 constexpr double kDefaultThreshold = 70;
 
 bool ParseThreshold(const char* text, double* out) {
@@ -31,11 +33,14 @@ int RunFind(int argc, char** argv) {
   TimeValue start, count;
   bool haveStart = false, haveCount = false;
   double threshold = kDefaultThreshold;
+  bool grid = false;
   for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
     std::string error;
     if (TakeRegionOption(argc, argv, &i, &start, &count, &haveStart, &haveCount, &error)) {
       if (!error.empty()) return ReportMisuse(error, kUsage.c_str());
+    } else if (option == "--grid") {
+      grid = true;
     } else if (option == "--threshold" && i + 1 < argc) {
       if (!ParseThreshold(argv[++i], &threshold))
         return ReportMisuse(std::string("bad threshold '") + argv[i] + "': a score from 0 to 100", kUsage.c_str());
@@ -52,7 +57,7 @@ int RunFind(int argc, char** argv) {
   std::string error;
   if (!ResolveRegion(start, &count, track.Length(), rate, &first, &length, &error))
     return ReportError(AboutFile(argv[1], error));
-  track.ComputeMatches(length, first);
+  track.ComputeMatches(length, first, grid ? kGridPhases : kMatchAnywherePhases);
   // The walk that counts (CountMatches, with a threshold that may have decimals): a run is listed
   // once, at its head, unless it is the prototype's own.
   const float t = float(threshold);
@@ -61,7 +66,7 @@ int RunFind(int argc, char** argv) {
   for (const SampleBlock* b = track.Head(); b;) {
     if (b->runHead && t <= b->score) {
       const SampleBlock* met = b;
-      const int metStart = blockStart;
+      const int metStart = blockStart + (met->runHead == met ? met->matchOffset : 0);
       for (const SampleBlock* run = b->runHead; b && b->runHead == run; b = b->next) blockStart += b->count;
       if (!met->inPrototype) {
         char line[80];

@@ -338,7 +338,8 @@ ViewState EP_AudioFileEditor::GetViewState() const {
 
 void EP_AudioFileEditor::SetPrototypeFromSelection() {
   if (matchMode_ && SelectionLength(false) >= 1)
-    DisplayTrack()->ComputeMatches(SelectionLength(false), SelectionStart(false));
+    DisplayTrack()->ComputeMatches(SelectionLength(false), SelectionStart(false),
+                                   matchAnywhere_ ? kMatchAnywherePhases : kGridPhases);
 }
 
 void EP_AudioFileEditor::ShowRange(int length, int start, int cursorMode) {
@@ -439,6 +440,15 @@ bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
 void EP_AudioFileEditor::SetMatchThreshold(int value) {
   matchThreshold_ = std::clamp(value, 0, 100);
   if (matchMode_ && waveform_) waveform_->SetSegmentThreshold(matchThreshold_);
+}
+
+void EP_AudioFileEditor::SetMatchAnywhere(bool on) {
+  if (on == matchAnywhere_) return;
+  matchAnywhere_ = on;
+  if (!waveform_ || SelectionLength(false) < 1) return;
+  SetPrototypeFromSelection();
+  waveform_->InvalidateAll();
+  UpdateStatus();
 }
 
 void EP_AudioFileEditor::OnActivate(bool active) {

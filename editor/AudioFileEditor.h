@@ -88,6 +88,10 @@ public:
   bool IsCommandEnabled(int code) const;
   void SetMatchThreshold(int value);
   int MatchThreshold() const { return matchThreshold_; }
+  // On: a sound also matches where it starts between two blocks (the setting "Match anywhere");
+  // off: on the block grid only. A change searches the selection again.
+  void SetMatchAnywhere(bool on);
+  bool MatchAnywhere() const { return matchAnywhere_; }
   void OnActivate(bool active);
 
   // ---- view commands ----
@@ -182,6 +186,7 @@ public:
 
 protected:
   bool matchMode_ = false;
+  bool matchAnywhere_ = true;
 
 private:
   void SetError(const std::string& text);

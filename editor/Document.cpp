@@ -53,6 +53,7 @@ bool EditorDocument::New(GraphicsHost* host, int width, int height) {
   auto editor = std::make_unique<AudioEditorApp>(frame_);
   editor->SetDeviceFactory(options_.devices);
   editor->SetBrowserLauncher(options_.browser);
+  editor->SetMatchAnywhere(options_.matchAnywhere);
   if (!editor->CreateEmpty(options_.newChannels, options_.newRate, options_.newSeconds) ||
       !editor->AttachViews(host, width, height, options_.correctDC, 1.0))
     return Fail(editor->ErrorText());
@@ -74,6 +75,7 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   auto editor = std::make_unique<AudioEditorApp>(frame_);
   editor->SetDeviceFactory(options_.devices);
   editor->SetBrowserLauncher(options_.browser);
+  editor->SetMatchAnywhere(options_.matchAnywhere);
   const RawLayout& raw = options_.raw;
   const bool opened = options_.openType == kOpenTypeRaw
                           ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
@@ -270,6 +272,11 @@ bool EditorDocument::Record() {
 
 std::string EditorDocument::FindNext() { return editor_ ? editor_->FindNext() : std::string(); }
 std::string EditorDocument::FindPrevious() { return editor_ ? editor_->FindPrevious() : std::string(); }
+
+void EditorDocument::SetMatchAnywhere(bool on) {
+  options_.matchAnywhere = on;
+  if (editor_) editor_->SetMatchAnywhere(on);
+}
 
 std::string EditorDocument::SearchUrl() const {
   return editor_ ? editor_->SearchUrl(search_, options_.searchUrl) : std::string();

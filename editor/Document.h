@@ -33,6 +33,7 @@ struct DocumentOptions {
   int newRate = 22050;
   double newSeconds = 30.0;
   bool correctDC = true;
+  bool matchAnywhere = true;
   int openType = kOpenTypeByName;
   RawLayout raw;
   std::string searchUrl = kDefaultSearchUrl;
@@ -141,6 +142,7 @@ public:
   }
   // A new search service takes effect for the next search.
   void SetSearchUrl(const std::string& url) { options_.searchUrl = url; }
+  void SetMatchAnywhere(bool on);
   WebSearchChoices& SearchChoices() { return search_; }
   int MixClipboardLevel() const { return mixClipboard_; }
   int MixWaveformLevel() const { return mixWaveform_; }

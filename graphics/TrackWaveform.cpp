@@ -442,7 +442,9 @@ void CGP_TrackWaveform::DrawSegmentBrackets(DrawingSurface& s, int x0, int wd, i
     const Colour colour = first->inPrototype ? kRed : kAzure;
     // A run that merely goes on past the view has no closing bracket.
     const bool tail = !block || block->runHead != lastTaken->runHead;
-    const int sc = ColumnOfTime(track->FramesToSeconds(int(start)));
+    // The opening bracket stands where the run's sound starts, which may lie inside its blocks.
+    const long long opening = head ? std::min(start + first->matchOffset, p) : start;
+    const int sc = ColumnOfTime(track->FramesToSeconds(int(opening)));
     int ec = ColumnOfTime(track->FramesToSeconds(int(p)));
     if (tail && ec > sc) ec -= 1;
     const int lx = ox + sc, rx = ox + ec;

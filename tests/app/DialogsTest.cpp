@@ -136,8 +136,11 @@ private slots:
     RoundTrip<PitchShiftDlg>([](auto& d) { d.halftones = -12; }, [](auto& d) { return d.halftones; });
     RoundTrip<InsertSilenceDlg>([](auto& d) { d.seconds = 0.125f; }, [](auto& d) { return d.seconds; });
     RoundTrip<PreferencesDlg>(
-        [](auto& d) { d.showIntroduction = false, d.correctDC = true, d.searchUrl = "https://sounds.example/s.dll"; },
-        [](auto& d) { return std::tuple(d.showIntroduction, d.correctDC, d.searchUrl); });
+        [](auto& d) {
+          d.showIntroduction = false, d.correctDC = true, d.matchAnywhere = false;
+          d.searchUrl = "https://sounds.example/s.dll";
+        },
+        [](auto& d) { return std::tuple(d.showIntroduction, d.correctDC, d.matchAnywhere, d.searchUrl); });
     RoundTrip<SonquestDlg>(
         [](auto& d) {
           d.aiff = d.wave = d.mp3 = d.stereo = true;

@@ -148,4 +148,42 @@ TEST_F(SoxFixture, FindListsTheRunsOfARepeatedMotif) {
   EXPECT_NE(past.err.find("runs past the end of the audio at 198450s (0:04.500)"), std::string::npos) << past.err;
 }
 
+// A chirp at 1.000 s recurs at 4.025 s and 7.537 s, off the 0.05 s block grid: find reports
+// both where they start (within 1/16 block), with scores near those of a copy on the grid;
+// --grid, the search on the block grid alone, scores them well below.
+TEST_F(SoxFixture, FindReportsRecurrencesOffTheBlockGrid) {
+  const std::string chirp = Make("chirp.wav", "-r 44100 -c 1 -b 16", "synth 0.5 sine 800-3200 vol 0.7");
+  std::string parts;
+  const char* gaps[] = {"1.000", "2.525", "3.012", "1.001"};
+  for (int i = 0; i < 4; ++i) {
+    parts += " " + Make(std::string("hush") + gaps[i] + ".wav", "-r 44100 -c 1 -b 16",
+                        std::string("synth ") + gaps[i] + " brownnoise vol 0.02");
+    if (i < 3) parts += " " + chirp;
+  }
+  const std::string wav = dir / "offgrid.wav";
+  ASSERT_TRUE(RunQuietly("sox -V1 -D" + parts + " " + wav));
+  auto find = [&](const std::string& options) {
+    const CliRun run = RunCli("find " + wav + " --start 1 --count 0.5" + options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::vector<std::pair<int, double>> found;  // start, score
+    for (const std::string& line : Lines(run.out)) {
+      int start;
+      double seconds, score;
+      if (std::sscanf(line.c_str(), "%d %lf %lf", &start, &seconds, &score) == 3) found.emplace_back(start, score);
+    }
+    return found;
+  };
+  const auto anywhere = find(" --threshold 70");
+  ASSERT_EQ(anywhere.size(), 2u);
+  EXPECT_NEAR(anywhere[0].first, 4.025 * 44100, 2205 / 16);
+  EXPECT_NEAR(anywhere[1].first, 7.537 * 44100, 2205 / 16);
+  const auto grid = find(" --threshold 0 --grid");
+  for (const auto& [start, score] : anywhere) {
+    EXPECT_GE(score, 90);
+    const auto near = std::find_if(grid.begin(), grid.end(), [&](auto& g) { return std::abs(g.first - start) <= 2205; });
+    ASSERT_NE(near, grid.end());
+    EXPECT_LT(near->second, score - 10) << "grid at " << near->first;
+  }
+}
+
 }  // namespace

@@ -419,6 +419,23 @@ TEST_F(Painted, SegmentBracketsMarkRunsAboveTheThreshold) {
   EXPECT_EQ(surface.Pixel(40, 3), kRed);
 }
 
+TEST_F(Painted, TheOpeningBracketStandsWhereTheRunsSoundStarts) {
+  // A run over blocks 10..14 whose sound starts 300 samples into block 10: at column 21.5.
+  for (int i = 10; i <= 14; ++i) {
+    rig.BlockAt(i)->runHead = rig.BlockAt(10);
+    rig.BlockAt(i)->score = 80;
+  }
+  rig.BlockAt(10)->matchOffset = 300;
+  rig.wave->SetCaret(false);
+  rig.wave->SetCursorTime(9.9, FollowNone);
+  rig.wave->SetSegmentThreshold(0);
+  Paint();
+  EXPECT_EQ(surface.Pixel(22, 7), kAzure);
+  EXPECT_EQ(surface.Pixel(22, 0), kAzure);
+  for (int x : {20, 21}) EXPECT_NE(surface.Pixel(x, 0), kAzure) << x;
+  EXPECT_EQ(surface.Pixel(29, 5), kAzure);  // the closing bracket stays at the run's end
+}
+
 TEST(WaveformBrackets, ARunThatGoesOnPastTheViewHasNoClosingBracket) {
   WaveformRig rig(kRate, 10, 400, 800);  // view 0..5 s
   for (int i = 95; i <= 105; ++i) {
