@@ -18,9 +18,9 @@ SignaturePlanes::SignaturePlanes(const std::vector<PackedSignature>& track) {
       rows[std::size_t(i) * stride + t] = track[t].above[i];
       rows[std::size_t(kSignatureLags + i) * stride + t] = track[t].below[i];
     }
-    spread[t] = track[t].spread;
-    impulse[t] = track[t].impulse;
-    valid[t] = track[t].valid;
+    spread[t] = float(track[t].spread);
+    impulse[t] = float(track[t].impulse);
+    valid[t] = track[t].valid ? -1 : 0;
   }
 }
 
@@ -51,8 +51,8 @@ void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, in
     for (int l = 0; l < kAlignedLanes; ++l) agree[l] += std::min<std::int32_t>(m, row[l]);
   }
   for (int l = 0; l < kAlignedLanes; ++l) {
-    const std::int32_t d = r.impulse - planes.impulse[t + l];
-    const float score = PairScore(agree[l], r.spread + planes.spread[t + l], d < 0 ? -d : d);
+    const std::int32_t d = r.impulse - std::int32_t(planes.impulse[t + l]);
+    const float score = PairScore(agree[l], r.spread + std::int32_t(planes.spread[t + l]), d < 0 ? -d : d);
     sum[l] += r.valid && planes.valid[t + l] ? score : -1.0f;
   }
 }
@@ -60,12 +60,17 @@ void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, in
 #if defined(__x86_64__)
 // The same with AVX2: 16 agreements in one vector, then eight lanes at a time in single precision.
 // For t > 0, float(200a / t - 0.5d) in double, clamped at 0, equals (400a - dt) / 2t divided in
-// single precision (numerator and divisor are exact integers below 2^24) except where that
-// quotient is positive and below 2^-9: there the double rounding of the quotient can show, and
-// those rare lanes are redone in double. Checked for every a <= t/2, t <= 4080, d <= 255.
+// single precision (numerator and divisor are exact integers below 2^24, and so is every step
+// that makes them) except where that quotient is positive and below 2^-9: there the double
+// rounding of the quotient can show, and those rare lanes are redone in double. Checked for every
+// a <= t/2, t <= 4080, d <= 255.
 [[gnu::target("avx2"), gnu::always_inline]] inline void AddPairScoresAvx2(const SignaturePlanes& planes,
                                                                          const PrototypeRow& r, int t,
                                                                          float* sum) {
+  if (!r.valid) {
+    for (int l = 0; l < kAlignedLanes; ++l) sum[l] += -1.0f;
+    return;
+  }
   __m256i agree = _mm256_setzero_si256();
   const std::uint16_t* rows = planes.rows.data() + t;
 #pragma GCC unroll 12
@@ -73,45 +78,33 @@ void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, in
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows + r.row[i]));
     agree = _mm256_add_epi16(agree, _mm256_min_epu16(v, _mm256_set1_epi16(short(r.magnitude[i]))));
   }
-  const __m256i protoSpread = _mm256_set1_epi32(r.spread), protoImpulse = _mm256_set1_epi32(r.impulse);
-  const __m256i zero = _mm256_setzero_si256(), allOnes = _mm256_set1_epi32(-1);
-  const __m256i protoInvalid = _mm256_set1_epi32(r.valid ? 0 : -1);
+  const __m256 protoSpread = _mm256_set1_ps(float(r.spread)), protoImpulse = _mm256_set1_ps(float(r.impulse));
+  const __m256 zero = _mm256_setzero_ps(), signBit = _mm256_set1_ps(-0.0f);
+  const __m256 tinyLimit = _mm256_set1_ps(1.0f / 512);
   for (int g = 0; g < kAlignedLanes; g += 8) {
-    const __m256i a = _mm256_cvtepu16_epi32(g ? _mm256_extracti128_si256(agree, 1) : _mm256_castsi256_si128(agree));
-    const __m256i total = _mm256_add_epi32(
-        protoSpread, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes.spread.data() + t + g)));
-    const __m256i d = _mm256_abs_epi32(_mm256_sub_epi32(
-        protoImpulse, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes.impulse.data() + t + g))));
-    const __m256i numerator =
-        _mm256_sub_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(400)), _mm256_mullo_epi32(d, total));
-    const __m256i divisor = _mm256_add_epi32(total, total);
-    const __m256i none = _mm256_cmpeq_epi32(total, zero);
-    __m256 score = _mm256_div_ps(_mm256_cvtepi32_ps(numerator), _mm256_cvtepi32_ps(divisor));
-    const __m256 noTotal = _mm256_sub_ps(_mm256_set1_ps(100.0f),
-                                         _mm256_mul_ps(_mm256_set1_ps(0.5f), _mm256_cvtepi32_ps(d)));
-    score = _mm256_blendv_ps(score, noTotal, _mm256_castsi256_ps(none));
-    score = _mm256_blendv_ps(score, _mm256_setzero_ps(), _mm256_cmp_ps(score, _mm256_setzero_ps(), _CMP_LT_OQ));
-    const __m256i trackInvalid = _mm256_cmpeq_epi32(
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes.valid.data() + t + g)), zero);
-    const __m256i invalid = _mm256_or_si256(trackInvalid, protoInvalid);
-    score = _mm256_blendv_ps(score, _mm256_set1_ps(-1.0f), _mm256_castsi256_ps(invalid));
-    // Tiny positive quotients: 0 < numerator <= (divisor - 1) / 512, on valid lanes with a total.
-    const __m256i tiny = _mm256_and_si256(
-        _mm256_and_si256(_mm256_cmpgt_epi32(numerator, zero),
-                         _mm256_cmpgt_epi32(_mm256_add_epi32(_mm256_srai_epi32(_mm256_sub_epi32(divisor, _mm256_set1_epi32(1)), 9),
-                                                             _mm256_set1_epi32(1)),
-                                            numerator)),
-        _mm256_andnot_si256(_mm256_or_si256(invalid, none), allOnes));
-    if (!_mm256_testz_si256(tiny, tiny)) {
-      alignas(32) float lanes[8];
-      alignas(32) std::int32_t aL[8], tL[8], dL[8], tinyL[8];
+    const __m256 a = _mm256_cvtepi32_ps(
+        _mm256_cvtepu16_epi32(g ? _mm256_extracti128_si256(agree, 1) : _mm256_castsi256_si128(agree)));
+    const __m256 total = _mm256_add_ps(protoSpread, _mm256_loadu_ps(planes.spread.data() + t + g));
+    const __m256 d = _mm256_andnot_ps(signBit, _mm256_sub_ps(protoImpulse, _mm256_loadu_ps(planes.impulse.data() + t + g)));
+    const __m256 numerator = _mm256_sub_ps(_mm256_mul_ps(_mm256_set1_ps(400.0f), a), _mm256_mul_ps(d, total));
+    __m256 score = _mm256_div_ps(numerator, _mm256_add_ps(total, total));
+    // No total (both signatures neutral): 100 less half the impulse difference.
+    const __m256 none = _mm256_cmp_ps(total, zero, _CMP_EQ_OQ);
+    score = _mm256_blendv_ps(score, _mm256_sub_ps(_mm256_set1_ps(100.0f), _mm256_mul_ps(_mm256_set1_ps(0.5f), d)), none);
+    score = _mm256_max_ps(score, zero);
+    const __m256 valid = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(planes.valid.data() + t + g)));
+    score = _mm256_blendv_ps(_mm256_set1_ps(-1.0f), score, valid);
+    // Tiny quotients (invalid lanes are -1, neutral ones a multiple of 0.5: neither is caught).
+    const __m256 tiny = _mm256_and_ps(_mm256_cmp_ps(score, zero, _CMP_GT_OQ), _mm256_cmp_ps(score, tinyLimit, _CMP_LE_OQ));
+    if (!_mm256_testz_ps(tiny, tiny)) {
+      alignas(32) float lanes[8], agreeLanes[8], totalLanes[8], dLanes[8];
       _mm256_store_ps(lanes, score);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(aL), a);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(tL), total);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(dL), d);
-      _mm256_store_si256(reinterpret_cast<__m256i*>(tinyL), tiny);
+      _mm256_store_ps(agreeLanes, a);
+      _mm256_store_ps(totalLanes, total);
+      _mm256_store_ps(dLanes, d);
+      const int mask = _mm256_movemask_ps(tiny);
       for (int l = 0; l < 8; ++l)
-        if (tinyL[l]) lanes[l] = PairScore(aL[l], tL[l], dL[l]);
+        if (mask >> l & 1) lanes[l] = PairScore(std::int32_t(agreeLanes[l]), std::int32_t(totalLanes[l]), std::int32_t(dLanes[l]));
       score = _mm256_load_ps(lanes);
     }
     _mm256_storeu_ps(sum + g, _mm256_add_ps(_mm256_loadu_ps(sum + g), score));

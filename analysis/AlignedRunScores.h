@@ -18,7 +18,9 @@ struct SignaturePlanes {
   // The distances above the neutral byte lag by lag, then those below: 2 x kSignatureLags rows of
   // stride entries.
   std::vector<std::uint16_t> rows;
-  std::vector<std::int32_t> spread, impulse, valid;
+  // Small integers, held as floats for the vector code; valid is all bits set or none.
+  std::vector<float> spread, impulse;
+  std::vector<std::int32_t> valid;
 };
 
 // One prototype block as the comparison needs it: per lag the magnitude of its distance from
