@@ -247,6 +247,36 @@ TEST(Controller, FindWalksFromMatchToMatch) {
   EXPECT_EQ(rig.Wave()->SegmentThreshold(), 100);
 }
 
+// Chirps off the 0.05 s grid: with "Match anywhere" Find Next leaves the cursor where each one
+// starts; with the setting off it lands on block starts, as the grid search always did.
+TEST(Controller, FindNextLandsWhereTheSoundStarts) {
+  Rig rig;
+  const int rate = 8000;
+  const double starts[] = {1.0, 3.0125, 5.0337};
+  auto sample = [&](int i, int) {
+    const double t = i / 8000.0;
+    for (double at : starts)
+      if (t >= at && t < at + 0.3) return float(0.6 * std::sin(2 * M_PI * (300 + 3000 * (t - at)) * (t - at)));
+    return 0.0f;
+  };
+  rig.New(1, rate, rate * 7, sample);
+  EP_AudioFileEditor& ed = *rig.Editor();
+  ASSERT_TRUE(ed.MatchAnywhere());
+  ed.Select(1.0, 1.3);
+  for (double at : {starts[1], starts[2], starts[0]}) {
+    ed.FindNext();
+    EXPECT_NEAR(ed.CursorSample(), at * rate, 400 / 16) << at;
+  }
+  ed.Select(1.0, 1.3);
+  ed.SetMatchAnywhere(false);
+  for (int k = 0; k < 3; ++k) {
+    ed.FindNext();
+    int offset = -1;
+    ed.DisplayTrack()->Locate(ed.CursorSample(), &offset);
+    EXPECT_EQ(offset, 0) << ed.CursorSample();
+  }
+}
+
 TEST(Controller, WebSearchChecksTheRegionAndSignsIt) {
   Rig rig;
   rig.New(1, 8000, 8000 * 12, Tone);
