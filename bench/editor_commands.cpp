@@ -113,13 +113,14 @@ void BM_BuildHourDocument(benchmark::State& state) {
 BENCHMARK(BM_BuildHourDocument)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 // The search a kept one-second selection starts (match mode): the prototype is the second in
-// the middle of the hour, compared against the mix track's blocks.
+// the middle of the hour, compared against the mix track's blocks. Arg: phases (1: the grid, as
+// with "Match anywhere" off).
 void BM_ComputeMatches1s(benchmark::State& state) {
   CAP_SampleTrack* track = TheHour().document->Editor()->DisplayTrack();
-  for (auto _ : state) track->ComputeMatches(kRate, kMiddleFrame);
+  for (auto _ : state) track->ComputeMatches(kRate, kMiddleFrame, int(state.range(0)));
   state.counters["matches"] = track->CountMatches(70);
 }
-BENCHMARK(BM_ComputeMatches1s)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComputeMatches1s)->Arg(kGridPhases)->Arg(kMatchAnywherePhases)->Unit(benchmark::kMillisecond);
 
 // The display's share of an undo: every column of the fitted view (1,600 over the hour) computed
 // again, as after MarkAllChanged; an undo does this twice (its range, then its zoom).
