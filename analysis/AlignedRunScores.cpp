@@ -43,7 +43,7 @@ inline float PairScore(std::int32_t agree, std::int32_t total, std::int32_t impu
 }
 
 // ComparePacked of one prototype block with the kAlignedLanes track blocks from t, added to sum.
-void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, int t, float* sum) {
+void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, int t, float weight, float* sum) {
   std::int32_t agree[kAlignedLanes] = {};
   for (int i = 0; i < kSignatureLags; ++i) {
     const std::uint16_t* row = planes.rows.data() + r.row[i] + t;
@@ -53,7 +53,7 @@ void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, in
   for (int l = 0; l < kAlignedLanes; ++l) {
     const std::int32_t d = r.impulse - std::int32_t(planes.impulse[t + l]);
     const float score = PairScore(agree[l], r.spread + std::int32_t(planes.spread[t + l]), d < 0 ? -d : d);
-    sum[l] += r.valid && planes.valid[t + l] ? score : -1.0f;
+    sum[l] += (r.valid && planes.valid[t + l] ? score : -1.0f) * weight;
   }
 }
 
@@ -66,9 +66,9 @@ void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, in
 // a <= t/2, t <= 4080, d <= 255.
 [[gnu::target("avx2"), gnu::always_inline]] inline void AddPairScoresAvx2(const SignaturePlanes& planes,
                                                                          const PrototypeRow& r, int t,
-                                                                         float* sum) {
+                                                                         float weight, float* sum) {
   if (!r.valid) {
-    for (int l = 0; l < kAlignedLanes; ++l) sum[l] += -1.0f;
+    for (int l = 0; l < kAlignedLanes; ++l) sum[l] += -1.0f * weight;
     return;
   }
   __m256i agree = _mm256_setzero_si256();
@@ -107,32 +107,35 @@ void AddPairScoresPlain(const SignaturePlanes& planes, const PrototypeRow& r, in
         if (mask >> l & 1) lanes[l] = PairScore(std::int32_t(agreeLanes[l]), std::int32_t(totalLanes[l]), std::int32_t(dLanes[l]));
       score = _mm256_load_ps(lanes);
     }
-    _mm256_storeu_ps(sum + g, _mm256_add_ps(_mm256_loadu_ps(sum + g), score));
+    _mm256_storeu_ps(sum + g, _mm256_add_ps(_mm256_loadu_ps(sum + g), _mm256_mul_ps(score, _mm256_set1_ps(weight))));
   }
 }
 #endif
 
-// Block by block through the run, every phase against the same track blocks while they are in
-// the cache; each lane adds its pairs in run order, as the walk does.
+// Step by step through the plan, every phase against the same track blocks while they are in
+// the cache; each lane adds its pairs in the walk's order.
 #define TINTWAVE_ALIGNED_RUN_LOOP(addPairScores)                                                  \
   std::fill(sums, sums + std::size_t(phases) * kAlignedLanes, 0.0f);                             \
-  for (int j = 0; j < blocks; ++j)                                                                \
+  for (const PairStep& step : plan)                                                               \
     for (int k = 0; k < phases; ++k)                                                              \
-      addPairScores(planes, rows[std::size_t(k) * blocks + j], candidate + j, sums + k * kAlignedLanes);
+      addPairScores(planes, rows[std::size_t(k) * blocks + step.block], candidate + step.offset,   \
+                    step.weight, sums + k * kAlignedLanes);
 
-void AlignedRunSumsPlain(const SignaturePlanes& planes, const PrototypeRow* rows, int phases,
-                         int blocks, int candidate, float* sums) {
+void AlignedRunSumsPlain(const SignaturePlanes& planes, const PrototypeRow* rows, int phases, int blocks,
+                         const std::vector<PairStep>& plan, int candidate, float* sums) {
   TINTWAVE_ALIGNED_RUN_LOOP(AddPairScoresPlain)
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void AlignedRunSumsAvx2(const SignaturePlanes& planes, const PrototypeRow* rows,
-                                                int phases, int blocks, int candidate, float* sums) {
+                                                int phases, int blocks, const std::vector<PairStep>& plan,
+                                                int candidate, float* sums) {
   TINTWAVE_ALIGNED_RUN_LOOP(AddPairScoresAvx2)
 }
 #endif
 
-using RunSums = void (*)(const SignaturePlanes&, const PrototypeRow*, int, int, int, float*);
+using RunSums = void (*)(const SignaturePlanes&, const PrototypeRow*, int, int, const std::vector<PairStep>&, int,
+                         float*);
 
 RunSums ChooseRunSums() {
 #if defined(__x86_64__)
@@ -143,7 +146,7 @@ RunSums ChooseRunSums() {
 }  // namespace
 
 void AlignedRunSums(const SignaturePlanes& planes, const PrototypeRow* rows, int phases, int blocks,
-                    int candidate, float* sums) {
+                    const std::vector<PairStep>& plan, int candidate, float* sums) {
   static const RunSums runSums = ChooseRunSums();
-  runSums(planes, rows, phases, blocks, candidate, sums);
+  runSums(planes, rows, phases, blocks, plan, candidate, sums);
 }

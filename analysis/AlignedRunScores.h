@@ -1,8 +1,9 @@
 #pragma once
-// Run scores of candidates whose blocks line up one to one with the prototype's (every pair of
-// the same length, as on a track loaded in equal blocks): each pair then weighs 1 and the run's
-// sum is a plain sum, which is computed for kAlignedLanes neighbouring candidates at once.
-// Every sum is bit for bit the one the block walk of the search adds up.
+// Run scores of candidates that lie on blocks of one length (as a loaded track's do): the walk of
+// the search then pairs the prototype's blocks with the candidate's in the same way, with the
+// same weights, wherever the candidate starts, so one plan of pairs serves them all and the run
+// sums are computed for kAlignedLanes neighbouring candidates at once. Every sum is bit for bit
+// the one the block walk adds up.
 #include <cstdint>
 #include <vector>
 
@@ -33,7 +34,14 @@ struct PrototypeRow {
   bool valid;
 };
 
-// sums[k * kAlignedLanes + l] = the sum over j < blocks of the comparison of rows[k * blocks + j]
-// with track block candidate + l + j, for each of phases prototypes of blocks rows.
+// One pair of the walk: prototype block `block` against the candidate's block `offset`, weighed.
+struct PairStep {
+  std::int32_t block, offset;
+  float weight;
+};
+
+// sums[k * kAlignedLanes + l] = the walk's sum, step by step, of the comparisons of
+// rows[k * blocks + step.block] with track block candidate + l + step.offset times step.weight,
+// for each of phases prototypes of blocks rows.
 void AlignedRunSums(const SignaturePlanes& planes, const PrototypeRow* rows, int phases, int blocks,
-                    int candidate, float* sums);
+                    const std::vector<PairStep>& plan, int candidate, float* sums);

@@ -192,6 +192,16 @@ void SettleRuns(SampleBlock* head, const std::vector<int>& offset, int selection
   }
 }
 
+// The block length most blocks have (the shortest of equally common ones).
+int MostCommonLength(const std::vector<int>& size) {
+  std::vector<int> seen;
+  for (int n : size) {
+    if (n >= int(seen.size())) seen.resize(std::size_t(n) + 1, 0);
+    ++seen[n];
+  }
+  return int(std::max_element(seen.begin(), seen.end()) - seen.begin());
+}
+
 // Where the sound of a run that starts at block b (which starts at sample blockStart) begins.
 int MatchStart(const SampleBlock* b, int blockStart) {
   return b->runHead == b ? blockStart + b->matchOffset : blockStart;
@@ -265,43 +275,61 @@ void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
                            first, last, q, n);
   };
 
-  // Candidates whose blocks pair one to one with the prototype's (all of one length) are scored
-  // lanes at a time; the rest walk.
-  const int unit = size[first];
-  bool uniform = true;
-  for (int p = first; p <= last; ++p) uniform = uniform && size[p] == unit;
+  // Candidates on blocks of the track's usual length are all paired with the prototype's blocks
+  // in the same way: one plan of the walk's pairs, scored lanes at a time. The rest walk.
+  const int unit = MostCommonLength(size);
+  std::vector<PairStep> plan;
+  float planWeight = 0;
+  int planRun = 1, reach = 0;  // the run's length; the candidate's blocks the plan touches
+  {
+    long long pStart = 0, qStart = 0;
+    for (int p = first, j = 0; p <= last;) {
+      const long long pEnd = pStart + size[p], qEnd = qStart + unit;
+      const float overlap = float(std::min(pEnd, qEnd) - std::max(pStart, qStart)) /
+                            float(std::max(pEnd, qEnd) - std::min(pStart, qStart));
+      const float w = std::max(overlap, 0.0f);
+      plan.push_back({p - first, j, w});
+      planWeight = planWeight + w;
+      reach = j + 1;
+      if (qEnd >= pEnd) {
+        pStart = pEnd;
+        ++p;
+      }
+      if (pEnd >= qEnd) {
+        if (p <= last) ++planRun;
+        qStart = qEnd;
+        ++j;
+      }
+    }
+  }
   std::vector<int> sameAhead(nb + 1, 0);  // blocks of length unit from here on
-  if (uniform)
-    for (int q = blocks - 1; q >= 0; --q) sameAhead[q] = size[q] == unit ? sameAhead[q + 1] + 1 : 0;
-  const SignaturePlanes planes(uniform ? sig : std::vector<PackedSignature>{});
+  for (int q = blocks - 1; q >= 0; --q) sameAhead[q] = size[q] == unit ? sameAhead[q + 1] + 1 : 0;
+  const bool anyPlanned = reach <= blocks;
+  const SignaturePlanes planes(anyPlanned ? sig : std::vector<PackedSignature>{});
   std::vector<PrototypeRow> rows;  // phase by phase
-  if (uniform)
-    for (int k = 0; k < shifts; ++k)
-      for (int j = 0; j < protoBlocks; ++j)
-        rows.emplace_back(protoSig[std::size_t(k) * protoBlocks + j], planes.stride);
-  float pairs = 0;  // the walk's weight over an aligned run: one per pair, added up as it does
-  for (int j = 0; j < protoBlocks; ++j) pairs = pairs + 1.0f;
+  if (anyPlanned)
+    for (const PackedSignature& s : protoSig) rows.emplace_back(s, planes.stride);
 
   std::vector<float> score(nb);
   std::vector<int> runLength(nb), phase(nb, 0);
   std::vector<float> sums(std::size_t(shifts) * kAlignedLanes);
-  auto aligned = [&](int q) { return uniform && sameAhead[q] >= protoBlocks; };
+  auto planned = [&](int q) { return sameAhead[q] >= reach; };
   for (int q0 = 0; q0 < blocks; q0 += kAlignedLanes) {
     const int lanes = std::min(kAlignedLanes, blocks - q0);
-    bool anyAligned = false;
-    for (int l = 0; l < lanes; ++l) anyAligned = anyAligned || aligned(q0 + l);
-    if (anyAligned) AlignedRunSums(planes, rows.data(), shifts, protoBlocks, q0, sums.data());
+    bool any = false;
+    for (int l = 0; l < lanes; ++l) any = any || planned(q0 + l);
+    if (any) AlignedRunSums(planes, rows.data(), shifts, protoBlocks, plan, q0, sums.data());
     for (int l = 0; l < lanes; ++l) {
       const int q = q0 + l;
-      if (aligned(q)) {
+      if (planned(q)) {
         for (int k = 0; k < shifts; ++k) {
-          const float s = sums[std::size_t(k) * kAlignedLanes + l] / std::max(pairs, 0.01f);
+          const float s = sums[std::size_t(k) * kAlignedLanes + l] / std::max(planWeight, 0.01f);
           if (k == 0 || s > score[q]) {
             score[q] = s;
             phase[q] = k;
           }
         }
-        runLength[q] = protoBlocks;
+        runLength[q] = planRun;
         continue;
       }
       // A run that the track ends before scores 0 at every phase: one walk gives its length.

@@ -40,6 +40,7 @@ void ExpectSameMarks(const std::vector<Mark>& a, const std::vector<Mark>& b, con
 // The vector sums against ComparePacked pair by pair, on random signatures; among them the rare
 // pairs whose score is a tiny positive quotient, which the vector code redoes in double.
 TEST(MatchAnywhere, AlignedSumsEqualThePackedComparison) {
+  const std::vector<PairStep> kOnePair = {{0, 0, 1.0f}};
   std::mt19937 rng(9);
   std::uniform_int_distribution<int> byte(0, 255), near(60, 110);
   const int blocks = 1 << 16;
@@ -58,7 +59,7 @@ TEST(MatchAnywhere, AlignedSumsEqualThePackedComparison) {
     const PrototypeRow row(proto, planes.stride);
     float sums[kAlignedLanes];
     for (int q = 0; q + kAlignedLanes <= blocks; q += kAlignedLanes) {
-      AlignedRunSums(planes, &row, 1, 1, q, sums);
+      AlignedRunSums(planes, &row, 1, 1, kOnePair, q, sums);
       for (int l = 0; l < kAlignedLanes; ++l) {
         const PackedSignature& other = track[q + l];
         ASSERT_EQ(sums[l], 0.0f + ComparePacked(proto, other)) << trial << " " << q + l;
@@ -90,7 +91,7 @@ TEST(MatchAnywhere, AlignedSumsEqualThePackedComparison) {
     const SignaturePlanes single(one);
     const PrototypeRow row(pp, single.stride);
     float sums[kAlignedLanes];
-    AlignedRunSums(single, &row, 1, 1, 0, sums);
+    AlignedRunSums(single, &row, 1, 1, kOnePair, 0, sums);
     for (float sum : sums) ASSERT_EQ(sum, 0.0f + CompareSignatures(&ps, &ts)) << a << " " << t << " " << d;
   }
 }
@@ -114,6 +115,14 @@ TEST(MatchAnywhere, FastSearchEqualsPlainSearchAtEveryPhase) {
       }
     const int start = trial % 4 == 0 ? 0 : std::uniform_int_distribution<int>(0, t.Length() / 2)(rng);
     const int count = std::uniform_int_distribution<int>(1, rate)(rng);
+    if (trial % 4 == 2) {
+      // An edit of the prototype's own samples (as a fade leaves them): its end blocks are cut
+      // short, while every candidate lies on whole blocks.
+      std::vector<float> same(count);
+      t.ReadSamples(same.data(), count, start);
+      t.DeleteSamples(count, start);
+      t.InsertSamples(same.data(), count, start);
+    }
     for (int phases : {1, 3, kMatchAnywherePhases}) {
       const std::string what = "trial " + std::to_string(trial) + " phases " + std::to_string(phases);
       t.ComputeMatches(count, start, phases);
