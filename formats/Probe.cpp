@@ -14,6 +14,7 @@
 #include "formats/Aiff.h"
 #include "formats/Au.h"
 #include "formats/Iff.h"
+#include "formats/Module.h"
 #include "formats/Mpeg.h"
 #include "formats/Voc.h"
 #include "formats/Wave.h"
@@ -99,6 +100,8 @@ std::unique_ptr<AudioAbstract> MakeIff(ProbeContext& c) { return std::make_uniqu
 
 std::unique_ptr<AudioAbstract> MakeAiff(ProbeContext& c) { return std::make_unique<AiffRead>(c.in, c.fileSize); }
 
+std::unique_ptr<AudioAbstract> MakeModule(ProbeContext& c) { return std::make_unique<ModRead>(c.in, c.fileSize); }
+
 std::unique_ptr<AudioAbstract> MakeMpeg(ProbeContext& c) {
   return std::make_unique<MpegRead>(c.in, c.fileSize, HasId3v2(c));
 }
@@ -116,7 +119,7 @@ const Probe kProbes[] = {
     {"AIFF", {}, IsAiff, MakeAiff},
     {"IFF 8SVX", {}, Is8svx, MakeIff},
     {"MIDI", {}, IsMidi, nullptr},
-    {"Tracker module", {}, IsModule, nullptr},
+    {"Tracker module", {}, IsModule, MakeModule},
     {"FLAC", {}, IsFlac, nullptr},
     {"Ogg", {}, IsOgg, nullptr},
     {"CAF", {}, IsCaf, nullptr},
