@@ -14,6 +14,7 @@
 #include "formats/Aiff.h"
 #include "formats/Au.h"
 #include "formats/Iff.h"
+#include "formats/Midi.h"
 #include "formats/Module.h"
 #include "formats/Mpeg.h"
 #include "formats/Voc.h"
@@ -100,6 +101,8 @@ std::unique_ptr<AudioAbstract> MakeIff(ProbeContext& c) { return std::make_uniqu
 
 std::unique_ptr<AudioAbstract> MakeAiff(ProbeContext& c) { return std::make_unique<AiffRead>(c.in, c.fileSize); }
 
+std::unique_ptr<AudioAbstract> MakeMidi(ProbeContext& c) { return std::make_unique<MidiRead>(c.in, c.fileSize); }
+
 std::unique_ptr<AudioAbstract> MakeModule(ProbeContext& c) { return std::make_unique<ModRead>(c.in, c.fileSize); }
 
 std::unique_ptr<AudioAbstract> MakeMpeg(ProbeContext& c) {
@@ -118,7 +121,7 @@ const Probe kProbes[] = {
     {"WAVE", {}, IsWave, MakeWave},
     {"AIFF", {}, IsAiff, MakeAiff},
     {"IFF 8SVX", {}, Is8svx, MakeIff},
-    {"MIDI", {}, IsMidi, nullptr},
+    {"MIDI", {}, IsMidi, MakeMidi},
     {"Tracker module", {}, IsModule, MakeModule},
     {"FLAC", {}, IsFlac, nullptr},
     {"Ogg", {}, IsOgg, nullptr},

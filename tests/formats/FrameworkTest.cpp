@@ -163,7 +163,7 @@ TEST(ProbeTest, ContentDecidesWhateverTheName) {
       {std::string("FORM\0\0\0\0AIFC", 12) + std::string(20, '\0'), {".aifc", ".x"}, "COMM chunk not found"},
       {std::string("FORM\0\0\0\08SVX", 12), {".x", ".aif"}, "BODY chunk not found"},
       {std::string("Creative Voice File\x1A", 20) + "rest", {".dat", ".voc"}, "VOC file corrupted"},
-      {"MThd" + std::string(10, '\0'), {".anything", ".mid"}, "MIDI files are not supported"},
+      {"MThd" + std::string(10, '\0'), {".anything", ".mid"}, "format 5"},  // parsed at the first pull
       {module, {".mod", ".wav"}, "format 7"},
       {module.substr(0, 1100), {".mod"}, "Module names more patterns than the file holds: 1"},
       // Formats that are recognised but not read are named.
