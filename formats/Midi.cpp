@@ -78,6 +78,13 @@ void MidiRead::MinMaxSamplingRate(int* min, int* max, int* preferred) { ForceRan
 
 void MidiRead::MinMaxChannels(int* min, int* max, int* preferred) { ForceRange(1, min, max, preferred); }
 
+std::int64_t MidiRead::FloatByteCount() {
+  if (!parsed_) Parse();
+  std::int64_t samples = 0;
+  for (const Event& e : events_) samples += e.delta;
+  return samples * 4;
+}
+
 const std::vector<MidiRead::Event>& MidiRead::Events() {
   if (!parsed_) Parse();
   return events_;

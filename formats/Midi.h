@@ -37,6 +37,9 @@ public:
   int PushSamples(const float*, int) override { return 0; }
   void MinMaxSamplingRate(int* min, int* max, int* preferred) override;
   void MinMaxChannels(int* min, int* max, int* preferred) override;
+  // Parses the file when not done yet: the samples up to the last event, so that the length
+  // is known before the render.
+  std::int64_t FloatByteCount() override;
 
   // The merged event list with delta times in samples (parses the file if not done yet).
   const std::vector<Event>& Events();
