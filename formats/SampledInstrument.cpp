@@ -57,7 +57,9 @@ void SampledNote::SetPosition(std::int64_t p) {
   if (position_ >= length_) ended_ = true;
 }
 
-int SampledNote::AddSamples(std::int16_t* buffer, int count) {
+// One output sample: the sample at the position, interpolated with the next one (the loop's
+// start when looping and the next lies at the loop's end), added at the note's volume.
+int SampledNote::AddSamplesPlain(std::int16_t* buffer, int count) {
   if (ended_) return 0;
   const std::int64_t loopLength = loopEnd_ - loopStart_;
   for (int i = 0; i < count; ++i) {
@@ -77,4 +79,36 @@ int SampledNote::AddSamples(std::int16_t* buffer, int count) {
     fraction_ = (fraction_ & 1023) + fractionStep_;
   }
   return count;
+}
+
+// The plain loop, with its checks hoisted: runs of samples that cannot reach the loop's end or
+// the sample's end (each step moves at most step + 1 samples) go without them.
+int SampledNote::AddSamples(std::int16_t* buffer, int count) {
+  int done = 0;
+  while (done < count && !ended_) {
+    const std::int64_t boundary = looping_ ? loopEnd_ : length_;
+    const std::int64_t room = boundary - 2 - position_;
+    const std::int64_t safe = room > 0 ? room / (step_ + 1) : 0;
+    if (safe <= 0) {
+      done += AddSamplesPlain(buffer + done, 1);
+      continue;
+    }
+    const int n = int(std::min<std::int64_t>(safe, count - done));
+    std::int16_t* out = buffer + done;
+    const std::int16_t* data = data_;
+    std::int64_t position = position_;
+    std::int32_t fraction = fraction_;
+    const std::int32_t volume = volume_, step = step_, fractionStep = fractionStep_;
+    for (int i = 0; i < n; ++i) {
+      const std::int32_t c0 = data[position], next = data[position + 1];
+      const std::int32_t c = ((next * fraction) >> 10) + (((1024 - fraction) * c0) >> 10);
+      out[i] = std::int16_t(std::uint16_t(out[i]) + std::uint16_t((c * volume) >> 13));
+      position += step + (fraction >> 10);
+      fraction = (fraction & 1023) + fractionStep;
+    }
+    position_ = position;
+    fraction_ = fraction;
+    done += n;
+  }
+  return done;
 }

@@ -60,6 +60,8 @@ class SampledNote : public AbstractNote {
 public:
   explicit SampledNote(const SampledInstrument& instrument);
   int AddSamples(std::int16_t* buffer, int count) override;
+  // The same, one sample at a time with every check: the reference the fast path is held to.
+  int AddSamplesPlain(std::int16_t* buffer, int count);
   void Restart() override;
   void Release() override { looping_ = false; }
   float Pitch() const override { return pitch_; }

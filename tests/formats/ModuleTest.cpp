@@ -292,3 +292,44 @@ TEST(Module, DamagedFilesAreRefusedOrPlayedSafely) {
 
 }  // namespace
 }  // namespace formats_test
+
+namespace formats_test {
+namespace {
+
+// The hoisted loop against the plain one, over pitches, loops, sample offsets, releases and
+// pull sizes that end runs at every kind of boundary.
+TEST(SampledNote, FastPathEqualsThePlainLoop) {
+  std::vector<std::int16_t> data(3000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::int16_t((i * 7919) % 65536 - 32768);
+  const struct {
+    int loopStart, loopEnd;
+  } loops[] = {{0, 3000}, {1000, 1003}, {2999, 3000}, {0, 0}, {500, 2500}};
+  for (const auto& loop : loops)
+    for (float pitch : {13.7f, 440.0f, 1234.5f, 7040.0f, 90000.0f})
+      for (int pull : {1, 7, 512}) {
+        SampledInstrument instrument(data, loop.loopStart, loop.loopEnd, 440, 8000);
+        instrument.SetOutputRate(11025);
+        SampledNote fast(instrument), plain(instrument);
+        for (SampledNote* note : {&fast, &plain}) {
+          note->SetPitch(pitch);
+          note->SetVolume(0.7f);
+          note->Restart();
+          note->SetPosition(1234);
+        }
+        std::vector<std::int16_t> a(20000, 5), b(20000, 5);
+        int at = 0;
+        while (at + pull <= int(a.size())) {
+          if (at >= 10000 && at < 10000 + pull) {
+            fast.Release();
+            plain.Release();
+          }
+          const int gotFast = fast.AddSamples(a.data() + at, pull), gotPlain = plain.AddSamplesPlain(b.data() + at, pull);
+          ASSERT_EQ(gotFast, gotPlain) << pitch << " " << loop.loopStart;
+          at += pull;
+        }
+        ASSERT_EQ(a, b) << "pitch " << pitch << ", loop " << loop.loopStart << ".." << loop.loopEnd << ", pull " << pull;
+      }
+}
+
+}  // namespace
+}  // namespace formats_test
