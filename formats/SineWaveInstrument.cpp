@@ -13,15 +13,23 @@ double Envelope(double t) {
   return 0.25 - 0.5 * (t - 0.5);
 }
 
+// Computed once per process; every instrument takes its own copy.
+const std::vector<std::int16_t>& Recording() {
+  static const std::vector<std::int16_t> data = [] {
+    std::vector<std::int16_t> samples(SineWaveInstrument::kRecordRate);
+    for (int i = 0; i < SineWaveInstrument::kRecordRate; ++i) {
+      const double t = double(i) / SineWaveInstrument::kRecordRate;
+      samples[std::size_t(i)] = std::int16_t(std::sin(2 * M_PI * 440 * t) * Envelope(t) * 32767);
+    }
+    return samples;
+  }();
+  return data;
+}
+
 }  // namespace
 
 void SineWaveInstrument::Build() {
-  std::vector<std::int16_t> data(kRecordRate);
-  for (int i = 0; i < kRecordRate; ++i) {
-    const double t = double(i) / kRecordRate;
-    data[i] = std::int16_t(std::sin(2 * M_PI * 440 * t) * Envelope(t) * 32767);
-  }
-  sampled_ = std::make_unique<SampledInstrument>(std::move(data), kRecordRate / 4, kRecordRate / 2, 440.0f,
+  sampled_ = std::make_unique<SampledInstrument>(Recording(), kRecordRate / 4, kRecordRate / 2, 440.0f,
                                                  float(kRecordRate));
 }
 
