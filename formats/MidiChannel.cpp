@@ -11,7 +11,7 @@ void MidiChannelStandard::NoteOn(int key, int velocity) {
   notes_[key].reset();
   AbstractInstrument& instrument = source_.InstrumentFor(bank_, program_, key);
   const float pitch = float(440 * std::pow(2.0, (key - 69) / 12.0));
-  notes_[key] = instrument.NewNote(pitch, kMainVolume * float(velocity) * volumeScale_);
+  notes_[key] = instrument.NewNote(pitch, mainVolume_ * float(velocity) * volumeScale_);
 }
 
 void MidiChannelStandard::NoteOff(int key, int) {
