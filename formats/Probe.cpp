@@ -14,6 +14,8 @@
 #include "formats/Aiff.h"
 #include "formats/Au.h"
 #include "formats/Iff.h"
+#include "formats/Midi.h"
+#include "formats/Module.h"
 #include "formats/Mpeg.h"
 #include "formats/Voc.h"
 #include "formats/Wave.h"
@@ -99,6 +101,10 @@ std::unique_ptr<AudioAbstract> MakeIff(ProbeContext& c) { return std::make_uniqu
 
 std::unique_ptr<AudioAbstract> MakeAiff(ProbeContext& c) { return std::make_unique<AiffRead>(c.in, c.fileSize); }
 
+std::unique_ptr<AudioAbstract> MakeMidi(ProbeContext& c) { return std::make_unique<MidiRead>(c.in, c.fileSize); }
+
+std::unique_ptr<AudioAbstract> MakeModule(ProbeContext& c) { return std::make_unique<ModRead>(c.in, c.fileSize); }
+
 std::unique_ptr<AudioAbstract> MakeMpeg(ProbeContext& c) {
   return std::make_unique<MpegRead>(c.in, c.fileSize, HasId3v2(c));
 }
@@ -115,8 +121,8 @@ const Probe kProbes[] = {
     {"WAVE", {}, IsWave, MakeWave},
     {"AIFF", {}, IsAiff, MakeAiff},
     {"IFF 8SVX", {}, Is8svx, MakeIff},
-    {"MIDI", {}, IsMidi, nullptr},
-    {"Tracker module", {}, IsModule, nullptr},
+    {"MIDI", {}, IsMidi, MakeMidi},
+    {"Tracker module", {}, IsModule, MakeModule},
     {"FLAC", {}, IsFlac, nullptr},
     {"Ogg", {}, IsOgg, nullptr},
     {"CAF", {}, IsCaf, nullptr},

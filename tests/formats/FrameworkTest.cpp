@@ -150,7 +150,7 @@ std::string MinimalAiff() {
 // The first bytes decide wherever they say what the file is; the name only where they cannot.
 TEST(ProbeTest, ContentDecidesWhateverTheName) {
   const std::string wave = MinimalWave(), aiff = MinimalAiff();
-  std::string module(1100, '\0');
+  std::string module(1084 + 1024, '\0');  // one empty pattern
   module.replace(1080, 4, "M.K.");
   const struct {
     std::string content;
@@ -163,8 +163,9 @@ TEST(ProbeTest, ContentDecidesWhateverTheName) {
       {std::string("FORM\0\0\0\0AIFC", 12) + std::string(20, '\0'), {".aifc", ".x"}, "COMM chunk not found"},
       {std::string("FORM\0\0\0\08SVX", 12), {".x", ".aif"}, "BODY chunk not found"},
       {std::string("Creative Voice File\x1A", 20) + "rest", {".dat", ".voc"}, "VOC file corrupted"},
-      {"MThd" + std::string(10, '\0'), {".anything", ".mid"}, "MIDI files are not supported"},
-      {module, {".mod", ".wav"}, "Tracker module files are not supported"},
+      {"MThd" + std::string(10, '\0'), {".anything", ".mid"}, "format 5"},  // parsed at the first pull
+      {module, {".mod", ".wav"}, "format 7"},
+      {module.substr(0, 1100), {".mod"}, "Module names more patterns than the file holds: 1"},
       // Formats that are recognised but not read are named.
       {"fLaC" + std::string(40, '\0'), {".flac", ".wav", ""}, "FLAC files are not supported"},
       {"OggS" + std::string(40, '\0'), {".ogg", ".opus", ".wav"}, "Ogg files are not supported"},

@@ -21,6 +21,8 @@ ext_voc := .voc
 ext_8svx := .8svx
 ext_mp3 := .mp3
 ext_mp2 := .mp2
+ext_mod := .mod
+ext_mid := .mid
 
 all: $(addprefix $(OUT)/bin/,$(TARGETS))
 

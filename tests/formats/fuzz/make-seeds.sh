@@ -119,4 +119,59 @@ raw 31 03 s32be-mono 8000 1 -e signed -b 32 -B
 raw 26 04 f32le-6ch 8000 6 -e float -b 32 -L
 raw 01 05 ulaw-mono 8000 1 -e u-law
 raw 4c 06 alaw-12ch 8000 12 -e a-law
+# Tracker modules and MIDI files: no tool here writes them, so the bytes are spelled out.
+b() { local x; for x in "$@"; do printf "\\x$(printf %02x "$x")"; done; }  # decimal bytes
+zeros() { head -c "$1" /dev/zero; }
+be16() { b $(($1 >> 8 & 255)) $(($1 & 255)); }
+be32() { b $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)); }
+# module TAG CHANNELS PATTERNS ROWS-FILE: one 32-byte looping instrument and one unlooped;
+# ROWS-FILE holds the first rows of pattern 0 (the rest is empty), later patterns are empty.
+module() {
+  local tag=$1 channels=$2 patterns=$3 rows=$4
+  printf 'seed song'; zeros 11
+  printf 'loop'; zeros 18; be16 16; b 0 64; be16 0; be16 16
+  printf 'burst'; zeros 17; be16 16; b 0 48; be16 0; be16 1
+  for _ in $(seq 3 31); do zeros 30; done
+  b "$patterns" 127
+  for i in $(seq 0 127); do b $((i < patterns ? i : 0)); done
+  printf '%s' "$tag"
+  cat "$rows"; zeros $((patterns * 64 * channels * 4 - $(stat -c %s "$rows")))
+  for i in $(seq 0 31); do b $(((i * 8) % 256)); done
+  for i in $(seq 0 31); do b $(((256 - i * 8) % 256)); done
+}
+note() { b $(($1 & 0xF0 | ($2 >> 8))) $(($2 & 255)) $((($1 & 15) << 4 | $3)) "$4"; }  # instrument period effect parameter
+d=$(fresh mod)
+{ note 1 428 0 0x47; note 2 214 0xF 3; note 0 0 0xC 32; note 1 320 0xE 0x93
+  note 0 0 1 4; note 0 0 0xF 150; note 0 0 0xA 0x0F; note 0 0 0xE 0xC2
+  note 0 214 3 8; note 1 0 4 0x4A; note 0 0 7 0x34; note 2 160 0xE 0xD2
+  note 0 0 5 0x21; note 0 0 6 0x12; note 1 0 9 1; note 0 0 0xE 0xE2
+  note 0 0 0xB 0; note 0 0 0xD 0x12; note 0 0 0xE 0x42; note 0 0 0xE 0x61; } >"$tmp/rows"
+module M.K. 4 2 "$tmp/rows" >"$d/effects-4ch.mod"
+{ note 1 428 0 0; note 2 500 0 0; note 1 113 0 0; note 2 856 0xE 0x12; note 1 300 0xE 0xA4; note 2 400 0xE 0x7F; } >"$tmp/rows"
+module 6CHN 6 1 "$tmp/rows" >"$d/notes-6ch.mod"
+{ note 1 428 0 0; note 2 214 0 0; note 1 320 0xF 0x60; note 2 160 0xF 1; note 1 0 0 0; note 0 0 0xB 1; note 0 0 0 0; note 1 254 2 1; } >"$tmp/rows"
+module 8CHN 8 2 "$tmp/rows" >"$d/jump-8ch.mod"
+
+vl() { # a variable-length number
+  local v=$1 bytes=($(($1 & 127)))
+  while [ $((v >>= 7)) -gt 0 ]; do bytes=($((128 | (v & 127))) "${bytes[@]}"); done
+  b "${bytes[@]}"
+}
+track() { local f=$1; printf 'MTrk'; be32 "$(stat -c %s "$f")"; cat "$f"; }
+midi() { # midi FORMAT DIVISION TRACK-FILES...
+  local format=$1 division=$2; shift 2
+  printf 'MThd'; be32 6; be16 "$format"; be16 $#; be16 "$division"
+  for f in "$@"; do track "$f"; done
+}
+d=$(fresh mid)
+{ b 0 0xFF 3 4; printf 'seed'; b 0 0xFF 0x51 3 0x07 0xA1 0x20; b 0 0xC0 5; b 0 0x90 69 100; vl 96; b 0x80 69 64
+  b 0 0x90 81 90; b 0 84 80; vl 200; b 81 0; b 0 84 0; b 0 0xB0 7 100; b 0 0xE0 0 64; b 0 0xD0 30; b 0 0xFF 0x2F 0; } >"$tmp/t0"
+midi 0 96 "$tmp/t0" >"$d/format0-notes.mid"
+{ b 0 0xFF 0x58 4 4 2 24 8; b 0 0xFF 0x51 3 0x03 0xD0 0x90; b 0 0xFF 0x2F 0; } >"$tmp/t1"
+{ b 0 0x99 38 100; b 48 0x89 38 64; b 0 0x99 42 80; b 48 42 0; b 0 0xF0 3 1 2 0xF7; b 0 0xFF 0x2F 0; } >"$tmp/t2"
+{ b 0 0x91 60 70; vl 1000; b 0x91 60 0; b 0 0xB1 123 0; b 0 0xFF 0x7F 3 0 0 0x41; b 0 0xFF 0x2F 0; } >"$tmp/t3"
+midi 1 480 "$tmp/t1" "$tmp/t2" "$tmp/t3" >"$d/format1-three-tracks.mid"
+{ b 0 0x90 64 100; vl 40; b 0x80 64 0; b 0 0xF2 1 2; b 0 0xF3 1; b 0 0xF8; b 0 0xFF 0x2F 0; } >"$tmp/t4"
+midi 0 $((0xE728)) "$tmp/t4" >"$d/smpte-25.mid"
+midi 2 96 "$tmp/t0" "$tmp/t4" >"$d/format2.mid"
 du -sh "$dir"/*
