@@ -9,6 +9,8 @@
 #include "analysis/AudioContainer.h"
 #include "analysis/SoundSignature.h"
 
+class SampleSlabs;
+
 struct SampleBlock {
   std::int32_t count = 0;
   SoundSignature signature;
@@ -136,4 +138,6 @@ private:
   void ReleaseBlock(SampleBlock* block);
   std::vector<std::unique_ptr<SampleBlock[]>> slabs_;
   SampleBlock* freeBlocks_ = nullptr;  // linked through next
+  // Sample storage of blocks of half the capacity (what loading and insertion make).
+  std::unique_ptr<SampleSlabs> storage_;
 };
