@@ -57,6 +57,7 @@ public:
   void AddViewer(CAP_AudioViewer* viewer);
   // A viewer that goes before the track (a hidden display row) takes itself off the list.
   void RemoveViewer(CAP_AudioViewer* viewer);
+  int ViewerCount() const { return int(viewers_.size()); }
 
   // In-place access: whoever changes the floats calls RecolorRange for the span afterwards.
   float* BeginBlockWalk(int start, int* n, int count);
