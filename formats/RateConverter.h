@@ -36,6 +36,8 @@ public:
 
 private:
   struct State;
+  // made outputs of the state to out, which points at its channel in the first frame.
+  void StoreOutput(const State& state, int made, float* out) const;
   int channels_;
   int inRate_;
   int outRate_;
