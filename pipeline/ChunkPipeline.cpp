@@ -21,7 +21,7 @@ public:
     for (;;) {
       if (RunOneLane(lock)) continue;
       if (finished_ && AllTaken()) return;
-      changed_.wait(lock);
+      Wait(lock);
     }
   }
 
@@ -30,7 +30,7 @@ public:
     for (;;) {
       // The slot to fill is free once every lane took the chunk it held.
       while (!error_ && produced_ - OldestTaken() >= slots_)
-        if (!RunOneLane(lock)) changed_.wait(lock);
+        if (!RunOneLane(lock)) Wait(lock);
       if (error_) break;
       const int slot = int(produced_ % slots_);
       lock.unlock();
@@ -45,20 +45,33 @@ public:
       lock.lock();
       if (chunk.filled) {
         ++produced_;
-        changed_.notify_all();
+        // Waking a worker per chunk would cost more than the chunk: every few chunks will do,
+        // and when the ring is full this thread runs a lane itself.
+        if (produced_ % kWakeEvery == 0) Notify();
       }
       if (!chunk.more) break;
     }
     finished_ = true;
-    changed_.notify_all();
+    Notify();
     // The calling thread helps with what is left.
     while (!AllTaken())
-      if (!RunOneLane(lock)) changed_.wait(lock);
+      if (!RunOneLane(lock)) Wait(lock);
   }
 
   std::exception_ptr Error() const { return error_; }
 
 private:
+  static constexpr int kWakeEvery = 4;
+
+  void Wait(std::unique_lock<std::mutex>& lock) {
+    ++waiting_;
+    changed_.wait(lock);
+    --waiting_;
+  }
+  void Notify() {
+    if (waiting_ > 0) changed_.notify_all();
+  }
+
   std::int64_t OldestTaken() const { return *std::min_element(taken_.begin(), taken_.end()); }
   bool AllTaken() const {
     for (std::size_t k = 0; k < taken_.size(); ++k)
@@ -84,7 +97,7 @@ private:
       if (error && !error_) error_ = error;
       taken_[k] = to;
       busy_[k] = false;
-      changed_.notify_all();
+      Notify();
       return true;
     }
     return false;
@@ -96,6 +109,7 @@ private:
   std::condition_variable changed_;
   std::int64_t produced_ = 0;
   bool finished_ = false;
+  int waiting_ = 0;  // threads in Wait
   std::vector<std::int64_t> taken_;  // chunks each lane has taken
   std::vector<bool> busy_;           // a thread runs the lane
   std::exception_ptr error_;
