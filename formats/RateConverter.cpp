@@ -1,13 +1,18 @@
 #include "formats/RateConverter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -55,6 +60,91 @@ bool BuildFilterTable(std::vector<double>& table, int wingLength, int phases) {
   return true;
 }
 
+// The sums of four outputs of two lanes each, side by side: for every output, lane by lane,
+// left = sum over k of tap[k] * in[k] from k = 0 up, the right wing likewise, then left + right,
+// each product and sum rounded as in the plain loop. taps hold each entry twice (one per lane).
+void SumFourPairs(const double* const* taps, const double* const* lefts, const double* const* rights,
+                  int halfWidth, double* out) {
+#if defined(__SSE2__)
+  __m128d left[4], right[4];
+#pragma GCC unroll 4
+  for (int f = 0; f < 4; ++f) left[f] = right[f] = _mm_setzero_pd();
+  for (int k = 0; k < halfWidth; ++k) {
+#pragma GCC unroll 4
+    for (int f = 0; f < 4; ++f) {
+      const double* t = taps[f];
+      left[f] = _mm_add_pd(left[f], _mm_mul_pd(_mm_load_pd(t + 2 * k), _mm_loadu_pd(lefts[f] + 2 * k)));
+      right[f] = _mm_add_pd(right[f], _mm_mul_pd(_mm_load_pd(t + 2 * (halfWidth + k)), _mm_loadu_pd(rights[f] - 2 * k)));
+    }
+  }
+#pragma GCC unroll 4
+  for (int f = 0; f < 4; ++f) _mm_storeu_pd(out + 2 * f, _mm_add_pd(left[f], right[f]));
+#else
+  for (int f = 0; f < 4; ++f) {
+    for (int lane = 0; lane < 2; ++lane) {
+      double left = 0, right = 0;
+      for (int k = 0; k < halfWidth; ++k) left += taps[f][2 * k] * lefts[f][2 * k + lane];
+      for (int k = 0; k < halfWidth; ++k) right += taps[f][2 * (halfWidth + k)] * rights[f][lane - 2 * k];
+      out[2 * f + lane] = left + right;
+    }
+  }
+#endif
+}
+
+#if defined(__x86_64__)
+bool HasAvx() {
+  static const bool has = __builtin_cpu_supports("avx");
+  return has;
+}
+
+// Eight outputs as four pairs of consecutive outputs, a pair (two lanes each) in one 256-bit
+// register: the same products and sums as SumFourPairs, lane by lane, with half the
+// instructions. A pair's taps hold [first, first, second, second] per k, the right wing's
+// 4 * halfWidth entries on; bit i of kCarry says whether the second output of pair i stands one
+// input sample further on (else on the same one). The right wing's input starts
+// 2 * (2 * halfWidth - 1) entries after the left wing's.
+template <unsigned kCarry>
+__attribute__((target("avx"))) void SumEightPairsAvx(const double* const* taps, const double* const* inputs,
+                                                     int halfWidth, double* out) {
+  __m256d left[4], right[4];
+  const double* t[4];
+  const double* l[4];
+  const double* r[4];
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) {
+    left[i] = right[i] = _mm256_setzero_pd();
+    t[i] = taps[i];
+    l[i] = inputs[i];
+    r[i] = inputs[i] + 2 * (2 * halfWidth - 1);
+  }
+  const std::ptrdiff_t rightTaps = 4 * std::ptrdiff_t(halfWidth);
+  for (int k = 0; k < halfWidth; ++k) {
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+      const bool carry = (kCarry >> i) & 1u;
+      const double* li = l[i] + 2 * k;
+      const double* ri = r[i] - 2 * k;
+      const __m256d a = carry ? _mm256_loadu_pd(li) : _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(li));
+      const __m256d b = carry ? _mm256_loadu_pd(ri) : _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(ri));
+      left[i] = _mm256_add_pd(left[i], _mm256_mul_pd(_mm256_loadu_pd(t[i] + 4 * k), a));
+      right[i] = _mm256_add_pd(right[i], _mm256_mul_pd(_mm256_loadu_pd(t[i] + rightTaps + 4 * k), b));
+    }
+  }
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) _mm256_storeu_pd(out + 4 * i, _mm256_add_pd(left[i], right[i]));
+}
+
+using SumEightPairs = void (*)(const double* const*, const double* const*, int, double*);
+template <unsigned... kMasks>
+constexpr std::array<SumEightPairs, sizeof...(kMasks)> EightPairKernels(std::integer_sequence<unsigned, kMasks...>) {
+  return {&SumEightPairsAvx<kMasks>...};
+}
+// One kernel per pattern of carries, so that the loop has no branch.
+constexpr std::array<SumEightPairs, 16> kEightPairKernels = EightPairKernels(std::make_integer_sequence<unsigned, 16>());
+#else
+bool HasAvx() { return false; }
+#endif
+
 }  // namespace
 
 // The filter state of one channel. Positions are in the coordinates of the input buffer; the
@@ -97,6 +187,8 @@ struct RateConverter::State {
 
   // Each phase's coefficients in the order the sums take them (j from halfWidth - 1 down to 0),
   // left wing then right wing, each entry twice (one per lane), so that the pair is one load.
+  // With AVX, also per phase p the taps of two consecutive outputs (phases p and p + num) as
+  // [first, first, second, second] per k, left wing then right wing.
   void BuildPhaseTables() {
     const double* c = table.data() + 1;
     phaseTable.assign(std::size_t(den) * halfWidth * 4, 0.0);
@@ -105,6 +197,17 @@ struct RateConverter::State {
       for (int j = halfWidth - 1, k = 0; j >= 0; --j, ++k) {
         t[2 * k] = t[2 * k + 1] = c[phase + j * den];
         t[2 * (halfWidth + k)] = t[2 * (halfWidth + k) + 1] = c[den - phase + j * den];
+      }
+    }
+    if (lanes != 2 || !HasAvx()) return;
+    pairTable.assign(std::size_t(den) * halfWidth * 8, 0.0);
+    for (int phase = 0; phase < den; ++phase) {
+      const double* first = phaseTable.data() + std::size_t(phase) * halfWidth * 4;
+      const double* second = phaseTable.data() + std::size_t((phase + num) % den) * halfWidth * 4;
+      double* t = pairTable.data() + std::size_t(phase) * halfWidth * 8;
+      for (int k = 0; k < 2 * halfWidth; ++k) {
+        t[4 * k] = t[4 * k + 1] = first[2 * k];
+        t[4 * k + 2] = t[4 * k + 3] = second[2 * k];
       }
     }
   }
@@ -121,7 +224,7 @@ struct RateConverter::State {
   // The next `count` outputs (at most kGroup) of both lanes in exact mode: the sums of
   // NextOutput, lane by lane, in the same order. The outputs run side by side so that their sums
   // do not wait for each other.
-  static constexpr int kGroup = 4;
+  static constexpr int kGroup = 8;
   // Positions (input sample and phase) of up to n next outputs whose right wing lies inside the
   // input; their count. One division for the group, then steps of num.
   int ReadyGroup(int n, std::int64_t* xs, int* phases) const {
@@ -150,25 +253,23 @@ struct RateConverter::State {
       rights[f] = input.data() + 2 * (xs[f] + halfWidth);
     }
     ticks += std::int64_t(count) * num;
-#if defined(__SSE2__)
-    if (count == kGroup) {
-      __m128d left[kGroup], right[kGroup];
-#pragma GCC unroll 4
-      for (int f = 0; f < kGroup; ++f) left[f] = right[f] = _mm_setzero_pd();
-      for (int k = 0; k < halfWidth; ++k) {
-#pragma GCC unroll 4
-        for (int f = 0; f < kGroup; ++f) {
-          const double* t = taps[f];
-          left[f] = _mm_add_pd(left[f], _mm_mul_pd(_mm_load_pd(t + 2 * k), _mm_loadu_pd(lefts[f] + 2 * k)));
-          right[f] = _mm_add_pd(right[f], _mm_mul_pd(_mm_load_pd(t + 2 * (halfWidth + k)), _mm_loadu_pd(rights[f] - 2 * k)));
-        }
+    int f = 0;
+#if defined(__x86_64__)
+    if (count == kGroup && !pairTable.empty()) {
+      const double* pairTaps[4];
+      const double* pairInputs[4];
+      unsigned carries = 0;
+      for (int i = 0; i < 4; ++i) {
+        pairTaps[i] = pairTable.data() + std::size_t(phases[2 * i]) * halfWidth * 8;
+        pairInputs[i] = lefts[2 * i];
+        if (xs[2 * i + 1] != xs[2 * i]) carries |= 1u << i;
       }
-#pragma GCC unroll 4
-      for (int f = 0; f < kGroup; ++f) _mm_storeu_pd(out + 2 * f, _mm_add_pd(left[f], right[f]));
-      return;
+      kEightPairKernels[carries](pairTaps, pairInputs, halfWidth, out);
+      f = kGroup;
     }
 #endif
-    for (int f = 0; f < count; ++f) {
+    for (; f + 4 <= count; f += 4) SumFourPairs(taps + f, lefts + f, rights + f, halfWidth, out + 2 * f);
+    for (; f < count; ++f) {
       for (int lane = 0; lane < 2; ++lane) {
         const double* t = taps[f];
         double left = 0, right = 0;
@@ -242,6 +343,7 @@ struct RateConverter::State {
   int wingLength = 0;
   std::vector<double> table;
   std::vector<double> phaseTable;  // exact mode: see BuildPhaseTables
+  std::vector<double> pairTable;   // the same for pairs of outputs, with AVX
   std::int64_t step = 0;
   int num = 1, den = 1;
   // Position of the next output in 1/den input samples, in both modes, so that the timing is
