@@ -27,11 +27,33 @@ SampleSlabs::~SampleSlabs() {
 #endif
 }
 
-bool SampleSlabs::InRegion(const float* slot) const {
+SampleSlabs::Region* SampleSlabs::RegionOf(const float* slot) {
   const char* p = reinterpret_cast<const char*>(slot);
-  for (const Region& r : regions_)
-    if (p >= r.base && p < r.base + r.bytes) return true;
-  return false;
+  for (auto r = regions_.rbegin(); r != regions_.rend(); ++r)  // the newest first: most takes are there
+    if (p >= r->base && p < r->base + r->bytes) return &*r;
+  return nullptr;
+}
+
+void SampleSlabs::ReleaseRegion(Region* region) {
+  // Its free slots leave the list first.
+  float* kept = nullptr;  // the last slot left on the list
+  for (float* slot = free_; slot;) {
+    float* next;
+    std::memcpy(&next, slot, sizeof next);
+    const char* p = reinterpret_cast<const char*>(slot);
+    if (p < region->base || p >= region->base + region->bytes) {
+      if (kept) std::memcpy(kept, &slot, sizeof slot); else free_ = slot;
+      kept = slot;
+    }
+    slot = next;
+  }
+  float* const none = nullptr;
+  if (kept) std::memcpy(kept, &none, sizeof none);
+  else free_ = nullptr;
+#if defined(__linux__)
+  munmap(region->base, region->bytes);
+#endif
+  regions_.erase(regions_.begin() + (region - regions_.data()));
 }
 
 void SampleSlabs::AddRegion() {
@@ -48,7 +70,7 @@ void SampleSlabs::AddRegion() {
 #if defined(MADV_HUGEPAGE)
   madvise(base, kRegionBytes, MADV_HUGEPAGE);  // a hint: without huge pages the region still works
 #endif
-  regions_.push_back(Region{base, kRegionBytes});
+  regions_.push_back(Region{base, kRegionBytes, 0});
   next_ = base;
   end_ = base + kRegionBytes;
 #else
@@ -60,6 +82,7 @@ float* SampleSlabs::Take() {
   if (free_) {
     float* slot = free_;
     std::memcpy(&free_, slot, sizeof free_);
+    ++RegionOf(slot)->live;
     return slot;
   }
 #if defined(__linux__)
@@ -67,6 +90,7 @@ float* SampleSlabs::Take() {
     if (std::size_t(end_ - next_) < slotBytes_) AddRegion();
     float* slot = reinterpret_cast<float*>(next_);
     next_ += slotBytes_;
+    ++RegionOf(slot)->live;
     return slot;
   }
 #endif
@@ -77,10 +101,13 @@ float* SampleSlabs::Take() {
 
 void SampleSlabs::Give(float* slot) {
   if (!slot) return;
-  if (!InRegion(slot)) {
+  Region* region = RegionOf(slot);
+  if (!region) {
     delete[] slot;
     return;
   }
   std::memcpy(slot, &free_, sizeof free_);
   free_ = slot;
+  // The newest region stays: it is where the next slots come from.
+  if (--region->live == 0 && region != &regions_.back()) ReleaseRegion(region);
 }

@@ -19,16 +19,20 @@ public:
   std::int32_t SlotFloats() const { return slotFloats_; }
   // One slot; throws std::bad_alloc when the system has no memory.
   float* Take();
-  // A slot from Take goes back for reuse.
+  // A slot from Take goes back for reuse; a region whose slots all came back goes back to the
+  // system (a track that changes its rate moves into slots of another size).
   void Give(float* slot);
+  std::size_t RegionCount() const { return regions_.size(); }
 
 private:
   struct Region {
     char* base;
     std::size_t bytes;
+    std::size_t live;  // slots handed out and not given back
   };
-  bool InRegion(const float* slot) const;
+  Region* RegionOf(const float* slot);
   void AddRegion();
+  void ReleaseRegion(Region* region);
 
   std::int32_t slotFloats_;
   std::size_t slotBytes_;
