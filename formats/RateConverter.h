@@ -3,6 +3,8 @@
 // Kaiser-windowed sinc (45 zero crossings, cutoff at 0.8 of the lower Nyquist frequency). When
 // the rate ratio reduces to a fraction with a small denominator the filter runs polyphase with
 // exact coefficients; otherwise the coefficients are interpolated from a table of 128 phases.
+// Stereo in exact mode runs both channels side by side in vector registers with the same
+// arithmetic as one channel alone, so each channel comes out as its own conversion would.
 #include <memory>
 #include <vector>
 
