@@ -9,136 +9,160 @@
 namespace {
 constexpr int kMaxLevels = 12;  // 8^11 samples would be far beyond any block
 
-struct Levels {
-  const float* mins[kMaxLevels];
-  const float* maxs[kMaxLevels];
+// Entries of each level for a block of n samples; level 0 is the samples.
+struct Shape {
   int entries[kMaxLevels];
   int count = 0;  // levels including level 0
 };
 
-Levels LevelsOf(const SampleBlock* block) {
-  Levels l;
-  const float* d = block->Samples();
-  int n = block->count;
-  l.mins[0] = l.maxs[0] = d;
-  l.entries[0] = n;
-  l.count = 1;
-  const float* out = d + n;
-  while (n > 0 && l.count < kMaxLevels) {
+Shape ShapeOf(int n) {
+  Shape s;
+  s.entries[0] = n;
+  s.count = 1;
+  while (n > 0 && s.count < kMaxLevels) {
     const int m = (n + 7) / 8;
-    l.mins[l.count] = out;
-    l.maxs[l.count] = out + m;
-    l.entries[l.count] = m;
-    ++l.count;
-    out += 2 * m;
+    s.entries[s.count++] = m;
     if (n <= 8) break;
     n = m;
   }
+  return s;
+}
+
+// The first level stored: level 1 when it is the top (8 samples or fewer), else level 2.
+int FirstStored(const Shape& s) { return s.count > 2 ? 2 : 1; }
+
+struct Levels {
+  const float* mins[kMaxLevels];
+  const float* maxs[kMaxLevels];
+  int entries[kMaxLevels];
+  int count = 0;
+  int firstStored = 1;
+};
+
+Levels LevelsOf(const SampleBlock* block) {
+  const Shape s = ShapeOf(block->count);
+  Levels l;
+  l.count = s.count;
+  l.firstStored = FirstStored(s);
+  const float* out = block->Samples() + block->count;
+  for (int k = 0; k < s.count; ++k) {
+    l.entries[k] = s.entries[k];
+    if (k < l.firstStored) continue;
+    l.mins[k] = out;
+    l.maxs[k] = out + s.entries[k];
+    out += 2 * s.entries[k];
+  }
   return l;
+}
+
+// One level-1 entry: the min and max of up to 8 samples. The running minimum and maximum start
+// at 1 and -1 and take a sample only when it is smaller (larger), so a NaN never enters. Whole
+// groups go through vector registers; the order of the comparisons is fixed, so an entry worked
+// out when asked equals the one the level above was built from, down to the sign of a zero.
+inline void EightMinMax(const float* samples, int n, float& lo, float& hi) {
+#if defined(__SSE2__)
+  if (n == 8) {
+    const __m128 a = _mm_loadu_ps(samples), b = _mm_loadu_ps(samples + 4);
+    __m128 l = _mm_min_ps(b, _mm_min_ps(a, _mm_set1_ps(1.0f)));
+    __m128 h = _mm_max_ps(b, _mm_max_ps(a, _mm_set1_ps(-1.0f)));
+    l = _mm_min_ps(l, _mm_movehl_ps(l, l));
+    h = _mm_max_ps(h, _mm_movehl_ps(h, h));
+    l = _mm_min_ss(l, _mm_shuffle_ps(l, l, 1));
+    h = _mm_max_ss(h, _mm_shuffle_ps(h, h, 1));
+    lo = _mm_cvtss_f32(l);
+    hi = _mm_cvtss_f32(h);
+    return;
+  }
+#endif
+  lo = 1.0f;
+  hi = -1.0f;
+  for (int i = 0; i < n; ++i) {
+    lo = samples[i] < lo ? samples[i] : lo;
+    hi = samples[i] > hi ? samples[i] : hi;
+  }
+}
+
+// Level-1 entry j of a block of n samples.
+inline void LevelOneEntry(const float* samples, int n, int j, float& lo, float& hi) {
+  EightMinMax(samples + 8 * j, std::min(8, n - 8 * j), lo, hi);
 }
 }  // namespace
 
 int SummaryFloats(int n) {
+  const Shape s = ShapeOf(n);
   int total = 0;
-  while (n > 0) {
-    const int m = (n + 7) / 8;
-    total += 2 * m;
-    if (n <= 8) break;
-    n = m;
-  }
+  for (int k = FirstStored(s); k < s.count; ++k) total += 2 * s.entries[k];
   return total;
 }
 
-namespace {
-// The first level, from the samples: the widest pass, eight samples a step in vector registers.
-// The running minimum and maximum start at 1 and -1 and take a sample only when it is smaller
-// (larger), so a NaN never enters, as in the plain loop.
-void SummariseEights(const float* samples, int groups, float* mins, float* maxs) {
-#if defined(__SSE2__)
-  const __m128 one = _mm_set1_ps(1.0f), minusOne = _mm_set1_ps(-1.0f);
-  for (int j = 0; j < groups; ++j) {
-    const __m128 a = _mm_loadu_ps(samples + 8 * j), b = _mm_loadu_ps(samples + 8 * j + 4);
-    __m128 lo = _mm_min_ps(b, _mm_min_ps(a, one));
-    __m128 hi = _mm_max_ps(b, _mm_max_ps(a, minusOne));
-    lo = _mm_min_ps(lo, _mm_movehl_ps(lo, lo));
-    hi = _mm_max_ps(hi, _mm_movehl_ps(hi, hi));
-    lo = _mm_min_ss(lo, _mm_shuffle_ps(lo, lo, 1));
-    hi = _mm_max_ss(hi, _mm_shuffle_ps(hi, hi, 1));
-    mins[j] = _mm_cvtss_f32(lo);
-    maxs[j] = _mm_cvtss_f32(hi);
-  }
-#else
-  for (int j = 0; j < groups; ++j) {
-    const float* a = samples + 8 * j;
-    float lo = 1.0f, hi = -1.0f;
-    for (int i = 0; i < 8; ++i) {
-      lo = a[i] < lo ? a[i] : lo;
-      hi = a[i] > hi ? a[i] : hi;
-    }
-    mins[j] = lo;
-    maxs[j] = hi;
-  }
-#endif
-}
-}  // namespace
-
 void BuildSummaries(SampleBlock* block) {
-  float* d = block->Samples();
-  int n = block->count;
-  const float* lowerMin = d;
-  const float* lowerMax = d;
-  float* out = d + n;
-  while (n > 0) {
-    const int m = (n + 7) / 8;
-    float* mn = out;
-    float* mx = out + m;
-    const int full = n / 8;
-    if (lowerMin == lowerMax) {
-      SummariseEights(lowerMin, full, mn, mx);
-    } else for (int j = 0; j < full; ++j) {
+  const Shape s = ShapeOf(block->count);
+  if (s.count < 2) return;
+  const float* d = block->Samples();
+  const int n = block->count;
+  float* out = block->Samples() + n;
+  if (s.count == 2) {  // one level-1 entry: stored as it is
+    EightMinMax(d, n, out[0], out[1]);
+    return;
+  }
+  // Level 2 straight from the level-1 entries, as if level 1 were stored.
+  const int ones = s.entries[1];
+  float* mn = out;
+  float* mx = out + s.entries[2];
+  for (int j = 0; j < s.entries[2]; ++j) {
+    float lo = 1.0f, hi = -1.0f;
+    for (int i = 8 * j; i < std::min(8 * j + 8, ones); ++i) {
+      float l, h;
+      LevelOneEntry(d, n, i, l, h);
+      lo = std::min(lo, l);
+      hi = std::max(hi, h);
+    }
+    mn[j] = lo;
+    mx[j] = hi;
+  }
+  // Each higher level from the one below.
+  out += 2 * s.entries[2];
+  for (int k = 3; k < s.count; ++k) {
+    const int below = s.entries[k - 1], m = s.entries[k];
+    const float* lowerMin = mn;
+    const float* lowerMax = mx;
+    mn = out;
+    mx = out + m;
+    for (int j = 0; j < m; ++j) {
       float lo = 1.0f, hi = -1.0f;
-      const float* a = lowerMin + 8 * j;
-      const float* b = lowerMax + 8 * j;
-      for (int i = 0; i < 8; ++i) {
-        lo = std::min(lo, a[i]);
-        hi = std::max(hi, b[i]);
+      for (int i = 8 * j; i < std::min(8 * j + 8, below); ++i) {
+        lo = std::min(lo, lowerMin[i]);
+        hi = std::max(hi, lowerMax[i]);
       }
       mn[j] = lo;
       mx[j] = hi;
     }
-    if (full < m) {
-      float lo = 1.0f, hi = -1.0f;
-      for (int i = 8 * full; i < n; ++i) {
-        lo = std::min(lo, lowerMin[i]);
-        hi = std::max(hi, lowerMax[i]);
-      }
-      mn[full] = lo;
-      mx[full] = hi;
-    }
     out += 2 * m;
-    if (n <= 8) break;
-    lowerMin = mn;
-    lowerMax = mx;
-    n = m;
   }
 }
 
 void BlockMinMax(const SampleBlock* block, int from, int to, int level, float& min, float& max) {
   if (from >= to) return;
   const Levels l = LevelsOf(block);
+  const float* samples = block->Samples();
   while (from < to && level < l.count) {
     const int b = std::min((from + 7) & ~7, to);
     const int c = std::max(to & ~7, b);
-    const float* mins = l.mins[level];
-    const float* maxs = l.maxs[level];
-    for (int i = from; i < b; ++i) {
-      min = std::min(min, mins[i]);
-      max = std::max(max, maxs[i]);
-    }
-    for (int i = c; i < to; ++i) {
-      min = std::min(min, mins[i]);
-      max = std::max(max, maxs[i]);
-    }
+    auto take = [&](int i) {
+      float lo, hi;
+      if (level == 0) {
+        lo = hi = samples[i];
+      } else if (level < l.firstStored) {
+        LevelOneEntry(samples, block->count, i, lo, hi);
+      } else {
+        lo = l.mins[level][i];
+        hi = l.maxs[level][i];
+      }
+      min = std::min(min, lo);
+      max = std::max(max, hi);
+    };
+    for (int i = from; i < b; ++i) take(i);
+    for (int i = c; i < to; ++i) take(i);
     from = b / 8;
     to = c / 8;
     ++level;

@@ -1,11 +1,13 @@
 #pragma once
 // Min/max summaries of a block in levels that each reduce the one below by 8; level 0 is the
-// samples. They follow the samples in the block's data array.
+// samples. Level 1 (one entry per 8 samples) would take a quarter as much room as the samples, so
+// it is not stored but worked out from them when asked: the block's data array holds the samples
+// followed by levels 2 and up (level 1 alone when it has a single entry).
 #include "analysis/SampleTrack.h"
 
-// Floats the summary levels of a block of n samples take.
+// Floats the stored summary levels of a block of n samples take.
 int SummaryFloats(int n);
-// Rebuilds every level from the block's samples.
+// Rebuilds every stored level from the block's samples.
 void BuildSummaries(SampleBlock* block);
 // Lowers min and raises max by the entries from .. to - 1 of the given level.
 void BlockMinMax(const SampleBlock* block, int from, int to, int level, float& min, float& max);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/BlockSummary.h"
+#include "analysis/SampleSlabs.h"
 #include "analysis/SignatureKernels.h"
 
 namespace {
@@ -21,21 +22,45 @@ void CopyStrided(float* dest, int destStep, const float* source, int sourceStep,
   for (int i = 0; i < n; ++i) dest[std::size_t(i) * destStep] = source[std::size_t(i) * sourceStep];
 }
 
-// Room for n samples and their summaries, nothing more: a track's heap stays close to its samples.
-// Storage for n samples and their summaries. Allocated before anything changes, so that running
-// out of memory leaves the block as it was.
-std::unique_ptr<float[]> NewStorage(int n, std::int32_t* allocated) {
-  const std::int32_t floats = n + SummaryFloats(n);
-  std::unique_ptr<float[]> data(new float[std::max(floats, 1)]);
-  *allocated = floats;
-  return data;
+std::int32_t StorageFloats(int n) { return n + SummaryFloats(n); }
+
+// Gives a block's storage back to where it came from: the track's slabs or the heap.
+void FreeStorage(float* data, std::int32_t allocated, SampleSlabs* slabs) {
+  if (!data) return;
+  if (slabs && allocated == slabs->SlotFloats()) slabs->Give(data);
+  else delete[] data;
 }
 
-void AllocateData(SampleBlock* block, int n) {
-  std::int32_t allocated = 0;
-  block->data = NewStorage(n, &allocated);
-  block->allocated = allocated;
+void FreeData(SampleBlock* block, SampleSlabs* slabs) {
+  FreeStorage(block->data.release(), block->allocated, slabs);
+  block->allocated = 0;
 }
+
+// Storage for n samples and their summaries, nothing more: a track's heap stays close to its
+// samples. Allocated before anything changes, so that running out of memory leaves the block as
+// it was; given back unless handed to a block.
+class Storage {
+public:
+  Storage(SampleSlabs* slabs, int n) : slabs_(slabs), floats_(StorageFloats(n)) {
+    data_ = slabs && floats_ == slabs->SlotFloats() ? slabs->Take() : new float[std::max(floats_, 1)];
+  }
+  ~Storage() { FreeStorage(data_, floats_, slabs_); }
+  Storage(const Storage&) = delete;
+  Storage& operator=(const Storage&) = delete;
+  float* get() const { return data_; }
+  // The block's old storage goes back; the block owns this one from now on.
+  void MoveInto(SampleBlock* block) {
+    FreeData(block, slabs_);
+    block->data.reset(data_);
+    block->allocated = floats_;
+    data_ = nullptr;
+  }
+
+private:
+  SampleSlabs* slabs_;
+  std::int32_t floats_;
+  float* data_;
+};
 
 void ClearMarks(SampleBlock* b) {
   b->score = 0;
@@ -66,9 +91,13 @@ CAP_SampleTrack::CAP_SampleTrack(int rate) {
   channels = 1;
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
+  storage_ = std::make_unique<SampleSlabs>(StorageFloats(capacity_ / 2));
 }
 
-CAP_SampleTrack::~CAP_SampleTrack() = default;  // the slabs own every block record
+CAP_SampleTrack::~CAP_SampleTrack() {
+  // The record slabs own every block record; the samples go back to their storage first.
+  for (SampleBlock* b = head_; b; b = b->next) FreeData(b, storage_.get());
+}
 
 SampleBlock* CAP_SampleTrack::AllocateBlock() {
   if (!freeBlocks_) {
@@ -88,7 +117,7 @@ SampleBlock* CAP_SampleTrack::AllocateBlock() {
 }
 
 void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) {
-  block->data.reset();
+  FreeData(block, storage_.get());
   block->next = freeBlocks_;
   freeBlocks_ = block;
 }
@@ -172,7 +201,7 @@ void CAP_SampleTrack::Link(SampleBlock* block, SampleBlock* after, SampleBlock* 
 SampleBlock* CAP_SampleTrack::NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n) {
   SampleBlock* block = AllocateBlock();
   try {
-    AllocateData(block, n);
+    Storage(storage_.get(), n).MoveInto(block);
   } catch (...) {
     ReleaseBlock(block);
     throw;
@@ -243,13 +272,11 @@ void CAP_SampleTrack::SplitBlock(SampleBlock* block, int at) {
   ClearMatchMarks(block);
   const int rest = block->count - at;
   // The first part keeps its samples in storage sized for them.
-  std::int32_t allocated = 0;
-  std::unique_ptr<float[]> first = NewStorage(at, &allocated);
+  Storage first(storage_.get(), at);
   SampleBlock* second = NewEmptyBlockBetween(block, block->next, rest);
   std::memcpy(second->Samples(), block->Samples() + at, sizeof(float) * std::size_t(rest));
   std::memcpy(first.get(), block->Samples(), sizeof(float) * std::size_t(at));
-  block->data = std::move(first);
-  block->allocated = allocated;
+  first.MoveInto(block);
   block->count = at;
   RecomputeBlock(block);
   RecomputeBlock(second);
@@ -260,12 +287,10 @@ void CAP_SampleTrack::MergeBlocks(SampleBlock* a, SampleBlock* b) {
   ClearMatchMarks(a);
   ClearMatchMarks(b);
   const int first = a->count;
-  std::int32_t allocated = 0;
-  std::unique_ptr<float[]> merged = NewStorage(first + b->count, &allocated);
+  Storage merged(storage_.get(), first + b->count);
   std::memcpy(merged.get(), a->Samples(), sizeof(float) * std::size_t(first));
   std::memcpy(merged.get() + first, b->Samples(), sizeof(float) * std::size_t(b->count));
-  a->data = std::move(merged);
-  a->allocated = allocated;
+  merged.MoveInto(a);
   a->count = first + b->count;
   DeleteBlock(b);
   RecomputeBlock(a);
@@ -500,13 +525,23 @@ void CAP_SampleTrack::SetSampleRate(int rate) {
   NotifyViewers(0, 0, -oldLength);
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
+  // The new block size has slots of its own; the old blocks give theirs back as they go.
+  std::unique_ptr<SampleSlabs> oldStorage = std::move(storage_);
+  storage_ = std::make_unique<SampleSlabs>(StorageFloats(capacity_ / 2));
   int position = 0;
-  while (old) {
-    SampleBlock* next = old->next;
-    InsertSamples(old->Samples(), old->count, position, 1);
-    position += old->count;
-    ReleaseBlock(old);
-    old = next;
+  try {
+    while (old) {
+      SampleBlock* next = old->next;
+      InsertSamples(old->Samples(), old->count, position, 1);
+      position += old->count;
+      FreeData(old, oldStorage.get());
+      ReleaseBlock(old);
+      old = next;
+    }
+  } catch (...) {
+    // The blocks not yet moved go with their storage (the records stay in the record slabs).
+    for (; old; old = old->next) FreeData(old, oldStorage.get());
+    throw;
   }
 }
 

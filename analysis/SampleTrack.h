@@ -9,6 +9,8 @@
 #include "analysis/AudioContainer.h"
 #include "analysis/SoundSignature.h"
 
+class SampleSlabs;
+
 struct SampleBlock {
   std::int32_t count = 0;
   SoundSignature signature;
@@ -62,6 +64,7 @@ public:
   void AddViewer(CAP_AudioViewer* viewer);
   // A viewer that goes before the track (a hidden display row) takes itself off the list.
   void RemoveViewer(CAP_AudioViewer* viewer);
+  int ViewerCount() const { return int(viewers_.size()); }
 
   // In-place access: whoever changes the floats calls RecolorRange for the span afterwards.
   float* BeginBlockWalk(int start, int* n, int count);
@@ -160,4 +163,6 @@ private:
   void ReleaseBlock(SampleBlock* block);
   std::vector<std::unique_ptr<SampleBlock[]>> slabs_;
   SampleBlock* freeBlocks_ = nullptr;  // linked through next
+  // Sample storage of blocks of half the capacity (what loading and insertion make).
+  std::unique_ptr<SampleSlabs> storage_;
 };

@@ -3,6 +3,8 @@
 // Kaiser-windowed sinc (45 zero crossings, cutoff at 0.8 of the lower Nyquist frequency). When
 // the rate ratio reduces to a fraction with a small denominator the filter runs polyphase with
 // exact coefficients; otherwise the coefficients are interpolated from a table of 128 phases.
+// Stereo in exact mode runs both channels side by side in vector registers with the same
+// arithmetic as one channel alone, so each channel comes out as its own conversion would.
 #include <memory>
 #include <vector>
 
@@ -36,6 +38,8 @@ public:
 
 private:
   struct State;
+  // made outputs of the state to out, which points at its channel in the first frame.
+  void StoreOutput(const State& state, int made, float* out) const;
   int channels_;
   int inRate_;
   int outRate_;

@@ -2,7 +2,20 @@
 
 #include <sys/types.h>
 
+#include <new>
+
 CUP_FileBuffer::~CUP_FileBuffer() { Close(); }
+
+namespace {
+// Audio files are read and written front to back in large runs: a buffer of 1 MiB turns the
+// 25,000 system calls of a 100 MB file into a hundred.
+constexpr std::size_t kStdioBuffer = std::size_t(1) << 20;
+}  // namespace
+
+void CUP_FileBuffer::UseLargeBuffer() {
+  stdioBuffer_.reset(new (std::nothrow) char[kStdioBuffer]);
+  if (stdioBuffer_ && std::setvbuf(file_, stdioBuffer_.get(), _IOFBF, kStdioBuffer) != 0) stdioBuffer_.reset();
+}
 
 bool CUP_FileBuffer::Open(const std::string& name, int mode) {
   Close();
@@ -12,12 +25,15 @@ bool CUP_FileBuffer::Open(const std::string& name, int mode) {
   if (mode & kBinary) openMode += 'b';
   if (openMode.empty() || openMode[0] == 'b') return false;
   file_ = std::fopen(name.c_str(), openMode.c_str());
+  if (file_) UseLargeBuffer();
   return file_ != nullptr;
 }
 
 bool CUP_FileBuffer::Attach(std::FILE* file) {
   Close();
   file_ = file;
+  // The handle is fresh (nothing read or written yet) when it comes from fdopen, as in a save.
+  if (file_) UseLargeBuffer();
   return true;
 }
 
@@ -26,6 +42,7 @@ bool CUP_FileBuffer::Close() {
   const bool flushed = std::fflush(file_) == 0;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
+  stdioBuffer_.reset();  // only after fclose: stdio uses it up to the end
   return flushed && closed;
 }
 

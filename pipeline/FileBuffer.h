@@ -3,6 +3,7 @@
 // It keeps no buffer of its own (stdio buffers): underflow peeks at the next byte, uflow takes it,
 // block reads and writes go straight to fread and fwrite. Positions are 64-bit.
 #include <cstdio>
+#include <memory>
 #include <streambuf>
 #include <string>
 
@@ -20,7 +21,7 @@ public:
 
   // Closes any file already held first. False when the file cannot be opened.
   bool Open(const std::string& name, int mode);
-  // Takes over an open handle (closed by this buffer).
+  // Takes over an open handle on which nothing was read or written yet (closed by this buffer).
   bool Attach(std::FILE* file);
   // Flushes and closes; false when the flush or the close failed (the data may be lost).
   bool Close();
@@ -39,5 +40,7 @@ protected:
   int sync() override;
 
 private:
+  void UseLargeBuffer();
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> stdioBuffer_;
 };

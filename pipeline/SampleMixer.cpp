@@ -5,7 +5,10 @@
 #include <climits>
 #include <cstdlib>
 
+#include <thread>
+
 #include "pipeline/AudioDecoder.h"
+#include "pipeline/ChunkPipeline.h"
 
 namespace {
 
@@ -16,9 +19,14 @@ const char* const kLoadingLabel = "Loading audio data:";
 
 int RoundHalfAway(double v) { return int(v < 0 ? v - 0.5 : v + 0.5); }
 
+int MachineThreads() { return std::max(1, int(std::thread::hardware_concurrency())); }
+
+// Chunks of decoded audio waiting for the tracks during a parallel load.
+constexpr int kLoadSlots = 32;
+
 }  // namespace
 
-CAP_SampleMixer::CAP_SampleMixer(int channelCount, int rate, bool withMixTrack) {
+CAP_SampleMixer::CAP_SampleMixer(int channelCount, int rate, bool withMixTrack) : loadThreads_(MachineThreads()) {
   channels = std::clamp(channelCount, 1, kMaxChannels);
   sampleRate = rate;
   baseRate_ = rate;
@@ -162,27 +170,29 @@ int CAP_SampleMixer::ReadFloat(float* dest, int frames, int position) {
   return count;
 }
 
+void CAP_SampleMixer::WriteTrack(int i, const float* source, int frames, int position, std::vector<float>& scratch) {
+  if (WriteGainIsIdentity(i)) {
+    tracks_[i]->WriteSamples(source + i, frames, position, channels, 100, 0);
+    return;
+  }
+  scratch.resize(kMixChunk);
+  for (int done = 0; done < frames;) {
+    const int n = std::min(kMixChunk, frames - done);
+    std::fill(scratch.begin(), scratch.begin() + n, 0.0f);
+    for (int j = 0; j < channels; ++j) {
+      const float gain = writeGain_[j][i];
+      if (gain == 0) continue;
+      const float* in = source + std::size_t(done) * channels + j;
+      for (int f = 0; f < n; ++f) scratch[f] += gain * in[std::size_t(f) * channels];
+    }
+    tracks_[i]->WriteFloat(scratch.data(), n, position + done);
+    done += n;
+  }
+}
+
 int CAP_SampleMixer::WriteFloat(const float* source, int frames, int position) {
   if (frames <= 0) return 0;
-  for (int i = 0; i < trackCount_; ++i) {
-    if (WriteGainIsIdentity(i)) {
-      tracks_[i]->WriteSamples(source + i, frames, position, channels, 100, 0);
-      continue;
-    }
-    scratch_.resize(kMixChunk);
-    for (int done = 0; done < frames;) {
-      const int n = std::min(kMixChunk, frames - done);
-      std::fill(scratch_.begin(), scratch_.begin() + n, 0.0f);
-      for (int j = 0; j < channels; ++j) {
-        const float gain = writeGain_[j][i];
-        if (gain == 0) continue;
-        const float* in = source + std::size_t(done) * channels + j;
-        for (int f = 0; f < n; ++f) scratch_[f] += gain * in[std::size_t(f) * channels];
-      }
-      tracks_[i]->WriteFloat(scratch_.data(), n, position + done);
-      done += n;
-    }
-  }
+  for (int i = 0; i < trackCount_; ++i) WriteTrack(i, source, frames, position, scratch_);
   writePosition = position + frames;
   UpdateDuration();
   return frames;
@@ -227,26 +237,79 @@ bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, P
   if (source.channels != channels) return false;
   // One block of the store per read (0.1 s, an even count).
   const int chunk = std::max(2, RoundHalfAway(source.sampleRate * 0.1) & ~1);
-  std::vector<float> buffer(std::size_t(chunk) * channels);
   bool answer = true;
   if (progress) answer = progress(user, kLoadingLabel, 0);
   if (!answer) return false;
+  // Tracks that someone else watches (a waveform) are told of each change on this thread only.
+  bool parallel = loadThreads_ > 1 && trackCount_ > 1;
+  for (int k = 0; k < trackCount_; ++k) parallel = parallel && tracks_[k]->ViewerCount() == 1;
   std::int64_t loaded = 0;
-  for (;;) {
-    const int n = source.ReadFloatAtCursor(buffer.data(), chunk);
-    RemoveDCOffset(buffer.data(), n, loaded == 0);
-    // Loading is no edit: the editor's growth notice (the history's extension while recording)
-    // is not given for it, and the history does not exist yet when the document loads.
-    CAP_SampleMixer::WriteFloat(buffer.data(), n, int(loaded));
-    loaded += std::max(n, 0);
-    if (progress && total != 0) {
-      answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded * 100 / total, 100)));
-      if (!answer) break;
+  if (parallel) {
+    loaded = LoadInParallel(source, chunk, total, progress, user, &answer);
+  } else {
+    std::vector<float> buffer(std::size_t(chunk) * channels);
+    for (;;) {
+      const int n = source.ReadFloatAtCursor(buffer.data(), chunk);
+      RemoveDCOffset(buffer.data(), n, loaded == 0);
+      // Loading is no edit: the editor's growth notice (the history's extension while recording)
+      // is not given for it, and the history does not exist yet when the document loads.
+      CAP_SampleMixer::WriteFloat(buffer.data(), n, int(loaded));
+      loaded += std::max(n, 0);
+      if (progress && total != 0) {
+        answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded * 100 / total, 100)));
+        if (!answer) break;
+      }
+      if (n <= 0) break;
     }
-    if (n <= 0) break;
   }
   if (progress && loaded < total) progress(user, "", 100);
   return answer;
+}
+
+std::int64_t CAP_SampleMixer::LoadInParallel(CAP_AudioContainer& source, int chunk, std::int64_t total,
+                                             ProgressCallback progress, std::intptr_t user, bool* answer) {
+  // Each track is one lane: it takes the same writes in the same order as on one thread, so its
+  // blocks, signatures and summaries are the same. The mixer hears of none of them meanwhile (its
+  // duration would be read across threads); it catches up at the end.
+  struct Slot {
+    std::vector<float> frames;
+    int n = 0;
+    int position = 0;
+  };
+  std::vector<Slot> slots(kLoadSlots);
+  for (Slot& slot : slots) slot.frames.resize(std::size_t(chunk) * channels);
+  std::vector<std::vector<float>> scratch(static_cast<std::size_t>(trackCount_));
+  for (int k = 0; k < trackCount_; ++k) tracks_[k]->RemoveViewer(this);
+  std::int64_t loaded = 0;
+  auto produce = [&](int index) {
+    Slot& slot = slots[std::size_t(index)];
+    const int n = source.ReadFloatAtCursor(slot.frames.data(), chunk);
+    RemoveDCOffset(slot.frames.data(), n, loaded == 0);
+    slot.n = n;
+    slot.position = int(loaded);
+    loaded += std::max(n, 0);
+    ProducedChunk made{n > 0, n > 0};
+    if (progress && total != 0) {
+      *answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded * 100 / total, 100)));
+      if (!*answer) made.more = false;
+    }
+    return made;
+  };
+  auto consume = [&](int track, int index) {
+    const Slot& slot = slots[std::size_t(index)];
+    WriteTrack(track, slot.frames.data(), slot.n, slot.position, scratch[std::size_t(track)]);
+  };
+  try {
+    RunChunkPipeline(trackCount_, kLoadSlots, loadThreads_, produce, consume);
+  } catch (...) {
+    for (int k = 0; k < trackCount_; ++k) tracks_[k]->AddViewer(this);
+    UpdateDuration();
+    throw;
+  }
+  for (int k = 0; k < trackCount_; ++k) tracks_[k]->AddViewer(this);
+  if (loaded > 0) writePosition = int(loaded);
+  UpdateDuration();
+  return loaded;
 }
 
 int EP_SampleMixer::WriteFloat(const float* source, int frames, int position) {

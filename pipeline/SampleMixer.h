@@ -4,6 +4,7 @@
 // reads, each through a small gain matrix. It loads from a decoder with optional DC-offset
 // correction and shifts the pitch of the whole document in halftones by changing the tracks'
 // sample rate (no resampling).
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -35,6 +36,10 @@ public:
   // The same from any container that announces totalFrames (0 = unknown) at its sampleRate.
   bool LoadFrom(CAP_AudioContainer& source, std::int64_t totalFrames, ProgressCallback progress,
                 std::intptr_t user);
+  // Threads a load may use (the calling thread included): the machine's cores by default; 1
+  // loads on the calling thread alone. The tracks end the same either way.
+  void SetLoadThreads(int threads) { loadThreads_ = std::max(threads, 1); }
+  int LoadThreads() const { return loadThreads_; }
   // With correctDC on: estimate (the mean of each channel over these frames) and subtract.
   void RemoveDCOffset(float* frames, int count, bool estimate);
   void SetCorrectDC(bool on) { correctDC_ = on; }
@@ -62,6 +67,11 @@ private:
   void UpdateDuration();
   bool ReadGainIsIdentity(int channel) const;
   bool WriteGainIsIdentity(int track) const;
+  // One track's part of a write; scratch holds the mixed samples of a track without identity gain.
+  void WriteTrack(int track, const float* source, int frames, int position, std::vector<float>& scratch);
+  // The load with the tracks filled on several threads; the frames loaded.
+  std::int64_t LoadInParallel(CAP_AudioContainer& source, int chunk, std::int64_t total, ProgressCallback progress,
+                              std::intptr_t user, bool* answer);
 
   bool correctDC_ = false;
   float pitch_ = 0;
@@ -75,6 +85,7 @@ private:
   int count_ = 0;
   int baseRate_ = 0;
   std::vector<float> scratch_;  // the mixed read and write paths
+  int loadThreads_;
 };
 
 // The editor's side of a growing document: told before a write extends the audio, so that the

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "analysis/SampleSlabs.h"
 #include "analysis/SampleTrack.h"
 #include "tests/analysis/TestAudio.h"
 
@@ -117,6 +119,40 @@ TEST(SampleTrack, SetSampleRateReinterprets) {
   EXPECT_EQ(All(t), v);
   EXPECT_NEAR(t.duration, 0.2, 1e-12);
   for (const SampleBlock* b = t.Head(); b; b = b->next) EXPECT_LE(b->count, 2204);
+}
+
+// Slots come from the heap first, then from regions; every slot keeps what is written into it,
+// and a region whose slots all came back goes back to the system, the newest excepted.
+TEST(SampleTrack, StorageSlotsStayApartAndEmptyRegionsGoBack) {
+  SampleSlabs slabs(2287);  // 2,205 samples and their summaries
+  std::vector<float*> slots;
+  for (int i = 0; i < 12000; ++i) {
+    slots.push_back(slabs.Take());
+    std::fill(slots.back(), slots.back() + 2287, float(i));
+  }
+  EXPECT_GE(slabs.RegionCount(), 3u);
+  for (int i = 0; i < 12000; i += 97) ASSERT_EQ(slots[std::size_t(i)][2286], float(i)) << i;
+  // Giving back every other slot empties no region; the freed slots are taken again first.
+  for (std::size_t i = 0; i < slots.size(); i += 2) slabs.Give(slots[i]);
+  const std::size_t regions = slabs.RegionCount();
+  for (std::size_t i = 0; i < slots.size(); i += 2) slots[i] = slabs.Take();
+  EXPECT_EQ(slabs.RegionCount(), regions);
+  std::vector<float*> sorted = slots;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end());
+  for (float* slot : slots) slabs.Give(slot);
+  EXPECT_EQ(slabs.RegionCount(), 1u);
+  float* again = slabs.Take();
+  again[0] = 1.0f;
+  slabs.Give(again);
+
+  // A track that changes its rate moves all its samples into slots of the new size.
+  CAP_SampleTrack t(44100);
+  const auto v = testaudio::Noise(44100 * 40, 9);
+  t.InsertSamples(v.data(), int(v.size()), 0);
+  t.SetSampleRate(48000);
+  t.SetSampleRate(44100);
+  EXPECT_EQ(All(t), v);
 }
 
 TEST(SampleTrack, CopyKeepsWholeBlocksAndSelfCopyWorks) {

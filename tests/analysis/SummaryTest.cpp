@@ -12,8 +12,10 @@
 namespace {
 
 TEST(Summary, LevelsOfABlock) {
-  EXPECT_EQ(SummaryFloats(4410), 2 * (552 + 69 + 9 + 2 + 1));
-  EXPECT_EQ(SummaryFloats(8), 2);  // one level above the samples, one entry
+  // Level 1 (552 entries) is worked out from the samples, not stored.
+  EXPECT_EQ(SummaryFloats(4410), 2 * (69 + 9 + 2 + 1));
+  EXPECT_EQ(SummaryFloats(64), 2);
+  EXPECT_EQ(SummaryFloats(8), 2);  // one level above the samples, one entry: stored
   EXPECT_EQ(SummaryFloats(1), 2);
   EXPECT_EQ(SummaryFloats(0), 0);
 
@@ -21,9 +23,9 @@ TEST(Summary, LevelsOfABlock) {
   std::vector<float> v(300, 1.5f);
   t.InsertSamples(v.data(), 300, 0);
   const SampleBlock* b = t.Head();
-  // Level 1 entries start at 1 and -1: minima never above 1.
+  // Entries start at 1 and -1: minima never above 1. The first stored level (2) has 5 entries.
   EXPECT_EQ(b->Samples()[300], 1.0f);
-  EXPECT_EQ(b->Samples()[300 + 38], 1.5f);
+  EXPECT_EQ(b->Samples()[300 + 5], 1.5f);
   float lo = 5, hi = -5;
   BlockMinMax(b, 10, 10, 0, lo, hi);
   EXPECT_EQ(lo, 5.0f);

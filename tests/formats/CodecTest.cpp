@@ -66,6 +66,37 @@ TEST(PcmCodecTest, SixteenBitEdgesInBothByteOrders) {
   EXPECT_EQ(Decode<DecompressPcm16MsbSigned>({0x80, 0, 0x40, 0}, 2), (std::vector<float>{-1.0f, 0.5f}));
 }
 
+// The block loops run eight samples at a time in vector registers; every sample must come out as
+// the one-value functions give it, in both byte orders and at every offset of the tail.
+TEST(PcmCodecTest, SixteenBitBlockLoopsEqualTheOneValueFunctions) {
+  std::vector<float> values = {0.0f, -0.0f, 1.0f, -1.0f, 2.0f, -3.0f, std::numeric_limits<float>::quiet_NaN(),
+                               -std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                               -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::max(),
+                               std::numeric_limits<float>::denorm_min(), -std::numeric_limits<float>::denorm_min(),
+                               32767.5f / 32768, -32768.5f / 32768, 0.49999997f / 32768, 1e30f, -1e30f};
+  for (int k = -70000; k <= 70000; ++k) values.push_back(float(k) / 65536.0f);  // every half step
+  for (int k = 0; k < 5000; ++k) values.push_back(std::nextafter(float(k % 200 - 100) / 32768.0f + 0.5f / 32768, 2.0f));
+  for (std::size_t tail = 0; tail < 8; ++tail) {
+    std::vector<float> v(values.begin(), values.end() - std::ptrdiff_t(tail));
+    const Bytes lsb = Encode<CompressPcm16LsbSigned>(v), msb = Encode<CompressPcm16MsbSigned>(v);
+    ASSERT_EQ(lsb.size(), 2 * v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      const auto want = std::uint16_t(FloatToPcm16(v[i]));
+      ASSERT_EQ(lsb[2 * i] | (lsb[2 * i + 1] << 8), want) << v[i];
+      ASSERT_EQ(msb[2 * i + 1] | (msb[2 * i] << 8), want) << v[i];
+    }
+  }
+  Bytes every;
+  for (int code = 0; code < 65536 + 3; ++code) {
+    every.push_back(std::uint8_t(code));
+    every.push_back(std::uint8_t(code >> 8));
+  }
+  const std::vector<float> decoded = Decode<DecompressPcm16LsbSigned>(every, 65536 + 3);
+  ASSERT_EQ(decoded.size(), 65536u + 3);
+  for (int code = 0; code < 65536 + 3; ++code)
+    ASSERT_EQ(decoded[std::size_t(code)], float(std::int16_t(std::uint16_t(code))) / 32768.0f) << code;
+}
+
 TEST(PcmCodecTest, TwentyFourBitEncoding) {
   EXPECT_EQ(FloatToPcm24(-std::ldexp(1.0f, -24)) & 0xFFFFFF, 0);
   EXPECT_EQ(FloatToPcm24(1.0f), 0x7FFFFF);

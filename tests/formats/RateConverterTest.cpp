@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "formats/RateConverter.h"
@@ -151,6 +152,37 @@ TEST(RateConverterTest, PieceSizeDoesNotChangeTheResult) {
   EXPECT_EQ(Convert(whole, in, 1, 30000), Convert(pieces, in, 1, 777));
   RateConverter exactWhole(1, 44100, 48000), exactPieces(1, 44100, 48000);
   EXPECT_EQ(Convert(exactWhole, in, 1, 30000), Convert(exactPieces, in, 1, 1));
+}
+
+// Stereo in exact mode runs both channels through vector registers together; each channel must
+// come out as its own mono conversion does, bit for bit, whatever the piece size.
+TEST(RateConverterTest, StereoEqualsEachChannelConvertedAlone) {
+  for (const auto& [from, to] : {std::pair{44100, 48000}, std::pair{22050, 44100}, std::pair{8000, 11025},
+                                 std::pair{48000, 44100}}) {
+    const int frames = 20000;
+    const std::vector<float> left = Sine(997, from, frames, 0.9), right = Sine(3100, from, frames, 0.4);
+    std::vector<float> stereo(2 * std::size_t(frames));
+    for (int i = 0; i < frames; ++i) {
+      stereo[2 * std::size_t(i)] = left[std::size_t(i)];
+      stereo[2 * std::size_t(i) + 1] = i % 331 == 0 ? -0.0f : right[std::size_t(i)];
+    }
+    std::vector<float> alone[2];
+    for (int c = 0; c < 2; ++c) {
+      std::vector<float> mono(static_cast<std::size_t>(frames));
+      for (int i = 0; i < frames; ++i) mono[std::size_t(i)] = stereo[2 * std::size_t(i) + c];
+      RateConverter converter(1, from, to);
+      alone[c] = Convert(converter, mono, 1, 4096);
+    }
+    for (int piece : {1, 613, 30000}) {
+      RateConverter converter(2, from, to);
+      const std::vector<float> both = Convert(converter, stereo, 2, piece);
+      ASSERT_EQ(both.size(), 2 * alone[0].size()) << from << " -> " << to;
+      for (std::size_t i = 0; i < alone[0].size(); ++i)
+        for (int c = 0; c < 2; ++c)
+          ASSERT_EQ(std::memcmp(&both[2 * i + c], &alone[c][i], sizeof(float)), 0)
+              << from << " -> " << to << " piece " << piece << " frame " << i << " channel " << c;
+    }
+  }
 }
 
 TEST(RateConverterTest, WithoutFlushTheLookAheadIsHeldBack) {

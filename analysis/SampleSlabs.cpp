@@ -1,0 +1,113 @@
+#include "analysis/SampleSlabs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace {
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+constexpr std::size_t kRegionBytes = std::size_t(32) << 20;
+// Below this much storage a track stays on the heap: a huge page per short track would cost more
+// memory than it saves time.
+constexpr std::size_t kHeapBytes = std::size_t(4) << 20;
+}  // namespace
+
+SampleSlabs::SampleSlabs(std::int32_t slotFloats)
+    : slotFloats_(std::max<std::int32_t>(slotFloats, 1)),
+      // 16-byte steps keep every slot aligned for vector loads.
+      slotBytes_((sizeof(float) * std::size_t(slotFloats_) + 15) & ~std::size_t(15)) {}
+
+SampleSlabs::~SampleSlabs() {
+#if defined(__linux__)
+  for (const Region& r : regions_) munmap(r.base, r.bytes);
+#endif
+}
+
+SampleSlabs::Region* SampleSlabs::RegionOf(const float* slot) {
+  const char* p = reinterpret_cast<const char*>(slot);
+  for (auto r = regions_.rbegin(); r != regions_.rend(); ++r)  // the newest first: most takes are there
+    if (p >= r->base && p < r->base + r->bytes) return &*r;
+  return nullptr;
+}
+
+void SampleSlabs::ReleaseRegion(Region* region) {
+  // Its free slots leave the list first.
+  float* kept = nullptr;  // the last slot left on the list
+  for (float* slot = free_; slot;) {
+    float* next;
+    std::memcpy(&next, slot, sizeof next);
+    const char* p = reinterpret_cast<const char*>(slot);
+    if (p < region->base || p >= region->base + region->bytes) {
+      if (kept) std::memcpy(kept, &slot, sizeof slot); else free_ = slot;
+      kept = slot;
+    }
+    slot = next;
+  }
+  float* const none = nullptr;
+  if (kept) std::memcpy(kept, &none, sizeof none);
+  else free_ = nullptr;
+#if defined(__linux__)
+  munmap(region->base, region->bytes);
+#endif
+  regions_.erase(regions_.begin() + (region - regions_.data()));
+}
+
+void SampleSlabs::AddRegion() {
+#if defined(__linux__)
+  // Mapped with room to spare, then trimmed so that the region starts on a huge-page boundary.
+  const std::size_t mapped = kRegionBytes + kHugePage;
+  void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  char* start = static_cast<char*>(raw);
+  char* base = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
+  if (base > start) munmap(start, std::size_t(base - start));
+  const std::size_t tail = std::size_t(start + mapped - (base + kRegionBytes));
+  if (tail > 0) munmap(base + kRegionBytes, tail);
+#if defined(MADV_HUGEPAGE)
+  madvise(base, kRegionBytes, MADV_HUGEPAGE);  // a hint: without huge pages the region still works
+#endif
+  regions_.push_back(Region{base, kRegionBytes, 0});
+  next_ = base;
+  end_ = base + kRegionBytes;
+#else
+  throw std::bad_alloc();
+#endif
+}
+
+float* SampleSlabs::Take() {
+  if (free_) {
+    float* slot = free_;
+    std::memcpy(&free_, slot, sizeof free_);
+    ++RegionOf(slot)->live;
+    return slot;
+  }
+#if defined(__linux__)
+  if (heapSlots_ * slotBytes_ >= kHeapBytes && slotBytes_ <= kRegionBytes) {
+    if (std::size_t(end_ - next_) < slotBytes_) AddRegion();
+    float* slot = reinterpret_cast<float*>(next_);
+    next_ += slotBytes_;
+    ++RegionOf(slot)->live;
+    return slot;
+  }
+#endif
+  float* slot = new float[std::size_t(slotFloats_)];
+  ++heapSlots_;
+  return slot;
+}
+
+void SampleSlabs::Give(float* slot) {
+  if (!slot) return;
+  Region* region = RegionOf(slot);
+  if (!region) {
+    delete[] slot;
+    return;
+  }
+  std::memcpy(slot, &free_, sizeof free_);
+  free_ = slot;
+  // The newest region stays: it is where the next slots come from.
+  if (--region->live == 0 && region != &regions_.back()) ReleaseRegion(region);
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Storage for the samples (and summaries) of a track's blocks of the usual size. A track that
+// grows past a few megabytes takes that storage from large regions that ask the system for huge
+// pages, so that loading an hour costs a few thousand page faults instead of half a million; a
+// small track (a clip, a short sound) keeps using the heap. Owned by one track and used from
+// whichever single thread edits that track.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class SampleSlabs {
+public:
+  explicit SampleSlabs(std::int32_t slotFloats);
+  ~SampleSlabs();
+  SampleSlabs(const SampleSlabs&) = delete;
+  SampleSlabs& operator=(const SampleSlabs&) = delete;
+
+  // Floats in every slot.
+  std::int32_t SlotFloats() const { return slotFloats_; }
+  // One slot; throws std::bad_alloc when the system has no memory.
+  float* Take();
+  // A slot from Take goes back for reuse; a region whose slots all came back goes back to the
+  // system (a track that changes its rate moves into slots of another size).
+  void Give(float* slot);
+  std::size_t RegionCount() const { return regions_.size(); }
+
+private:
+  struct Region {
+    char* base;
+    std::size_t bytes;
+    std::size_t live;  // slots handed out and not given back
+  };
+  Region* RegionOf(const float* slot);
+  void AddRegion();
+  void ReleaseRegion(Region* region);
+
+  std::int32_t slotFloats_;
+  std::size_t slotBytes_;
+  std::size_t heapSlots_ = 0;  // slots handed out from the heap before the first region
+  std::vector<Region> regions_;
+  char* next_ = nullptr;  // the unused rest of the newest region
+  char* end_ = nullptr;
+  float* free_ = nullptr;  // returned region slots, linked through their first bytes
+};
