@@ -8,6 +8,7 @@ tintwave_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   sox libsox-fmt-all lame mpg123 ffmpeg espeak-ng sndfile-programs clang-14 libclang-rt-14-dev
   xvfb x11-apps imagemagick
+  libsqlite3-dev libcpp-httplib-dev chromium
 )
 
 tintwave_install_missing() {
