@@ -55,10 +55,10 @@ h1{font-size:1.3em;margin:0 0 .4em}
 .sig{display:inline-block;width:1em;height:1em;vertical-align:middle;border:1px solid #888}
 table{border-collapse:collapse;width:100%}
 th,td{padding:.3em .6em;border-bottom:1px solid #ddd;text-align:left;white-space:nowrap}
-td.folder{color:#666;max-width:22em;overflow:hidden;text-overflow:ellipsis}
+td.folder{color:#666;max-width:14em;overflow:hidden;text-overflow:ellipsis}
 td.num{text-align:right}
 .bar{display:inline-block;height:.8em;background:#3a7bd5;margin-right:.4em;vertical-align:middle}
-audio{height:2em;width:16em}
+audio{height:2em;width:12em}
 .error{color:#a00}
 )";
 

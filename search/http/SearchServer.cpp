@@ -129,6 +129,8 @@ SearchServer::SearchServer(std::shared_ptr<const SearchCatalog> catalog) : impl_
   httplib::Server& http = impl->http;
   http.set_payload_max_length(64 * 1024);
   http.set_read_timeout(5, 0);
+  // Headers and body leave in separate writes; without this each answer waits for a delayed ACK.
+  http.set_tcp_nodelay(true);
   http.Get(kSearchPath, [impl](const httplib::Request& req, httplib::Response& res) { impl->Search(req, res); });
   http.Get(R"(/audio/(\d{1,18}))",
            [impl](const httplib::Request& req, httplib::Response& res) { impl->SendFile(req, res, false); });
