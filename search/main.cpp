@@ -135,6 +135,9 @@ int RunServe(const Options& o) {
   std::string error;
   if (!LoadCatalog(o.db, catalog.get(), &error)) return Fail(error);
   // Ctrl+C and a termination request end the server cleanly from a thread of their own.
+  // (A shell starts background jobs with SIGINT ignored, and sigwait never sees an ignored signal.)
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
