@@ -63,6 +63,11 @@ bool SizeValue(const std::string& text, std::int64_t* bytes) {
   return true;
 }
 
+// The keys that may be given once; "format" repeats, and keys that are not ours are let be.
+bool IsSingleKey(const std::string& key) {
+  return key == "sig" || key == "channels" || key == "minres" || key == "minrate" || key == "maxsize" || key == "limit";
+}
+
 bool Fail(QueryError* error, const std::string& field, const std::string& what) {
   *error = QueryError{field, field + ": " + what};
   return false;
@@ -122,7 +127,7 @@ bool ParseSearchQuery(std::string_view query, SearchQuery* out, QueryError* erro
     if (!Unescape(pair.substr(0, eq), &key)) return Fail(error, "query", "broken %-escape");
     if (!Unescape(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1), &value))
       return Fail(error, key, "broken %-escape");
-    if (key != "format" && !seen.insert(key).second) return Fail(error, key, "given twice");
+    if (IsSingleKey(key) && !seen.insert(key).second) return Fail(error, key, "given twice");
     if (!TakeValue(key, value, out, error)) return false;
   }
   if (!seen.count("sig")) return Fail(error, "sig", "missing: the query needs the signature of a sound");

@@ -102,7 +102,7 @@ TEST(SearchQuery, SizesInTheDialogsSpellingsAndOtherKeys) {
   for (const auto& s : sizes) {
     SearchQuery q;
     QueryError error;
-    ASSERT_TRUE(ParseSearchQuery(sig + "&maxsize=" + s.maxsize + "&utm=x&limit=5", &q, &error)) << error.message;
+    ASSERT_TRUE(ParseSearchQuery(sig + "&maxsize=" + s.maxsize + "&utm=x&utm=y&limit=5", &q, &error)) << error.message;
     EXPECT_EQ(q.maxSize, s.bytes) << s.maxsize;
     EXPECT_EQ(q.limit, 5);
     EXPECT_EQ(q.signature.bytes[1], 0x23);
