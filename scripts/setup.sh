@@ -9,6 +9,7 @@ tintwave_packages=(
   sox libsox-fmt-all lame mpg123 ffmpeg espeak-ng sndfile-programs clang-14 libclang-rt-14-dev
   xvfb x11-apps imagemagick
   openmpt123 timidity freepats
+  libsqlite3-dev libcpp-httplib-dev chromium
 )
 
 tintwave_install_missing() {
