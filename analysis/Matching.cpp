@@ -201,11 +201,6 @@ int MostCommonLength(const std::vector<int>& size) {
   }
   return int(std::max_element(seen.begin(), seen.end()) - seen.begin());
 }
-
-// Where the sound of a run that starts at block b (which starts at sample blockStart) begins.
-int MatchStart(const SampleBlock* b, int blockStart) {
-  return b->runHead == b ? blockStart + b->matchOffset : blockStart;
-}
 }  // namespace
 
 void CAP_SampleTrack::ComputeMatchesReference(int count, int start, int phases) {
@@ -305,7 +300,8 @@ void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
   std::vector<int> sameAhead(nb + 1, 0);  // blocks of length unit from here on
   for (int q = blocks - 1; q >= 0; --q) sameAhead[q] = size[q] == unit ? sameAhead[q + 1] + 1 : 0;
   const bool anyPlanned = reach <= blocks;
-  const SignaturePlanes planes(anyPlanned ? sig : std::vector<PackedSignature>{});
+  static const std::vector<PackedSignature> kNoBlocks;
+  const SignaturePlanes planes(anyPlanned ? sig : kNoBlocks);  // a reference either way, no copy
   std::vector<PrototypeRow> rows;  // phase by phase
   if (anyPlanned)
     for (const PackedSignature& s : protoSig) rows.emplace_back(s, planes.stride);
@@ -407,7 +403,7 @@ bool CAP_SampleTrack::FindNextMatch(int threshold, int* position, float* score) 
   }
   *score = result->score;
   if (t <= *score) {
-    *position = MatchStart(result, resultStart);
+    *position = resultStart + result->matchOffset;
     return true;
   }
   return false;
@@ -422,7 +418,7 @@ bool CAP_SampleTrack::FindPreviousMatch(int threshold, int* position, float* sco
   // A run's sound may start inside its blocks: a run counts as before the position when its
   // sound starts before it (on the grid: every run head before q, and q itself past its start).
   auto qualifies = [&](const SampleBlock* b) { return b->runHead == b && t <= b->score; };
-  auto before = [&](const SampleBlock* b, int start) { return MatchStart(b, start) < *position; };
+  auto before = [&](const SampleBlock* b, int start) { return start + b->matchOffset < *position; };
   SampleBlock* result = nullptr;
   int resultStart = 0;
   if (offset > 0 && qualifies(q) && before(q, qStart)) {
@@ -451,7 +447,7 @@ bool CAP_SampleTrack::FindPreviousMatch(int threshold, int* position, float* sco
   }
   *score = result->score;
   if (t <= *score) {
-    *position = MatchStart(result, resultStart);
+    *position = resultStart + result->matchOffset;
     return true;
   }
   return false;

@@ -66,7 +66,7 @@ int RunFind(int argc, char** argv) {
   for (const SampleBlock* b = track.Head(); b;) {
     if (b->runHead && t <= b->score) {
       const SampleBlock* met = b;
-      const int metStart = blockStart + (met->runHead == met ? met->matchOffset : 0);
+      const int metStart = blockStart + met->matchOffset;  // 0 but on a run's head
       for (const SampleBlock* run = b->runHead; b && b->runHead == run; b = b->next) blockStart += b->count;
       if (!met->inPrototype) {
         char line[80];

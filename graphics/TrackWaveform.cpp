@@ -443,7 +443,7 @@ void CGP_TrackWaveform::DrawSegmentBrackets(DrawingSurface& s, int x0, int wd, i
     // A run that merely goes on past the view has no closing bracket.
     const bool tail = !block || block->runHead != lastTaken->runHead;
     // The opening bracket stands where the run's sound starts, which may lie inside its blocks.
-    const long long opening = head ? std::min(start + first->matchOffset, p) : start;
+    const long long opening = std::min(start + first->matchOffset, p);
     const int sc = ColumnOfTime(track->FramesToSeconds(int(opening)));
     int ec = ColumnOfTime(track->FramesToSeconds(int(p)));
     if (tail && ec > sc) ec -= 1;
