@@ -10,6 +10,8 @@ tintwave_packages=(
   xvfb x11-apps imagemagick
   openmpt123 timidity freepats
   libsqlite3-dev libcpp-httplib-dev chromium
+  ccache libsndfile1-dev libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  flac vorbis-tools opus-tools librubberband-dev rubberband-cli xdotool
 )
 
 tintwave_install_missing() {
