@@ -19,24 +19,11 @@ constexpr const char* kUsage =
     "  The header of FILE (the audio is not loaded): format, encoding, rate, channels, duration\n"
     "  and tags. --json prints one JSON object for scripts.\n";
 
-const char* FormatName(int code) {
-  switch (code) {
-    case FileFormatWave: return "WAVE";
-    case FileFormatAu: return "AU";
-    case FileFormatAiff: return "AIFF";
-    case FileFormatMpeg: return "MPEG audio";
-    case FileFormatMidi: return "MIDI";
-    case FileFormatIff8svx: return "IFF 8SVX";
-    case FileFormatModule: return "tracker module";
-    case FileFormatVoc: return "VOC";
-    case FileFormatRaw: return "raw";
-  }
-  return "unknown";
-}
+const char* FormatName(int code) { return FileFormatName(code); }
 
 const char* KindName(int kind) {
   static const char* const kNames[] = {"", "name", "artist", "copyright", "comment", "genre",
-                                       "source", "url", "tempo", "key"};
+                                       "source", "url", "tempo", "key", "album", "date", "track"};
   return kind > 0 && kind < int(std::size(kNames)) ? kNames[kind] : "";
 }
 
