@@ -66,3 +66,18 @@ const char* FileFormatName(std::int32_t fileFormat) {
   }
   return "unknown";
 }
+
+int CodecEncoding(int fileFormat, int encoding) {
+  if (HasSetting(encoding)) return encoding;
+  switch (fileFormat) {
+    case FileFormatFlac: {
+      const int base = BaseCompression(encoding);
+      const bool wide = base == CompressionPcm24 || base == CompressionPcm32 || base == CompressionFloat32;
+      return WithSetting(wide ? CompressionPcm24 : CompressionPcm16, 5);
+    }
+    case FileFormatOggVorbis: return WithSetting(CompressionVorbis, 50);
+    case FileFormatOpus: return WithSetting(CompressionOpus, 96);
+    case FileFormatMpeg: return WithSetting(CompressionMpegLayer3, 192);
+    default: return encoding;
+  }
+}

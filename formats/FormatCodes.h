@@ -55,15 +55,25 @@ enum CompressionCode : std::int32_t {
   CompressionOtherLossy = 25,
 };
 
-// A save's encoding for FLAC, Ogg Vorbis, Opus and MP3 carries the encoder's setting above the
+// A save's encoding for FLAC, Ogg Vorbis, Opus and MP3 may carry the encoder's setting above the
 // compression code's byte: FLAC 16/24-bit PCM with the compression level 0..8, Vorbis with the
-// quality x 10 (0..100), Opus with the bit rate in kbit/s, MP3 (layer 3) with the bit rate in
-// kbit/s plus kVbrFlag for variable bit rate (the bit rate then picks the quality).
+// quality x 10 (0..100), Opus with the bit rate in kbit/s, MP3 with the bit rate in kbit/s, or
+// with kVbrFlag LAME's variable-bit-rate quality 0..9. Without one the codec's default applies:
+// FLAC level 5, Vorbis quality 5, Opus 96 kbit/s, MP3 192 kbit/s.
 inline constexpr int kVbrFlag = 1 << 20;
-constexpr int WithSetting(int compression, int setting) { return compression | (setting << 8); }
+inline constexpr int kHasSetting = 1 << 21;
+constexpr int WithSetting(int compression, int setting) { return compression | (setting << 8) | kHasSetting; }
 constexpr int BaseCompression(int encoding) { return encoding & 0xFF; }
 constexpr int SettingOf(int encoding) { return (encoding >> 8) & 0xFFF; }
 constexpr bool IsVbr(int encoding) { return (encoding & kVbrFlag) != 0; }
+constexpr bool HasSetting(int encoding) { return (encoding & kHasSetting) != 0; }
+// The encoding with the codec's default setting where it has none.
+int CodecEncoding(int fileFormat, int encoding);
+// FLAC, Ogg Vorbis, Opus and MP3: the types written through libsndfile.
+constexpr bool IsCodecType(int fileFormat) {
+  return fileFormat == FileFormatFlac || fileFormat == FileFormatOggVorbis || fileFormat == FileFormatOpus ||
+         fileFormat == FileFormatMpeg;
+}
 
 // The lossy codecs the new readers deliver: documents of them are edited like PCM ones.
 constexpr bool IsDecodedLossy(int compression) {

@@ -91,6 +91,19 @@ constexpr struct {
     {SF_STR_COPYRIGHT, AnnotationCopyright}, {SF_STR_GENRE, AnnotationGenre},
 };
 
+// Ogg Vorbis and Opus store 5.1 and 7.1 as L C R (side) (back) LFE; WAVE, FLAC and the down-mix
+// take L R C LFE (back) (side). kFromVorbis[n == 8][wave channel] is the Vorbis channel.
+constexpr int kFromVorbis[2][8] = {{0, 2, 1, 5, 3, 4, 0, 0}, {0, 2, 1, 7, 5, 6, 3, 4}};
+
+void ToWaveOrder(float* samples, std::int64_t frames, int channels) {
+  const int* from = kFromVorbis[channels == 8];
+  float frame[8];
+  for (std::int64_t i = 0; i < frames; ++i, samples += channels) {
+    std::copy(samples, samples + channels, frame);
+    for (int c = 0; c < channels; ++c) samples[c] = frame[from[c]];
+  }
+}
+
 }  // namespace
 
 SndfileRead::SndfileRead(std::istream& in, std::int64_t fileSize, int fileFormat)
@@ -149,6 +162,8 @@ int SndfileRead::PullSamples(float* out, int count) {
   // A short read before the announced end is damage (or a file cut short), not the end.
   if (got < wanted || sf_error(library_->file) != SF_ERR_NO_ERROR)
     throw SoundError(DamagedAt(FileFormatName(fileFormat_), position_ + std::max<sf_count_t>(got, 0), samplingRate_));
+  const bool ogg = fileFormat_ == FileFormatOggVorbis || fileFormat_ == FileFormatOpus;
+  if (ogg && (channels_ == 6 || channels_ == 8)) ToWaveOrder(out, got, channels_);
   position_ += got;
   return int(got) * channels_;
 }

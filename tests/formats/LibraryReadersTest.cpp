@@ -57,6 +57,10 @@ const LibraryFile kFiles[] = {
     {"q.caf", 32000, 2, "-b 16", "ffmpeg -v error -i %i -c:a pcm_s16be %o", FileFormatCaf, CompressionPcm16, 0, nullptr},
     {"r.w64", 44100, 2, "-e float -b 32", "ffmpeg -v error -i %i -c:a pcm_f32le %o", FileFormatWave64,
      CompressionFloat32, 0, nullptr},
+    // 5.1 in the Vorbis channel order comes out in WAVE's, as ffmpeg gives it.
+    {"t.ogg", 48000, 6, "-b 16", "oggenc -Q %i -o %o", FileFormatOggVorbis, CompressionVorbis, kLossyBound, nullptr},
+    {"u.opus", 48000, 6, "-b 16", "opusenc --quiet %i %o", FileFormatOpus, CompressionOpus, kLossyBound, nullptr},
+    {"v.flac", 44100, 6, "-b 16", "flac -s %i -o %o", FileFormatFlac, CompressionPcm16, 0, nullptr},
     // The audio of a video: the first audio stream, behind the picture's.
     {"s.mkv", 44100, 2, "-b 16",
      "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=5 -i %i -shortest -map 0:v -map 1:a -c:v mpeg4 -c:a flac %o",
@@ -75,7 +79,9 @@ TEST(LibraryReaders, DecodeAsFfmpegDoes) {
   for (const LibraryFile& f : kFiles) {
     SCOPED_TRACE(f.name);
     const std::string source = dir / (std::string(f.name) + ".wav"), file = dir / f.name;
-    const std::string synth = f.channels == 1 ? "sine 440" : "sine 440 sine 1003";
+    const std::string synth = f.channels == 1   ? "sine 440"
+                              : f.channels == 2 ? "sine 440 sine 1003"
+                                                : "sine 300 sine 500 sine 700 sine 900 sine 1100 sine 1300";
     ASSERT_TRUE(RunQuietly("sox -n -r " + std::to_string(f.rate) + " -c " + std::to_string(f.channels) + " " + f.source +
                            " " + source + " synth 1.3 " + synth + " gain -3"));
     if (!RunQuietly(Fill(f.encoder, source, file))) {
