@@ -29,13 +29,17 @@ constexpr const char* kRecentGroup = "Recent File List";
 
 // The Open dialog's filters, "name|patterns|" each, in the order the open types follow.
 constexpr const char* kOpenFilters =
-    "Supported audio files|*.aif;*.aiff;*.aifc;*.au;*.iff;*.mod;*.mpeg;*.mp2;*.mp3;*.mpg;*.snd;*.voc;*.wav;*.mid;*.midi|"
+    "Supported audio files|*.aif;*.aiff;*.aifc;*.au;*.iff;*.mod;*.mpeg;*.mp2;*.mp3;*.mpg;*.snd;*.voc;*.wav;*.mid;*.midi;"
+    "*.flac;*.ogg;*.oga;*.opus;*.caf;*.w64;*.m4a;*.mp4;*.m4b;*.mov;*.aac;*.alac;*.wma;*.asf;*.wv;*.ape;*.mka;*.mkv;"
+    "*.webm;*.avi;*.flv;*.rf64|"
     "Apple AIFF (*.aif,*.aifc)|*.aif;*.aiff;*.aifc|"
     "Sun / NeXT file (*.au,*.snd)|*.au;*.snd|"
     "MPEG MP2, MP3 (*.mpeg,*.mp2,*.mp3,*.mpg)|*.mpeg;*.mp2;*.mp3;*.mpg|"
     "Raw files (*.raw,*.*)|*.raw;*.*|"
     "Creative Labs VOC (*.voc)|*.voc|"
     "Microsoft WAVE (*.wav)|*.wav|"
+    "FLAC, Ogg, Opus, M4A, WMA, WavPack, Monkey's Audio, Matroska, video|*.flac;*.ogg;*.oga;*.opus;*.caf;*.w64;"
+    "*.m4a;*.mp4;*.m4b;*.mov;*.wma;*.asf;*.wv;*.ape;*.mka;*.mkv;*.webm;*.avi;*.flv|"
     "All Files (*.*)|*.*||";
 
 // The open type of a 1-based filter index.

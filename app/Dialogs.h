@@ -217,7 +217,8 @@ class SaveAsDlg : public QFileDialog {
   Q_OBJECT
 public:
   explicit SaveAsDlg(QWidget* parent = nullptr);
-  // Fields: filter index 1 AIFF, 2 AU, 3 WAVE; rateText like "44100 Hz" or "44100".
+  // Fields: filter index 1 AIFF, 2 AU, 3 WAVE, 4 FLAC, 5 Ogg Vorbis, 6 Opus, 7 MP3; rateText like
+  // "44100 Hz" or "44100". The codec types' compression carries the encoder's setting.
   QString path;
   int filterIndex = 3;
   QString rateText = "44100 Hz";
@@ -236,7 +237,7 @@ public:
   void ChangeType(int filterIndex);  // as choosing another filter does
   // The rate a text like "44100 Hz" names (its leading integer); 0 when it names none.
   static int RateOfText(const QString& text);
-  // The three filters, in the "Name|patterns|" form of the Open command's list.
+  // The seven filters, in the "Name|patterns|" form of the Open command's list.
   static const char* const kFilters;
   QString NameBoxText() const;  // the file name box as it reads now
 

@@ -15,18 +15,44 @@
 
 const char* const SaveAsDlg::kFilters =
     "Macintosh AIFF (*.aif,*.aiff)|*.aif; *.aiff|Sun (Java) File (*.au,*.snd)|*.au; *.snd|"
-    "WAVE (Microsoft) (*.wav)|*.wav||";
+    "WAVE (Microsoft) (*.wav)|*.wav|FLAC (*.flac)|*.flac|Ogg Vorbis (*.ogg)|*.ogg|Opus (*.opus)|*.opus|"
+    "MP3 (*.mp3)|*.mp3||";
 
 namespace {
-constexpr int kAiff = 1, kAu = 2, kWave = 3;
+constexpr int kAiff = 1, kAu = 2, kWave = 3, kFlac = 4, kOgg = 5, kOpus = 6, kMp3 = 7;
 
-int ValidFilter(int index) { return index >= kAiff && index <= kWave ? index : kWave; }
+int ValidFilter(int index) { return index >= kAiff && index <= kMp3 ? index : kWave; }
 
 const char* ExtensionOfFilter(int index) {
   switch (index) {
     case kAiff: return ".aiff";
     case kAu: return ".au";
+    case kFlac: return ".flac";
+    case kOgg: return ".ogg";
+    case kOpus: return ".opus";
+    case kMp3: return ".mp3";
     default: return ".wav";
+  }
+}
+
+// The codec types' lists: each entry an encoding with its setting; the first is the default.
+std::vector<int> CodecEncodings(int filterIndex) {
+  switch (filterIndex) {
+    case kFlac:
+      return {WithSetting(CompressionPcm16, 5), WithSetting(CompressionPcm16, 8), WithSetting(CompressionPcm16, 0),
+              WithSetting(CompressionPcm24, 5), WithSetting(CompressionPcm24, 8), WithSetting(CompressionPcm24, 0)};
+    case kOgg:
+      return {WithSetting(CompressionVorbis, 50), WithSetting(CompressionVorbis, 30), WithSetting(CompressionVorbis, 70),
+              WithSetting(CompressionVorbis, 100), WithSetting(CompressionVorbis, 0)};
+    case kOpus:
+      return {WithSetting(CompressionOpus, 96), WithSetting(CompressionOpus, 32), WithSetting(CompressionOpus, 64),
+              WithSetting(CompressionOpus, 128), WithSetting(CompressionOpus, 192), WithSetting(CompressionOpus, 256)};
+    case kMp3:
+      return {WithSetting(CompressionMpegLayer3, 192), WithSetting(CompressionMpegLayer3, 128),
+              WithSetting(CompressionMpegLayer3, 256), WithSetting(CompressionMpegLayer3, 320),
+              WithSetting(CompressionMpegLayer3, 0) | kVbrFlag, WithSetting(CompressionMpegLayer3, 2) | kVbrFlag,
+              WithSetting(CompressionMpegLayer3, 4) | kVbrFlag};
+    default: return {};
   }
 }
 }  // namespace
@@ -37,6 +63,10 @@ int SaveAsDlg::FileTypeOfFilter(int index) {
   switch (index) {
     case kAiff: return FileFormatAiff;
     case kAu: return FileFormatAu;
+    case kFlac: return FileFormatFlac;
+    case kOgg: return FileFormatOggVorbis;
+    case kOpus: return FileFormatOpus;
+    case kMp3: return FileFormatMpeg;
     default: return FileFormatWave;
   }
 }
@@ -45,6 +75,10 @@ int SaveAsDlg::FilterOfFileType(int type) {
   switch (type) {
     case FileFormatAiff: return kAiff;
     case FileFormatAu: return kAu;
+    case FileFormatFlac: return kFlac;
+    case FileFormatOggVorbis: return kOgg;
+    case FileFormatOpus: return kOpus;
+    case FileFormatMpeg: return kMp3;
     default: return kWave;
   }
 }
@@ -53,11 +87,21 @@ std::vector<int> SaveAsDlg::EncodingsOf(int filterIndex) {
   switch (ValidFilter(filterIndex)) {
     case kAiff: return {16, 17, 18, 2, 3};
     case kAu: return {16, 17, 2, 3};
-    default: return {16, 17, 18, 19, 20, 2, 3};
+    case kWave: return {16, 17, 18, 19, 20, 2, 3};
+    default: return CodecEncodings(filterIndex);
   }
 }
 
 int SaveAsDlg::PositionOf(int filterIndex, int code) {
+  if (ValidFilter(filterIndex) > kWave) {
+    // The entry itself; a FLAC encoding of the other width, or none, falls on the default.
+    const std::vector<int> codes = CodecEncodings(filterIndex);
+    const auto at = std::find(codes.begin(), codes.end(), code);
+    if (at != codes.end()) return int(at - codes.begin());
+    const bool wide = BaseCompression(code) == CompressionPcm24 || BaseCompression(code) == CompressionPcm32 ||
+                      BaseCompression(code) == CompressionFloat32;
+    return filterIndex == kFlac && wide ? 3 : 0;
+  }
   const int column = ValidFilter(filterIndex) - 1;  // AIFF, AU, WAVE
   static const int kMuLaw[] = {3, 2, 5}, kALaw[] = {4, 3, 6}, kPcm24[] = {2, 1, 2}, kPcm32[] = {2, 1, 3},
                    kFloat[] = {2, 1, 4};
@@ -74,6 +118,17 @@ int SaveAsDlg::PositionOf(int filterIndex, int code) {
 }
 
 QString SaveAsDlg::EncodingName(int code) {
+  if (HasSetting(code)) {
+    const int setting = SettingOf(code);
+    switch (BaseCompression(code)) {
+      case CompressionPcm16: return QString::asprintf("16-bit, level %d", setting);
+      case CompressionPcm24: return QString::asprintf("24-bit, level %d", setting);
+      case CompressionVorbis: return QString::asprintf("quality %g", setting / 10.0);
+      case CompressionOpus: return QString::asprintf("%d kbit/s", setting);
+      case CompressionMpegLayer3:
+        return IsVbr(code) ? QString::asprintf("variable bit rate, V%d", setting) : QString::asprintf("%d kbit/s", setting);
+    }
+  }
   switch (code) {
     case CompressionPcm8: return "8-bit PCM";
     case CompressionPcm16: return "16-bit PCM";
@@ -190,7 +245,7 @@ void SaveAsDlg::LoadFields() {
 }
 
 void SaveAsDlg::ChangeType(int index) {
-  if (index < kAiff || index > kWave) return;
+  if (index < kAiff || index > kMp3) return;
   const QString filter = nameFilters().value(index - 1);
   if (selectedNameFilter() != filter) selectNameFilter(filter);
   if (QLineEdit* box = NameBox()) {

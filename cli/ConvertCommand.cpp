@@ -14,10 +14,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: tintwave-cli convert IN OUT [--type wave|aiff|au] [--rate R] [--channels C]\n"
-    "                            [--encoding CODE] [--correct-dc]\n"
+    "usage: tintwave-cli convert IN OUT [--type wave|aiff|au|flac|ogg|opus|mp3] [--rate R] [--channels C]\n"
+    "                            [--encoding CODE] [--level L] [--quality Q] [--bitrate K] [--vbr V]\n"
+    "                            [--correct-dc]\n"
     "  OUT must be another file than IN.\n"
-    "  CODE: 2 u-law, 3 A-law, 16 8-bit, 17 16-bit, 18 24-bit, 19 32-bit PCM, 20 32-bit float\n";
+    "  CODE: 2 u-law, 3 A-law, 16 8-bit, 17 16-bit, 18 24-bit, 19 32-bit PCM, 20 32-bit float\n"
+    "  FLAC: --encoding 17 or 18 (16 or 24-bit), --level 0..8 (5). Ogg Vorbis: --quality 0..10 (5).\n"
+    "  Opus (always 48,000 Hz): --bitrate KBPS (96). MP3: --bitrate KBPS (192) or --vbr 0..9.\n";
 
 }  // namespace
 

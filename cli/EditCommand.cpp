@@ -19,12 +19,14 @@
 namespace {
 
 const std::string kUsage = std::string(
-    "usage: tintwave-cli edit IN OUT SCRIPT [--type wave|aiff|au] [--rate R] [--channels C]\n"
-    "                                [--encoding CODE]\n"
+    "usage: tintwave-cli edit IN OUT SCRIPT [--type wave|aiff|au|flac|ogg|opus|mp3] [--rate R] [--channels C]\n"
+    "                                [--encoding CODE] [--level L] [--quality Q] [--bitrate K] [--vbr V]\n"
     "  Saves the first document (IN as edited) as OUT, another file than IN. The type is --type, else\n"
-    "  OUT's extension (.wav, .aiff, .au), else IN's; rate, channels and encoding are IN's\n"
+    "  OUT's extension (.wav, .aiff, .au, .flac, .ogg, .opus, .mp3), else IN's; rate, channels and encoding are IN's\n"
     "  unless given (an encoding that cannot be written becomes 16-bit PCM).\n"
-    "  CODE: 2 u-law, 3 A-law, 16 8-bit, 17 16-bit, 18 24-bit, 19 32-bit PCM, 20 32-bit float\n") + kScriptHelp +
+    "  CODE: 2 u-law, 3 A-law, 16 8-bit, 17 16-bit, 18 24-bit, 19 32-bit PCM, 20 32-bit float\n"
+    "  FLAC: --encoding 17 or 18 (16 or 24-bit), --level 0..8 (5). Ogg Vorbis: --quality 0..10 (5).\n"
+    "  Opus (always 48,000 Hz): --bitrate KBPS (96). MP3: --bitrate KBPS (192) or --vbr 0..9.\n") + kScriptHelp +
     kTimeSyntax;
 
 }  // namespace
@@ -61,8 +63,13 @@ int RunEdit(int argc, char** argv) {
 
   EditorDocument& document = runner.Document(0);
   int type = choices.type ? choices.type : SaveTypeFromExtension(output);
-  if (!type) type = document.FileType();
-  if (type != FileFormatWave && type != FileFormatAiff && type != FileFormatAu) type = FileFormatWave;
+  if (!type) {
+    // IN's own type, where it is written (MPEG only when asked for, as before MP3 was written).
+    type = document.FileType();
+    const bool own = type == FileFormatWave || type == FileFormatAiff || type == FileFormatAu ||
+                     (IsCodecType(type) && type != FileFormatMpeg);
+    if (!own) type = FileFormatWave;
+  }
   ApplySaveChoices(document, choices, type);
   // The save's failure is reported here once, not also as the document's warning.
   runner.SetQuiet(true);

@@ -19,24 +19,11 @@ constexpr const char* kUsage =
     "  The header of FILE (the audio is not loaded): format, encoding, rate, channels, duration\n"
     "  and tags. --json prints one JSON object for scripts.\n";
 
-const char* FormatName(int code) {
-  switch (code) {
-    case FileFormatWave: return "WAVE";
-    case FileFormatAu: return "AU";
-    case FileFormatAiff: return "AIFF";
-    case FileFormatMpeg: return "MPEG audio";
-    case FileFormatMidi: return "MIDI";
-    case FileFormatIff8svx: return "IFF 8SVX";
-    case FileFormatModule: return "tracker module";
-    case FileFormatVoc: return "VOC";
-    case FileFormatRaw: return "raw";
-  }
-  return "unknown";
-}
+const char* FormatName(int code) { return FileFormatName(code); }
 
 const char* KindName(int kind) {
   static const char* const kNames[] = {"", "name", "artist", "copyright", "comment", "genre",
-                                       "source", "url", "tempo", "key"};
+                                       "source", "url", "tempo", "key", "album", "date", "track"};
   return kind > 0 && kind < int(std::size(kNames)) ? kNames[kind] : "";
 }
 
@@ -121,17 +108,20 @@ int RunInfo(int argc, char** argv) {
   const CAP_AudioDecoder& d = header.Decoder();
   AnnotationList tags;
   d.CopyAnnotations(tags);
-  std::int64_t frames = d.TotalFrames();
-  if (frames == 0 && d.duration > 0) frames = std::int64_t(d.duration * d.sampleRate + 0.5);
-  const double seconds = d.sampleRate > 0 ? double(frames) / d.sampleRate : 0.0;
+  // The file's own layout, also where the editor converts or down-mixes it.
+  const bool fitted = !d.notice.empty();
+  const int rate = fitted ? int(d.fileRate) : int(d.sampleRate);
+  const int channels = fitted ? int(d.fileChannels) : int(d.channels);
+  std::int64_t frames = fitted ? d.fileFrames : d.TotalFrames();
+  if (frames == 0 && d.duration > 0) frames = std::int64_t(d.duration * rate + 0.5);
+  const double seconds = rate > 0 ? double(frames) / rate : 0.0;
 
   if (json) {
     std::printf("{\"file\":%s,\"format\":%s,\"formatCode\":%d,\"encoding\":%s,\"compression\":%d,"
                 "\"rate\":%d,\"channels\":%d,\"frames\":%" PRId64 ",\"seconds\":%.6f,\"bits\":%d,\"bitrate\":%d,"
                 "\"tags\":[",
                 Json(path).c_str(), Json(FormatName(d.fileFormat)).c_str(), int(d.fileFormat),
-                Json(CompressionName(d.compression)).c_str(), int(d.compression), int(d.sampleRate),
-                int(d.channels), frames, seconds, int(d.resolution), int(d.bitRate));
+                Json(CompressionName(d.compression)).c_str(), int(d.compression), rate, channels, frames, seconds, int(d.resolution), int(d.bitRate));
     bool first = true;
     for (const Annotation& item : tags) {
       std::string text;
@@ -148,8 +138,8 @@ int RunInfo(int argc, char** argv) {
   }
   std::printf("format: %s\n", FormatName(d.fileFormat));
   std::printf("encoding: %s (%d)\n", CompressionName(d.compression), int(d.compression));
-  std::printf("rate: %d Hz\n", int(d.sampleRate));
-  std::printf("channels: %d\n", int(d.channels));
+  std::printf("rate: %d Hz\n", rate);
+  std::printf("channels: %d\n", channels);
   std::printf("duration: %s (%" PRId64 " frames)\n", ConsoleTimeText(seconds).c_str(), frames);
   if (d.resolution) std::printf("bits: %d\n", int(d.resolution));
   if (d.bitRate) std::printf("bitrate: %d kbit/s\n", int(d.bitRate));

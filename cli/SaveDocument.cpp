@@ -25,6 +25,10 @@ int TypeFromName(const std::string& name) {
   if (n == "wave" || n == "wav") return FileFormatWave;
   if (n == "aiff" || n == "aif") return FileFormatAiff;
   if (n == "au") return FileFormatAu;
+  if (n == "flac") return FileFormatFlac;
+  if (n == "ogg" || n == "vorbis") return FileFormatOggVorbis;
+  if (n == "opus") return FileFormatOpus;
+  if (n == "mp3") return FileFormatMpeg;
   return FileFormatNone;
 }
 
@@ -54,11 +58,23 @@ bool OnSaveProgress(std::intptr_t user, const char* text, int percent) {
 bool TakeSaveOption(int argc, char** argv, int* i, SaveChoices* choices, const char* usage, int* exitCode) {
   *exitCode = 0;
   const std::string option = argv[*i];
-  if ((option != "--type" && option != "--rate" && option != "--channels" && option != "--encoding") ||
+  if ((option != "--type" && option != "--rate" && option != "--channels" && option != "--encoding" &&
+       option != "--level" && option != "--quality" && option != "--bitrate" && option != "--vbr") ||
       *i + 1 >= argc)
     return false;
   const char* value = argv[++*i];
-  if (option == "--type") {
+  if (option == "--level") {
+    if (!ParseInteger(value, 0, 8, &choices->level)) *exitCode = ReportError("The FLAC level must be 0 to 8");
+  } else if (option == "--quality") {
+    char* end = nullptr;
+    choices->quality = std::strtod(value, &end);
+    if (end == value || *end || !(choices->quality >= 0 && choices->quality <= 10))
+      *exitCode = ReportError("The Ogg Vorbis quality must be 0 to 10");
+  } else if (option == "--bitrate") {
+    if (!ParseInteger(value, 6, 512, &choices->bitrate)) *exitCode = ReportError("The bit rate must be 6 to 512 kbit/s");
+  } else if (option == "--vbr") {
+    if (!ParseInteger(value, 0, 9, &choices->vbr)) *exitCode = ReportError("The MP3 VBR quality must be 0 to 9");
+  } else if (option == "--type") {
     choices->type = TypeFromName(value);
     if (choices->type == FileFormatNone) *exitCode = ReportMisuse(std::string("unknown file type '") + value + "'", usage);
   } else if (option == "--rate") {
@@ -77,14 +93,41 @@ int SaveTypeFromExtension(const std::string& path) {
   if (extension == ".wav") return FileFormatWave;
   if (extension == ".aiff" || extension == ".aif" || extension == ".aifc") return FileFormatAiff;
   if (extension == ".au" || extension == ".snd") return FileFormatAu;
+  if (extension == ".flac") return FileFormatFlac;
+  if (extension == ".ogg" || extension == ".oga") return FileFormatOggVorbis;
+  if (extension == ".opus") return FileFormatOpus;
+  if (extension == ".mp3") return FileFormatMpeg;
   return FileFormatNone;
 }
 
+namespace {
+
+// The codec types' encoding: the sample width (FLAC) and the setting chosen, else the defaults.
+int CodecChoice(const SaveChoices& choices, int type, int own) {
+  const int defaults = CodecEncoding(type, choices.encoding ? choices.encoding : own);
+  const int base = BaseCompression(defaults);
+  switch (type) {
+    case FileFormatFlac: return choices.level >= 0 ? WithSetting(base, choices.level) : defaults;
+    case FileFormatOggVorbis:
+      return choices.quality >= 0 ? WithSetting(base, int(choices.quality * 10 + 0.5)) : defaults;
+    case FileFormatOpus: return choices.bitrate > 0 ? WithSetting(base, choices.bitrate) : defaults;
+    case FileFormatMpeg:
+      if (choices.vbr >= 0) return WithSetting(base, choices.vbr) | kVbrFlag;
+      return choices.bitrate > 0 ? WithSetting(base, choices.bitrate) : defaults;
+    default: return defaults;
+  }
+}
+
+}  // namespace
+
 void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int type) {
   const int own = document.Compression();
+  const int encoding = IsCodecType(type)           ? CodecChoice(choices, type, own)
+                       : choices.encoding          ? choices.encoding
+                       : IsWritableEncoding(own)   ? own
+                                                   : int(CompressionPcm16);
   document.SetSaveSettings(type, choices.rate ? choices.rate : document.Rate(),
-                           choices.channels ? choices.channels : document.Channels(),
-                           choices.encoding ? choices.encoding : IsWritableEncoding(own) ? own : int(CompressionPcm16));
+                           choices.channels ? choices.channels : document.Channels(), encoding);
 }
 
 std::string SaveDocumentUnder(EditorDocument& document, const std::string& path,

@@ -10,14 +10,20 @@
 struct SaveChoices {
   int type = 0;  // 0: from the output's extension
   int rate = 0, channels = 0, encoding = 0;  // 0: the document's
+  // The codec types' settings; -1: the codec's default.
+  int level = -1;        // FLAC 0..8
+  double quality = -1;   // Ogg Vorbis 0..10
+  int bitrate = -1;      // Opus 6..512, MP3 32..320 kbit/s
+  int vbr = -1;          // MP3 variable bit rate, LAME's quality 0..9
 };
 
-// Whether argv[*i] is --type, --rate, --channels or --encoding with its value; *i then moves onto
+// Whether argv[*i] is --type, --rate, --channels, --encoding, --level, --quality, --bitrate or --vbr
+// with its value; *i then moves onto
 // the value. A bad value is reported ("error: ...", with the usage for an unknown type) and
 // *exitCode is set to the code to end with; otherwise *exitCode is 0.
 bool TakeSaveOption(int argc, char** argv, int* i, SaveChoices* choices, const char* usage, int* exitCode);
 
-// WAVE, AIFF or AU for a name's extension (any case); 0 for any other.
+// WAVE, AIFF, AU, FLAC, Ogg Vorbis, Opus or MP3 for a name's extension (any case); 0 for any other.
 int SaveTypeFromExtension(const std::string& path);
 
 // The document's save settings from the choices: rate and channels the document's unless

@@ -32,8 +32,9 @@ std::string StatusTime(double seconds) { return FormatTime(seconds, 3, true, fal
 }  // namespace
 
 bool IsEditableEncoding(bool hasDecoder, int compression) {
-  // What can be written back can be edited.
-  return !hasDecoder || IsWritableEncoding(compression);
+  // What can be written back can be edited, and so can the lossy codecs of the field's libraries
+  // (saved as PCM or in a codec of the user's choice).
+  return !hasDecoder || IsWritableEncoding(compression) || IsDecodedLossy(compression);
 }
 
 std::int32_t RoundSamples(double samples) { return RoundHalfAway(samples); }

@@ -19,12 +19,19 @@ const char* ExtensionForType(int fileType) {
   switch (fileType) {
     case FileFormatAu: return ".au";
     case FileFormatAiff: return ".aiff";
+    case FileFormatFlac: return ".flac";
+    case FileFormatOggVorbis: return ".ogg";
+    case FileFormatOpus: return ".opus";
+    case FileFormatMpeg: return ".mp3";
     default: return ".wav";
   }
 }
 
+// MPEG documents are saved as another type unless the user chooses MP3 again, as before MP3 was
+// written; FLAC, Ogg Vorbis and Opus documents save in their own type.
 bool SavableType(int fileType) {
-  return fileType == FileFormatWave || fileType == FileFormatAu || fileType == FileFormatAiff;
+  return fileType == FileFormatWave || fileType == FileFormatAu || fileType == FileFormatAiff ||
+         (IsCodecType(fileType) && fileType != FileFormatMpeg);
 }
 
 std::string Lower(std::string text) {
@@ -94,6 +101,8 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   editor->SetMatchThreshold(70);
   editor_ = std::move(editor);
   TakeSettingsFromDecoder();
+  // A file fitted to the tracks (down-mixed, converted) says so in the status bar.
+  if (frame_ && !decoder->notice.empty()) frame_->SetPaneText(0, decoder->notice);
   path_ = path;
   hasFile_ = true;
   modifications_ = 0;
@@ -130,7 +139,9 @@ SaveAsRequest EditorDocument::SaveAsProposal() const {
   request.fileType = SavableType(fileType_) ? fileType_ : FileFormatWave;
   request.rate = rate_;
   request.channels = channels_;
-  request.compression = IsWritableEncoding(compression_) ? compression_ : CompressionPcm16;
+  request.compression = IsCodecType(request.fileType) ? CodecEncoding(request.fileType, compression_)
+                        : IsWritableEncoding(compression_) ? compression_
+                                                           : CompressionPcm16;
   const std::string extension = ExtensionForType(request.fileType);
   if (path_.empty()) {
     request.path = std::string("Untitled") + extension;

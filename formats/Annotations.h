@@ -16,6 +16,10 @@ enum AnnotationKind : std::int32_t {
   AnnotationUrl = 7,
   AnnotationTempo = 8,
   AnnotationKey = 9,
+  // Tags of FLAC, Ogg, MP4 and the other formats read through libsndfile or FFmpeg.
+  AnnotationAlbum = 10,
+  AnnotationDate = 11,
+  AnnotationTrack = 12,
 };
 
 struct Annotation {

@@ -1,7 +1,6 @@
 // The probe table: which reader opens a file. The first bytes decide wherever they say what the
 // file is, whatever its name; the extension decides only where they cannot (MPEG audio without
-// an ID3 tag, whose frame sync is two bytes that any file may begin with). Formats without a
-// reader are recognised and named in the error.
+// an ID3 tag, whose frame sync is two bytes that any file may begin with).
 #include "formats/Probe.h"
 
 #include <algorithm>
@@ -19,6 +18,8 @@
 #include "formats/Mpeg.h"
 #include "formats/Voc.h"
 #include "formats/Wave.h"
+#include "formats/ffmpeg/FfmpegRead.h"
+#include "formats/sndfile/SndfileRead.h"
 
 namespace {
 
@@ -70,18 +71,23 @@ bool IsModule(const ProbeContext& c) {
 
 bool HasId3v2(const ProbeContext& c) { return c.bytes.At(0, "ID3"); }
 
-// Formats that are recognised but not read.
+// Formats read through libsndfile and FFmpeg.
 bool IsFlac(const ProbeContext& c) { return c.bytes.At(0, "fLaC"); }
 bool IsOgg(const ProbeContext& c) { return c.bytes.At(0, "OggS"); }
 bool IsCaf(const ProbeContext& c) { return c.bytes.At(0, "caff"); }
 bool IsWave64(const ProbeContext& c) {
   return c.bytes.At(0, "riff\x2E\x91\xCF\x11", 8) && c.bytes.At(24, "wave\xF3\xAC\xD3\x11", 8);
 }
-bool IsMp4(const ProbeContext& c) { return c.bytes.At(4, "ftyp"); }
+bool IsMp4(const ProbeContext& c) {
+  // QuickTime files older than the ftyp box begin with another top-level box.
+  return c.bytes.At(4, "ftyp") || c.bytes.At(4, "moov") || c.bytes.At(4, "mdat") || c.bytes.At(4, "wide");
+}
 bool IsAsf(const ProbeContext& c) { return c.bytes.At(0, "\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8); }
 bool IsMatroska(const ProbeContext& c) { return c.bytes.At(0, "\x1A\x45\xDF\xA3", 4); }
 bool IsMonkeysAudio(const ProbeContext& c) { return c.bytes.At(0, "MAC "); }
 bool IsWavPack(const ProbeContext& c) { return c.bytes.At(0, "wvpk"); }
+bool IsAvi(const ProbeContext& c) { return c.bytes.At(0, "RIFF") && c.bytes.At(8, "AVI "); }
+bool IsFlv(const ProbeContext& c) { return c.bytes.At(0, "FLV\x01", 4); }
 
 // A frame sync in the first two bytes: as weak a sign as a file can give, so only names that
 // say MPEG (or no name at all) take it.
@@ -113,6 +119,32 @@ std::unique_ptr<AudioAbstract> MakeWave(ProbeContext& c) {
   return std::make_unique<WaveRead>(c.in, c.fileSize, c.readTrailingChunks);
 }
 
+template <int kFormat>
+std::unique_ptr<AudioAbstract> MakeSndfile(ProbeContext& c) {
+  return std::make_unique<SndfileRead>(c.in, c.fileSize, kFormat);
+}
+
+template <int kFormat>
+std::unique_ptr<AudioAbstract> MakeFfmpeg(ProbeContext& c) {
+  return std::make_unique<FfmpegRead>(c.in, c.fileSize, kFormat);
+}
+
+// Ogg holds Vorbis, Opus or FLAC for libsndfile; FFmpeg reads what else it may hold (Speex, the
+// audio of Theora video).
+std::unique_ptr<AudioAbstract> MakeOgg(ProbeContext& c) {
+  try {
+    return std::make_unique<SndfileRead>(c.in, c.fileSize, FileFormatOggVorbis);
+  } catch (const SoundError& refused) {
+    try {
+      c.in.clear();
+      c.in.seekg(0);
+      return std::make_unique<FfmpegRead>(c.in, c.fileSize, FileFormatOggVorbis);
+    } catch (const SoundError&) {
+      throw refused;
+    }
+  }
+}
+
 // In probing order; the first match constructs its reader. Every row whose content alone
 // decides comes before the one row that needs the extension.
 const Probe kProbes[] = {
@@ -123,15 +155,17 @@ const Probe kProbes[] = {
     {"IFF 8SVX", {}, Is8svx, MakeIff},
     {"MIDI", {}, IsMidi, MakeMidi},
     {"Tracker module", {}, IsModule, MakeModule},
-    {"FLAC", {}, IsFlac, nullptr},
-    {"Ogg", {}, IsOgg, nullptr},
-    {"CAF", {}, IsCaf, nullptr},
-    {"Wave64", {}, IsWave64, nullptr},
-    {"MP4/M4A", {}, IsMp4, nullptr},
-    {"WMA", {}, IsAsf, nullptr},
-    {"Matroska/WebM", {}, IsMatroska, nullptr},
-    {"Monkey's Audio", {}, IsMonkeysAudio, nullptr},
-    {"WavPack", {}, IsWavPack, nullptr},
+    {"FLAC", {}, IsFlac, MakeSndfile<FileFormatFlac>},
+    {"Ogg", {}, IsOgg, MakeOgg},
+    {"CAF", {}, IsCaf, MakeSndfile<FileFormatCaf>},
+    {"Wave64", {}, IsWave64, MakeFfmpeg<FileFormatWave64>},  // libsndfile reads extensible floats as integers
+    {"MP4/M4A", {}, IsMp4, MakeFfmpeg<FileFormatMp4>},
+    {"WMA", {}, IsAsf, MakeFfmpeg<FileFormatAsf>},
+    {"Matroska/WebM", {}, IsMatroska, MakeFfmpeg<FileFormatMatroska>},
+    {"Monkey's Audio", {}, IsMonkeysAudio, MakeFfmpeg<FileFormatMonkeysAudio>},
+    {"WavPack", {}, IsWavPack, MakeFfmpeg<FileFormatWavPack>},
+    {"AVI", {}, IsAvi, MakeFfmpeg<FileFormatOtherMedia>},
+    {"FLV", {}, IsFlv, MakeFfmpeg<FileFormatOtherMedia>},
     {"MPEG audio", {}, HasId3v2, MakeMpeg},
     {"MPEG audio", {"", ".mp3", ".mp2", ".mpg"}, IsMpegSync, MakeMpeg},
 };

@@ -18,8 +18,8 @@ std::string ExtensionOf(std::string_view path);
 // needs its extension (empty, .mp3, .mp2, .mpg), compared case-insensitively as a whole.
 // fileSize bounds every chunk length. readTrailingChunks goes to the WAVE reader: it also
 // walks the chunks behind the audio (for their annotations) and skips by seeking.
-// Returns null when no probe recognises the file; the chosen reader's SoundError goes to the
-// caller, and a recognised format that is not read (FLAC, Ogg, ...) throws
-// "<name> files are not supported".
+// FLAC, Ogg, CAF go to libsndfile; MP4, WMA, Matroska, Monkey's Audio, WavPack, Wave64, AVI and
+// FLV to FFmpeg. Returns null when no probe recognises the file; the chosen reader's SoundError
+// goes to the caller.
 std::unique_ptr<AudioAbstract> CreateReaderForFile(std::istream& in, std::int64_t fileSize,
                                                    std::string_view extension, bool readTrailingChunks);

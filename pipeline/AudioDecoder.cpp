@@ -9,6 +9,7 @@
 #include "formats/Probe.h"
 #include "formats/Raw.h"
 #include "formats/SoundError.h"
+#include "pipeline/FitToEditor.h"
 
 namespace {
 constexpr std::size_t kMaxErrorText = 511;
@@ -71,15 +72,26 @@ bool CAP_AudioDecoder::TakeReaderParameters() {
 }
 
 bool CAP_AudioDecoder::TakeReaderParametersUnguarded() {
-  const int rate = reader_->CurrentSamplingRate();
-  if (rate < kMinRate || rate > kMaxRate) {
+  int rate = reader_->CurrentSamplingRate();
+  if (rate < kMinRate || rate > kMaxFileRate) {
     Fail("Sample rate out of bounds");
     return false;
   }
-  const int channelCount = reader_->CurrentChannels();
+  int channelCount = reader_->CurrentChannels();
   if (channelCount < 1) {
     Fail(kNotDecodable);
     return false;
+  }
+  fileRate = rate;
+  fileChannels = channelCount;
+  fileFrames = std::max<std::int64_t>(reader_->FloatByteCount(), 0) / 4 / channelCount;
+  // The tracks hold one or two channels of 8,000 to 96,000 Hz: other files are fitted as read.
+  if (rate > kMaxRate || channelCount > 2) {
+    auto fitted = std::make_unique<FitToEditor>(std::move(reader_), rate, channelCount, kMaxRate);
+    notice = fitted->Notice();
+    reader_ = std::move(fitted);
+    rate = reader_->CurrentSamplingRate();
+    channelCount = reader_->CurrentChannels();
   }
   sampleRate = rate;
   channels = channelCount;

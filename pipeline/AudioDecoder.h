@@ -14,6 +14,8 @@ class CAP_AudioDecoder : public CAP_AudioContainer {
 public:
   static constexpr int kMinRate = 8000;
   static constexpr int kMaxRate = 96000;
+  // Files above kMaxRate (up to this) are converted to kMaxRate as they are read.
+  static constexpr int kMaxFileRate = 768000;
 
   // Probes the stream (content and extension) and builds the reader. fileSize is 64-bit so that
   // files beyond 2 GiB report their true length. Check errorText afterwards.
@@ -37,6 +39,13 @@ public:
 
   std::int32_t fileFormat = 0;
   std::string errorText;  // empty = no error; shown to the user unchanged
+  // The file's own layout, where the decoder delivers another: a file above 96,000 Hz is
+  // converted to 96,000 Hz, one of more than two channels down-mixed to stereo; notice says so
+  // ("5.1 down-mixed to stereo; 192,000 Hz converted to 96,000 Hz"), else it is empty.
+  std::int32_t fileRate = 0;
+  std::int32_t fileChannels = 0;
+  std::int64_t fileFrames = 0;
+  std::string notice;
   bool endOfData = false;
 
 private:

@@ -9,11 +9,20 @@
 #include "formats/Au.h"
 #include "formats/SoundError.h"
 #include "formats/Wave.h"
+#include "formats/sndfile/SndfileWrite.h"
 
 namespace {
 
 bool IsWritableCompression(int c) {
   return c == CompressionMuLaw || c == CompressionALaw || (c >= CompressionPcm8 && c <= CompressionFloat32);
+}
+
+// The rate a codec file gets: Opus is always 48,000 Hz, MP3 at most 48,000 Hz; the product's rate
+// converter makes it.
+int CodecRate(int fileFormat, int rate) {
+  if (fileFormat == FileFormatOpus) return 48000;
+  if (fileFormat == FileFormatMpeg) return std::min(rate, 48000);
+  return rate;
 }
 
 }  // namespace
@@ -22,12 +31,15 @@ CAP_AudioEncoder::CAP_AudioEncoder(std::ostream& out, int channelCount, int rate
                                    int fileFormat, double seconds, int fromChannels, int fromRate,
                                    const AnnotationList* annotations)
     : out_(out) {
-  if (!IsWritableCompression(compressionCode)) compressionCode = CompressionPcm16;
+  // The codec types carry their encoder's setting in the encoding; the others' is a plain code.
+  const bool codec = IsCodecType(fileFormat);
+  if (!codec && !IsWritableCompression(compressionCode)) compressionCode = CompressionPcm16;
+  if (codec) rate = CodecRate(fileFormat, rate);
   channels = channelCount;
   sampleRate = rate;
   duration = seconds;
   compression = compressionCode;
-  resolution = BitsForCompression(compressionCode);
+  resolution = BitsForCompression(BaseCompression(compressionCode));
   sourceChannels = fromChannels;
   sourceRate = fromRate;
   // The tiny margin keeps a length that is a whole number of frames from losing its last frame to
@@ -55,6 +67,13 @@ CAP_AudioEncoder::CAP_AudioEncoder(std::ostream& out, int channelCount, int rate
       case FileFormatAiff:
         writer_ = std::make_unique<AiffWrite>(out_, frameCount_, channelCount, rate, compressionCode,
                                               annotations ? *annotations : kNoAnnotations);
+        break;
+      case FileFormatFlac:
+      case FileFormatOggVorbis:
+      case FileFormatOpus:
+      case FileFormatMpeg:
+        writer_ = std::make_unique<SndfileWrite>(out_, frameCount_, channelCount, rate, fileFormat, compressionCode,
+                                                 annotations ? *annotations : kNoAnnotations);
         break;
       default: errorText = "Unknown file type " + std::to_string(fileFormat); return;
     }

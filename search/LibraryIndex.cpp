@@ -131,7 +131,8 @@ std::string DefaultIndexPath() {
 bool LooksLikeSoundFile(const std::string& path) {
   static const std::set<std::string> kExtensions = {
       ".wav", ".wave", ".aif", ".aiff", ".aifc", ".au", ".snd", ".voc", ".iff", ".8svx", ".svx",
-      ".mp1", ".mp2", ".mp3", ".mpg", ".mpga", ".mid", ".midi", ".mod", ".flac", ".ogg"};
+      ".mp1", ".mp2", ".mp3", ".mpg", ".mpga", ".mid", ".midi", ".mod", ".flac", ".ogg", ".oga", ".opus",
+      ".m4a", ".m4b", ".mp4", ".aac", ".wma", ".wv", ".ape", ".mka", ".webm", ".caf", ".w64", ".rf64"};
   const std::size_t dot = path.rfind('.');
   if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
   std::string ext = path.substr(dot);

@@ -25,6 +25,11 @@ constexpr FormatNames kFormats[] = {
     {FileFormatAu, "au", "AU"},            {FileFormatMpeg, "mpeg", "MPEG"},
     {FileFormatVoc, "voc", "VOC"},         {FileFormatIff8svx, "8svx", "8SVX"},
     {FileFormatMidi, "midi", "MIDI"},      {FileFormatModule, "module", "Module"},
+    {FileFormatFlac, "flac", "FLAC"},      {FileFormatOggVorbis, "ogg", "Ogg Vorbis"},
+    {FileFormatOpus, "opus", "Opus"},      {FileFormatMp4, "m4a", "M4A"},
+    {FileFormatAsf, "wma", "WMA"},         {FileFormatWavPack, "wavpack", "WavPack"},
+    {FileFormatMonkeysAudio, "ape", "Monkey's Audio"}, {FileFormatMatroska, "matroska", "Matroska"},
+    {FileFormatCaf, "caf", "CAF"},         {FileFormatWave64, "w64", "Wave64"},
 };
 
 // The system's reason when the file cannot even be read.

@@ -14,6 +14,7 @@
 
 #include "app/AppUi.h"
 #include "app/Dialogs.h"
+#include "formats/FormatCodes.h"
 #include "app/DocumentPrompts.h"
 #include "devices/AudioPlayer.h"
 #include "devices/FakeWaveDevice.h"
@@ -241,9 +242,28 @@ private slots:
                                  "G.711 u-Law", "G.711 A-Law"}));
     QCOMPARE(SaveAsDlg::EncodingName(7), "Unsupported");
     for (int type = 1; type <= 3; ++type) QCOMPARE(SaveAsDlg::FileTypeOfFilter(SaveAsDlg::FilterOfFileType(type)), type);
+    // The codec types: each list starts with the codec's default, named with its setting.
+    const struct {
+      int filter, type;
+      const char* first;
+      int entries;
+    } kCodecs[] = {{4, FileFormatFlac, "16-bit, level 5", 6}, {5, FileFormatOggVorbis, "quality 5", 5},
+                   {6, FileFormatOpus, "96 kbit/s", 6}, {7, FileFormatMpeg, "192 kbit/s", 7}};
+    for (const auto& c : kCodecs) {
+      QCOMPARE(SaveAsDlg::FileTypeOfFilter(c.filter), c.type);
+      QCOMPARE(SaveAsDlg::FilterOfFileType(c.type), c.filter);
+      const std::vector<int> codes = SaveAsDlg::EncodingsOf(c.filter);
+      QCOMPARE(int(codes.size()), c.entries);
+      QCOMPARE(SaveAsDlg::EncodingName(codes[0]), QString(c.first));
+      QCOMPARE(codes[0], CodecEncoding(c.type, 0));
+      QCOMPARE(SaveAsDlg::PositionOf(c.filter, codes.back()), c.entries - 1);
+    }
+    QCOMPARE(SaveAsDlg::EncodingName(WithSetting(CompressionMpegLayer3, 2) | kVbrFlag), "variable bit rate, V2");
+    QCOMPARE(SaveAsDlg::PositionOf(4, CompressionPcm24), 3);  // a 24-bit document saves 24-bit FLAC
     QCOMPARE(SaveAsDlg::FileTypeOfFilter(1), 3);
     QCOMPARE(AppUi::NameFilters(SaveAsDlg::kFilters),
-             QStringList({"Macintosh AIFF (*.aif *.aiff)", "Sun (Java) File (*.au *.snd)", "WAVE (Microsoft) (*.wav)"}));
+             QStringList({"Macintosh AIFF (*.aif *.aiff)", "Sun (Java) File (*.au *.snd)", "WAVE (Microsoft) (*.wav)",
+                          "FLAC (*.flac)", "Ogg Vorbis (*.ogg)", "Opus (*.opus)", "MP3 (*.mp3)"}));
     QCOMPARE(AppUi::NameFilters("Raw files (*.raw,*.*)|*.raw;*.*|All Files (*.*)|*.*||"),
              QStringList({"Raw files (*.raw *)", "All Files (*)"}));
   }

@@ -158,8 +158,8 @@ TEST_F(SoxFixture, AFailedConvertLeavesTheOldFileAndMisuseIsRefused) {
   EXPECT_EQ(run.status, 1);
   run = RunCli("convert " + source + " " + dir / "no/such/dir/x.wav");
   EXPECT_EQ(run.err, "error: Couldn't write to file '" + dir / "no/such/dir/x.wav" + "'\n");
-  for (const std::string& args : {"convert " + source, "convert " + source + " " + dir / "x.wav --type ogg",
-                                  "convert " + source + " " + dir / "x.ogg", "convert " + source + " " + dir / "x.wav --rate"}) {
+  for (const std::string& args : {"convert " + source, "convert " + source + " " + dir / "x.wav --type vox",
+                                  "convert " + source + " " + dir / "x.vox", "convert " + source + " " + dir / "x.wav --rate"}) {
     EXPECT_EQ(RunCli(args).status, 2) << args;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));

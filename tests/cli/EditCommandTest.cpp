@@ -197,7 +197,7 @@ TEST_F(EditScript, DisabledCommandsAreSkippedAndMistakesSaveNothing) {
   EXPECT_EQ(run.err, "error: " + out + ": Compression type not supported for output\n");
   EXPECT_EQ(ReadText(out), "the old file");
   EXPECT_EQ(RunCli("edit " + source + " " + out).status, 2);
-  EXPECT_EQ(Edit(source, out, "", " --type ogg").status, 2);
+  EXPECT_EQ(Edit(source, out, "", " --type vox").status, 2);
 }
 
 }  // namespace

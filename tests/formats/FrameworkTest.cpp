@@ -166,15 +166,17 @@ TEST(ProbeTest, ContentDecidesWhateverTheName) {
       {"MThd" + std::string(10, '\0'), {".anything", ".mid"}, "format 5"},  // parsed at the first pull
       {module, {".mod", ".wav"}, "format 7"},
       {module.substr(0, 1100), {".mod"}, "Module names more patterns than the file holds: 1"},
-      // Formats that are recognised but not read are named.
-      {"fLaC" + std::string(40, '\0'), {".flac", ".wav", ""}, "FLAC files are not supported"},
-      {"OggS" + std::string(40, '\0'), {".ogg", ".opus", ".wav"}, "Ogg files are not supported"},
-      {"caff" + std::string(40, '\0'), {".caf"}, "CAF files are not supported"},
+      // Formats of libsndfile and FFmpeg: a header they refuse is named with their reason.
+      {"fLaC" + std::string(40, '\0'), {".flac", ".wav", ""},
+       "FLAC file could not be read: File contains data in an unimplemented format"},
+      {"OggS" + std::string(40, '\0'), {".ogg", ".opus", ".wav"},
+       "Ogg file could not be read: File contains data in an unimplemented format"},
+      {"caff" + std::string(40, '\0'), {".caf"}, "CAF file could not be read: Format not recognised"},
       {"RF64" + Le32(0xFFFFFFFF) + "WAVEds64" + Le32(28) + std::string(28, '\0'), {".rf64", ".wav"}, "Sound data not found"},
       {std::string("riff\x2E\x91\xCF\x11\xA5\xD6\x28\xDB\x04\xC1\0\0", 16) + std::string(8, '\0') +
            std::string("wave\xF3\xAC\xD3\x11\x8C\xD1\0\xC0\x4F\x8E\xDB\x8A", 16),
-       {".w64", ".wav"}, "Wave64 files are not supported"},
-      {std::string("\0\0\0\x20", 4) + "ftypM4A " + std::string(30, '\0'), {".m4a", ".mp3"}, "MP4/M4A files are not supported"},
+       {".w64", ".wav"}, "Wave64 file could not be read"},
+      {std::string("\0\0\0\x20", 4) + "ftypM4A " + std::string(30, '\0'), {".m4a", ".mp3"}, "MP4/M4A file could not be read"},
       // MPEG: an ID3 tag decides alone; a bare frame sync only under an MPEG name or none.
       {"ID3\x03", {".mp3", ".wav", ""}, "Error reading in ID3 tag"},
       {"\xFF\xFB\x90\x00", {"", ".mp3", ".MP3"}, "MPEG file may be corrupted"},

@@ -54,7 +54,9 @@ TEST_F(DecoderSoxTest, StereoFileDecodesToSoxFloatsAndKnowsItsLayout) {
 }
 
 TEST_F(DecoderSoxTest, RatesOutsideTheBoundsAreRefused) {
-  for (const char* rate : {"7999", "192000"}) {
+  // Above 96,000 Hz files are converted (FitToEditorTest); beyond what any recording uses they
+  // are refused.
+  for (const char* rate : {"7999", "1000000"}) {
     const std::string wav = dir / (std::string(rate) + ".wav");
     ASSERT_TRUE(RunQuietly(std::string("sox -V1 -D -n -r ") + rate + " -b 16 " + wav + " synth 0.01 sine 100"));
     OpenedFile file(wav);

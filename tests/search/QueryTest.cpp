@@ -69,7 +69,7 @@ TEST(SearchQuery, MalformedQueriesNameTheirField) {
       {"sig=0123456789abcdef0123456789ab00zz", "sig"},
       {"sig=0123456789abcdef0123456789ab0000", "sig"},  // no marker: the region had no signature
       {sig + "&sig=0123456789abcdef0123456789ab0020", "sig"},
-      {sig + "&format=flac", "format"},
+      {sig + "&format=vox", "format"},
       {sig + "&channels=quad", "channels"},
       {sig + "&channels=mono&channels=stereo", "channels"},
       {sig + "&minres=", "minres"},

@@ -103,7 +103,7 @@ TEST_F(ServerTest, BadQueriesGet400AndPathTricks404) {
     std::string target, field;
   } bad[] = {{"/ISAPI/search.dll", "sig"},
              {"/ISAPI/search.dll?sig=123", "sig"},
-             {sig + "&format=ogg", "format"},
+             {sig + "&format=vox", "format"},
              {sig + "&channels=5.1", "channels"},
              {sig + "&minrate=fast", "minrate"},
              {sig + "&maxsize=lots", "maxsize"},

@@ -6,10 +6,10 @@ CXXFLAGS := -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-
             -fno-omit-frame-pointer -I$(ROOT) -MMD -MP
 # The format library itself: sanitizer and coverage instrumentation, no libFuzzer main.
 LIBFLAGS := $(subst -fsanitize=fuzzer,-fsanitize=fuzzer-no-link,$(CXXFLAGS))
-LDLIBS := -lmpg123
+LDLIBS := -lmpg123 $(shell pkg-config --libs sndfile libavformat libavcodec libavutil)
 HERE := $(ROOT)/tests/formats/fuzz
 
-FORMATS := $(wildcard $(ROOT)/formats/*.cpp)
+FORMATS := $(wildcard $(ROOT)/formats/*.cpp $(ROOT)/formats/sndfile/*.cpp $(ROOT)/formats/ffmpeg/*.cpp)
 LIBOBJ := $(patsubst $(ROOT)/formats/%.cpp,$(OUT)/obj/formats/%.o,$(FORMATS))
 
 # target name -> extension the probe table is given
@@ -23,6 +23,11 @@ ext_mp3 := .mp3
 ext_mp2 := .mp2
 ext_mod := .mod
 ext_mid := .mid
+ext_flac := .flac
+ext_ogg := .ogg
+ext_opus := .opus
+ext_m4a := .m4a
+ext_wv := .wv
 
 all: $(addprefix $(OUT)/bin/,$(TARGETS))
 

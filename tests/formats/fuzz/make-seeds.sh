@@ -5,7 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=${1:-$here/seeds}
-for tool in sox ffmpeg lame; do
+for tool in sox ffmpeg lame flac oggenc opusenc; do
   command -v "$tool" >/dev/null || { echo "make-seeds.sh: $tool is missing" >&2; exit 1; }
 done
 tmp=$(mktemp -d)
@@ -174,4 +174,21 @@ midi 1 480 "$tmp/t1" "$tmp/t2" "$tmp/t3" >"$d/format1-three-tracks.mid"
 { b 0 0x90 64 100; vl 40; b 0x80 64 0; b 0 0xF2 1 2; b 0 0xF3 1; b 0 0xF8; b 0 0xFF 0x2F 0; } >"$tmp/t4"
 midi 0 $((0xE728)) "$tmp/t4" >"$d/smpte-25.mid"
 midi 2 96 "$tmp/t0" "$tmp/t4" >"$d/format2.mid"
+# The formats of libsndfile and FFmpeg, as flac, oggenc, opusenc and ffmpeg write them.
+d=$(fresh flac)
+flac -s -f -5 --no-padding -T TITLE=Seed "$(src 8000 1 0.05)" -o "$d/flac-mono.flac"
+flac -s -f -0 --no-padding "$(src 8000 2 0.02)" -o "$d/flac-stereo-level0.flac"
+ff -i "$(src 8000 2 0.02)" -c:a flac -sample_fmt s32 -bitexact "$d/ffmpeg-flac-24.flac"
+d=$(fresh ogg)
+oggenc -Q -q0 --serial 1 -t Seed "$(src 8000 1 0.1)" -o "$d/oggenc-q0-mono.ogg"
+oggenc -Q -q5 --serial 2 "$(src 11025 2 0.05)" -o "$d/oggenc-q5-stereo.ogg"
+d=$(fresh opus)
+opusenc --quiet --serial 1 --bitrate 16 "$(src 8000 1 0.05)" "$d/opusenc-mono.opus"
+ff -i "$(src 8000 2 0.03)" -c:a libopus -b:a 24k -bitexact "$d/ffmpeg-stereo.opus"
+d=$(fresh m4a)
+ff -i "$(src 8000 1 0.05)" -c:a aac -b:a 16k -bitexact -metadata title=Seed "$d/ffmpeg-aac-mono.m4a"
+ff -i "$(src 8000 2 0.02)" -c:a alac -bitexact "$d/ffmpeg-alac-stereo.m4a"
+d=$(fresh wv)
+ff -i "$(src 8000 1 0.05)" -c:a wavpack -bitexact "$d/ffmpeg-mono.wv"
+ff -i "$(src 8000 2 0.02)" -c:a wavpack -bitexact "$d/ffmpeg-stereo.wv"
 du -sh "$dir"/*

@@ -1,0 +1,349 @@
+#include "formats/ffmpeg/FfmpegRead.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/dict.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "formats/DamageText.h"
+#include "formats/FormatCodes.h"
+#include "formats/Limits.h"
+
+struct FfmpegRead::Library {
+  std::istream* in = nullptr;
+  std::int64_t size = 0;
+  AVIOContext* io = nullptr;
+  AVFormatContext* format = nullptr;
+  AVCodecContext* codec = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* frame = nullptr;
+  int stream = -1;
+
+  ~Library() {
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);  // leaves the custom I/O context to its owner
+    if (io) av_freep(&io->buffer);
+    avio_context_free(&io);
+  }
+};
+
+namespace {
+
+using Library = FfmpegRead::Library;
+constexpr int kIoBufferBytes = 1 << 16;
+
+// The demuxers a file may be read by: containers of audio and video, never playlists, concat
+// lists or anything else that opens other addresses.
+constexpr const char* kDemuxers = "mov,asf,matroska,ape,wv,avi,flv,ogg,flac,wav,w64,caf,aac,mp3,mpegts,mpeg";
+
+std::int64_t Position(Library* library) {
+  library->in->clear();
+  return std::max<std::int64_t>(library->in->tellg(), 0);
+}
+
+int ReadPacket(void* user, std::uint8_t* buffer, int size) {
+  auto* library = static_cast<Library*>(user);
+  const std::int64_t wanted = std::min<std::int64_t>(size, library->size - Position(library));
+  if (wanted <= 0) return AVERROR_EOF;
+  library->in->read(reinterpret_cast<char*>(buffer), wanted);
+  const int got = int(library->in->gcount());
+  library->in->clear();
+  return got > 0 ? got : AVERROR_EOF;
+}
+
+std::int64_t SeekStream(void* user, std::int64_t offset, int whence) {
+  auto* library = static_cast<Library*>(user);
+  if (whence & AVSEEK_SIZE) return library->size;
+  whence &= ~AVSEEK_FORCE;
+  const std::int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_END ? library->size : Position(library);
+  const std::int64_t target = base + offset;
+  if (target < 0 || target > library->size) return AVERROR(EINVAL);
+  library->in->clear();
+  library->in->seekg(target);
+  return Position(library);
+}
+
+// Every address a container names (a reference to another file, a playlist entry) is refused.
+int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
+
+void QuietOnce() {
+  static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+  (void)quiet;
+}
+
+int FileFormatOf(const char* demuxer, int probed) {
+  const std::string name(demuxer ? demuxer : "");
+  if (name.find("mov") != std::string::npos) return FileFormatMp4;
+  if (name == "asf") return FileFormatAsf;
+  if (name.find("matroska") != std::string::npos) return FileFormatMatroska;
+  if (name == "ape") return FileFormatMonkeysAudio;
+  if (name == "wv") return FileFormatWavPack;
+  return probed;
+}
+
+int LosslessCompression(int bits, AVSampleFormat format) {
+  if (format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP || format == AV_SAMPLE_FMT_DBL ||
+      format == AV_SAMPLE_FMT_DBLP)
+    return CompressionFloat32;
+  if (bits <= 8) return CompressionPcm8;
+  if (bits <= 16) return CompressionPcm16;
+  if (bits <= 24) return CompressionPcm24;
+  return CompressionPcm32;
+}
+
+int CompressionOf(AVCodecID id, int bits, AVSampleFormat format) {
+  switch (id) {
+    case AV_CODEC_ID_AAC: return CompressionAac;
+    case AV_CODEC_ID_VORBIS: return CompressionVorbis;
+    case AV_CODEC_ID_OPUS: return CompressionOpus;
+    case AV_CODEC_ID_MP3: return CompressionMpegLayer3;
+    case AV_CODEC_ID_MP2: return CompressionMpegLayer2;
+    case AV_CODEC_ID_WMAV1:
+    case AV_CODEC_ID_WMAV2:
+    case AV_CODEC_ID_WMAPRO:
+    case AV_CODEC_ID_WMAVOICE: return CompressionWma;
+    case AV_CODEC_ID_ALAC:
+    case AV_CODEC_ID_FLAC:
+    case AV_CODEC_ID_WAVPACK:
+    case AV_CODEC_ID_APE:
+    case AV_CODEC_ID_WMALOSSLESS:
+    case AV_CODEC_ID_TTA: return LosslessCompression(bits, format);
+    default:
+      if (id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT) return LosslessCompression(bits, format);
+      return CompressionOtherLossy;
+  }
+}
+
+// One sample of any of FFmpeg's sample formats as a float of nominal range -1..+1.
+float SampleAt(const std::uint8_t* p, AVSampleFormat packed, std::size_t i) {
+  switch (packed) {
+    case AV_SAMPLE_FMT_U8: return (float(p[i]) - 128.0f) / 128.0f;
+    case AV_SAMPLE_FMT_S16: return float(reinterpret_cast<const std::int16_t*>(p)[i]) / 32768.0f;
+    case AV_SAMPLE_FMT_S32: return float(double(reinterpret_cast<const std::int32_t*>(p)[i]) / 2147483648.0);
+    case AV_SAMPLE_FMT_S64: return float(double(reinterpret_cast<const std::int64_t*>(p)[i]) / 9223372036854775808.0);
+    case AV_SAMPLE_FMT_FLT: return reinterpret_cast<const float*>(p)[i];
+    case AV_SAMPLE_FMT_DBL: return float(reinterpret_cast<const double*>(p)[i]);
+    default: return 0.0f;
+  }
+}
+
+constexpr struct {
+  const char* key;
+  int kind;
+} kTags[] = {
+    {"title", AnnotationName}, {"artist", AnnotationArtist}, {"album", AnnotationAlbum},
+    {"comment", AnnotationComment}, {"date", AnnotationDate}, {"track", AnnotationTrack},
+    {"copyright", AnnotationCopyright}, {"genre", AnnotationGenre},
+};
+
+}  // namespace
+
+FfmpegRead::FfmpegRead(std::istream& in, std::int64_t fileSize, int fileFormat)
+    : in_(in), fileSize_(std::max<std::int64_t>(fileSize, 0)), library_(std::make_unique<Library>()) {
+  QuietOnce();
+  fileFormat_ = fileFormat;
+  Library& lib = *library_;
+  lib.in = &in_;
+  lib.size = fileSize_;
+  in_.clear();
+  in_.seekg(0);
+  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+  if (!buffer) throw SoundError("Not enough memory to read the file");
+  lib.io = avio_alloc_context(buffer, kIoBufferBytes, 0, &lib, ReadPacket, nullptr, SeekStream);
+  lib.format = lib.io ? avformat_alloc_context() : nullptr;
+  if (!lib.io || !lib.format) {
+    if (!lib.io) av_free(buffer);
+    throw SoundError("Not enough memory to read the file");
+  }
+  lib.format->pb = lib.io;
+  lib.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  lib.format->io_open = RefuseOpen;
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "format_whitelist", kDemuxers, 0);
+  av_dict_set(&options, "protocol_whitelist", "none", 0);
+  const int opened = avformat_open_input(&lib.format, "", nullptr, &options);
+  av_dict_free(&options);
+  const std::string name = FileFormatName(fileFormat);
+  if (opened < 0) throw SoundError(name + " file could not be read");  // the context is freed
+  if (avformat_find_stream_info(lib.format, nullptr) < 0) throw SoundError(name + " file could not be read");
+  fileFormat_ = FileFormatOf(lib.format->iformat ? lib.format->iformat->name : nullptr, fileFormat);
+  ChooseStream();
+  ReadTags();
+}
+
+FfmpegRead::~FfmpegRead() = default;
+
+void FfmpegRead::ChooseStream() {
+  Library& lib = *library_;
+  const std::string name = FileFormatName(fileFormat_);
+  std::string others;
+  for (unsigned i = 0; i < lib.format->nb_streams; ++i) {
+    const AVCodecParameters* p = lib.format->streams[i]->codecpar;
+    if (p->codec_type == AVMEDIA_TYPE_AUDIO && lib.stream < 0) {
+      lib.stream = int(i);
+      continue;
+    }
+    const char* type = av_get_media_type_string(p->codec_type);
+    others += (others.empty() ? "" : "; ") + std::string("stream ") + std::to_string(i) + ": " + (type ? type : "data") +
+              " " + avcodec_get_name(p->codec_id);
+  }
+  if (lib.stream < 0) throw SoundError(name + " file holds no audio");
+  if (!others.empty())
+    annotations_.SetById(fileFormat_, 0x7374726D /* strm */, reinterpret_cast<const std::uint8_t*>(others.c_str()),
+                         std::int32_t(std::min<std::size_t>(others.size() + 1, format_limits::kMaxShownText)));
+
+  AVStream* stream = lib.format->streams[lib.stream];
+  const AVCodecParameters* p = stream->codecpar;
+  const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
+  if (!decoder) throw SoundError(name + " audio in " + avcodec_get_name(p->codec_id) + " cannot be decoded");
+  lib.codec = avcodec_alloc_context3(decoder);
+  lib.packet = av_packet_alloc();
+  lib.frame = av_frame_alloc();
+  if (!lib.codec || !lib.packet || !lib.frame) throw SoundError("Not enough memory to read the file");
+  if (avcodec_parameters_to_context(lib.codec, p) < 0 || avcodec_open2(lib.codec, decoder, nullptr) < 0)
+    throw SoundError(name + " audio in " + avcodec_get_name(p->codec_id) + " cannot be decoded");
+  channels_ = lib.codec->ch_layout.nb_channels;
+  samplingRate_ = lib.codec->sample_rate;
+  if (channels_ < 1 || channels_ > format_limits::kMaxChannels || samplingRate_ < 1)
+    throw SoundError(name + " file declares an impossible layout");
+  const int bits = p->bits_per_raw_sample > 0 ? p->bits_per_raw_sample
+                                              : av_get_bytes_per_sample(lib.codec->sample_fmt) * 8;
+  compression_ = CompressionOf(p->codec_id, bits, lib.codec->sample_fmt);
+  resolution_ = IsDecodedLossy(compression_) ? 16 : bits;
+  bitRate_ = int(std::max<std::int64_t>(p->bit_rate, 0) / 1000);
+  // The length the container announces for the stream (the file's duration may be a longer
+  // video's); the decoding delivers what is there.
+  std::int64_t frames = 0;
+  if (stream->duration > 0)
+    frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, samplingRate_});
+  announced_ = std::max<std::int64_t>(frames, 0);
+  // MP4, WavPack and Monkey's Audio count their samples (an MP4 edit list also cuts the encoder's
+  // padding off); other containers' durations are estimates, so those are read to their end.
+  const bool exact = fileFormat_ == FileFormatMp4 || fileFormat_ == FileFormatWavPack ||
+                     fileFormat_ == FileFormatMonkeysAudio;
+  floatByteCount_ = exact ? announced_ * channels_ * 4 : 0;
+}
+
+void FfmpegRead::ReadTags() {
+  const Library& lib = *library_;
+  for (const auto& tag : kTags) {
+    const AVDictionaryEntry* entry = av_dict_get(lib.format->metadata, tag.key, nullptr, 0);
+    if (!entry) entry = av_dict_get(lib.format->streams[lib.stream]->metadata, tag.key, nullptr, 0);
+    if (!entry || !entry->value || !*entry->value) continue;
+    annotations_.SetByKind(tag.kind, reinterpret_cast<const std::uint8_t*>(entry->value),
+                           std::int32_t(std::min<std::size_t>(std::strlen(entry->value) + 1, format_limits::kMaxShownText)));
+  }
+}
+
+void FfmpegRead::Damaged() const {
+  throw SoundError(DamagedAt(FileFormatName(fileFormat_), decoded_, samplingRate_));
+}
+
+void FfmpegRead::Append() {
+  const AVFrame* frame = library_->frame;
+  if (frame->ch_layout.nb_channels != channels_ || frame->sample_rate != samplingRate_) Damaged();
+  const auto format = AVSampleFormat(frame->format);
+  const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+  const bool planar = av_sample_fmt_is_planar(format);
+  const std::size_t n = std::size_t(frame->nb_samples);
+  // The delivered part is dropped before the buffer grows.
+  pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(pendingRead_));
+  pendingRead_ = 0;
+  const std::size_t at = pending_.size();
+  pending_.resize(at + n * std::size_t(channels_));
+  float* out = pending_.data() + at;
+  for (std::size_t i = 0; i < n; ++i)
+    for (int c = 0; c < channels_; ++c)
+      out[i * std::size_t(channels_) + std::size_t(c)] =
+          planar ? SampleAt(frame->extended_data[c], packed, i) : SampleAt(frame->extended_data[0], packed, i * std::size_t(channels_) + std::size_t(c));
+  decoded_ += std::int64_t(n);
+}
+
+bool FfmpegRead::DecodeMore() {
+  Library& lib = *library_;
+  for (;;) {
+    const int received = avcodec_receive_frame(lib.codec, lib.frame);
+    if (received == 0) {
+      Append();
+      av_frame_unref(lib.frame);
+      return true;
+    }
+    if (received == AVERROR_EOF) break;
+    if (received != AVERROR(EAGAIN)) Damaged();
+    const int read = av_read_frame(lib.format, lib.packet);
+    if (read == AVERROR_EOF) {
+      avcodec_send_packet(lib.codec, nullptr);  // drains the decoder's delay
+      draining_ = true;
+      continue;
+    }
+    if (read < 0) Damaged();
+    if (lib.packet->stream_index == lib.stream) {
+      const int sent = avcodec_send_packet(lib.codec, lib.packet);
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        av_packet_unref(lib.packet);
+        Damaged();
+      }
+    }
+    av_packet_unref(lib.packet);
+  }
+  // A stream that stops well before the length its container announces was cut short.
+  if (announced_ > 0 && decoded_ < announced_ - announced_ / 100 - 8192) Damaged();
+  return false;
+}
+
+int FfmpegRead::PullSamples(float* out, int count) {
+  const std::size_t wanted = std::size_t(std::max(count, 0) / channels_) * std::size_t(channels_);
+  std::size_t delivered = 0;
+  while (delivered < wanted) {
+    if (pendingRead_ == pending_.size()) {
+      if (ended_ || !DecodeMore()) {
+        ended_ = true;
+        break;
+      }
+      continue;
+    }
+    const std::size_t n = std::min(wanted - delivered, pending_.size() - pendingRead_);
+    std::copy_n(pending_.data() + pendingRead_, n, out + delivered);
+    pendingRead_ += n;
+    delivered += n;
+  }
+  position_ += std::int64_t(delivered) / channels_;
+  return int(delivered);
+}
+
+bool FfmpegRead::SeekToSample(std::int64_t sampleIndex) {
+  Library& lib = *library_;
+  const std::int64_t target = std::max<std::int64_t>(sampleIndex, 0) / channels_;
+  if (target < position_) {
+    if (avformat_seek_file(lib.format, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
+        av_seek_frame(lib.format, -1, 0, AVSEEK_FLAG_BYTE) < 0)
+      return false;
+    avcodec_flush_buffers(lib.codec);
+    pending_.clear();
+    pendingRead_ = 0;
+    position_ = decoded_ = 0;
+    draining_ = ended_ = false;
+  }
+  std::vector<float> skipped(std::size_t(4096) * std::size_t(channels_));
+  while (position_ < target) {
+    const int n = int(std::min<std::int64_t>(4096, target - position_)) * channels_;
+    if (PullSamples(skipped.data(), n) < n) return false;
+  }
+  return true;
+}
+
+void FfmpegRead::MinMaxSamplingRate(int* min, int* max, int* preferred) {
+  ForceRange(samplingRate_, min, max, preferred);
+}
+
+void FfmpegRead::MinMaxChannels(int* min, int* max, int* preferred) { ForceRange(channels_, min, max, preferred); }
