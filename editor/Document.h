@@ -5,14 +5,17 @@
 // The Qt document wraps it; the command-line tool drives it directly. Every way a document
 // comes to be goes through Open or New here. UI thread only.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "editor/AudioFileEditor.h"
+#include "editor/EditJournal.h"
 #include "editor/WebSearch.h"
 
 class EditorFrame;
 class GraphicsHost;
+class ReplayPrompts;
 
 // The layout of a headerless file, as the raw-file dialog gives it.
 struct RawLayout {
@@ -39,6 +42,8 @@ struct DocumentOptions {
   std::string searchUrl = kDefaultSearchUrl;
   WaveDeviceFactory devices;  // null: no sound devices
   BrowserLauncher browser;    // null: LaunchBrowser
+  // Where the edit journals of modified documents go; empty: no journal.
+  std::string recoveryDir;
 };
 
 enum class SaveChangesAnswer { Yes, No, Cancel };
@@ -109,6 +114,15 @@ public:
   bool Undo();
   bool Redo();
   bool Record();
+
+  // ---- recovery ----
+  // Opens the journal's source (or makes its new document) and replays its commands through
+  // the entry points above; the document comes back modified. False with ErrorText when the
+  // source changed or a command did not replay (the document then holds what did).
+  bool Recover(const JournalContents& journal, GraphicsHost* host, int width, int height,
+               ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // The journal of this document's unsaved changes; null while there is none.
+  JournalWriter* Journal() const { return journal_.get(); }
   // The find message goes to status pane 0 and is returned.
   std::string FindNext();
   std::string FindPrevious();
@@ -154,6 +168,14 @@ private:
   bool Changed(bool changed, int delta = 1);
   void TakeSettingsFromDecoder();
   void Warn(const std::string& text);
+  // Every journaled command goes through here: the selection it runs on is noted, the command
+  // runs, and what changed the document (or, once journaling, the clipboard) is journaled.
+  bool Run(JournalOp op, const std::function<bool()>& command, int delta = 1, std::int32_t value0 = 0,
+           std::int32_t value1 = 0, double seconds = 0);
+  void AppendToJournal(const JournalCommand& command);
+  void EndJournal();
+  // Replays one journaled command with answers giving its dialog values.
+  bool Replay(const JournalCommand& command, ReplayPrompts* answers);
 
   DocumentOptions options_;
   EditorFrame* frame_;
@@ -174,4 +196,8 @@ private:
   bool recordCorrectDC_ = false;
   ProgressCallback progress_ = nullptr;
   std::intptr_t progressUser_ = 0;
+  JournalSource source_;  // what the document was opened from, as the journal names it
+  std::unique_ptr<JournalWriter> journal_;
+  std::uint64_t journaledClipboard_ = 0;  // the clipboard generation the journal can rebuild
+  bool journalFailed_ = false;            // warned once; no journal for this document
 };

@@ -1,0 +1,195 @@
+// The document's side of the edit journal: what each command notes as it runs, and recovery,
+// which replays those notes through the same entry points.
+#include <chrono>
+
+#include "analysis/SampleTrack.h"
+#include "editor/Document.h"
+#include "editor/EditorFrame.h"
+#include "editor/SharedClipboard.h"
+#include "graphics/TrackWaveform.h"
+
+namespace {
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+JournalClipboard ClipboardNow() {
+  JournalClipboard clipboard;
+  const SharedClipboard& shared = SharedClipboard::Instance();
+  for (int i = 0; i < shared.FilledCount(); ++i) {
+    CAP_SampleTrack* track = shared.Slot(i);
+    JournalClipboard::Track copy;
+    copy.rate = track->sampleRate;
+    copy.samples.resize(std::size_t(track->Length()));
+    track->ReadSamples(copy.samples.data(), track->Length(), 0);
+    clipboard.tracks.push_back(std::move(copy));
+  }
+  return clipboard;
+}
+
+void RestoreClipboard(const JournalClipboard& clipboard) {
+  SharedClipboard& shared = SharedClipboard::Instance();
+  shared.Clear();
+  for (std::size_t i = 0; i < clipboard.tracks.size(); ++i) {
+    const auto& source = clipboard.tracks[i];
+    auto track = std::make_unique<CAP_SampleTrack>(source.rate);
+    track->InsertSamples(source.samples.data(), int(source.samples.size()), 0);
+    shared.SetSlot(int(i), std::move(track));
+  }
+}
+
+}  // namespace
+
+// The dialogs of a replayed command answer with the values the user gave.
+class ReplayPrompts : public DocumentPrompts {
+public:
+  JournalCommand command;
+  bool AskMixLevels(int* clipboard, int* waveform) override {
+    *clipboard = command.values[0];
+    *waveform = command.values[1];
+    return true;
+  }
+  bool AskVolume(int* percent) override {
+    *percent = command.values[0];
+    return true;
+  }
+  bool AskPitch(int* halftones) override {
+    *halftones = command.values[0];
+    return true;
+  }
+  bool AskSilence(double* seconds) override {
+    *seconds = command.seconds;
+    return true;
+  }
+  bool AskRecord(int, int, bool*, float*, float*) override { return false; }
+  bool AskWebSearch(WebSearchChoices*) override { return false; }
+  SaveChangesAnswer AskSaveChanges(const std::string&) override { return SaveChangesAnswer::Cancel; }
+  bool AskSaveAs(SaveAsRequest*) override { return false; }
+};
+
+bool EditorDocument::Run(JournalOp op, const std::function<bool()>& command, int delta, std::int32_t value0,
+                         std::int32_t value1, double seconds) {
+  if (!editor_) return false;
+  ::JournalCommand note;
+  note.op = op;
+  if (const CGP_TrackWaveform* wave = editor_->Waveform()) {
+    note.selStart = wave->SelStart();
+    note.selEnd = wave->SelEnd();
+    note.cursor = wave->CursorTime();
+  }
+  note.values[0] = value0;
+  note.values[1] = value1;
+  note.seconds = seconds;
+  const bool changed = command();
+  if (delta == 0) {
+    // Copy changes only the clipboard: noted once there is a journal, so that a later paste
+    // needs no copy of the audio.
+    if (changed && journal_) AppendToJournal(note);
+    return changed;
+  }
+  if (!Changed(changed, delta)) return false;
+  AppendToJournal(note);
+  return true;
+}
+
+void EditorDocument::AppendToJournal(const ::JournalCommand& command) {
+  if (options_.recoveryDir.empty() || journalFailed_) return;
+  if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
+  const std::uint64_t clipboard = SharedClipboard::Instance().Generation();
+  if ((command.op == JournalOp::Paste || command.op == JournalOp::Mix) && clipboard != journaledClipboard_)
+    journal_->Append(EncodeClipboard(ClipboardNow()));
+  ::JournalCommand stamped = command;
+  stamped.timeMs = NowMs();
+  journal_->Append(EncodeCommand(stamped));
+  // After a cut or a copy the replay makes the clipboard itself.
+  journaledClipboard_ = clipboard;
+  if (journal_->Failed()) {
+    // The editing goes on without a journal; one warning says so.
+    const std::string text = journal_->FailureText() + "; edits are not kept for recovery";
+    journal_->Discard();
+    journal_.reset();
+    journalFailed_ = true;
+    if (frame_) frame_->SetPaneText(0, text);
+  }
+}
+
+void EditorDocument::EndJournal() {
+  if (journal_) journal_->Discard();
+  journal_.reset();
+  journaledClipboard_ = 0;
+}
+
+bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
+  if (CGP_TrackWaveform* wave = editor_->Waveform()) {
+    wave->SetCursorTime(c.cursor, FollowNone);
+    wave->SetSelection(c.selStart, c.selEnd);
+  }
+  answers->command = c;
+  switch (c.op) {
+    case JournalOp::Cut: return Cut();
+    case JournalOp::Copy: return Copy();
+    case JournalOp::Paste: return Paste();
+    case JournalOp::Mix: return Mix();
+    case JournalOp::Delete: return Delete();
+    case JournalOp::Trim: return Trim();
+    case JournalOp::FadeIn: return FadeIn();
+    case JournalOp::FadeOut: return FadeOut();
+    case JournalOp::Normalize: return Normalize();
+    case JournalOp::Mute: return Mute();
+    case JournalOp::Volume: return Volume();
+    case JournalOp::Reverse: return Reverse();
+    case JournalOp::InsertSilence: return InsertSilence();
+    case JournalOp::ShiftPitch: return ShiftPitch();
+    case JournalOp::Undo: return Undo();
+    case JournalOp::Redo: return Redo();
+    case JournalOp::Record: return false;
+  }
+  return false;
+}
+
+bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host, int width, int height,
+                             ProgressCallback progress, std::intptr_t user) {
+  const JournalSource& source = journal.source;
+  options_.correctDC = source.correctDC;
+  if (source.isFile) {
+    std::string why;
+    if (!SameSource(source, &why)) return Fail(why + "; its edits cannot be recovered");
+    options_.openType = source.openType;
+    options_.raw = RawLayout{source.rawChannels, source.rawRate,         source.rawBits,
+                             source.rawCompression, source.rawBigEndian, source.rawSigned};
+    if (!Open(source.path, host, width, height, progress, user)) return false;
+  } else {
+    options_.newChannels = source.newChannels;
+    options_.newRate = source.newRate;
+    options_.newSeconds = source.newSeconds;
+    if (!New(host, width, height)) return false;
+  }
+  ReplayPrompts answers;
+  DocumentPrompts* own = prompts_;
+  prompts_ = &answers;
+  int replayed = 0;
+  bool ok = true;
+  for (const JournalEntry& entry : journal.entries) {
+    if (entry.kind == JournalEntry::Clipboard) {
+      RestoreClipboard(entry.clipboard);
+      continue;
+    }
+    if (!Replay(entry.command, &answers)) {
+      ok = false;
+      break;
+    }
+    ++replayed;
+  }
+  prompts_ = own;
+  modified_ = true;
+  if (editor_) {
+    editor_->UpdateScrollBar();
+    editor_->UpdateStatus();
+  }
+  if (!ok)
+    return Fail("Only " + std::to_string(replayed) + " of the " + std::to_string(journal.commandCount) +
+                " edits could be recovered");
+  return true;
+}
