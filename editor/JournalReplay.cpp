@@ -103,8 +103,10 @@ void EditorDocument::AppendToJournal(const ::JournalCommand& command) {
   ::JournalCommand stamped = command;
   stamped.timeMs = NowMs();
   journal_->Append(EncodeCommand(stamped));
-  // After a cut or a copy the replay makes the clipboard itself.
-  journaledClipboard_ = clipboard;
+  // After a cut or a copy the replay makes the clipboard itself; after a paste it has it.
+  if (command.op == JournalOp::Cut || command.op == JournalOp::Copy || command.op == JournalOp::Paste ||
+      command.op == JournalOp::Mix)
+    journaledClipboard_ = clipboard;
   if (journal_->Failed()) {
     // The editing goes on without a journal; one warning says so.
     const std::string text = journal_->FailureText() + "; edits are not kept for recovery";
