@@ -290,9 +290,11 @@ bool EditorDocument::Record() {
   float left = 0, right = 0;
   if (!prompts_ || !prompts_->AskRecord(channels_, rate_, &correct, &left, &right)) return false;
   recordCorrectDC_ = correct;
+  const JournalCommand note = NoteCommand(JournalOp::Record);
   editor_->Record(correct ? left : 0.0f, correct ? right : 0.0f);
   if (!editor_->ErrorText().empty()) return false;
   modified_ = true;
+  JournalRecording(note, nullptr);
   return true;
 }
 

@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "editor/AudioFileEditor.h"
 #include "editor/EditJournal.h"
+#include "editor/RecordingFile.h"
 #include "editor/WebSearch.h"
 
 class EditorFrame;
@@ -172,7 +174,13 @@ private:
   // runs, and what changed the document (or, once journaling, the clipboard) is journaled.
   bool Run(JournalOp op, const std::function<bool()>& command, int delta = 1, std::int32_t value0 = 0,
            std::int32_t value1 = 0, double seconds = 0);
+  JournalCommand NoteCommand(JournalOp op) const;
   void AppendToJournal(const JournalCommand& command);
+  // Starts the journal if need be and the recovery file of the recording that just began, or,
+  // with replayed, takes that file over for this document's journal.
+  void JournalRecording(JournalCommand note, const JournalCommand* replayed);
+  // Warns once and goes on without a journal when it failed; true when it did.
+  bool DropFailedJournal(const std::string& text);
   void EndJournal();
   // Replays one journaled command with answers giving its dialog values.
   bool Replay(const JournalCommand& command, ReplayPrompts* answers);
@@ -198,6 +206,8 @@ private:
   std::intptr_t progressUser_ = 0;
   JournalSource source_;  // what the document was opened from, as the journal names it
   std::unique_ptr<JournalWriter> journal_;
+  std::unique_ptr<RecordingFile> recording_;  // of the latest recording
+  std::vector<std::string> recordingFiles_;    // of every recording the journal names
   std::uint64_t journaledClipboard_ = 0;  // the clipboard generation the journal can rebuild
   bool journalFailed_ = false;            // warned once; no journal for this document
 };

@@ -546,6 +546,14 @@ OrphanJournal::~OrphanJournal() {
 
 void OrphanJournal::Remove() {
   if (fd < 0) return;
+  // The recovery files of its recordings: "STEM-recN.wav" beside "STEM.journal".
+  const std::filesystem::path journal(path);
+  const std::string prefix = journal.stem().string() + "-rec";
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator(journal.parent_path(), ec)) {
+    const std::string name = item.path().filename().string();
+    if (name.rfind(prefix, 0) == 0 && item.path().extension() == ".wav") std::filesystem::remove(item.path(), ec);
+  }
   ::unlink(path.c_str());
   ::close(fd);
   fd = -1;

@@ -1,8 +1,11 @@
 // The document's side of the edit journal: what each command notes as it runs, and recovery,
 // which replays those notes through the same entry points.
+#include <unistd.h>
+
 #include <chrono>
 
 #include "analysis/SampleTrack.h"
+#include "devices/AudioPlayer.h"
 #include "editor/Document.h"
 #include "editor/EditorFrame.h"
 #include "editor/SharedClipboard.h"
@@ -69,16 +72,21 @@ public:
   bool AskSaveAs(SaveAsRequest*) override { return false; }
 };
 
-bool EditorDocument::Run(JournalOp op, const std::function<bool()>& command, int delta, std::int32_t value0,
-                         std::int32_t value1, double seconds) {
-  if (!editor_) return false;
-  ::JournalCommand note;
+JournalCommand EditorDocument::NoteCommand(JournalOp op) const {
+  JournalCommand note;
   note.op = op;
-  if (const CGP_TrackWaveform* wave = editor_->Waveform()) {
+  if (const CGP_TrackWaveform* wave = editor_ ? editor_->Waveform() : nullptr) {
     note.selStart = wave->SelStart();
     note.selEnd = wave->SelEnd();
     note.cursor = wave->CursorTime();
   }
+  return note;
+}
+
+bool EditorDocument::Run(JournalOp op, const std::function<bool()>& command, int delta, std::int32_t value0,
+                         std::int32_t value1, double seconds) {
+  if (!editor_) return false;
+  JournalCommand note = NoteCommand(op);
   note.values[0] = value0;
   note.values[1] = value1;
   note.seconds = seconds;
@@ -94,30 +102,73 @@ bool EditorDocument::Run(JournalOp op, const std::function<bool()>& command, int
   return true;
 }
 
-void EditorDocument::AppendToJournal(const ::JournalCommand& command) {
+bool EditorDocument::DropFailedJournal(const std::string& text) {
+  if (!journal_ || (!journal_->Failed() && text.empty())) return false;
+  // The editing goes on without a journal; one warning says so.
+  const std::string why = (text.empty() ? journal_->FailureText() : text) + "; edits are not kept for recovery";
+  EndJournal();
+  journalFailed_ = true;
+  if (frame_) frame_->SetPaneText(0, why);
+  return true;
+}
+
+void EditorDocument::AppendToJournal(const JournalCommand& command) {
   if (options_.recoveryDir.empty() || journalFailed_) return;
   if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
   const std::uint64_t clipboard = SharedClipboard::Instance().Generation();
   if ((command.op == JournalOp::Paste || command.op == JournalOp::Mix) && clipboard != journaledClipboard_)
     journal_->Append(EncodeClipboard(ClipboardNow()));
-  ::JournalCommand stamped = command;
+  JournalCommand stamped = command;
   stamped.timeMs = NowMs();
   journal_->Append(EncodeCommand(stamped));
   // After a cut or a copy the replay makes the clipboard itself; after a paste it has it.
   if (command.op == JournalOp::Cut || command.op == JournalOp::Copy || command.op == JournalOp::Paste ||
       command.op == JournalOp::Mix)
     journaledClipboard_ = clipboard;
-  if (journal_->Failed()) {
-    // The editing goes on without a journal; one warning says so.
-    const std::string text = journal_->FailureText() + "; edits are not kept for recovery";
-    journal_->Discard();
-    journal_.reset();
-    journalFailed_ = true;
-    if (frame_) frame_->SetPaneText(0, text);
+  DropFailedJournal("");
+}
+
+void EditorDocument::JournalRecording(JournalCommand note, const JournalCommand* replayed) {
+  CAI_AudioPlayer* player = editor_->Player();
+  if (options_.recoveryDir.empty() || journalFailed_ || !player) return;
+  if (!replayed && player->State() != kDeviceRecording) return;
+  if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
+  if (DropFailedJournal("")) return;
+  std::string path = journal_->Path();
+  path = path.substr(0, path.size() - std::string(".journal").size()) + "-rec" +
+         std::to_string(recordingFiles_.size() + 1) + ".wav";
+  if (replayed) {
+    // The recovered recording's file becomes this journal's; the old journal goes with its own.
+    if (::link(replayed->file.c_str(), path.c_str()) != 0) {
+      DropFailedJournal("The recording's recovery file could not be kept");
+      return;
+    }
+    note.values[0] = replayed->values[0];
+    note.values[1] = replayed->values[1];
+    note.seconds = replayed->seconds;
+  } else {
+    auto file = std::make_unique<RecordingFile>(path, editor_->Mixer()->channels, editor_->Mixer()->sampleRate,
+                                                player->RecordFloat());
+    if (file->Failed()) {
+      DropFailedJournal(file->FailureText());
+      return;
+    }
+    player->SetRecordTap([sink = file.get()](const void* data, int frames) { sink->Append(data, frames); });
+    recording_ = std::move(file);
+    note.values[0] = player->RecordFloat();
+    note.values[1] = player->StartSample();
+    note.seconds = player->EndSample();
   }
+  recordingFiles_.push_back(path);
+  note.file = path;
+  AppendToJournal(note);
 }
 
 void EditorDocument::EndJournal() {
+  if (editor_ && editor_->Player()) editor_->Player()->SetRecordTap(nullptr);
+  recording_.reset();
+  for (const std::string& file : recordingFiles_) ::unlink(file.c_str());
+  recordingFiles_.clear();
   if (journal_) journal_->Discard();
   journal_.reset();
   journaledClipboard_ = 0;
@@ -146,7 +197,16 @@ bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
     case JournalOp::ShiftPitch: return ShiftPitch();
     case JournalOp::Undo: return Undo();
     case JournalOp::Redo: return Redo();
-    case JournalOp::Record: return false;
+    case JournalOp::Record: {
+      RecordedAudio audio;
+      std::string error;
+      if (!ReadRecordingFile(c.file, &audio, &error) ||
+          !editor_->ReplayRecording(audio.data.data(), audio.Frames(), audio.isFloat, c.values[1], int(c.seconds)))
+        return false;
+      modified_ = true;
+      JournalRecording(c, &c);
+      return true;
+    }
   }
   return false;
 }
