@@ -8,6 +8,7 @@
 #include "analysis/SampleTrack.h"
 #include "editor/CommandCode.h"
 #include "editor/EditorFrame.h"
+#include "editor/RoomToOpen.h"
 #include "formats/FormatCodes.h"
 #include "graphics/FormatTime.h"
 #include "pipeline/AudioDecoder.h"
@@ -95,6 +96,14 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   if (decoder->sampleRate > CAP_AudioDecoder::kMaxRate)
     refusal = std::to_string(decoder->sampleRate) + " sample rate audio is not supported";
   if (!refusal.empty()) return Fail(refusal);
+  // Refused before loading starts when the samples cannot fit.
+  if (const std::int64_t frames = decoder->TotalFrames(); frames > 0) {
+    const std::int64_t room = options_.roomForSamples ? options_.roomForSamples() : RoomForSamples();
+    const std::size_t slash = path.rfind('/');
+    refusal = RefusalToOpen(slash == std::string::npos ? path : path.substr(slash + 1),
+                            BytesToOpen(frames, decoder->channels), room);
+    if (!refusal.empty()) return Fail(refusal);
+  }
   if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
     return Fail(editor->ErrorText());
   editor->SetMatchThreshold(70);

@@ -46,6 +46,8 @@ struct DocumentOptions {
   BrowserLauncher browser;    // null: LaunchBrowser
   // Where the edit journals of modified documents go; empty: no journal.
   std::string recoveryDir;
+  // The bytes free for samples (null: RoomForSamples); a file that needs more is refused.
+  std::function<std::int64_t()> roomForSamples;
 };
 
 enum class SaveChangesAnswer { Yes, No, Cancel };
