@@ -144,7 +144,7 @@ private:
   // Settings, with their values at start.
   QString lastPath_;
   bool showIntro_ = true;
-  bool correctDC_ = true;
+  bool correctDC_ = false;
   bool matchAnywhere_ = true;
   QString searchUrl_;
   int channels_ = 1;

@@ -144,7 +144,7 @@ public:
   void LoadFields() override;
   bool SaveFields() override;
   bool showIntroduction = true;
-  bool correctDC = true;
+  bool correctDC = false;
   bool matchAnywhere = true;  // sounds also match where they start between two blocks
   QString searchUrl;  // the web search service's base URL (empty: the default)
 

@@ -37,7 +37,7 @@ struct DocumentOptions {
   int newChannels = 1;
   int newRate = 22050;
   double newSeconds = 30.0;
-  bool correctDC = true;
+  bool correctDC = false;
   bool matchAnywhere = true;
   int openType = kOpenTypeByName;
   RawLayout raw;

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <climits>
+#include <optional>
 #include <cstdlib>
 
 #include <thread>
 
 #include "pipeline/AudioDecoder.h"
 #include "pipeline/ChunkPipeline.h"
+#include "pipeline/DCOffset.h"
 
 namespace {
 
@@ -198,30 +200,25 @@ int CAP_SampleMixer::WriteFloat(const float* source, int frames, int position) {
   return frames;
 }
 
-void CAP_SampleMixer::RemoveDCOffset(float* frames, int count, bool estimate) {
-  if (!correctDC_ || count <= 0) return;
-  if (estimate) {
-    for (int c = 0; c < channels; ++c) {
-      double sum = 0;
-      for (int f = 0; f < count; ++f) sum += frames[std::size_t(f) * channels + c];
-      dcOffset_[c] = sum / count;
-    }
+void CAP_SampleMixer::RemoveDCOffsets(const DCOffsetMeter& meter, std::int64_t frames) {
+  bool any = false;
+  for (int c = 0; c < channels; ++c) {
+    dcOffset_[c] = meter.Offset(c);
+    any = any || dcOffset_[c] != 0;
   }
-  // Flat loops per channel count, so that the compiler can run them in vector registers.
-  auto corrected = [](float v, double offset) {
-    const double d = v - offset;
-    return float(std::min(std::max(d, -1.0), 1.0));
-  };
-  const std::size_t n = std::size_t(count) * channels;
-  if (channels == 1) {
-    const double o = dcOffset_[0];
-    for (std::size_t i = 0; i < n; ++i) frames[i] = corrected(frames[i], o);
-  } else {
-    const double o0 = dcOffset_[0], o1 = dcOffset_[1];
-    for (std::size_t i = 0; i + 1 < n; i += 2) {
-      frames[i] = corrected(frames[i], o0);
-      frames[i + 1] = corrected(frames[i + 1], o1);
-    }
+  if (!any) return;
+  std::vector<float> buffer(std::size_t(kMixChunk) * channels);
+  for (std::int64_t position = 0; position < frames;) {
+    const int want = int(std::min<std::int64_t>(kMixChunk, frames - position));
+    const int n = CAP_SampleMixer::ReadFloat(buffer.data(), want, int(position));
+    if (n <= 0) break;
+    for (int f = 0; f < n; ++f)
+      for (int c = 0; c < channels; ++c) {
+        float& v = buffer[std::size_t(f) * channels + c];
+        v = float(std::clamp(double(v) - dcOffset_[c], -1.0, 1.0));
+      }
+    CAP_SampleMixer::WriteFloat(buffer.data(), n, int(position));
+    position += n;
   }
 }
 
@@ -238,6 +235,9 @@ bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, P
   // One block of the store per read (0.1 s, an even count).
   const int chunk = std::max(2, RoundHalfAway(source.sampleRate * 0.1) & ~1);
   bool answer = true;
+  for (double& offset : dcOffset_) offset = 0;
+  std::optional<DCOffsetMeter> meter;
+  if (correctDC_) meter.emplace(channels, chunk);
   if (progress) answer = progress(user, kLoadingLabel, 0);
   if (!answer) return false;
   // Tracks that someone else watches (a waveform) are told of each change on this thread only.
@@ -245,12 +245,12 @@ bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, P
   for (int k = 0; k < trackCount_; ++k) parallel = parallel && tracks_[k]->ViewerCount() == 1;
   std::int64_t loaded = 0;
   if (parallel) {
-    loaded = LoadInParallel(source, chunk, total, progress, user, &answer);
+    loaded = LoadInParallel(source, chunk, total, progress, user, &answer, meter ? &*meter : nullptr);
   } else {
     std::vector<float> buffer(std::size_t(chunk) * channels);
     for (;;) {
       const int n = source.ReadFloatAtCursor(buffer.data(), chunk);
-      RemoveDCOffset(buffer.data(), n, loaded == 0);
+      if (meter && n > 0) meter->Add(buffer.data(), n);
       // Loading is no edit: the editor's growth notice (the history's extension while recording)
       // is not given for it, and the history does not exist yet when the document loads.
       CAP_SampleMixer::WriteFloat(buffer.data(), n, int(loaded));
@@ -262,12 +262,14 @@ bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, P
       if (n <= 0) break;
     }
   }
+  if (answer && meter) RemoveDCOffsets(*meter, loaded);
   if (progress && loaded < total) progress(user, "", 100);
   return answer;
 }
 
 std::int64_t CAP_SampleMixer::LoadInParallel(CAP_AudioContainer& source, int chunk, std::int64_t total,
-                                             ProgressCallback progress, std::intptr_t user, bool* answer) {
+                                             ProgressCallback progress, std::intptr_t user, bool* answer,
+                                             DCOffsetMeter* meter) {
   // Each track is one lane: it takes the same writes in the same order as on one thread, so its
   // blocks, signatures and summaries are the same. The mixer hears of none of them meanwhile (its
   // duration would be read across threads); it catches up at the end.
@@ -284,7 +286,7 @@ std::int64_t CAP_SampleMixer::LoadInParallel(CAP_AudioContainer& source, int chu
   auto produce = [&](int index) {
     Slot& slot = slots[std::size_t(index)];
     const int n = source.ReadFloatAtCursor(slot.frames.data(), chunk);
-    RemoveDCOffset(slot.frames.data(), n, loaded == 0);
+    if (meter && n > 0) meter->Add(slot.frames.data(), n);
     slot.n = n;
     slot.position = int(loaded);
     loaded += std::max(n, 0);

@@ -13,6 +13,7 @@
 #include "analysis/SoundSignature.h"
 
 class CAP_AudioDecoder;
+class DCOffsetMeter;
 
 class CAP_SampleMixer : public CAP_AudioContainer, public CAP_AudioViewer {
 public:
@@ -40,10 +41,11 @@ public:
   // loads on the calling thread alone. The tracks end the same either way.
   void SetLoadThreads(int threads) { loadThreads_ = std::max(threads, 1); }
   int LoadThreads() const { return loadThreads_; }
-  // With correctDC on: estimate (the mean of each channel over these frames) and subtract.
-  void RemoveDCOffset(float* frames, int count, bool estimate);
+  // With correctDC on, a load measures each channel's offset over the whole file and removes it
+  // where it is a real offset (DCOffsetMeter says which); every other file loads unchanged.
   void SetCorrectDC(bool on) { correctDC_ = on; }
   bool CorrectDC() const { return correctDC_; }
+  // The offset the last load removed from the channel (0 when none was).
   double DCOffset(int channel) const { return dcOffset_[channel]; }
 
   void SetPitchShift(float halftones);
@@ -71,7 +73,9 @@ private:
   void WriteTrack(int track, const float* source, int frames, int position, std::vector<float>& scratch);
   // The load with the tracks filled on several threads; the frames loaded.
   std::int64_t LoadInParallel(CAP_AudioContainer& source, int chunk, std::int64_t total, ProgressCallback progress,
-                              std::intptr_t user, bool* answer);
+                              std::intptr_t user, bool* answer, DCOffsetMeter* meter);
+  // Subtracts the meter's offsets from the first frames of the tracks, clamped to full scale.
+  void RemoveDCOffsets(const DCOffsetMeter& meter, std::int64_t frames);
 
   bool correctDC_ = false;
   float pitch_ = 0;

@@ -183,14 +183,14 @@ private slots:
     {
       auto app = StartApp();
       QVERIFY(app);
-      // First start: no stored values, the introduction shows, new documents correct DC.
+      // First start: no stored values, the introduction shows, files open unchanged.
       QVERIFY(app->Introduction());
-      QVERIFY(app->CorrectDC());
+      QVERIFY(!app->CorrectDC());
       QVERIFY(app->MatchAnywhere());
       QCOMPARE(app->SearchUrl(), QString(kDefaultSearchUrl));
       ui_->fill = [](QDialog& dialog) {
         auto& prefs = dynamic_cast<PreferencesDlg&>(dialog);
-        QVERIFY(prefs.showIntroduction && prefs.correctDC && prefs.matchAnywhere);
+        QVERIFY(prefs.showIntroduction && !prefs.correctDC && prefs.matchAnywhere);
         prefs.showIntroduction = false;
         prefs.correctDC = false;
         prefs.matchAnywhere = false;
@@ -213,11 +213,13 @@ private slots:
     {
       QSettings settings(QSettings::IniFormat, QSettings::UserScope, "Tintwave", "Audio Player");
       settings.setValue("ShowIntro", "1");
-      settings.setValue("CorrectDC", "none");
+      settings.setValue("CorrectDC", "1");
+      settings.setValue("MatchAnywhere", "none");
     }
     auto app = StartApp();
     QVERIFY(app->Introduction());
-    QVERIFY(app->CorrectDC());
+    QVERIFY(app->CorrectDC());  // a stored value still counts
+    QVERIFY(app->MatchAnywhere());
   }
 
   void commandLineIsParsed_data() {

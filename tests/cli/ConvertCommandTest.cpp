@@ -119,23 +119,25 @@ TEST_F(SoxFixture, ConvertDefaultsToTheDocumentsLayoutAndKeepsAnnotations) {
   EXPECT_NE(tags.find("TAG:comment=Note"), std::string::npos) << tags;
 }
 
-TEST_F(SoxFixture, CorrectDCRemovesTheOffsetOfTheFirstTenthOfASecond) {
+TEST_F(SoxFixture, CorrectDCRemovesASteadyOffsetAndLeavesOtherFilesAlone) {
   const std::string source = Make("dc.wav", "-r 8000 -c 2 -b 16", "synth 1 sine 200 sine 300 vol 0.5 dcshift 0.2");
   const std::string out = dir / "fixed.wav";
   ASSERT_EQ(RunCli("convert " + source + " " + out + " --correct-dc --encoding 20").status, 0);
   const std::vector<float> fixed = CliFloats(out), plain = CliFloats(source);
   ASSERT_EQ(fixed.size(), plain.size());
-  double sum[2] = {}, firstTenth[2] = {};
-  for (std::size_t i = 0; i < plain.size(); ++i) {
-    sum[i % 2] += fixed[i];
-    if (i < 2 * 800) firstTenth[i % 2] += plain[i];
-  }
+  double sum[2] = {}, offset[2] = {};
+  for (std::size_t i = 0; i < plain.size(); ++i) offset[i % 2] += plain[i] / 8000;
+  for (std::size_t i = 0; i < plain.size(); ++i) sum[i % 2] += fixed[i];
   for (int c = 0; c < 2; ++c) {
-    const double offset = firstTenth[c] / 800;
-    EXPECT_NEAR(offset, 0.2, 0.02);
-    EXPECT_NEAR(sum[c] / 8000, 0.0, 0.02);
-    for (std::size_t i = c; i < plain.size(); i += 2) ASSERT_NEAR(fixed[i], plain[i] - offset, 1e-6) << i;
+    EXPECT_NEAR(offset[c], 0.2, 0.02);
+    EXPECT_NEAR(sum[c] / 8000, 0.0, 1e-6);
+    for (std::size_t i = c; i < plain.size(); i += 2) ASSERT_NEAR(fixed[i], plain[i] - offset[c], 1e-6) << i;
   }
+  // A sweep has no offset: with the option on it is converted unchanged.
+  const std::string sweep = Make("sweep.wav", "-r 8000 -c 2 -b 16", "synth 3 sine 300:3000");
+  const std::string same = dir / "same.wav";
+  ASSERT_EQ(RunCli("convert " + sweep + " " + same + " --correct-dc").status, 0);
+  EXPECT_EQ(CliFloats(same), CliFloats(sweep));
 }
 
 TEST_F(SoxFixture, AFailedConvertLeavesTheOldFileAndMisuseIsRefused) {

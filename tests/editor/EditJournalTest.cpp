@@ -378,7 +378,9 @@ TEST(EditJournal, ARunningInstancesJournalsAreNeverTaken) {
   EXPECT_TRUE(FindOrphanJournals(journals.path.string()).empty());
   OrphanJournal orphan;
   std::string error;
-  const fs::path held = fs::directory_iterator(journals.path)->path();
+  fs::path held;
+  for (const auto& item : fs::directory_iterator(journals.path))
+    if (item.path().extension() == ".journal") held = item.path();
   EXPECT_FALSE(TakeOrphanJournal(held.string(), &orphan, &error));
   EXPECT_EQ(error, "the journal belongs to a Tintwave that is running");
   // Once it is gone the journal is an orphan, listed once: the lister holds it.
