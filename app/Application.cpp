@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMdiArea>
@@ -11,6 +12,7 @@
 
 #include "app/AppUi.h"
 #include "app/Dialogs.h"
+#include "app/RecoveryDlg.h"
 #include "app/DocumentView.h"
 #include "app/MainFrame.h"
 #include "devices/alsa/DefaultDevices.h"
@@ -143,7 +145,8 @@ VIZoravuApp::VIZoravuApp(QApplication& application, QObject* parent)
       application_(application),
       settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, kOrganisation, kApplication)),
       searchUrl_(QString::fromLatin1(kDefaultSearchUrl)),
-      devices_([](WaveDirection direction) { return MakeDefaultWaveDevice(direction); }) {
+      devices_([](WaveDirection direction) { return MakeDefaultWaveDevice(direction); }),
+      recoveryDir_(DefaultRecoveryDir()) {
   connect(&application_, &QCoreApplication::aboutToQuit, this, &VIZoravuApp::OnAboutToQuit);
 }
 
@@ -179,6 +182,7 @@ std::optional<int> VIZoravuApp::Start(const QStringList& arguments) {
   // The stored preferences are read before any file opens, so that a file named on the
   // command line is loaded with the user's DC correction choice too.
   ReadPreferences();
+  RecoverDocuments();
   VIZoravuDoc* opened = nullptr;
   for (const QString& file : line.files)
     if (VIZoravuDoc* doc = OpenDocumentFile(file)) opened = doc;
@@ -264,6 +268,7 @@ DocumentOptions VIZoravuApp::MakeDocumentOptions() const {
   options.searchUrl = searchUrl_.toStdString();
   options.devices = devices_;
   options.browser = browser_;
+  options.recoveryDir = recoveryDir_;
   return options;
 }
 
@@ -390,26 +395,72 @@ void VIZoravuApp::OpenRecentFile(int index) {
 }
 
 VIZoravuDoc* VIZoravuApp::CreateDocument(const QString* path) {
+  if (!path) return CreateDocument([](VIZoravuDoc* doc) { return doc->OnNewDocument(); });
+  ++loading_;
+  BeginLongWork();
+  VIZoravuDoc* doc = CreateDocument([&](VIZoravuDoc* made) {
+    return made->OnOpenDocument(*path, &VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(this));
+  });
+  --loading_;
+  EndLongWork();
+  return doc;
+}
+
+VIZoravuDoc* VIZoravuApp::CreateDocument(const std::function<bool(VIZoravuDoc*)>& make) {
   auto* child = new CChildFrame(this, frame_.get());
   frame_->AddChild(child);
   VIZoravuDoc* doc = child->Document();
-  bool ok = false;
-  if (path) {
-    ++loading_;
-    BeginLongWork();
-    ok = doc->OnOpenDocument(*path, &VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(this));
-    --loading_;
-    EndLongWork();
-  } else {
-    ok = doc->OnNewDocument();
-  }
-  if (!ok) {
+  if (!make(doc)) {
     child->CloseWithoutAsking();
     return nullptr;
   }
   frame_->MdiArea()->setActiveSubWindow(child);
   frame_->ActivateChild(child);
   return doc;
+}
+
+int VIZoravuApp::RecoverDocuments() {
+  std::vector<OrphanJournal> orphans = FindOrphanJournals(recoveryDir_);
+  if (orphans.empty()) return 0;
+  RecoveryDlg dialog(frame_.get());
+  for (const OrphanJournal& orphan : orphans) {
+    const JournalContents& j = orphan.summary;
+    const QString name = j.source.isFile ? QFileInfo(QString::fromStdString(j.source.path)).fileName()
+                                         : QStringLiteral("Untitled.wav (new)");
+    const QString last = QDateTime::fromMSecsSinceEpoch(j.lastCommandMs).toString("yyyy-MM-dd HH:mm:ss");
+    QString text = QString("%1 — %2 edit%3, the last at %4").arg(name).arg(j.commandCount)
+                       .arg(j.commandCount == 1 ? "" : "s", last);
+    if (orphan.sourceChanged) text += QString(" (%1)").arg(QString::fromStdString(orphan.sourceWhy));
+    dialog.offers.push_back({text, !orphan.sourceChanged});
+  }
+  if (!AppUi::Current().RunDialog(dialog)) return 0;  // Later: the journals wait for the next start
+  int recovered = 0;
+  for (std::size_t i = 0; i < orphans.size(); ++i) {
+    OrphanJournal& orphan = orphans[i];
+    if (!dialog.offers[i].chosen) {
+      orphan.Remove();
+      continue;
+    }
+    JournalContents journal;
+    std::string error;
+    if (!ReadJournal(orphan.fd, &journal, &error)) {
+      AppUi::Current().ShowWarning(frame_.get(), QString::fromStdString(orphan.path + ": " + error));
+      continue;
+    }
+    ++loading_;
+    BeginLongWork();
+    // The recovered document journals its replay afresh; the old journal then goes.
+    const bool ok = CreateDocument([&](VIZoravuDoc* doc) {
+      return doc->OnRecoverDocument(journal, &VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(this));
+    }) != nullptr;
+    --loading_;
+    EndLongWork();
+    if (ok) {
+      orphan.Remove();
+      ++recovered;
+    }
+  }
+  return recovered;
 }
 
 // ---- progress ----

@@ -8,7 +8,9 @@
 #include <QPointer>
 #include <QStringList>
 #include <memory>
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "editor/Document.h"
 
@@ -75,6 +77,11 @@ public:
   VIZoravuDoc* OpenDocumentFile(const QString& path);
   VIZoravuDoc* NewDocument();
   void OpenRecentFile(int index);
+  // The documents a crash left unsaved: listed in the recovery dialog, the chosen ones replayed
+  // from their journals. Runs at start-up; the number of documents recovered.
+  int RecoverDocuments();
+  // Where the documents' edit journals go ($XDG_STATE_HOME/tintwave/recovery).
+  const std::string& RecoveryDir() const { return recoveryDir_; }
 
   // ---- settings ----
   CMainFrame* MainFrame() const { return frame_.get(); }
@@ -125,6 +132,7 @@ public:
 private:
   bool OnLoadProgress(const char* text, int percent);
   VIZoravuDoc* CreateDocument(const QString* path);
+  VIZoravuDoc* CreateDocument(const std::function<bool(VIZoravuDoc*)>& make);
   void LoadRecentFiles();
   void SaveRecentFiles();
   void OnAboutToQuit();
@@ -153,4 +161,5 @@ private:
   QElapsedTimer loadClock_;
   qint64 lastEvents_ = 0;
   bool progressShown_ = false;
+  std::string recoveryDir_;
 };

@@ -102,6 +102,12 @@ bool VIZoravuDoc::OnOpenDocument(const QString& path, ProgressCallback progress,
   });
 }
 
+bool VIZoravuDoc::OnRecoverDocument(const JournalContents& journal, ProgressCallback progress, std::intptr_t user) {
+  return MakeDocument([&](EditorDocument& doc, GraphicsHost* host, QSize size) {
+    return doc.Recover(journal, host, size.width(), size.height(), progress, user);
+  });
+}
+
 bool VIZoravuDoc::MakeDocument(const std::function<bool(EditorDocument&, GraphicsHost*, QSize)>& make) {
   document_ = std::make_unique<EditorDocument>(app_->MakeDocumentOptions(), this, prompts_.get());
   if (!make(*document_, view_->HostWindow(), view_->ClientSize())) {

@@ -15,6 +15,8 @@
 #include "analysis/SoundSignature.h"
 #include "editor/EditorFrame.h"
 
+struct JournalContents;
+
 class GraphicsHost;
 
 class AudioEditorApp;
@@ -35,6 +37,8 @@ public:
   // New and Open: false (the warning shown) when the document could not be made.
   bool OnNewDocument();
   bool OnOpenDocument(const QString& path, ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // The document a crash left unsaved: its source opened and its journal replayed.
+  bool OnRecoverDocument(const JournalContents& journal, ProgressCallback progress = nullptr, std::intptr_t user = 0);
   // Makes the editor's document through make and hooks it up; false (nothing kept) on failure.
   bool MakeDocument(const std::function<bool(EditorDocument&, GraphicsHost*, QSize)>& make);
   // Releases the controller; the document is empty afterwards.

@@ -10,5 +10,6 @@ int RunInfo(int argc, char** argv);
 int RunLevels(int argc, char** argv);
 int RunPlay(int argc, char** argv);
 int RunRecord(int argc, char** argv);
+int RunRecover(int argc, char** argv);
 int RunRender(int argc, char** argv);
 int RunSignature(int argc, char** argv);

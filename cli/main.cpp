@@ -24,6 +24,7 @@ const Command kCommands[] = {
     {"levels", "levels [--seconds T] [--rate R] [--channels C]  input levels: peak, hold and DC per second", RunLevels},
     {"play", "play FILE [--from T] [--to T]  play through the default sound output, showing the position", RunPlay},
     {"record", "record OUT [--seconds T] [--rate R] [--channels C] [--correct-dc]  record from the default input", RunRecord},
+    {"recover", "recover --list | recover JOURNAL OUT  documents a crash left unsaved: list them, or replay one and save it", RunRecover},
     {"render", "render FILE OUT.png [--width W] [--height H] [--start T] [--seconds T] [--grey] [--select T T]  the editor's view as a picture", RunRender},
 };
 

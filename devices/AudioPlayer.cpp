@@ -279,6 +279,7 @@ void CAI_AudioPlayer::OnRecordBufferDone(WaveHeader* header) {
                             : sink_->WriteInt(header->data, 16, n, recordPosition_);
     accepted = std::clamp(accepted, 0, n);
   }
+  if (recordTap_ && accepted > 0) recordTap_(header->data, accepted);
   recordPosition_ += accepted;
   endReached_ = accepted == 0;
   // Queued again even at the end; the next buffer that comes back stays out.

@@ -54,6 +54,10 @@ public:
   void SetNotificationHook(std::function<void()> hook) { mailbox_.SetPendingHook(std::move(hook)); }
   // How long Stop waits for the buffers to come back before it closes the device anyway.
   void SetStopTimeout(std::chrono::milliseconds timeout) { stopTimeout_ = timeout; }
+  // Sees every recorded buffer as it goes into the sink (after the DC correction, as many frames
+  // as the sink took, in the record format); the recovery file of the recording. UI thread.
+  using RecordTap = std::function<void(const void* data, int frames)>;
+  void SetRecordTap(RecordTap tap) { recordTap_ = std::move(tap); }
 
   // The fields the algorithms run on, for the transport commands and for tests.
   std::int32_t StartSample() const { return startSample_; }
@@ -107,6 +111,7 @@ private:
   double lastPosition_ = 0;
   std::int32_t playPosition_ = 0;
   std::int32_t recordPosition_ = 0;
+  RecordTap recordTap_;
   bool endReached_ = false;
   bool playbackFinished_ = false;
   WaveHeader headers_[kPlaybackBuffers + kRecordBuffers];

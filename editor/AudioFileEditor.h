@@ -113,6 +113,10 @@ public:
   void Pause();
   void Stop();
   void Record(float dcLeft, float dcRight);
+  // A recording brought back from its recovery file: the frames (16-bit or float, interleaved
+  // as the device gave them, DC already corrected) go where the recorder put them, from its
+  // start sample up to its end sample, in the undo group Record makes.
+  bool ReplayRecording(const void* data, int frames, bool isFloat, int startSample, int endSample);
 
   // ---- edit commands: true when the document changed; false with the error text set when
   // memory ran out (the document and its history are then as they were) ----
@@ -197,6 +201,8 @@ private:
   // Common tail of the commands that keep the selection: ShowRange(length, start, 0).
   void ShowSelectionAsItWas(int length, int start);
   bool EditFailed();
+  // The start of every recording: where it goes (seconds; to 0 for no end) and its undo group.
+  bool BeginRecordingGroup(double* from, double* to);
   bool Fade(float from, float to);
   // Takes over an opened file: its buffer, stream and decoder, a mixer for it, its annotations.
   void TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
@@ -222,6 +228,7 @@ private:
   bool pausedPlay_ = false;
   bool pausedRecording_ = false;
   bool recordingWithoutEnd_ = false;
+  bool replayingRecording_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;
   double newDuration_ = 0;

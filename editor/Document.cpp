@@ -8,6 +8,7 @@
 #include "analysis/SampleTrack.h"
 #include "editor/CommandCode.h"
 #include "editor/EditorFrame.h"
+#include "editor/RoomToOpen.h"
 #include "formats/FormatCodes.h"
 #include "graphics/FormatTime.h"
 #include "pipeline/AudioDecoder.h"
@@ -43,7 +44,7 @@ std::string Lower(std::string text) {
 EditorDocument::EditorDocument(DocumentOptions options, EditorFrame* frame, DocumentPrompts* prompts)
     : options_(std::move(options)), frame_(frame), prompts_(prompts) {}
 
-EditorDocument::~EditorDocument() = default;
+EditorDocument::~EditorDocument() { EndJournal(); }
 
 bool EditorDocument::Fail(const std::string& text) {
   errorText_ = text;
@@ -73,6 +74,12 @@ bool EditorDocument::New(GraphicsHost* host, int width, int height) {
   hasFile_ = false;
   modifications_ = 0;
   modified_ = false;
+  EndJournal();
+  source_ = JournalSource();
+  source_.newChannels = options_.newChannels;
+  source_.newRate = options_.newRate;
+  source_.newSeconds = options_.newSeconds;
+  source_.correctDC = options_.correctDC;
   return true;
 }
 
@@ -96,6 +103,14 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   if (decoder->sampleRate > CAP_AudioDecoder::kMaxRate)
     refusal = std::to_string(decoder->sampleRate) + " sample rate audio is not supported";
   if (!refusal.empty()) return Fail(refusal);
+  // Refused before loading starts when the samples cannot fit.
+  if (const std::int64_t frames = decoder->TotalFrames(); frames > 0) {
+    const std::int64_t room = options_.roomForSamples ? options_.roomForSamples() : RoomForSamples();
+    const std::size_t slash = path.rfind('/');
+    refusal = RefusalToOpen(slash == std::string::npos ? path : path.substr(slash + 1),
+                            BytesToOpen(frames, decoder->channels), room);
+    if (!refusal.empty()) return Fail(refusal);
+  }
   if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
     return Fail(editor->ErrorText());
   editor->SetMatchThreshold(70);
@@ -107,6 +122,19 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   hasFile_ = true;
   modifications_ = 0;
   modified_ = false;
+  EndJournal();
+  source_ = JournalSource();
+  source_.isFile = true;
+  source_.path = path;
+  source_.openType = options_.openType;
+  source_.rawChannels = raw.channels;
+  source_.rawRate = raw.rate;
+  source_.rawBits = raw.bits;
+  source_.rawCompression = raw.compression;
+  source_.rawBigEndian = raw.bigEndian;
+  source_.rawSigned = raw.isSigned;
+  source_.correctDC = options_.correctDC;
+  if (!options_.recoveryDir.empty()) IdentifySource(path, &source_);
   return true;
 }
 
@@ -187,6 +215,12 @@ bool EditorDocument::SaveUnder(const std::string& path) {
   }
   modifications_ = 0;
   modified_ = false;
+  // The saved file is the document's source from now on; its journal has done its work.
+  EndJournal();
+  source_.isFile = true;
+  source_.path = path;
+  source_.openType = kOpenTypeByName;
+  if (!options_.recoveryDir.empty()) IdentifySource(path, &source_);
   editor_->UpdateScrollBar();
   editor_->UpdateStatus();
   return true;
@@ -226,18 +260,18 @@ bool EditorDocument::Changed(bool changed, int delta) {
   return true;
 }
 
-bool EditorDocument::Cut() { return editor_ && Changed(editor_->Cut()); }
-bool EditorDocument::Copy() { return editor_ && editor_->Copy(); }
-bool EditorDocument::Paste() { return editor_ && Changed(editor_->Paste()); }
-bool EditorDocument::Delete() { return editor_ && Changed(editor_->Delete()); }
-bool EditorDocument::Trim() { return editor_ && Changed(editor_->Trim()); }
-bool EditorDocument::FadeIn() { return editor_ && Changed(editor_->FadeIn()); }
-bool EditorDocument::FadeOut() { return editor_ && Changed(editor_->FadeOut()); }
-bool EditorDocument::Normalize() { return editor_ && Changed(editor_->Normalize()); }
-bool EditorDocument::Mute() { return editor_ && Changed(editor_->Mute()); }
-bool EditorDocument::Reverse() { return editor_ && Changed(editor_->Reverse()); }
-bool EditorDocument::Undo() { return editor_ && Changed(editor_->Undo(), -1); }
-bool EditorDocument::Redo() { return editor_ && Changed(editor_->Redo()); }
+bool EditorDocument::Cut() { return Run(JournalOp::Cut, [this] { return editor_->Cut(); }); }
+bool EditorDocument::Copy() { return Run(JournalOp::Copy, [this] { return editor_->Copy(); }, 0); }
+bool EditorDocument::Paste() { return Run(JournalOp::Paste, [this] { return editor_->Paste(); }); }
+bool EditorDocument::Delete() { return Run(JournalOp::Delete, [this] { return editor_->Delete(); }); }
+bool EditorDocument::Trim() { return Run(JournalOp::Trim, [this] { return editor_->Trim(); }); }
+bool EditorDocument::FadeIn() { return Run(JournalOp::FadeIn, [this] { return editor_->FadeIn(); }); }
+bool EditorDocument::FadeOut() { return Run(JournalOp::FadeOut, [this] { return editor_->FadeOut(); }); }
+bool EditorDocument::Normalize() { return Run(JournalOp::Normalize, [this] { return editor_->Normalize(); }); }
+bool EditorDocument::Mute() { return Run(JournalOp::Mute, [this] { return editor_->Mute(); }); }
+bool EditorDocument::Reverse() { return Run(JournalOp::Reverse, [this] { return editor_->Reverse(); }); }
+bool EditorDocument::Undo() { return Run(JournalOp::Undo, [this] { return editor_->Undo(); }, -1); }
+bool EditorDocument::Redo() { return Run(JournalOp::Redo, [this] { return editor_->Redo(); }); }
 
 bool EditorDocument::Mix() {
   if (!editor_ || !editor_->IsCommandEnabled(CommandMix)) return false;
@@ -245,28 +279,29 @@ bool EditorDocument::Mix() {
   if (!prompts_ || !prompts_->AskMixLevels(&clipboard, &waveform)) return false;
   mixClipboard_ = std::clamp(clipboard, 0, 100);
   mixWaveform_ = std::clamp(waveform, 0, 100);
-  return Changed(editor_->Mix(mixClipboard_, mixWaveform_));
+  return Run(JournalOp::Mix, [this] { return editor_->Mix(mixClipboard_, mixWaveform_); }, 1, mixClipboard_,
+             mixWaveform_);
 }
 
 bool EditorDocument::Volume() {
   if (!editor_ || !editor_->IsCommandEnabled(CommandMuteVolume)) return false;
   int percent = 100;
   if (!prompts_ || !prompts_->AskVolume(&percent)) return false;
-  return Changed(editor_->Volume(percent));
+  return Run(JournalOp::Volume, [&] { return editor_->Volume(percent); }, 1, percent);
 }
 
 bool EditorDocument::InsertSilence() {
   if (!editor_ || !editor_->IsCommandEnabled(CommandInsertSilence)) return false;
   double seconds = 1.0;
   if (!prompts_ || !prompts_->AskSilence(&seconds)) return false;
-  return Changed(editor_->InsertSilence(seconds));
+  return Run(JournalOp::InsertSilence, [&] { return editor_->InsertSilence(seconds); }, 1, 0, 0, seconds);
 }
 
 bool EditorDocument::ShiftPitch() {
   if (!editor_ || !editor_->Mixer()) return false;
   int halftones = int(editor_->Mixer()->PitchShift());
   if (!prompts_ || !prompts_->AskPitch(&halftones)) return false;
-  return Changed(editor_->ShiftPitch(halftones));
+  return Run(JournalOp::ShiftPitch, [&] { return editor_->ShiftPitch(halftones); }, 1, halftones);
 }
 
 bool EditorDocument::Record() {
@@ -275,9 +310,11 @@ bool EditorDocument::Record() {
   float left = 0, right = 0;
   if (!prompts_ || !prompts_->AskRecord(channels_, rate_, &correct, &left, &right)) return false;
   recordCorrectDC_ = correct;
+  const JournalCommand note = NoteCommand(JournalOp::Record);
   editor_->Record(correct ? left : 0.0f, correct ? right : 0.0f);
   if (!editor_->ErrorText().empty()) return false;
   modified_ = true;
+  JournalRecording(note, nullptr);
   return true;
 }
 

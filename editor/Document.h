@@ -5,14 +5,19 @@
 // The Qt document wraps it; the command-line tool drives it directly. Every way a document
 // comes to be goes through Open or New here. UI thread only.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "editor/AudioFileEditor.h"
+#include "editor/EditJournal.h"
+#include "editor/RecordingFile.h"
 #include "editor/WebSearch.h"
 
 class EditorFrame;
 class GraphicsHost;
+class ReplayPrompts;
 
 // The layout of a headerless file, as the raw-file dialog gives it.
 struct RawLayout {
@@ -39,6 +44,10 @@ struct DocumentOptions {
   std::string searchUrl = kDefaultSearchUrl;
   WaveDeviceFactory devices;  // null: no sound devices
   BrowserLauncher browser;    // null: LaunchBrowser
+  // Where the edit journals of modified documents go; empty: no journal.
+  std::string recoveryDir;
+  // The bytes free for samples (null: RoomForSamples); a file that needs more is refused.
+  std::function<std::int64_t()> roomForSamples;
 };
 
 enum class SaveChangesAnswer { Yes, No, Cancel };
@@ -109,6 +118,15 @@ public:
   bool Undo();
   bool Redo();
   bool Record();
+
+  // ---- recovery ----
+  // Opens the journal's source (or makes its new document) and replays its commands through
+  // the entry points above; the document comes back modified. False with ErrorText when the
+  // source changed or a command did not replay (the document then holds what did).
+  bool Recover(const JournalContents& journal, GraphicsHost* host, int width, int height,
+               ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // The journal of this document's unsaved changes; null while there is none.
+  JournalWriter* Journal() const { return journal_.get(); }
   // The find message goes to status pane 0 and is returned.
   std::string FindNext();
   std::string FindPrevious();
@@ -154,6 +172,20 @@ private:
   bool Changed(bool changed, int delta = 1);
   void TakeSettingsFromDecoder();
   void Warn(const std::string& text);
+  // Every journaled command goes through here: the selection it runs on is noted, the command
+  // runs, and what changed the document (or, once journaling, the clipboard) is journaled.
+  bool Run(JournalOp op, const std::function<bool()>& command, int delta = 1, std::int32_t value0 = 0,
+           std::int32_t value1 = 0, double seconds = 0);
+  JournalCommand NoteCommand(JournalOp op) const;
+  void AppendToJournal(const JournalCommand& command);
+  // Starts the journal if need be and the recovery file of the recording that just began, or,
+  // with replayed, takes that file over for this document's journal.
+  void JournalRecording(JournalCommand note, const JournalCommand* replayed);
+  // Warns once and goes on without a journal when it failed; true when it did.
+  bool DropFailedJournal(const std::string& text);
+  void EndJournal();
+  // Replays one journaled command with answers giving its dialog values.
+  bool Replay(const JournalCommand& command, ReplayPrompts* answers);
 
   DocumentOptions options_;
   EditorFrame* frame_;
@@ -174,4 +206,10 @@ private:
   bool recordCorrectDC_ = false;
   ProgressCallback progress_ = nullptr;
   std::intptr_t progressUser_ = 0;
+  JournalSource source_;  // what the document was opened from, as the journal names it
+  std::unique_ptr<JournalWriter> journal_;
+  std::unique_ptr<RecordingFile> recording_;  // of the latest recording
+  std::vector<std::string> recordingFiles_;    // of every recording the journal names
+  std::uint64_t journaledClipboard_ = 0;  // the clipboard generation the journal can rebuild
+  bool journalFailed_ = false;            // warned once; no journal for this document
 };

@@ -11,10 +11,12 @@ CAP_SampleTrack* SharedClipboard::Slot(int index) const {
 
 void SharedClipboard::SetSlot(int index, std::unique_ptr<CAP_SampleTrack> track) {
   if (index >= 0 && index < kSlots) slots_[index] = std::move(track);
+  ++generation_;
 }
 
 void SharedClipboard::Clear() {
   for (auto& slot : slots_) slot.reset();
+  ++generation_;
 }
 
 int SharedClipboard::FilledCount() const {

@@ -3,6 +3,7 @@
 // stereo copy holds left, right and the mono mix). Every document copies into it and pastes from
 // it; it outlives them all. UI thread only.
 #include <array>
+#include <cstdint>
 #include <memory>
 
 #include "analysis/SampleTrack.h"
@@ -22,7 +23,10 @@ public:
   // Filled slots counted from 0 up to the first empty one.
   int FilledCount() const;
   bool Empty() const { return !slots_[0]; }
+  // Moves on at every change, so that a journal can tell whether it has the content already.
+  std::uint64_t Generation() const { return generation_; }
 
 private:
   std::array<std::unique_ptr<CAP_SampleTrack>, kSlots> slots_;
+  std::uint64_t generation_ = 1;
 };

@@ -77,28 +77,53 @@ void EP_AudioFileEditor::Record(float dcLeft, float dcRight) {
   dcOffset_[0] = dcLeft;
   dcOffset_[1] = dcRight;
   if (player_->State() != kDeviceIdle) player_->Stop();
-  const double selStart = waveform_->SelStart(), selEnd = waveform_->SelEnd();
-  const double cursor = waveform_->CursorTime();
-  const bool hasEnd = selStart < selEnd;
-  const double from = !hasEnd || (selStart <= cursor && cursor <= selEnd) ? cursor : selStart;
-  const double rate = mixer_->sampleRate;
-  const int startSample = RoundSamples(rate * from);
-  const int endSample = RoundSamples(rate * (hasEnd ? selEnd : Duration()));
-  if (!history_->BeginRecording(std::max(endSample - startSample, 0), startSample)) {
-    SetError("Not enough memory to record");
-    ShowWarning(errorText_);
-    return;
-  }
-  recordingWithoutEnd_ = !hasEnd;
+  double from = 0, to = 0;
+  if (!BeginRecordingGroup(&from, &to)) return;
   player_->SetDcOffsets(dcLeft, dcRight);
-  player_->Record(from, hasEnd ? selEnd : 0.0);
+  player_->Record(from, to);
   waveform_->SetCaret(player_->State() == kDeviceIdle);
   pausedPlay_ = pausedRecording_ = false;
 }
 
+bool EP_AudioFileEditor::BeginRecordingGroup(double* from, double* to) {
+  const double selStart = waveform_->SelStart(), selEnd = waveform_->SelEnd();
+  const double cursor = waveform_->CursorTime();
+  const bool hasEnd = selStart < selEnd;
+  *from = !hasEnd || (selStart <= cursor && cursor <= selEnd) ? cursor : selStart;
+  *to = hasEnd ? selEnd : 0.0;
+  const double rate = mixer_->sampleRate;
+  const int startSample = RoundSamples(rate * *from);
+  const int endSample = RoundSamples(rate * (hasEnd ? selEnd : Duration()));
+  if (!history_->BeginRecording(std::max(endSample - startSample, 0), startSample)) {
+    SetError("Not enough memory to record");
+    ShowWarning(errorText_);
+    return false;
+  }
+  recordingWithoutEnd_ = !hasEnd;
+  return true;
+}
+
+bool EP_AudioFileEditor::ReplayRecording(const void* data, int frames, bool isFloat, int startSample, int endSample) {
+  if (!player_ || !waveform_ || !history_) return false;
+  errorText_.clear();
+  double from = 0, to = 0;
+  if (!BeginRecordingGroup(&from, &to)) return false;
+  // As the recorder writes: from its start sample, no further than its end.
+  const int n = int(std::clamp<std::int64_t>(std::int64_t(endSample) - startSample, 0, frames));
+  replayingRecording_ = true;
+  if (n > 0) {
+    if (isFloat) mixer_->WriteFloat(static_cast<const float*>(data), n, startSample);
+    else mixer_->WriteInt(data, 16, n, startSample);
+  }
+  replayingRecording_ = false;
+  waveform_->ApplyChanges(0, 0);
+  Stop();
+  return true;
+}
+
 void EP_AudioFileEditor::AudioAboutToGrow(int newLength) {
   // Loading fills the tracks without a history; only a recording grows the document this way.
-  if (!history_ || !player_ || !waveform_ || player_->State() != kDeviceRecording) return;
+  if (!history_ || !player_ || !waveform_ || (player_->State() != kDeviceRecording && !replayingRecording_)) return;
   const double ratio = ZoomRatio();
   CAP_SampleTrack* track = DisplayTrack();
   bool grew = false;

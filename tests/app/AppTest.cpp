@@ -28,10 +28,12 @@
 #include "app/DocumentView.h"
 #include "app/HostWindow.h"
 #include "app/MainFrame.h"
+#include "app/RecoveryDlg.h"
 #include "app/ThresholdBar.h"
 #include "devices/AudioPlayer.h"
 #include "editor/AudioFileEditor.h"
 #include "editor/Document.h"
+#include "editor/EditJournal.h"
 #include "editor/EditorWindow.h"
 #include "editor/SharedClipboard.h"
 #include "graphics/TrackWaveform.h"
@@ -141,6 +143,8 @@ private slots:
     QVERIFY(dir_.isValid());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir_.filePath("settings"));
     qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toLocal8Bit());
+    // The edit journals of the documents, and of the session the recovery test kills.
+    qputenv("XDG_STATE_HOME", dir_.filePath("state").toLocal8Bit());
     // The default sound devices are ALSA's file plugin over a null device.
     QFile capture(Path("to-capture.raw"));
     QVERIFY(capture.open(QIODevice::WriteOnly));
@@ -766,6 +770,48 @@ private slots:
     QCOMPARE(ui_->warnings, QStringList{"Could not launch web browser"});
     app->OnAbout();
     QCOMPARE(ui_->dialogs, QStringList{"CAboutDlg"});
+  }
+
+  // ---- recovery ----
+
+  void aKilledSessionIsOfferedAtStartAndRecovered() {
+    if (!haveSox_) QSKIP("sox is not installed");
+    const QString tone = Tone();
+    const QString dump = Path("edited.f32");
+    QProcess session;
+    session.start(CRASH_HELPER, {tone, dump});
+    QVERIFY(session.waitForReadyRead(60000));
+    QCOMPARE(session.readLine().trimmed(), QByteArray("ready"));
+    session.kill();  // SIGKILL: nothing of the session's own ends
+    QVERIFY(session.waitForFinished(10000));
+    const QByteArray edited = ReadAll(dump);
+    QVERIFY(!edited.isEmpty());
+
+    QStringList offered;
+    ui_->fill = [&](QDialog& dialog) {
+      if (auto* recovery = qobject_cast<RecoveryDlg*>(&dialog))
+        for (const RecoveryDlg::Offer& offer : recovery->offers) offered << offer.text;
+    };
+    auto app = StartApp();
+    QVERIFY(app);
+    QCOMPARE(ui_->dialogs, QStringList{"RecoveryDlg"});
+    QCOMPARE(offered.size(), 1);
+    QVERIFY2(offered[0].startsWith(QString::fromUtf8("tone.wav — 4 edits, the last at ")), qPrintable(offered[0]));
+    VIZoravuDoc* doc = app->MainFrame()->ActiveDocument();
+    QVERIFY(doc && doc->Modified());
+    QCOMPARE(QFileInfo(doc->Path()).fileName(), QString("tone.wav"));
+    CAP_SampleTrack* track = doc->Editor()->Mixer()->Track(0);
+    QByteArray samples(track->Length() * int(sizeof(float)), '\0');
+    track->ReadSamples(reinterpret_cast<float*>(samples.data()), track->Length(), 0);
+    QVERIFY(samples == edited);
+    QCOMPARE(doc->Editor()->SelectionStart(false), 2205);
+    QCOMPARE(doc->Editor()->SelectionLength(false), 2205);
+    // The journal was taken over by the recovered document: a second start offers nothing.
+    QVERIFY(FindOrphanJournals(app->RecoveryDir()).empty());
+    ui_->dialogs.clear();
+    app.reset();
+    auto again = StartApp();
+    QVERIFY(ui_->dialogs.isEmpty());
   }
 };
 

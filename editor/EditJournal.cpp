@@ -1,0 +1,609 @@
+#include "editor/EditJournal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace {
+
+constexpr char kMagic[8] = {'T', 'W', 'J', 'R', 'N', 'L', '\r', '\n'};
+constexpr std::uint8_t kSourceRecord = 0x53;  // 'S'
+constexpr std::size_t kHashSpan = 1 << 20;
+// No record is larger than a clipboard of 32 tracks of an hour at 96 kHz would be; a length
+// beyond the file is a torn or damaged record in any case.
+constexpr std::uint32_t kMaxRecord = 0xFFFFFFF0u;
+
+// ---- little-endian payloads ----
+
+struct Out {
+  std::vector<std::uint8_t> bytes;
+  void Raw(const void* p, std::size_t n) {
+    const auto* b = static_cast<const std::uint8_t*>(p);
+    bytes.insert(bytes.end(), b, b + n);
+  }
+  void U8(std::uint8_t v) { bytes.push_back(v); }
+  void U32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(std::uint8_t(v >> (8 * i)));
+  }
+  void U64(std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) bytes.push_back(std::uint8_t(v >> (8 * i)));
+  }
+  void I32(std::int32_t v) { U32(std::uint32_t(v)); }
+  void I64(std::int64_t v) { U64(std::uint64_t(v)); }
+  void F64(double v) {
+    std::uint64_t u;
+    std::memcpy(&u, &v, 8);
+    U64(u);
+  }
+  void Text(const std::string& s) {
+    U32(std::uint32_t(s.size()));
+    Raw(s.data(), s.size());
+  }
+};
+
+struct In {
+  const std::uint8_t* p;
+  std::size_t n;
+  bool ok = true;
+  bool Take(void* out, std::size_t count) {
+    if (!ok || count > n) return ok = false;
+    std::memcpy(out, p, count);
+    p += count;
+    n -= count;
+    return true;
+  }
+  std::uint8_t U8() {
+    std::uint8_t v = 0;
+    Take(&v, 1);
+    return v;
+  }
+  std::uint32_t U32() {
+    std::uint8_t b[4] = {};
+    Take(b, 4);
+    return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
+  }
+  std::uint64_t U64() {
+    const std::uint64_t low = U32();
+    return low | std::uint64_t(U32()) << 32;
+  }
+  std::int32_t I32() { return std::int32_t(U32()); }
+  std::int64_t I64() { return std::int64_t(U64()); }
+  double F64() {
+    const std::uint64_t u = U64();
+    double v;
+    std::memcpy(&v, &u, 8);
+    return v;
+  }
+  std::string Text() {
+    const std::uint32_t size = U32();
+    if (!ok || size > n) {
+      ok = false;
+      return {};
+    }
+    std::string s(reinterpret_cast<const char*>(p), size);
+    p += size;
+    n -= size;
+    return s;
+  }
+};
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= std::size_t(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, std::vector<std::uint8_t>* bytes) {
+  std::uint8_t buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes->insert(bytes->end(), buffer, buffer + n);
+  }
+}
+
+std::uint64_t Fnv1a(const std::uint8_t* data, std::size_t size, std::uint64_t hash) {
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 0x100000001b3ull;
+  return hash;
+}
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+bool DecodeSource(In& in, JournalSource* s) {
+  if (in.U8() != kSourceRecord) return false;
+  s->isFile = in.U8() != 0;
+  s->path = in.Text();
+  s->size = in.I64();
+  s->mtimeNs = in.I64();
+  s->hash = in.U64();
+  s->openType = in.I32();
+  s->rawChannels = in.I32();
+  s->rawRate = in.I32();
+  s->rawBits = in.I32();
+  s->rawCompression = in.I32();
+  s->rawBigEndian = in.U8() != 0;
+  s->rawSigned = in.U8() != 0;
+  s->correctDC = in.U8() != 0;
+  s->newChannels = in.I32();
+  s->newRate = in.I32();
+  s->newSeconds = in.F64();
+  s->pid = in.I32();
+  s->startedMs = in.I64();
+  return in.ok;
+}
+
+bool DecodeEntry(In& in, JournalEntry* e, bool summary) {
+  const std::uint8_t kind = in.U8();
+  if (kind == JournalEntry::Command) {
+    e->kind = JournalEntry::Command;
+    JournalCommand& c = e->command;
+    c.op = JournalOp(in.U8());
+    c.selStart = in.F64();
+    c.selEnd = in.F64();
+    c.cursor = in.F64();
+    c.values[0] = in.I32();
+    c.values[1] = in.I32();
+    c.seconds = in.F64();
+    c.file = in.Text();
+    c.timeMs = in.I64();
+    return in.ok && c.op >= JournalOp::Cut && c.op <= JournalOp::Record;
+  }
+  if (kind == JournalEntry::Clipboard) {
+    e->kind = JournalEntry::Clipboard;
+    const std::uint32_t count = in.U32();
+    if (count > 32) return false;
+    for (std::uint32_t i = 0; i < count && in.ok; ++i) {
+      JournalClipboard::Track track;
+      track.rate = in.I32();
+      const std::uint64_t samples = in.U64();
+      if (!in.ok || samples > in.n / 4) return false;
+      if (!summary) {
+        track.samples.resize(std::size_t(samples));
+        in.Take(track.samples.data(), std::size_t(samples) * 4);
+      } else {
+        in.p += samples * 4;
+        in.n -= samples * 4;
+      }
+      e->clipboard.tracks.push_back(std::move(track));
+    }
+    return in.ok;
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* JournalOpName(JournalOp op) {
+  static const char* const kNames[] = {"?",         "cut",       "copy",     "paste",  "mix",
+                                       "delete",    "trim",      "fade-in",  "fade-out", "normalize",
+                                       "mute",      "volume",    "reverse",  "insert-silence",
+                                       "pitch",     "undo",      "redo",     "record"};
+  const auto i = std::size_t(op);
+  return i < std::size(kNames) ? kNames[i] : "?";
+}
+
+std::uint32_t Crc32(const void* data, std::size_t size) {
+  static const std::array<std::uint32_t, 256> table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  return crc ^ 0xFFFFFFFFu;
+}
+
+bool IdentifySource(const std::string& path, JournalSource* source) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok) {
+    source->size = st.st_size;
+    source->mtimeNs = std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    std::vector<std::uint8_t> span(kHashSpan);
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    const std::int64_t tail = std::max<std::int64_t>(0, st.st_size - std::int64_t(kHashSpan));
+    for (std::int64_t at : {std::int64_t(0), tail}) {
+      const ssize_t n = ::pread(fd, span.data(), span.size(), at);
+      if (n < 0) ok = false;
+      else hash = Fnv1a(span.data(), std::size_t(n), hash);
+    }
+    source->hash = hash;
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool SameSource(const JournalSource& recorded, std::string* why) {
+  if (!recorded.isFile) return true;
+  JournalSource now;
+  if (!IdentifySource(recorded.path, &now)) {
+    *why = recorded.path + " can no longer be read";
+    return false;
+  }
+  if (now.size != recorded.size || now.mtimeNs != recorded.mtimeNs || now.hash != recorded.hash) {
+    *why = recorded.path + " has changed since it was edited";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::uint8_t> EncodeSource(const JournalSource& s) {
+  Out o;
+  o.U8(kSourceRecord);
+  o.U8(s.isFile);
+  o.Text(s.path);
+  o.I64(s.size);
+  o.I64(s.mtimeNs);
+  o.U64(s.hash);
+  o.I32(s.openType);
+  o.I32(s.rawChannels);
+  o.I32(s.rawRate);
+  o.I32(s.rawBits);
+  o.I32(s.rawCompression);
+  o.U8(s.rawBigEndian);
+  o.U8(s.rawSigned);
+  o.U8(s.correctDC);
+  o.I32(s.newChannels);
+  o.I32(s.newRate);
+  o.F64(s.newSeconds);
+  o.I32(s.pid);
+  o.I64(s.startedMs);
+  return std::move(o.bytes);
+}
+
+std::vector<std::uint8_t> EncodeCommand(const JournalCommand& c) {
+  Out o;
+  o.U8(JournalEntry::Command);
+  o.U8(std::uint8_t(c.op));
+  o.F64(c.selStart);
+  o.F64(c.selEnd);
+  o.F64(c.cursor);
+  o.I32(c.values[0]);
+  o.I32(c.values[1]);
+  o.F64(c.seconds);
+  o.Text(c.file);
+  o.I64(c.timeMs);
+  return std::move(o.bytes);
+}
+
+std::vector<std::uint8_t> EncodeClipboard(const JournalClipboard& clipboard) {
+  Out o;
+  std::size_t total = 0;
+  for (const auto& t : clipboard.tracks) total += 12 + t.samples.size() * 4;
+  o.bytes.reserve(5 + total);
+  o.U8(JournalEntry::Clipboard);
+  o.U32(std::uint32_t(clipboard.tracks.size()));
+  for (const auto& t : clipboard.tracks) {
+    o.I32(t.rate);
+    o.U64(t.samples.size());
+    o.Raw(t.samples.data(), t.samples.size() * 4);  // floats are little-endian here
+  }
+  return std::move(o.bytes);
+}
+
+std::vector<std::uint8_t> FrameRecord(const std::vector<std::uint8_t>& payload) {
+  Out o;
+  o.bytes.reserve(payload.size() + 8);
+  o.U32(std::uint32_t(payload.size()));
+  o.U32(Crc32(payload.data(), payload.size()));
+  o.Raw(payload.data(), payload.size());
+  return std::move(o.bytes);
+}
+
+std::vector<std::uint8_t> JournalFileHeader() {
+  Out o;
+  o.Raw(kMagic, sizeof kMagic);
+  o.U32(kJournalVersion);
+  return std::move(o.bytes);
+}
+
+bool ReadJournal(int fd, JournalContents* contents, std::string* error, bool summary) {
+  *contents = JournalContents();
+  std::vector<std::uint8_t> bytes;
+  if (::lseek(fd, 0, SEEK_SET) < 0 || !ReadAll(fd, &bytes)) {
+    *error = std::string("the journal could not be read (") + std::strerror(errno) + ")";
+    return false;
+  }
+  if (bytes.size() < 12 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+    *error = "not an edit journal";
+    return false;
+  }
+  In version{bytes.data() + 8, 4};
+  if (version.U32() != kJournalVersion) {
+    *error = "an edit journal of another version";
+    return false;
+  }
+  std::size_t at = 12;
+  bool haveSource = false;
+  while (at < bytes.size()) {
+    In frame{bytes.data() + at, bytes.size() - at};
+    const std::uint32_t length = frame.U32();
+    const std::uint32_t crc = frame.U32();
+    if (!frame.ok || length > kMaxRecord || length > frame.n || Crc32(frame.p, length) != crc) break;
+    In payload{frame.p, length};
+    if (!haveSource) {
+      if (!DecodeSource(payload, &contents->source)) break;
+      haveSource = true;
+    } else {
+      JournalEntry entry;
+      if (!DecodeEntry(payload, &entry, summary)) break;
+      if (entry.kind == JournalEntry::Command) {
+        ++contents->commandCount;
+        contents->lastCommandMs = entry.command.timeMs;
+      }
+      if (!summary) contents->entries.push_back(std::move(entry));
+    }
+    at += 8 + std::size_t(length);
+  }
+  contents->torn = at < bytes.size();
+  if (!haveSource) {
+    *error = "the journal names no source";
+    return false;
+  }
+  return true;
+}
+
+bool ReadJournalFile(const std::string& path, JournalContents* contents, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::string("the journal could not be opened (") + std::strerror(errno) + ")";
+    return false;
+  }
+  const bool ok = ReadJournal(fd, contents, error);
+  ::close(fd);
+  return ok;
+}
+
+// ---- the writer ----
+
+struct JournalWriter::Shared {
+  std::mutex mutex;
+  std::condition_variable wake, done;
+  std::deque<std::vector<std::uint8_t>> queue;
+  std::uint64_t queued = 0, written = 0;
+  bool stop = false;
+  std::atomic<bool> failed{false};
+  std::string failure;
+  std::thread thread;
+};
+
+JournalWriter::JournalWriter(const std::string& dir, const JournalSource& source)
+    : shared_(std::make_unique<Shared>()) {
+  auto fail = [this](const std::string& what) {
+    shared_->failure = what + " (" + std::strerror(errno) + ")";
+    shared_->failed = true;
+  };
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  static std::atomic<int> serial{0};
+  const std::string stem = dir + "/" + std::to_string(::getpid()) + "-" + std::to_string(NowMs()) + "-" +
+                           std::to_string(serial++);
+  // Locked under a name no listing reads, so that no other instance takes it for an orphan.
+  const std::string temporary = stem + ".new";
+  fd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    fail("The recovery journal could not be created in " + dir);
+    return;
+  }
+  path_ = stem + ".journal";
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 || ::rename(temporary.c_str(), path_.c_str()) != 0) {
+    fail("The recovery journal could not be created in " + dir);
+    ::unlink(temporary.c_str());
+    ::close(fd_);
+    fd_ = -1;
+    path_.clear();
+    return;
+  }
+  JournalSource stamped = source;
+  stamped.pid = std::int32_t(::getpid());
+  stamped.startedMs = NowMs();
+  std::vector<std::uint8_t> first = JournalFileHeader();
+  const std::vector<std::uint8_t> record = FrameRecord(EncodeSource(stamped));
+  first.insert(first.end(), record.begin(), record.end());
+  shared_->queue.push_back(std::move(first));
+  shared_->queued = 1;
+  shared_->thread = std::thread([this] { Run(); });
+}
+
+JournalWriter::~JournalWriter() {
+  if (shared_->thread.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(shared_->mutex);
+      shared_->stop = true;
+    }
+    shared_->wake.notify_all();
+    shared_->thread.join();
+  }
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void JournalWriter::Append(std::vector<std::uint8_t> payload) {
+  if (fd_ < 0 || shared_->failed) return;
+  std::vector<std::uint8_t> record = FrameRecord(payload);
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->queue.push_back(std::move(record));
+    ++shared_->queued;
+  }
+  shared_->wake.notify_one();
+}
+
+void JournalWriter::Run() {
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  for (;;) {
+    shared_->wake.wait(lock, [&] { return shared_->stop || !shared_->queue.empty(); });
+    if (shared_->queue.empty()) return;  // stopping with nothing left
+    std::deque<std::vector<std::uint8_t>> batch;
+    batch.swap(shared_->queue);
+    lock.unlock();
+    bool ok = !shared_->failed;
+    for (const auto& bytes : batch)
+      if (ok) ok = WriteAll(fd_, bytes.data(), bytes.size());
+    if (ok) ok = ::fdatasync(fd_) == 0;
+    lock.lock();
+    if (!ok && !shared_->failed) {
+      shared_->failure = std::string("The recovery journal could not be written (") + std::strerror(errno) + ")";
+      shared_->failed = true;
+    }
+    shared_->written += batch.size();
+    shared_->done.notify_all();
+  }
+}
+
+bool JournalWriter::Flush() {
+  if (fd_ < 0) return false;
+  std::unique_lock<std::mutex> lock(shared_->mutex);
+  const std::uint64_t target = shared_->queued;
+  shared_->done.wait(lock, [&] { return shared_->written >= target; });
+  return !shared_->failed;
+}
+
+void JournalWriter::Discard() {
+  if (fd_ < 0) return;
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->stop = true;
+    shared_->queue.clear();
+  }
+  shared_->wake.notify_all();
+  if (shared_->thread.joinable()) shared_->thread.join();
+  ::unlink(path_.c_str());
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool JournalWriter::Failed() const { return shared_->failed; }
+
+std::string JournalWriter::FailureText() const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return shared_->failure;
+}
+
+// ---- finding the journals of processes that are gone ----
+
+std::string DefaultRecoveryDir() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::string base;
+  if (state && *state == '/') {
+    base = state;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home && *home ? home : "/tmp") + "/.local/state";
+  }
+  return base + "/tintwave/recovery";
+}
+
+OrphanJournal::OrphanJournal(OrphanJournal&& other) noexcept { *this = std::move(other); }
+
+OrphanJournal& OrphanJournal::operator=(OrphanJournal&& other) noexcept {
+  if (this != &other) {
+    if (fd >= 0) ::close(fd);
+    path = std::move(other.path);
+    summary = std::move(other.summary);
+    sourceChanged = other.sourceChanged;
+    sourceWhy = std::move(other.sourceWhy);
+    fd = std::exchange(other.fd, -1);
+  }
+  return *this;
+}
+
+OrphanJournal::~OrphanJournal() {
+  if (fd >= 0) ::close(fd);
+}
+
+void OrphanJournal::Remove() {
+  if (fd < 0) return;
+  // The recovery files of its recordings: "STEM-recN.wav" beside "STEM.journal".
+  const std::filesystem::path journal(path);
+  const std::string prefix = journal.stem().string() + "-rec";
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator(journal.parent_path(), ec)) {
+    const std::string name = item.path().filename().string();
+    if (name.rfind(prefix, 0) == 0 && item.path().extension() == ".wav") std::filesystem::remove(item.path(), ec);
+  }
+  ::unlink(path.c_str());
+  ::close(fd);
+  fd = -1;
+}
+
+bool TakeOrphanJournal(const std::string& path, OrphanJournal* orphan, std::string* error) {
+  *orphan = OrphanJournal();
+  orphan->path = path;
+  orphan->fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (orphan->fd < 0) {
+    *error = std::string("the journal could not be opened (") + std::strerror(errno) + ")";
+    return false;
+  }
+  // A journal another process holds is that process's document.
+  if (::flock(orphan->fd, LOCK_EX | LOCK_NB) != 0) {
+    *error = "the journal belongs to a Tintwave that is running";
+    ::close(std::exchange(orphan->fd, -1));
+    return false;
+  }
+  // The name may have gone between opening and locking (its document was saved).
+  struct stat held {}, named {};
+  if (::fstat(orphan->fd, &held) != 0 || ::stat(path.c_str(), &named) != 0 || held.st_ino != named.st_ino) {
+    *error = "the journal is gone";
+    ::close(std::exchange(orphan->fd, -1));
+    return false;
+  }
+  if (!ReadJournal(orphan->fd, &orphan->summary, error, true)) return false;
+  orphan->sourceChanged = !SameSource(orphan->summary.source, &orphan->sourceWhy);
+  return true;
+}
+
+std::vector<OrphanJournal> FindOrphanJournals(const std::string& dir) {
+  std::vector<OrphanJournal> found;
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator(dir, ec)) {
+    if (item.path().extension() != ".journal") continue;
+    OrphanJournal orphan;
+    std::string error;
+    if (!TakeOrphanJournal(item.path().string(), &orphan, &error)) {
+      orphan.Remove();  // held: fd is closed and nothing happens; unreadable: junk of a crash
+      continue;
+    }
+    if (orphan.summary.commandCount == 0) {
+      orphan.Remove();
+      continue;
+    }
+    found.push_back(std::move(orphan));
+  }
+  std::sort(found.begin(), found.end(), [](const OrphanJournal& a, const OrphanJournal& b) {
+    return a.summary.source.startedMs < b.summary.source.startedMs;
+  });
+  return found;
+}

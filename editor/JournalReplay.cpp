@@ -1,0 +1,257 @@
+// The document's side of the edit journal: what each command notes as it runs, and recovery,
+// which replays those notes through the same entry points.
+#include <unistd.h>
+
+#include <chrono>
+
+#include "analysis/SampleTrack.h"
+#include "devices/AudioPlayer.h"
+#include "editor/Document.h"
+#include "editor/EditorFrame.h"
+#include "editor/SharedClipboard.h"
+#include "graphics/TrackWaveform.h"
+
+namespace {
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+JournalClipboard ClipboardNow() {
+  JournalClipboard clipboard;
+  const SharedClipboard& shared = SharedClipboard::Instance();
+  for (int i = 0; i < shared.FilledCount(); ++i) {
+    CAP_SampleTrack* track = shared.Slot(i);
+    JournalClipboard::Track copy;
+    copy.rate = track->sampleRate;
+    copy.samples.resize(std::size_t(track->Length()));
+    track->ReadSamples(copy.samples.data(), track->Length(), 0);
+    clipboard.tracks.push_back(std::move(copy));
+  }
+  return clipboard;
+}
+
+void RestoreClipboard(const JournalClipboard& clipboard) {
+  SharedClipboard& shared = SharedClipboard::Instance();
+  shared.Clear();
+  for (std::size_t i = 0; i < clipboard.tracks.size(); ++i) {
+    const auto& source = clipboard.tracks[i];
+    auto track = std::make_unique<CAP_SampleTrack>(source.rate);
+    track->InsertSamples(source.samples.data(), int(source.samples.size()), 0);
+    shared.SetSlot(int(i), std::move(track));
+  }
+}
+
+}  // namespace
+
+// The dialogs of a replayed command answer with the values the user gave.
+class ReplayPrompts : public DocumentPrompts {
+public:
+  JournalCommand command;
+  bool AskMixLevels(int* clipboard, int* waveform) override {
+    *clipboard = command.values[0];
+    *waveform = command.values[1];
+    return true;
+  }
+  bool AskVolume(int* percent) override {
+    *percent = command.values[0];
+    return true;
+  }
+  bool AskPitch(int* halftones) override {
+    *halftones = command.values[0];
+    return true;
+  }
+  bool AskSilence(double* seconds) override {
+    *seconds = command.seconds;
+    return true;
+  }
+  bool AskRecord(int, int, bool*, float*, float*) override { return false; }
+  bool AskWebSearch(WebSearchChoices*) override { return false; }
+  SaveChangesAnswer AskSaveChanges(const std::string&) override { return SaveChangesAnswer::Cancel; }
+  bool AskSaveAs(SaveAsRequest*) override { return false; }
+};
+
+JournalCommand EditorDocument::NoteCommand(JournalOp op) const {
+  JournalCommand note;
+  note.op = op;
+  if (const CGP_TrackWaveform* wave = editor_ ? editor_->Waveform() : nullptr) {
+    note.selStart = wave->SelStart();
+    note.selEnd = wave->SelEnd();
+    note.cursor = wave->CursorTime();
+  }
+  return note;
+}
+
+bool EditorDocument::Run(JournalOp op, const std::function<bool()>& command, int delta, std::int32_t value0,
+                         std::int32_t value1, double seconds) {
+  if (!editor_) return false;
+  JournalCommand note = NoteCommand(op);
+  note.values[0] = value0;
+  note.values[1] = value1;
+  note.seconds = seconds;
+  const bool changed = command();
+  if (delta == 0) {
+    // Copy changes only the clipboard: noted once there is a journal, so that a later paste
+    // needs no copy of the audio.
+    if (changed && journal_) AppendToJournal(note);
+    return changed;
+  }
+  if (!Changed(changed, delta)) return false;
+  AppendToJournal(note);
+  return true;
+}
+
+bool EditorDocument::DropFailedJournal(const std::string& text) {
+  if (!journal_ || (!journal_->Failed() && text.empty())) return false;
+  // The editing goes on without a journal; one warning says so.
+  const std::string why = (text.empty() ? journal_->FailureText() : text) + "; edits are not kept for recovery";
+  EndJournal();
+  journalFailed_ = true;
+  if (frame_) frame_->SetPaneText(0, why);
+  return true;
+}
+
+void EditorDocument::AppendToJournal(const JournalCommand& command) {
+  if (options_.recoveryDir.empty() || journalFailed_) return;
+  if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
+  const std::uint64_t clipboard = SharedClipboard::Instance().Generation();
+  if ((command.op == JournalOp::Paste || command.op == JournalOp::Mix) && clipboard != journaledClipboard_)
+    journal_->Append(EncodeClipboard(ClipboardNow()));
+  JournalCommand stamped = command;
+  stamped.timeMs = NowMs();
+  journal_->Append(EncodeCommand(stamped));
+  // After a cut or a copy the replay makes the clipboard itself; after a paste it has it.
+  if (command.op == JournalOp::Cut || command.op == JournalOp::Copy || command.op == JournalOp::Paste ||
+      command.op == JournalOp::Mix)
+    journaledClipboard_ = clipboard;
+  DropFailedJournal("");
+}
+
+void EditorDocument::JournalRecording(JournalCommand note, const JournalCommand* replayed) {
+  CAI_AudioPlayer* player = editor_->Player();
+  if (options_.recoveryDir.empty() || journalFailed_ || !player) return;
+  if (!replayed && player->State() != kDeviceRecording) return;
+  if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
+  if (DropFailedJournal("")) return;
+  std::string path = journal_->Path();
+  path = path.substr(0, path.size() - std::string(".journal").size()) + "-rec" +
+         std::to_string(recordingFiles_.size() + 1) + ".wav";
+  if (replayed) {
+    // The recovered recording's file becomes this journal's; the old journal goes with its own.
+    if (::link(replayed->file.c_str(), path.c_str()) != 0) {
+      DropFailedJournal("The recording's recovery file could not be kept");
+      return;
+    }
+    note.values[0] = replayed->values[0];
+    note.values[1] = replayed->values[1];
+    note.seconds = replayed->seconds;
+  } else {
+    auto file = std::make_unique<RecordingFile>(path, editor_->Mixer()->channels, editor_->Mixer()->sampleRate,
+                                                player->RecordFloat());
+    if (file->Failed()) {
+      DropFailedJournal(file->FailureText());
+      return;
+    }
+    player->SetRecordTap([sink = file.get()](const void* data, int frames) { sink->Append(data, frames); });
+    recording_ = std::move(file);
+    note.values[0] = player->RecordFloat();
+    note.values[1] = player->StartSample();
+    note.seconds = player->EndSample();
+  }
+  recordingFiles_.push_back(path);
+  note.file = path;
+  AppendToJournal(note);
+}
+
+void EditorDocument::EndJournal() {
+  if (editor_ && editor_->Player()) editor_->Player()->SetRecordTap(nullptr);
+  recording_.reset();
+  for (const std::string& file : recordingFiles_) ::unlink(file.c_str());
+  recordingFiles_.clear();
+  if (journal_) journal_->Discard();
+  journal_.reset();
+  journaledClipboard_ = 0;
+}
+
+bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
+  if (CGP_TrackWaveform* wave = editor_->Waveform()) {
+    wave->SetCursorTime(c.cursor, FollowNone);
+    wave->SetSelection(c.selStart, c.selEnd);
+  }
+  answers->command = c;
+  switch (c.op) {
+    case JournalOp::Cut: return Cut();
+    case JournalOp::Copy: return Copy();
+    case JournalOp::Paste: return Paste();
+    case JournalOp::Mix: return Mix();
+    case JournalOp::Delete: return Delete();
+    case JournalOp::Trim: return Trim();
+    case JournalOp::FadeIn: return FadeIn();
+    case JournalOp::FadeOut: return FadeOut();
+    case JournalOp::Normalize: return Normalize();
+    case JournalOp::Mute: return Mute();
+    case JournalOp::Volume: return Volume();
+    case JournalOp::Reverse: return Reverse();
+    case JournalOp::InsertSilence: return InsertSilence();
+    case JournalOp::ShiftPitch: return ShiftPitch();
+    case JournalOp::Undo: return Undo();
+    case JournalOp::Redo: return Redo();
+    case JournalOp::Record: {
+      RecordedAudio audio;
+      std::string error;
+      if (!ReadRecordingFile(c.file, &audio, &error) ||
+          !editor_->ReplayRecording(audio.data.data(), audio.Frames(), audio.isFloat, c.values[1], int(c.seconds)))
+        return false;
+      modified_ = true;
+      JournalRecording(c, &c);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host, int width, int height,
+                             ProgressCallback progress, std::intptr_t user) {
+  const JournalSource& source = journal.source;
+  options_.correctDC = source.correctDC;
+  if (source.isFile) {
+    std::string why;
+    if (!SameSource(source, &why)) return Fail(why + "; its edits cannot be recovered");
+    options_.openType = source.openType;
+    options_.raw = RawLayout{source.rawChannels, source.rawRate,         source.rawBits,
+                             source.rawCompression, source.rawBigEndian, source.rawSigned};
+    if (!Open(source.path, host, width, height, progress, user)) return false;
+  } else {
+    options_.newChannels = source.newChannels;
+    options_.newRate = source.newRate;
+    options_.newSeconds = source.newSeconds;
+    if (!New(host, width, height)) return false;
+  }
+  ReplayPrompts answers;
+  DocumentPrompts* own = prompts_;
+  prompts_ = &answers;
+  int replayed = 0;
+  bool ok = true;
+  for (const JournalEntry& entry : journal.entries) {
+    if (entry.kind == JournalEntry::Clipboard) {
+      RestoreClipboard(entry.clipboard);
+      continue;
+    }
+    if (!Replay(entry.command, &answers)) {
+      ok = false;
+      break;
+    }
+    ++replayed;
+  }
+  prompts_ = own;
+  modified_ = true;
+  if (editor_) {
+    editor_->UpdateScrollBar();
+    editor_->UpdateStatus();
+  }
+  if (!ok)
+    return Fail("Only " + std::to_string(replayed) + " of the " + std::to_string(journal.commandCount) +
+                " edits could be recovered");
+  return true;
+}

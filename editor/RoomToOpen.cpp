@@ -1,0 +1,57 @@
+#include "editor/RoomToOpen.h"
+
+#include <sys/statvfs.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::int64_t MemAvailable() {
+  std::ifstream meminfo("/proc/meminfo");
+  for (std::string line; std::getline(meminfo, line);) {
+    long long kib = 0;
+    if (std::sscanf(line.c_str(), "MemAvailable: %lld kB", &kib) == 1) return std::int64_t(kib) * 1024;
+  }
+  return -1;
+}
+
+std::int64_t ScratchFree() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  std::string dir = cache && *cache == '/' ? cache : std::string(home ? home : "/tmp") + "/.cache";
+  // The folder itself may not exist yet; its nearest parent is on the same file system.
+  for (std::string at = dir + "/tintwave"; !at.empty(); at = at.substr(0, at.rfind('/'))) {
+    struct statvfs fs {};
+    if (::statvfs(at.c_str(), &fs) == 0) return std::int64_t(fs.f_bavail) * std::int64_t(fs.f_frsize);
+  }
+  return 0;
+}
+
+std::string Gigabytes(std::int64_t bytes) {
+  char text[32];
+  if (bytes >= 1000000000) std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+  else std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  return text;
+}
+
+}  // namespace
+
+std::int64_t RoomForSamples() {
+  const std::int64_t memory = MemAvailable();
+  if (memory < 0) return -1;
+  return memory + (SampleStorePagesToDisk() ? ScratchFree() : 0);
+}
+
+std::int64_t BytesToOpen(std::int64_t frames, int channels) {
+  const int tracks = channels == 1 ? 1 : channels + 1;
+  // About 3 % for the blocks: a signature, a colour and the links of every 0.05-0.1 s.
+  return frames * tracks * std::int64_t(sizeof(float)) * 103 / 100;
+}
+
+std::string RefusalToOpen(const std::string& name, std::int64_t needed, std::int64_t room) {
+  if (room < 0 || needed <= room) return "";
+  return name + " needs " + Gigabytes(needed) + " to open; " + Gigabytes(room) + " are free";
+}
