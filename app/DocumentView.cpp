@@ -56,6 +56,8 @@ constexpr DocumentCommand kCommands[] = {
     {CommandId::Volume, CommandMuteVolume},
     {CommandId::InsertSilence, CommandInsertSilence},
     {CommandId::ShiftPitch, kAlways},
+    {CommandId::ChangePitch, CommandStretch},
+    {CommandId::ChangeTempo, CommandStretch},
     {CommandId::Play, CommandPlay},
     {CommandId::Pause, CommandPause},
     {CommandId::Stop, CommandStop},
@@ -217,6 +219,8 @@ bool VIZoravuDoc::OnCommand(int id) {
     case CommandId::Volume: doc.Volume(); break;
     case CommandId::InsertSilence: doc.InsertSilence(); break;
     case CommandId::ShiftPitch: doc.ShiftPitch(); break;
+    case CommandId::ChangePitch: doc.ChangePitch(); break;
+    case CommandId::ChangeTempo: doc.ChangeTempo(); break;
     case CommandId::Play: {
       const bool idle = editor->Player()->State() == kDeviceIdle;
       editor->Play();
@@ -237,7 +241,7 @@ bool VIZoravuDoc::OnCommand(int id) {
         CAI_AudioPlayer* player = editor->Player();
         // Nothing was recorded when the input did not start.
         if (player->State() == kDeviceIdle && !editor->PausedRecording() && *player->ErrorText()) {
-          doc.SetModified(wasModified);
+          doc.TakeBackRecording(wasModified);
           ReportDeviceFailure(true);
         }
       }

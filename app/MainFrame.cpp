@@ -211,7 +211,10 @@ void CMainFrame::CreateActions() {
   MakeAction(Reverse, tr("Reverse"), tr("Reverse the selection in time\nReverse"));
   MakeAction(Volume, tr("Volume..."), tr("Change the volume of the selection\nVolume"));
   MakeAction(InsertSilence, tr("Insert Silence..."), tr("Insert silence at the cursor\nInsert Silence"));
-  MakeAction(ShiftPitch, tr("Shift Pitch..."), tr("Play the file higher or lower by halftones\nShift Pitch"));
+  MakeAction(ShiftPitch, tr("Shift Pitch..."),
+             tr("Play the whole file faster and higher or slower and lower by halftones\nShift Pitch"));
+  MakeAction(ChangePitch, tr("Change Pitch..."), tr("Raise or lower the pitch of the selection, keeping its length\nChange Pitch"));
+  MakeAction(ChangeTempo, tr("Change Tempo..."), tr("Speed up or slow down the selection, keeping its pitch\nChange Tempo"));
 
   // Space plays or pauses through the view, which takes the key before anything else.
   MakeAction(Play, tr("&Play\tSpace"), tr("Play from the cursor\nPlay"))
@@ -280,7 +283,7 @@ void CMainFrame::CreateMenus() {
                                    FindPrevious}),
                 menu(tr("&View"), {FitToWindow, ZoomIn, ZoomOut, 0, ColoredWaveform}),
                 menu(tr("&Operations"), {FadeIn, FadeOut, Normalize, Mute, Reverse, Volume, 0, InsertSilence,
-                                         ShiftPitch}),
+                                         ShiftPitch, ChangePitch, ChangeTempo}),
                 menu(tr("&Tools"), {Play, Pause, Stop, Record, WebSearch, Preferences}),
                 windowMenu_,
                 menu(tr("&Help"), {HelpTopics, About})};

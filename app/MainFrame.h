@@ -57,6 +57,8 @@ enum : int {
   Volume = 32817,
   InsertSilence = 32818,
   ShiftPitch = 32823,
+  ChangePitch = 32840,
+  ChangeTempo = 32841,
   Play = 32786,
   Pause = 32791,
   Stop = 32787,

@@ -425,7 +425,8 @@ bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
     case CommandNormalize:
     case CommandMuteVolume:
     case CommandFade:
-    case CommandReverse: return editable && width >= 1;
+    case CommandReverse:
+    case CommandStretch: return editable && width >= 1;
     case CommandPlay: return !busy && width >= 1 && !pausedRecording_;
     case CommandPause: return playing || recording || pausedPlay_ || pausedRecording_;
     case CommandStop:

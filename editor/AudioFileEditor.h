@@ -129,7 +129,18 @@ public:
   bool Volume(int percent);
   bool Reverse();
   bool InsertSilence(double seconds);
+  // The document's rates bound the shift: outside PitchRange it is refused with that range.
   bool ShiftPitch(int halftones);
+  // "-29 to +13 halftones at 44,100 Hz": what ShiftPitch accepts for this document.
+  std::string PitchRangeText() const;
+  // Through Rubber Band on the selection (the whole document when nothing is selected): the
+  // pitch by halftones (decimals are cents) keeping the length, or the tempo by a percent
+  // (+100 twice as fast, -50 half as fast) keeping the pitch.
+  bool ChangePitch(double halftones);
+  bool ChangeTempo(double percent);
+  static constexpr double kMaxPitchChange = 36;
+  static constexpr double kMinTempoChange = -90;
+  static constexpr double kMaxTempoChange = 900;
   bool Undo();
   bool Redo();
 
@@ -198,6 +209,7 @@ private:
   void ShowSelectionAsItWas(int length, int start);
   bool EditFailed();
   bool Fade(float from, float to);
+  bool Stretch(double timeRatio, double pitchScale);
   // Takes over an opened file: its buffer, stream and decoder, a mixer for it, its annotations.
   void TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
                       std::unique_ptr<std::istream> stream, bool copyAnnotations);

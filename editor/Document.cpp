@@ -254,8 +254,26 @@ bool EditorDocument::InsertSilence() {
 bool EditorDocument::ShiftPitch() {
   if (!editor_ || !editor_->Mixer()) return false;
   int halftones = int(editor_->Mixer()->PitchShift());
-  if (!prompts_ || !prompts_->AskPitch(&halftones)) return false;
+  int lowest = 0, highest = 0;
+  editor_->Mixer()->PitchRange(&lowest, &highest);
+  if (!prompts_ || !prompts_->AskPitchWithin(&halftones, lowest, highest, editor_->PitchRangeText())) return false;
   return Changed(editor_->ShiftPitch(halftones));
+}
+
+bool EditorDocument::ChangePitch() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandStretch)) return false;
+  double halftones = pitchChange_;
+  if (!prompts_ || !prompts_->AskChangePitch(&halftones)) return false;
+  pitchChange_ = halftones;
+  return Changed(editor_->ChangePitch(halftones));
+}
+
+bool EditorDocument::ChangeTempo() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandStretch)) return false;
+  double percent = tempoChange_;
+  if (!prompts_ || !prompts_->AskChangeTempo(&percent)) return false;
+  tempoChange_ = percent;
+  return Changed(editor_->ChangeTempo(percent));
 }
 
 bool EditorDocument::Record() {
@@ -266,8 +284,9 @@ bool EditorDocument::Record() {
   recordCorrectDC_ = correct;
   editor_->Record(correct ? left : 0.0f, correct ? right : 0.0f);
   if (!editor_->ErrorText().empty()) return false;
-  modified_ = true;
-  return true;
+  // A recording is an edit like any other: counted, so that the title shows its "*" and an
+  // undo of it takes the mark away.
+  return Changed(true);
 }
 
 std::string EditorDocument::FindNext() { return editor_ ? editor_->FindNext() : std::string(); }

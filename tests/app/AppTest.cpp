@@ -411,7 +411,8 @@ private slots:
                                           "Select &All", "-", "Find Next", "Find Previous"}));
     QCOMPARE(texts("&View"), (QStringList{"&Fit To Window", "Zoom &In", "Zoom &Out", "-", "&Colored Waveform"}));
     QCOMPARE(texts("&Operations"), (QStringList{"Fade In", "Fade Out", "Normalize", "Mute", "Reverse", "Volume...",
-                                                "-", "Insert Silence...", "Shift Pitch..."}));
+                                                "-", "Insert Silence...", "Shift Pitch...", "Change Pitch...",
+                                                "Change Tempo..."}));
     QCOMPARE(texts("&Tools"), (QStringList{"&Play\tSpace", "Pause\tSpace", "&Stop", "&Record", "Sonquest on &Web...",
                                            "P&references..."}));
     QCOMPARE(texts("&File").mid(0, 5), (QStringList{"&New", "&Open...", "&Close", "&Save", "Save &As..."}));
