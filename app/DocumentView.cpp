@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <functional>
 
 #include "app/AppUi.h"
@@ -324,6 +325,7 @@ VIZoravuView::VIZoravuView(QWidget* parent) : QWidget(parent) {
   layout->addWidget(wnd_);
   setFocusProxy(wnd_);
   wnd_->installEventFilter(this);
+  wnd_->viewport()->installEventFilter(this);  // the wheel arrives at the viewport
 }
 
 VIZoravuView::~VIZoravuView() = default;
@@ -356,13 +358,45 @@ bool VIZoravuView::TakeSpace(QEvent* event) {
   return doc_->OnSpaceKey();
 }
 
+bool VIZoravuView::TakeNavigation(QEvent* event) {
+  AudioEditorApp* editor = doc_ ? doc_->Editor() : nullptr;
+  if (!editor || event->type() != QEvent::KeyPress) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+  if (modifiers & ~(Qt::ShiftModifier | Qt::ControlModifier)) return false;
+  using Key = EP_AudioFileEditor::NavigationKey;
+  Key which;
+  switch (key->key()) {
+    case Qt::Key_Home: which = Key::Home; break;
+    case Qt::Key_End: which = Key::End; break;
+    case Qt::Key_Left: which = Key::Left; break;
+    case Qt::Key_Right: which = Key::Right; break;
+    default: return false;
+  }
+  editor->Navigate(which, modifiers & Qt::ControlModifier, modifiers & Qt::ShiftModifier);
+  return true;
+}
+
+bool VIZoravuView::TakeWheel(QEvent* event) {
+  AudioEditorApp* editor = doc_ ? doc_->Editor() : nullptr;
+  if (!editor || event->type() != QEvent::Wheel) return false;
+  auto* wheel = static_cast<QWheelEvent*>(event);
+  // 120 is one notch; a horizontal wheel or tilt scrolls too. Up and left go back in time.
+  const QPoint delta = wheel->angleDelta();
+  const double notches = -(delta.y() != 0 ? delta.y() : delta.x()) / 120.0;
+  if (wheel->modifiers() & Qt::ControlModifier) editor->ZoomByWheel(-notches, int(wheel->position().x()));
+  else editor->ScrollByWheel(notches);
+  return true;
+}
+
 bool VIZoravuView::event(QEvent* event) {
-  if (TakeSpace(event)) return true;
+  if (TakeSpace(event) || TakeNavigation(event)) return true;
   return QWidget::event(event);
 }
 
 bool VIZoravuView::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == wnd_ && TakeSpace(event)) return true;
+  if (watched == wnd_ && (TakeSpace(event) || TakeNavigation(event))) return true;
+  if (watched == wnd_->viewport() && TakeWheel(event)) return true;
   return QWidget::eventFilter(watched, event);
 }
 

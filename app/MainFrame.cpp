@@ -29,6 +29,7 @@
 
 #include "app/Application.h"
 #include "app/DocumentView.h"
+#include "app/SelectionBar.h"
 #include "app/ThresholdBar.h"
 #include "editor/AudioFileEditor.h"
 #include "graphics/DrawingHelpers.h"
@@ -376,6 +377,10 @@ void CMainFrame::CreateThresholdBar() {
     SetThresholdCount(editor->MatchCount());
   });
   EnableThresholdBar(false);
+  // The selection's times in a row of their own under the toolbar.
+  addToolBarBreak(Qt::TopToolBarArea);
+  selectionBar_ = new SelectionBar(this);
+  addToolBar(Qt::TopToolBarArea, selectionBar_);
 }
 
 QAction* CMainFrame::Action(int id) const {
@@ -455,6 +460,7 @@ void CMainFrame::FillWindowMenu() {
 
 void CMainFrame::RefreshActions() {
   AudioEditorApp* editor = active_ ? active_->Editor() : nullptr;
+  if (selectionBar_) selectionBar_->SetEditor(editor);
   for (auto& [id, action] : actions_) {
     if (!VIZoravuDoc::IsDocumentCommand(id)) {
       if (id == CommandId::Close) action->setEnabled(mdi_->currentSubWindow() != nullptr);
@@ -567,6 +573,7 @@ void CMainFrame::ChildClosing(CChildFrame* child) {
     VIZoravuDoc* left = active_;
     active_ = nullptr;
     left->OnActivate(false);
+    if (selectionBar_) selectionBar_->SetEditor(nullptr);
     ShowNoDocument();
   }
   if (closingAll_) return;
@@ -622,6 +629,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 void CMainFrame::SetPaneText(int pane, const QString& text) {
   if (pane < 0 || pane >= kPanes) return;
   panes_[pane]->setText(text);
+  if (pane >= kFirstSelectionPane && selectionBar_) selectionBar_->Refresh();
 }
 
 QString CMainFrame::PaneText(int pane) const {

@@ -15,6 +15,7 @@ class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
 class QToolBar;
+class SelectionBar;
 class ThresholdBar;
 class VIZoravuApp;
 class VIZoravuDoc;
@@ -84,6 +85,7 @@ public:
   ThresholdBar* Threshold() const { return threshold_; }
   QToolBar* ToolBar() const { return toolBar_; }
   QToolBar* ThresholdToolBar() const { return thresholdToolBar_; }
+  SelectionBar* Selection() const { return selectionBar_; }
 
   // The action of a command identifier (null for none).
   QAction* Action(int id) const;
@@ -158,6 +160,8 @@ private:
   ThresholdBar* threshold_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QToolBar* thresholdToolBar_ = nullptr;
+  SelectionBar* selectionBar_ = nullptr;
+  static constexpr int kFirstSelectionPane = 8;
   std::map<int, QAction*> actions_;
   std::vector<QAction*> recent_;
   QAction* recentEmpty_[2] = {nullptr, nullptr};

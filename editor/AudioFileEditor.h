@@ -108,6 +108,21 @@ public:
   // least one sample becomes the search prototype.
   void SelectionFinished();
 
+  // ---- keys and wheel (Navigation.cpp) ----
+  enum class NavigationKey { Home, End, Left, Right };
+  // Home and End go to the start and the end, Left and Right one pixel column (bySecond: one
+  // second); the view scrolls to show where the key went. With extend, the selection's free end
+  // goes there while its anchor stays (the cursor is at the selection's start, as always);
+  // otherwise the cursor goes there and the selection with it.
+  void Navigate(NavigationKey key, bool bySecond, bool extend);
+  // The wheel: notches > 0 scroll later in time, a tenth of the view each.
+  void ScrollByWheel(double notches);
+  // Ctrl+wheel: notches > 0 zoom in, twice per notch, keeping the time under view column viewX.
+  void ZoomByWheel(double notches, int viewX);
+  // The selection bar: seconds in any order; a time outside the document is refused (false,
+  // the error text says why) and nothing changes.
+  bool SetSelectionTimes(double from, double to);
+
   // ---- transport ----
   void Play();
   void Pause();
@@ -217,6 +232,11 @@ private:
   bool OpenForReading(const std::string& path, std::unique_ptr<CUP_FileBuffer>* buffer,
                       std::unique_ptr<std::istream>* stream, std::int64_t* size);
   void KeepZoomRatio(double ratio);
+  // The selection's end that stays when keys extend it: the keys' own, else the mouse's.
+  double SelectionAnchor() const;
+  // Scrolls the least that shows time t (nothing while playing or recording).
+  void ScrollToShow(double t);
+  void ScrollViewTo(int offset);
   double ZoomRatio() const;
   void FillWithSilence(ProgressCallback progress, std::intptr_t user);
 
@@ -234,6 +254,7 @@ private:
   bool pausedPlay_ = false;
   bool pausedRecording_ = false;
   bool recordingWithoutEnd_ = false;
+  double keyAnchor_ = -1;  // where the keys started extending the selection; -1: none
   std::string errorText_;
   GraphicsHost* host_ = nullptr;
   double newDuration_ = 0;
