@@ -10,6 +10,7 @@
 #include "editor/EditorFrame.h"
 #include "formats/FormatCodes.h"
 #include "graphics/FormatTime.h"
+#include "formats/Wave.h"
 #include "pipeline/AudioDecoder.h"
 
 namespace {
@@ -42,6 +43,26 @@ bool EditorDocument::Fail(const std::string& text) {
   errorText_ = text;
   Warn(text);
   return false;
+}
+
+// The text stays the editor's own (the command-line tool adds the path itself); the message
+// box names the file, so that with several files opening the user knows which one failed.
+bool EditorDocument::FailOpening(const std::string& path, const std::string& text) {
+  errorText_ = text;
+  const std::size_t slash = path.rfind('/');
+  Warn((slash == std::string::npos ? path : path.substr(slash + 1)) + ": " + text);
+  return false;
+}
+
+void EditorDocument::WarnIfShort() {
+  // A WAVE file cut short opens with what it holds; the header says how much there was to be.
+  const auto* wave = dynamic_cast<const WaveRead*>(editor_->Decoder() ? editor_->Decoder()->Reader() : nullptr);
+  if (!wave || wave->DataLength() <= 0 || wave->DeclaredDataLength() <= wave->DataLength()) return;
+  const double held = editor_->Duration();
+  const double declared = held * double(wave->DeclaredDataLength()) / double(wave->DataLength());
+  if (FormatTime(held, 3, true, false) == FormatTime(declared, 3, true, false)) return;  // a byte or two
+  Warn(FileName() + " ends at " + FormatTime(held, 3, true, false) + " of the " + FormatTime(declared, 3, true, false) +
+       " its header gives");
 }
 
 void EditorDocument::Warn(const std::string& text) {
@@ -81,16 +102,16 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
                           ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
                                                 raw.bigEndian, raw.isSigned)
                           : editor->OpenFile(path);
-  if (!opened) return Fail(editor->ErrorText());
+  if (!opened) return FailOpening(path, editor->ErrorText());
   const CAP_AudioDecoder* decoder = editor->Decoder();
   // The rate message replaces the channel message when both apply.
   std::string refusal;
   if (decoder->channels > 2) refusal = std::to_string(decoder->channels) + " channel audio is not supported";
   if (decoder->sampleRate > CAP_AudioDecoder::kMaxRate)
     refusal = std::to_string(decoder->sampleRate) + " sample rate audio is not supported";
-  if (!refusal.empty()) return Fail(refusal);
+  if (!refusal.empty()) return FailOpening(path, refusal);
   if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
-    return Fail(editor->ErrorText());
+    return FailOpening(path, editor->ErrorText());
   editor->SetMatchThreshold(70);
   editor_ = std::move(editor);
   TakeSettingsFromDecoder();
@@ -98,6 +119,7 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   hasFile_ = true;
   modifications_ = 0;
   modified_ = false;
+  WarnIfShort();
   return true;
 }
 

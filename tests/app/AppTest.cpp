@@ -505,7 +505,7 @@ private slots:
     QTRY_COMPARE(app->MainFrame()->MdiArea()->subWindowList().size(), 0);
     QVERIFY(!app->MainFrame()->Threshold()->isEnabled());
     QVERIFY(!app->OpenDocumentFile(Path("missing.wav")));
-    QCOMPARE(ui_->warnings.last(), QString("Could not open file"));
+    QCOMPARE(ui_->warnings.last(), QString("missing.wav: Could not open file"));
   }
 
   // ---- the rule table through the transport ----

@@ -13,6 +13,7 @@
 #include "app/HostWindow.h"
 #include "app/MainFrame.h"
 #include "app/SelectionBar.h"
+#include "app/ThresholdBar.h"
 #include "editor/AudioFileEditor.h"
 #include "graphics/TrackWaveform.h"
 
@@ -171,6 +172,22 @@ private slots:
     QCOMPARE(bar->StartField()->text(), QString("0:00.250"));
     QCOMPARE(bar->EndField()->text(), QString("0:01.250"));
     QCOMPARE(bar->LengthField()->text(), QString("0:01.000"));
+  }
+
+  void matchesBoxTakesATypedThreshold() {
+    if (!editor_) QSKIP("no document");
+    auto* box = app_->MainFrame()->Threshold()->findChild<QLineEdit*>("value");
+    QVERIFY(box && !box->isReadOnly());
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "85");
+    QTest::keyClick(box, Qt::Key_Return);
+    QCOMPARE(app_->MainFrame()->Threshold()->Position(), 85);
+    QCOMPARE(editor_->MatchThreshold(), 85);
+    // Keys typed there stay there: "c" does not switch the waveform's colours.
+    const bool colour = Wave()->ColourDisplay();
+    QTest::keyClick(box, Qt::Key_C);
+    QCOMPARE(Wave()->ColourDisplay(), colour);
   }
 };
 

@@ -403,7 +403,7 @@ TEST(Controller, OpenRefusesWhatTheEditorCannotHold) {
   Rig rig;
   EXPECT_FALSE(rig.Open(four));
   EXPECT_EQ(rig.document->ErrorText(), "4 channel audio is not supported");
-  EXPECT_EQ(rig.frame.warnings.back(), "4 channel audio is not supported");
+  EXPECT_EQ(rig.frame.warnings.back(), "four.wav: 4 channel audio is not supported");
   EXPECT_FALSE(rig.Open(dir / "none.wav"));
   EXPECT_EQ(rig.document->ErrorText(), "Could not open file");
   EXPECT_FALSE(rig.Open(dir));
