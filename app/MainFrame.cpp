@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -39,6 +40,13 @@ namespace {
 constexpr int kPaneWidths[CMainFrame::kPanes] = {0, 50, 40, 35, 60, 50, 60, 60, 60, 60, 60};
 // How often the toolbar follows the active document while nothing is clicked.
 constexpr int kRefreshPeriodMs = 50;
+// The window layout the user chose last, in the application's settings.
+constexpr const char* kMaximizedKey = "Window/DocumentMaximized";
+constexpr const char* kTabsKey = "Window/Tabs";
+
+QSettings FrameSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, VIZoravuApp::kOrganisation, VIZoravuApp::kApplication);
+}
 
 // Small icons drawn for the commands the style has no picture for.
 enum class Glyph { ZoomIn, ZoomOut, Colour, Record, Web };
@@ -111,6 +119,7 @@ CMainFrame::CMainFrame(VIZoravuApp* app, QWidget* parent) : QMainWindow(parent),
   CreateToolBar();
   CreateStatusBar();
   CreateThresholdBar();
+  if (FrameSettings().value(kTabsKey, false).toBool()) SetTabbed(true);
   UseMenus(false);
   RefreshActions();
   PlaceDefaultSize();
@@ -235,6 +244,7 @@ void CMainFrame::CreateActions() {
   MakeAction(WindowCascade, tr("&Cascade"), tr("Arrange the windows so that they overlap\nCascade Windows"));
   MakeAction(WindowTile, tr("&Tile"), tr("Arrange the windows side by side\nTile Windows"));
   MakeAction(WindowArrange, tr("&Arrange Icons"), tr("Arrange the minimised windows along the bottom\nArrange Icons"));
+  MakeAction(WindowTabs, tr("Ta&bs"), tr("Show the documents as tabs\nTabs"))->setCheckable(true);
 
   for (int i = 0; i < kRecentFiles; ++i) {
     auto* action = new QAction(this);
@@ -277,7 +287,7 @@ void CMainFrame::CreateMenus() {
 
   QMenu* file1 = menu(tr("&File"), {New, Open, Close, Save, SaveAs});
   addRecent(file1, 1);
-  windowMenu_ = menu(tr("&Window"), {WindowCascade, WindowTile, WindowArrange});
+  windowMenu_ = menu(tr("&Window"), {WindowCascade, WindowTile, WindowArrange, 0, WindowTabs});
   connect(windowMenu_, &QMenu::aboutToShow, this, &CMainFrame::FillWindowMenu);
   menusWith_ = {file1,
                 menu(tr("&Edit"), {Undo, Redo, 0, Cut, Copy, Paste, Mix, Delete, Trim, 0, SelectAll, 0, FindNext,
@@ -414,6 +424,7 @@ void CMainFrame::OnCommand(int id) {
     case WindowCascade: mdi_->cascadeSubWindows(); break;
     case WindowTile: mdi_->tileSubWindows(); break;
     case WindowArrange: ArrangeIcons(); break;
+    case WindowTabs: SetTabbed(!Tabbed()); break;
     default:
       if (active_) active_->OnCommand(id);
       break;
@@ -465,7 +476,9 @@ void CMainFrame::RefreshActions() {
     if (!VIZoravuDoc::IsDocumentCommand(id)) {
       if (id == CommandId::Close) action->setEnabled(mdi_->currentSubWindow() != nullptr);
       else if (id == CommandId::WindowCascade || id == CommandId::WindowTile || id == CommandId::WindowArrange)
-        action->setEnabled(!mdi_->subWindowList().isEmpty());
+        action->setEnabled(!mdi_->subWindowList().isEmpty() && !Tabbed());
+      else if (id == CommandId::WindowTabs)
+        action->setChecked(Tabbed());
       continue;
     }
     const bool enabled = editor && active_->IsCommandEnabled(id);
@@ -479,7 +492,8 @@ void CMainFrame::RefreshActions() {
 
 void CMainFrame::RefreshCaption() {
   const QString name = tr("Tintwave");
-  setWindowTitle(active_ ? QString("%1 - %2").arg(name, active_->Title()) : name);
+  caption_ = active_ ? QString("%1 - %2").arg(name, active_->Title()) : name;
+  setWindowTitle(caption_);
 }
 
 void CMainFrame::SetRecentFiles(const QStringList& paths) {
@@ -523,7 +537,34 @@ void CMainFrame::AddChild(CChildFrame* child) {
   child->setWindowIcon(windowIcon());
   mdi_->addSubWindow(child);
   UseMenus(true);
-  child->show();
+  // A document fills the area unless the user last chose a window of its own.
+  if (FrameSettings().value(kMaximizedKey, true).toBool()) child->showMaximized();
+  else child->show();
+  connect(child, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates before, Qt::WindowStates now) {
+    // Only the user's own choice between maximised and not counts (tabs maximise every window).
+    if (Tabbed() || closingAll_ || (now & Qt::WindowMinimized) || (before & Qt::WindowMinimized)) return;
+    if (bool(before & Qt::WindowMaximized) == bool(now & Qt::WindowMaximized)) return;
+    FrameSettings().setValue(kMaximizedKey, bool(now & Qt::WindowMaximized));
+  });
+}
+
+void CMainFrame::SetTabbed(bool on) {
+  mdi_->setViewMode(on ? QMdiArea::TabbedView : QMdiArea::SubWindowView);
+  if (on) {
+    mdi_->setTabsClosable(true);
+    mdi_->setTabsMovable(true);
+    mdi_->setDocumentMode(true);
+  }
+  FrameSettings().setValue(kTabsKey, on);
+  RefreshActions();
+}
+
+bool CMainFrame::Tabbed() const { return mdi_->viewMode() == QMdiArea::TabbedView; }
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowTitleChange && !caption_.isEmpty() && windowTitle() != caption_)
+    setWindowTitle(caption_);
 }
 
 void CMainFrame::ActivateChild(CChildFrame* child) {

@@ -68,6 +68,8 @@ enum : int {
   WindowCascade = 57650,
   WindowTile = 57651,
   WindowArrange = 57649,
+  WindowTabs = 57660,
+  ShowChannels = 32842,
 };
 }  // namespace CommandId
 
@@ -131,8 +133,14 @@ public:
   // The document of a sub-window.
   static VIZoravuDoc* DocumentOf(QMdiSubWindow* window);
 
+  // Window > Tabs: the documents as tabs (kept in the settings).
+  void SetTabbed(bool on);
+  bool Tabbed() const;
+
 protected:
   void closeEvent(QCloseEvent* event) override;
+  // Keeps the caption ours: a maximised sub-window would append its own title to it.
+  void changeEvent(QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -161,6 +169,7 @@ private:
   QToolBar* toolBar_ = nullptr;
   QToolBar* thresholdToolBar_ = nullptr;
   SelectionBar* selectionBar_ = nullptr;
+  QString caption_;
   static constexpr int kFirstSelectionPane = 8;
   std::map<int, QAction*> actions_;
   std::vector<QAction*> recent_;

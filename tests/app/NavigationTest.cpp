@@ -1,9 +1,13 @@
-// The keys, the wheel and Shift+click in one table of what each must leave (cursor, selection,
+// The window as people expect it: documents maximised with one title, tabs; the keys, the
+// wheel and Shift+click in one table of what each must leave (cursor, selection,
 // scroll), and the selection bar's typed times: every form the command-line tool takes, and the
 // refusals. A tone made by sox, in the real window, headless.
 #include <QtTest>
 
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSettings>
 #include <QWheelEvent>
 #include <functional>
 
@@ -188,6 +192,28 @@ private slots:
     const bool colour = Wave()->ColourDisplay();
     QTest::keyClick(box, Qt::Key_C);
     QCOMPARE(Wave()->ColourDisplay(), colour);
+  }
+
+  void windowsOpenMaximisedWithOneTitle() {
+    if (!editor_) QSKIP("no document");
+    CMainFrame* frame = app_->MainFrame();
+    QMdiSubWindow* child = frame->MdiArea()->subWindowList().value(0);
+    QVERIFY(child && child->isMaximized());
+    QCOMPARE(frame->windowTitle(), QString("Tintwave - tone.wav (0:02.000)"));
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, VIZoravuApp::kOrganisation,
+                       VIZoravuApp::kApplication);
+    QVERIFY(frame->Trigger(CommandId::WindowTabs));
+    QCOMPARE(frame->MdiArea()->viewMode(), QMdiArea::TabbedView);
+    QVERIFY(frame->Action(CommandId::WindowTabs)->isChecked());
+    settings.sync();
+    QCOMPARE(settings.value("Window/Tabs").toBool(), true);
+    QVERIFY(frame->Trigger(CommandId::WindowTabs));
+    QCOMPARE(frame->MdiArea()->viewMode(), QMdiArea::SubWindowView);
+    // The user's own choice is what the next document gets.
+    child->showNormal();
+    settings.sync();
+    QCOMPARE(settings.value("Window/DocumentMaximized").toBool(), false);
+    QCOMPARE(frame->windowTitle(), QString("Tintwave - tone.wav (0:02.000)"));
   }
 };
 
