@@ -38,6 +38,21 @@
 namespace {
 // Pane widths in pixels; pane 0 takes the rest.
 constexpr int kPaneWidths[CMainFrame::kPanes] = {0, 50, 40, 35, 60, 50, 60, 60, 60, 60, 60};
+// What each pane shows, as its tooltip.
+const char* const kPaneTips[CMainFrame::kPanes] = {
+    "Messages and hints",
+    "Zoom: samples per pixel",
+    "Channels",
+    "Sample format",
+    "Sample rate of the file",
+    "Pitch shift: \"Normal\" plays at the file's own rate; Shift Pitch plays it faster and higher or "
+    "slower and lower",
+    "Cursor",
+    "Duration",
+    "Selection start",
+    "Selection end",
+    "Selection length",
+};
 // How often the toolbar follows the active document while nothing is clicked.
 constexpr int kRefreshPeriodMs = 50;
 // The window layout the user chose last, in the application's settings.
@@ -343,6 +358,7 @@ void CMainFrame::CreateStatusBar() {
   for (int i = 0; i < kPanes; ++i) {
     auto* label = new QLabel(i == 0 ? pane0_ : bar);
     label->setObjectName(QString("pane%1").arg(i));
+    label->setToolTip(tr(kPaneTips[i]));
     if (i > 0) {
       label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
       label->setMinimumWidth(kPaneWidths[i]);
@@ -365,6 +381,10 @@ void CMainFrame::CreateStatusBar() {
   bar->addWidget(pane0_, 1);
   for (int i = 1; i < kPanes; ++i) bar->addPermanentWidget(panes_[i]);
   panes_[0]->setText(tr("Ready"));
+  // A toolbar button's hint goes when the pointer leaves the button.
+  for (QToolBar* bar : {toolBar_, thresholdToolBar_})
+    if (bar)
+      for (QWidget* button : bar->findChildren<QWidget*>()) button->installEventFilter(this);
 
   // The graphics draw their labels in the status bar's font.
   LabelFont font;
@@ -560,6 +580,11 @@ void CMainFrame::SetTabbed(bool on) {
 }
 
 bool CMainFrame::Tabbed() const { return mdi_->viewMode() == QMdiArea::TabbedView; }
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Leave) statusBar()->clearMessage();
+  return QMainWindow::eventFilter(watched, event);
+}
 
 void CMainFrame::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);

@@ -141,6 +141,8 @@ protected:
   void closeEvent(QCloseEvent* event) override;
   // Keeps the caption ours: a maximised sub-window would append its own title to it.
   void changeEvent(QEvent* event) override;
+  // Clears a hint when the pointer leaves the toolbar button that showed it.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 

@@ -373,7 +373,7 @@ void EP_AudioFileEditor::UpdateStatus() {
   else std::snprintf(text, sizeof text, "1:%d", RoundHalfAway(r));
   SetStatusText(1, text);
   SetStatusText(4, std::to_string(mixer_->BaseRate()) + " Hz");
-  SetStatusText(3, std::to_string(BitsPerSample()) + "-bit");
+  SetStatusText(3, std::to_string(BitsPerSample()) + (Compression() == CompressionFloat32 ? "-bit float" : "-bit"));
   const int channels = mixer_->channels;
   SetStatusText(2, channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + "-ch");
   SetStatusText(6, StatusTime(waveform_->CursorTime()));

@@ -4,6 +4,7 @@
 // refusals. A tone made by sox, in the real window, headless.
 #include <QtTest>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -200,6 +201,10 @@ private slots:
     QMdiSubWindow* child = frame->MdiArea()->subWindowList().value(0);
     QVERIFY(child && child->isMaximized());
     QCOMPARE(frame->windowTitle(), QString("Tintwave - tone.wav (0:02.000)"));
+    // The panes say what they are.
+    QCOMPARE(frame->Pane(1)->toolTip(), QString("Zoom: samples per pixel"));
+    QCOMPARE(frame->Pane(8)->toolTip(), QString("Selection start"));
+    QVERIFY(frame->Pane(5)->toolTip().contains("\"Normal\" plays at the file's own rate"));
     QSettings settings(QSettings::IniFormat, QSettings::UserScope, VIZoravuApp::kOrganisation,
                        VIZoravuApp::kApplication);
     QVERIFY(frame->Trigger(CommandId::WindowTabs));

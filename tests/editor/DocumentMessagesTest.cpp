@@ -50,6 +50,13 @@ TEST(DocumentMessages, FileProblemsNameTheFileAndARecordingMarksTheTitle) {
     if (!c.opens) EXPECT_EQ(rig.document->ErrorText().find("wav: "), std::string::npos);
   }
 
+  // A float file says so in the format pane.
+  const std::string floats = (dir / "float.wav").string();
+  ASSERT_EQ(std::system(("sox -V1 -n -r 8000 -c 1 -e floating-point -b 32 " + floats + " synth 0.1 sine 440").c_str()), 0);
+  Rig floatRig;
+  ASSERT_TRUE(floatRig.Open(floats));
+  EXPECT_EQ(floatRig.frame.panes[3], "32-bit float");
+
   Rig rig;
   ASSERT_TRUE(rig.Open(full));
   rig.Editor()->SelectAll();
