@@ -49,6 +49,7 @@ constexpr DocumentCommand kCommands[] = {
     {CommandId::ZoomIn, CommandZoomIn},
     {CommandId::ZoomOut, CommandZoomOut},
     {CommandId::ColoredWaveform, CommandColoredWaveform},
+    {CommandId::ShowChannels, kAlways},
     {CommandId::FadeIn, CommandFade},
     {CommandId::FadeOut, CommandFade},
     {CommandId::Normalize, CommandNormalize},
@@ -150,7 +151,9 @@ bool VIZoravuDoc::Active() const { return frame_ && frame_->ActiveDocument() == 
 
 bool VIZoravuDoc::IsDocumentCommand(int id) { return FindCommand(id) != nullptr; }
 
-bool VIZoravuDoc::IsCheckable(int id) { return id == CommandId::FitToWindow || id == CommandId::ColoredWaveform; }
+bool VIZoravuDoc::IsCheckable(int id) {
+  return id == CommandId::FitToWindow || id == CommandId::ColoredWaveform || id == CommandId::ShowChannels;
+}
 
 bool VIZoravuDoc::IsCommandEnabled(int id) const {
   const DocumentCommand* command = FindCommand(id);
@@ -165,6 +168,7 @@ bool VIZoravuDoc::IsCommandChecked(int id) const {
   if (!editor || !editor->Waveform()) return false;
   if (id == CommandId::FitToWindow) return editor->Waveform()->Attached();
   if (id == CommandId::ColoredWaveform) return editor->Waveform()->ColourDisplay();
+  if (id == CommandId::ShowChannels) return editor->ChannelsShown();
   return false;
 }
 
@@ -212,6 +216,7 @@ bool VIZoravuDoc::OnCommand(int id) {
     case CommandId::ZoomIn: editor->ZoomIn(); break;
     case CommandId::ZoomOut: editor->ZoomOut(); break;
     case CommandId::ColoredWaveform: editor->ToggleColouredWaveform(); break;
+    case CommandId::ShowChannels: editor->ShowChannels(!editor->ChannelsShown()); break;
     case CommandId::FadeIn: doc.FadeIn(); break;
     case CommandId::FadeOut: doc.FadeOut(); break;
     case CommandId::Normalize: doc.Normalize(); break;

@@ -228,6 +228,8 @@ void CMainFrame::CreateActions() {
   MakeAction(ColoredWaveform, tr("&Colored Waveform"),
              tr("Colour the waveform by its frequency content\nColored Waveform"), {QKeySequence(Qt::Key_C)})
       ->setIcon(DrawnIcon(Glyph::Colour, palette()));
+  MakeAction(ShowChannels, tr("Show C&hannels"),
+             tr("Show a stereo file's left and right channels under the mix\nShow Channels"));
 
   MakeAction(FadeIn, tr("Fade In"), tr("Fade the selection in from silence\nFade In"));
   MakeAction(FadeOut, tr("Fade Out"), tr("Fade the selection out to silence\nFade Out"));
@@ -307,7 +309,7 @@ void CMainFrame::CreateMenus() {
   menusWith_ = {file1,
                 menu(tr("&Edit"), {Undo, Redo, 0, Cut, Copy, Paste, Mix, Delete, Trim, 0, SelectAll, 0, FindNext,
                                    FindPrevious}),
-                menu(tr("&View"), {FitToWindow, ZoomIn, ZoomOut, 0, ColoredWaveform}),
+                menu(tr("&View"), {FitToWindow, ZoomIn, ZoomOut, 0, ColoredWaveform, ShowChannels}),
                 menu(tr("&Operations"), {FadeIn, FadeOut, Normalize, Mute, Reverse, Volume, 0, InsertSilence,
                                          ShiftPitch, ChangePitch, ChangeTempo}),
                 menu(tr("&Tools"), {Play, Pause, Stop, Record, WebSearch, Preferences}),

@@ -221,6 +221,8 @@ void EP_AudioFileEditor::BuildViews(int width, int height) {
   display_->ShowTrackRow(displayTrack_, true);
   display_->SetRowHeight(height, true);
   waveform_ = display_->LastWaveform();
+  display_->SetFirstRow(displayTrack_);
+  if (channelsShown_) ShowChannels(true);
   UpdateScrollBar();
   UpdateStatus();
 }
@@ -391,6 +393,7 @@ void EP_AudioFileEditor::UpdateStatus() {
   const int steps = int(std::fabs(pitch));
   SetStatusText(5, steps == 0 && pitch == 0 ? "Normal" : (pitch > 0 ? "+" : "-") + std::to_string(steps) + " halftones");
   SetStatusText(7, StatusTime(Duration()));
+  SyncChannelRows();
 }
 
 bool EP_AudioFileEditor::IsCommandEnabled(int code) const {

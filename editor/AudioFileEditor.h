@@ -123,6 +123,16 @@ public:
   // the error text says why) and nothing changes.
   bool SetSelectionTimes(double from, double to);
 
+  // ---- channel rows (ChannelRows.cpp) ----
+  // A stereo document's left and right tracks as two more rows under the mix, each coloured
+  // from its own blocks, with the mix row's zoom, scroll, selection and cursor. Off by default;
+  // a mono document has none.
+  void ShowChannels(bool on);
+  bool ChannelsShown() const { return channelsShown_; }
+  // The channel rows take the mix row's selection, cursor and changes; a selection made on a
+  // channel row (from) goes to the mix row first.
+  void SyncChannelRows(CGP_TrackWaveform* from = nullptr);
+
   // ---- transport ----
   void Play();
   void Pause();
@@ -254,7 +264,8 @@ private:
   bool pausedPlay_ = false;
   bool pausedRecording_ = false;
   bool recordingWithoutEnd_ = false;
-  double keyAnchor_ = -1;  // where the keys started extending the selection; -1: none
+  double keyAnchor_ = -1;
+  bool channelsShown_ = false;  // where the keys started extending the selection; -1: none
   std::string errorText_;
   GraphicsHost* host_ = nullptr;
   double newDuration_ = 0;

@@ -409,7 +409,8 @@ private slots:
              (QStringList{"&File", "&Edit", "&View", "&Operations", "&Tools", "&Window", "&Help"}));
     QCOMPARE(texts("&Edit"), (QStringList{"Undo", "Redo", "-", "Cut", "Copy", "Paste", "Mix...", "Delete", "Trim", "-",
                                           "Select &All", "-", "Find Next", "Find Previous"}));
-    QCOMPARE(texts("&View"), (QStringList{"&Fit To Window", "Zoom &In", "Zoom &Out", "-", "&Colored Waveform"}));
+    QCOMPARE(texts("&View"), (QStringList{"&Fit To Window", "Zoom &In", "Zoom &Out", "-", "&Colored Waveform",
+                                          "Show C&hannels"}));
     QCOMPARE(texts("&Operations"), (QStringList{"Fade In", "Fade Out", "Normalize", "Mute", "Reverse", "Volume...",
                                                 "-", "Insert Silence...", "Shift Pitch...", "Change Pitch...",
                                                 "Change Tempo..."}));
