@@ -341,15 +341,25 @@ PitchShiftDlg::PitchShiftDlg(QWidget* parent) : FieldDialog(parent) {
   layout->addWidget(new QLabel("Number of halftones of pitch shift", this));
   edit_ = Edit("1087", this);
   layout->addWidget(edit_);
+  range_ = NamedLabel(QString(), "pitchRange", this);
+  range_->setWordWrap(true);
+  layout->addWidget(range_);
   OkCancel(this, layout);
 }
 
-void PitchShiftDlg::LoadFields() { edit_->setText(QString::number(halftones)); }
+void PitchShiftDlg::LoadFields() {
+  edit_->setText(QString::number(halftones));
+  const QString range = rangeText.isEmpty() ? QStringLiteral("%1 to %2 halftones").arg(lowest).arg(highest) : rangeText;
+  range_->setText(QStringLiteral("The whole document plays faster and higher, or slower and lower: its length "
+                                 "changes. Change Pitch keeps the length.\nThis document allows %1.")
+                      .arg(range));
+}
 
 bool PitchShiftDlg::SaveFields() {
   int value = 0;
-  if (!ParseInt(edit_->text(), &value) || value < -48 || value > 48) {
-    Refuse(this, edit_, IntegerRangeMessage(-48, 48));
+  if (!ParseInt(edit_->text(), &value) || value < lowest || value > highest) {
+    Refuse(this, edit_,
+           rangeText.isEmpty() ? IntegerRangeMessage(lowest, highest) : QStringLiteral("Enter from %1.").arg(rangeText));
     return false;
   }
   halftones = value;

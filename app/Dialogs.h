@@ -119,10 +119,15 @@ public:
   explicit PitchShiftDlg(QWidget* parent = nullptr);
   void LoadFields() override;
   bool SaveFields() override;
-  int halftones = 0;  // -48 to 48
+  int halftones = 0;  // lowest to highest
+  // What the document's rates allow, and the same in words ("-29 to +13 halftones at 44,100 Hz").
+  int lowest = -48;
+  int highest = 48;
+  QString rangeText;
 
 private:
   QLineEdit* edit_;
+  QLabel* range_;
 };
 
 class InsertSilenceDlg : public FieldDialog {

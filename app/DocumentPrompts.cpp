@@ -6,6 +6,7 @@
 
 #include "app/AppUi.h"
 #include "app/Dialogs.h"
+#include "app/StretchDialogs.h"
 
 QtDocumentPrompts::QtDocumentPrompts(QWidget* parent, WaveDeviceFactory devices)
     : parent_(parent), devices_(std::move(devices)) {}
@@ -34,6 +35,33 @@ bool QtDocumentPrompts::AskPitch(int* halftones) {
   dialog.halftones = *halftones;
   if (!AppUi::Current().RunDialog(dialog)) return false;
   *halftones = dialog.halftones;
+  return true;
+}
+
+bool QtDocumentPrompts::AskPitchWithin(int* halftones, int lowest, int highest, const std::string& rangeText) {
+  PitchShiftDlg dialog(parent_);
+  dialog.halftones = *halftones;
+  dialog.lowest = lowest;
+  dialog.highest = highest;
+  dialog.rangeText = QString::fromStdString(rangeText);
+  if (!AppUi::Current().RunDialog(dialog)) return false;
+  *halftones = dialog.halftones;
+  return true;
+}
+
+bool QtDocumentPrompts::AskChangePitch(double* halftones) {
+  ChangePitchDlg dialog(parent_);
+  dialog.value = *halftones;
+  if (!AppUi::Current().RunDialog(dialog)) return false;
+  *halftones = dialog.value;
+  return true;
+}
+
+bool QtDocumentPrompts::AskChangeTempo(double* percent) {
+  ChangeTempoDlg dialog(parent_);
+  dialog.value = *percent;
+  if (!AppUi::Current().RunDialog(dialog)) return false;
+  *percent = dialog.value;
   return true;
 }
 

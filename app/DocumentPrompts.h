@@ -14,6 +14,9 @@ public:
   bool AskMixLevels(int* clipboardPercent, int* waveformPercent) override;
   bool AskVolume(int* percent) override;
   bool AskPitch(int* halftones) override;
+  bool AskPitchWithin(int* halftones, int lowest, int highest, const std::string& rangeText) override;
+  bool AskChangePitch(double* halftones) override;
+  bool AskChangeTempo(double* percent) override;
   bool AskSilence(double* seconds) override;
   bool AskRecord(int channels, int rate, bool* correctDC, float* dcLeft, float* dcRight) override;
   bool AskWebSearch(WebSearchChoices* choices) override;

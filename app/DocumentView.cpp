@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMdiArea>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <functional>
 
 #include "app/AppUi.h"
@@ -48,6 +49,7 @@ constexpr DocumentCommand kCommands[] = {
     {CommandId::ZoomIn, CommandZoomIn},
     {CommandId::ZoomOut, CommandZoomOut},
     {CommandId::ColoredWaveform, CommandColoredWaveform},
+    {CommandId::ShowChannels, kAlways},
     {CommandId::FadeIn, CommandFade},
     {CommandId::FadeOut, CommandFade},
     {CommandId::Normalize, CommandNormalize},
@@ -56,6 +58,8 @@ constexpr DocumentCommand kCommands[] = {
     {CommandId::Volume, CommandMuteVolume},
     {CommandId::InsertSilence, CommandInsertSilence},
     {CommandId::ShiftPitch, kAlways},
+    {CommandId::ChangePitch, CommandStretch},
+    {CommandId::ChangeTempo, CommandStretch},
     {CommandId::Play, CommandPlay},
     {CommandId::Pause, CommandPause},
     {CommandId::Stop, CommandStop},
@@ -153,7 +157,9 @@ bool VIZoravuDoc::Active() const { return frame_ && frame_->ActiveDocument() == 
 
 bool VIZoravuDoc::IsDocumentCommand(int id) { return FindCommand(id) != nullptr; }
 
-bool VIZoravuDoc::IsCheckable(int id) { return id == CommandId::FitToWindow || id == CommandId::ColoredWaveform; }
+bool VIZoravuDoc::IsCheckable(int id) {
+  return id == CommandId::FitToWindow || id == CommandId::ColoredWaveform || id == CommandId::ShowChannels;
+}
 
 bool VIZoravuDoc::IsCommandEnabled(int id) const {
   const DocumentCommand* command = FindCommand(id);
@@ -168,6 +174,7 @@ bool VIZoravuDoc::IsCommandChecked(int id) const {
   if (!editor || !editor->Waveform()) return false;
   if (id == CommandId::FitToWindow) return editor->Waveform()->Attached();
   if (id == CommandId::ColoredWaveform) return editor->Waveform()->ColourDisplay();
+  if (id == CommandId::ShowChannels) return editor->ChannelsShown();
   return false;
 }
 
@@ -215,6 +222,7 @@ bool VIZoravuDoc::OnCommand(int id) {
     case CommandId::ZoomIn: editor->ZoomIn(); break;
     case CommandId::ZoomOut: editor->ZoomOut(); break;
     case CommandId::ColoredWaveform: editor->ToggleColouredWaveform(); break;
+    case CommandId::ShowChannels: editor->ShowChannels(!editor->ChannelsShown()); break;
     case CommandId::FadeIn: doc.FadeIn(); break;
     case CommandId::FadeOut: doc.FadeOut(); break;
     case CommandId::Normalize: doc.Normalize(); break;
@@ -223,6 +231,8 @@ bool VIZoravuDoc::OnCommand(int id) {
     case CommandId::Volume: doc.Volume(); break;
     case CommandId::InsertSilence: doc.InsertSilence(); break;
     case CommandId::ShiftPitch: doc.ShiftPitch(); break;
+    case CommandId::ChangePitch: doc.ChangePitch(); break;
+    case CommandId::ChangeTempo: doc.ChangeTempo(); break;
     case CommandId::Play: {
       const bool idle = editor->Player()->State() == kDeviceIdle;
       editor->Play();
@@ -243,7 +253,7 @@ bool VIZoravuDoc::OnCommand(int id) {
         CAI_AudioPlayer* player = editor->Player();
         // Nothing was recorded when the input did not start.
         if (player->State() == kDeviceIdle && !editor->PausedRecording() && *player->ErrorText()) {
-          doc.SetModified(wasModified);
+          doc.TakeBackRecording(wasModified);
           ReportDeviceFailure(true);
         }
       }
@@ -326,6 +336,7 @@ VIZoravuView::VIZoravuView(QWidget* parent) : QWidget(parent) {
   layout->addWidget(wnd_);
   setFocusProxy(wnd_);
   wnd_->installEventFilter(this);
+  wnd_->viewport()->installEventFilter(this);  // the wheel arrives at the viewport
 }
 
 VIZoravuView::~VIZoravuView() = default;
@@ -358,13 +369,45 @@ bool VIZoravuView::TakeSpace(QEvent* event) {
   return doc_->OnSpaceKey();
 }
 
+bool VIZoravuView::TakeNavigation(QEvent* event) {
+  AudioEditorApp* editor = doc_ ? doc_->Editor() : nullptr;
+  if (!editor || event->type() != QEvent::KeyPress) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+  if (modifiers & ~(Qt::ShiftModifier | Qt::ControlModifier)) return false;
+  using Key = EP_AudioFileEditor::NavigationKey;
+  Key which;
+  switch (key->key()) {
+    case Qt::Key_Home: which = Key::Home; break;
+    case Qt::Key_End: which = Key::End; break;
+    case Qt::Key_Left: which = Key::Left; break;
+    case Qt::Key_Right: which = Key::Right; break;
+    default: return false;
+  }
+  editor->Navigate(which, modifiers & Qt::ControlModifier, modifiers & Qt::ShiftModifier);
+  return true;
+}
+
+bool VIZoravuView::TakeWheel(QEvent* event) {
+  AudioEditorApp* editor = doc_ ? doc_->Editor() : nullptr;
+  if (!editor || event->type() != QEvent::Wheel) return false;
+  auto* wheel = static_cast<QWheelEvent*>(event);
+  // 120 is one notch; a horizontal wheel or tilt scrolls too. Up and left go back in time.
+  const QPoint delta = wheel->angleDelta();
+  const double notches = -(delta.y() != 0 ? delta.y() : delta.x()) / 120.0;
+  if (wheel->modifiers() & Qt::ControlModifier) editor->ZoomByWheel(-notches, int(wheel->position().x()));
+  else editor->ScrollByWheel(notches);
+  return true;
+}
+
 bool VIZoravuView::event(QEvent* event) {
-  if (TakeSpace(event)) return true;
+  if (TakeSpace(event) || TakeNavigation(event)) return true;
   return QWidget::event(event);
 }
 
 bool VIZoravuView::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == wnd_ && TakeSpace(event)) return true;
+  if (watched == wnd_ && (TakeSpace(event) || TakeNavigation(event))) return true;
+  if (watched == wnd_->viewport() && TakeWheel(event)) return true;
   return QWidget::eventFilter(watched, event);
 }
 

@@ -118,6 +118,9 @@ protected:
 
 private:
   bool TakeSpace(QEvent* event);
+  // Home, End and the arrows (Shift extends, Ctrl by a second); the wheel (Ctrl zooms).
+  bool TakeNavigation(QEvent* event);
+  bool TakeWheel(QEvent* event);
 
   CGN_Wnd* wnd_;
   VIZoravuDoc* doc_ = nullptr;

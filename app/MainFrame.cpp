@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -29,6 +30,7 @@
 
 #include "app/Application.h"
 #include "app/DocumentView.h"
+#include "app/SelectionBar.h"
 #include "app/ThresholdBar.h"
 #include "editor/AudioFileEditor.h"
 #include "graphics/DrawingHelpers.h"
@@ -36,8 +38,30 @@
 namespace {
 // Pane widths in pixels; pane 0 takes the rest.
 constexpr int kPaneWidths[CMainFrame::kPanes] = {0, 50, 40, 35, 60, 50, 60, 60, 60, 60, 60};
+// What each pane shows, as its tooltip.
+const char* const kPaneTips[CMainFrame::kPanes] = {
+    "Messages and hints",
+    "Zoom: samples per pixel",
+    "Channels",
+    "Sample format",
+    "Sample rate of the file",
+    "Pitch shift: \"Normal\" plays at the file's own rate; Shift Pitch plays it faster and higher or "
+    "slower and lower",
+    "Cursor",
+    "Duration",
+    "Selection start",
+    "Selection end",
+    "Selection length",
+};
 // How often the toolbar follows the active document while nothing is clicked.
 constexpr int kRefreshPeriodMs = 50;
+// The window layout the user chose last, in the application's settings.
+constexpr const char* kMaximizedKey = "Window/DocumentMaximized";
+constexpr const char* kTabsKey = "Window/Tabs";
+
+QSettings FrameSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, VIZoravuApp::kOrganisation, VIZoravuApp::kApplication);
+}
 
 // Small icons drawn for the commands the style has no picture for.
 enum class Glyph { ZoomIn, ZoomOut, Colour, Record, Web };
@@ -110,6 +134,7 @@ CMainFrame::CMainFrame(VIZoravuApp* app, QWidget* parent) : QMainWindow(parent),
   CreateToolBar();
   CreateStatusBar();
   CreateThresholdBar();
+  if (FrameSettings().value(kTabsKey, false).toBool()) SetTabbed(true);
   UseMenus(false);
   RefreshActions();
   PlaceDefaultSize();
@@ -203,6 +228,8 @@ void CMainFrame::CreateActions() {
   MakeAction(ColoredWaveform, tr("&Colored Waveform"),
              tr("Colour the waveform by its frequency content\nColored Waveform"), {QKeySequence(Qt::Key_C)})
       ->setIcon(DrawnIcon(Glyph::Colour, palette()));
+  MakeAction(ShowChannels, tr("Show C&hannels"),
+             tr("Show a stereo file's left and right channels under the mix\nShow Channels"));
 
   MakeAction(FadeIn, tr("Fade In"), tr("Fade the selection in from silence\nFade In"));
   MakeAction(FadeOut, tr("Fade Out"), tr("Fade the selection out to silence\nFade Out"));
@@ -211,7 +238,10 @@ void CMainFrame::CreateActions() {
   MakeAction(Reverse, tr("Reverse"), tr("Reverse the selection in time\nReverse"));
   MakeAction(Volume, tr("Volume..."), tr("Change the volume of the selection\nVolume"));
   MakeAction(InsertSilence, tr("Insert Silence..."), tr("Insert silence at the cursor\nInsert Silence"));
-  MakeAction(ShiftPitch, tr("Shift Pitch..."), tr("Play the file higher or lower by halftones\nShift Pitch"));
+  MakeAction(ShiftPitch, tr("Shift Pitch..."),
+             tr("Play the whole file faster and higher or slower and lower by halftones\nShift Pitch"));
+  MakeAction(ChangePitch, tr("Change Pitch..."), tr("Raise or lower the pitch of the selection, keeping its length\nChange Pitch"));
+  MakeAction(ChangeTempo, tr("Change Tempo..."), tr("Speed up or slow down the selection, keeping its pitch\nChange Tempo"));
 
   // Space plays or pauses through the view, which takes the key before anything else.
   MakeAction(Play, tr("&Play\tSpace"), tr("Play from the cursor\nPlay"))
@@ -231,6 +261,7 @@ void CMainFrame::CreateActions() {
   MakeAction(WindowCascade, tr("&Cascade"), tr("Arrange the windows so that they overlap\nCascade Windows"));
   MakeAction(WindowTile, tr("&Tile"), tr("Arrange the windows side by side\nTile Windows"));
   MakeAction(WindowArrange, tr("&Arrange Icons"), tr("Arrange the minimised windows along the bottom\nArrange Icons"));
+  MakeAction(WindowTabs, tr("Ta&bs"), tr("Show the documents as tabs\nTabs"))->setCheckable(true);
 
   for (int i = 0; i < kRecentFiles; ++i) {
     auto* action = new QAction(this);
@@ -273,14 +304,14 @@ void CMainFrame::CreateMenus() {
 
   QMenu* file1 = menu(tr("&File"), {New, Open, Close, Save, SaveAs});
   addRecent(file1, 1);
-  windowMenu_ = menu(tr("&Window"), {WindowCascade, WindowTile, WindowArrange});
+  windowMenu_ = menu(tr("&Window"), {WindowCascade, WindowTile, WindowArrange, 0, WindowTabs});
   connect(windowMenu_, &QMenu::aboutToShow, this, &CMainFrame::FillWindowMenu);
   menusWith_ = {file1,
                 menu(tr("&Edit"), {Undo, Redo, 0, Cut, Copy, Paste, Mix, Delete, Trim, 0, SelectAll, 0, FindNext,
                                    FindPrevious}),
-                menu(tr("&View"), {FitToWindow, ZoomIn, ZoomOut, 0, ColoredWaveform}),
+                menu(tr("&View"), {FitToWindow, ZoomIn, ZoomOut, 0, ColoredWaveform, ShowChannels}),
                 menu(tr("&Operations"), {FadeIn, FadeOut, Normalize, Mute, Reverse, Volume, 0, InsertSilence,
-                                         ShiftPitch}),
+                                         ShiftPitch, ChangePitch, ChangeTempo}),
                 menu(tr("&Tools"), {Play, Pause, Stop, Record, WebSearch, Preferences}),
                 windowMenu_,
                 menu(tr("&Help"), {HelpTopics, About})};
@@ -329,6 +360,7 @@ void CMainFrame::CreateStatusBar() {
   for (int i = 0; i < kPanes; ++i) {
     auto* label = new QLabel(i == 0 ? pane0_ : bar);
     label->setObjectName(QString("pane%1").arg(i));
+    label->setToolTip(tr(kPaneTips[i]));
     if (i > 0) {
       label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
       label->setMinimumWidth(kPaneWidths[i]);
@@ -351,6 +383,10 @@ void CMainFrame::CreateStatusBar() {
   bar->addWidget(pane0_, 1);
   for (int i = 1; i < kPanes; ++i) bar->addPermanentWidget(panes_[i]);
   panes_[0]->setText(tr("Ready"));
+  // A toolbar button's hint goes when the pointer leaves the button.
+  for (QToolBar* bar : {toolBar_, thresholdToolBar_})
+    if (bar)
+      for (QWidget* button : bar->findChildren<QWidget*>()) button->installEventFilter(this);
 
   // The graphics draw their labels in the status bar's font.
   LabelFont font;
@@ -373,6 +409,10 @@ void CMainFrame::CreateThresholdBar() {
     SetThresholdCount(editor->MatchCount());
   });
   EnableThresholdBar(false);
+  // The selection's times in a row of their own under the toolbar.
+  addToolBarBreak(Qt::TopToolBarArea);
+  selectionBar_ = new SelectionBar(this);
+  addToolBar(Qt::TopToolBarArea, selectionBar_);
 }
 
 QAction* CMainFrame::Action(int id) const {
@@ -406,6 +446,7 @@ void CMainFrame::OnCommand(int id) {
     case WindowCascade: mdi_->cascadeSubWindows(); break;
     case WindowTile: mdi_->tileSubWindows(); break;
     case WindowArrange: ArrangeIcons(); break;
+    case WindowTabs: SetTabbed(!Tabbed()); break;
     default:
       if (active_) active_->OnCommand(id);
       break;
@@ -452,11 +493,14 @@ void CMainFrame::FillWindowMenu() {
 
 void CMainFrame::RefreshActions() {
   AudioEditorApp* editor = active_ ? active_->Editor() : nullptr;
+  if (selectionBar_) selectionBar_->SetEditor(editor);
   for (auto& [id, action] : actions_) {
     if (!VIZoravuDoc::IsDocumentCommand(id)) {
       if (id == CommandId::Close) action->setEnabled(mdi_->currentSubWindow() != nullptr);
       else if (id == CommandId::WindowCascade || id == CommandId::WindowTile || id == CommandId::WindowArrange)
-        action->setEnabled(!mdi_->subWindowList().isEmpty());
+        action->setEnabled(!mdi_->subWindowList().isEmpty() && !Tabbed());
+      else if (id == CommandId::WindowTabs)
+        action->setChecked(Tabbed());
       continue;
     }
     const bool enabled = editor && active_->IsCommandEnabled(id);
@@ -470,7 +514,8 @@ void CMainFrame::RefreshActions() {
 
 void CMainFrame::RefreshCaption() {
   const QString name = tr("Tintwave");
-  setWindowTitle(active_ ? QString("%1 - %2").arg(name, active_->Title()) : name);
+  caption_ = active_ ? QString("%1 - %2").arg(name, active_->Title()) : name;
+  setWindowTitle(caption_);
 }
 
 void CMainFrame::SetRecentFiles(const QStringList& paths) {
@@ -514,7 +559,39 @@ void CMainFrame::AddChild(CChildFrame* child) {
   child->setWindowIcon(windowIcon());
   mdi_->addSubWindow(child);
   UseMenus(true);
-  child->show();
+  // A document fills the area unless the user last chose a window of its own.
+  if (FrameSettings().value(kMaximizedKey, true).toBool()) child->showMaximized();
+  else child->show();
+  connect(child, &QMdiSubWindow::windowStateChanged, this, [this](Qt::WindowStates before, Qt::WindowStates now) {
+    // Only the user's own choice between maximised and not counts (tabs maximise every window).
+    if (Tabbed() || closingAll_ || (now & Qt::WindowMinimized) || (before & Qt::WindowMinimized)) return;
+    if (bool(before & Qt::WindowMaximized) == bool(now & Qt::WindowMaximized)) return;
+    FrameSettings().setValue(kMaximizedKey, bool(now & Qt::WindowMaximized));
+  });
+}
+
+void CMainFrame::SetTabbed(bool on) {
+  mdi_->setViewMode(on ? QMdiArea::TabbedView : QMdiArea::SubWindowView);
+  if (on) {
+    mdi_->setTabsClosable(true);
+    mdi_->setTabsMovable(true);
+    mdi_->setDocumentMode(true);
+  }
+  FrameSettings().setValue(kTabsKey, on);
+  RefreshActions();
+}
+
+bool CMainFrame::Tabbed() const { return mdi_->viewMode() == QMdiArea::TabbedView; }
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Leave) statusBar()->clearMessage();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowTitleChange && !caption_.isEmpty() && windowTitle() != caption_)
+    setWindowTitle(caption_);
 }
 
 void CMainFrame::ActivateChild(CChildFrame* child) {
@@ -564,6 +641,7 @@ void CMainFrame::ChildClosing(CChildFrame* child) {
     VIZoravuDoc* left = active_;
     active_ = nullptr;
     left->OnActivate(false);
+    if (selectionBar_) selectionBar_->SetEditor(nullptr);
     ShowNoDocument();
   }
   if (closingAll_) return;
@@ -619,6 +697,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
 void CMainFrame::SetPaneText(int pane, const QString& text) {
   if (pane < 0 || pane >= kPanes) return;
   panes_[pane]->setText(text);
+  if (pane >= kFirstSelectionPane && selectionBar_) selectionBar_->Refresh();
 }
 
 QString CMainFrame::PaneText(int pane) const {

@@ -15,6 +15,7 @@ class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
 class QToolBar;
+class SelectionBar;
 class ThresholdBar;
 class VIZoravuApp;
 class VIZoravuDoc;
@@ -57,6 +58,8 @@ enum : int {
   Volume = 32817,
   InsertSilence = 32818,
   ShiftPitch = 32823,
+  ChangePitch = 32840,
+  ChangeTempo = 32841,
   Play = 32786,
   Pause = 32791,
   Stop = 32787,
@@ -65,6 +68,8 @@ enum : int {
   WindowCascade = 57650,
   WindowTile = 57651,
   WindowArrange = 57649,
+  WindowTabs = 57660,
+  ShowChannels = 32842,
 };
 }  // namespace CommandId
 
@@ -82,6 +87,7 @@ public:
   ThresholdBar* Threshold() const { return threshold_; }
   QToolBar* ToolBar() const { return toolBar_; }
   QToolBar* ThresholdToolBar() const { return thresholdToolBar_; }
+  SelectionBar* Selection() const { return selectionBar_; }
 
   // The action of a command identifier (null for none).
   QAction* Action(int id) const;
@@ -127,8 +133,16 @@ public:
   // The document of a sub-window.
   static VIZoravuDoc* DocumentOf(QMdiSubWindow* window);
 
+  // Window > Tabs: the documents as tabs (kept in the settings).
+  void SetTabbed(bool on);
+  bool Tabbed() const;
+
 protected:
   void closeEvent(QCloseEvent* event) override;
+  // Keeps the caption ours: a maximised sub-window would append its own title to it.
+  void changeEvent(QEvent* event) override;
+  // Clears a hint when the pointer leaves the toolbar button that showed it.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -156,6 +170,9 @@ private:
   ThresholdBar* threshold_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QToolBar* thresholdToolBar_ = nullptr;
+  SelectionBar* selectionBar_ = nullptr;
+  QString caption_;
+  static constexpr int kFirstSelectionPane = 8;
   std::map<int, QAction*> actions_;
   std::vector<QAction*> recent_;
   QAction* recentEmpty_[2] = {nullptr, nullptr};

@@ -1,6 +1,7 @@
 #include "app/ThresholdBar.h"
 
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSlider>
@@ -23,8 +24,9 @@ ThresholdBar::ThresholdBar(QWidget* parent) : QWidget(parent) {
   slider_->setToolTip(tr("Higher: fewer, closer matches"));
   value_ = new QLineEdit(this);
   value_->setObjectName("value");
-  value_->setReadOnly(true);
-  value_->setFocusPolicy(Qt::NoFocus);
+  // Typing a threshold moves the slider as dragging it does.
+  value_->setValidator(new QIntValidator(0, 100, value_));
+  value_->setToolTip(tr("The threshold: type 0 (many) to 100 (few) and press Return"));
   value_->setAlignment(Qt::AlignRight);
   value_->setMaximumWidth(value_->fontMetrics().horizontalAdvance("0000") + 12);
   count_ = new QLabel(this);
@@ -47,6 +49,9 @@ ThresholdBar::ThresholdBar(QWidget* parent) : QWidget(parent) {
     ShowValue(value);
     if (!settingPosition_) emit ThresholdChosen(value);
   });
+  connect(value_, &QLineEdit::returnPressed, this, [this] { slider_->setValue(value_->text().toInt()); });
+  // Leaving the box without Return shows the slider's value again.
+  connect(value_, &QLineEdit::editingFinished, this, [this] { ShowValue(slider_->value()); });
 }
 
 void ThresholdBar::ShowValue(int value) { value_->setText(QString::number(value)); }

@@ -1,6 +1,6 @@
 #pragma once
 // The bar beside the toolbar that sets how close a match must be: "Matches:", a slider from
-// "Many" (0) to "Few" (100), a read-only box with the slider's value and the number of matches
+// "Many" (0) to "Few" (100), a box with the slider's value that also takes a typed one, and the number of matches
 // at that threshold. Disabled while no document is active; it then shows 70 and no count.
 #include <QWidget>
 

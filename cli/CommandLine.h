@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "graphics/ParseTime.h"
+
 // A whole decimal number within min..max, nothing else in the text.
 bool ParseInteger(const char* text, std::int64_t min, std::int64_t max, std::int64_t* out);
 bool ParseInteger(const char* text, int min, int max, int* out);
@@ -18,21 +20,6 @@ std::string AboutFile(const std::string& path, const std::string& message);
 // standard output and returns 0.
 bool HelpRequested(int argc, char** argv);
 int PrintUsage(const char* usage);
-
-// A position or a length as the user writes it, the same in every command: seconds ("1.5"),
-// minutes and seconds ("0:01.500"), hours too ("1:02:03.5"), or a sample count with the suffix
-// s ("66150s"). A count of seconds becomes samples at the file's rate, rounded to the nearest.
-struct TimeValue {
-  bool isSamples = false;
-  double seconds = 0;
-  std::int64_t samples = 0;
-  std::int64_t Samples(int rate) const;
-  double Seconds(int rate) const;
-};
-// False with *error ("bad time 'x': ...") for anything else, negative values included.
-bool ParseTime(const char* text, TimeValue* out, std::string* error);
-// The time syntax for usage texts.
-extern const char* const kTimeSyntax;
 
 // "176400s (0:04.000)": a sample position with its time, for messages.
 std::string PositionText(std::int64_t samples, int rate);

@@ -18,7 +18,8 @@
 namespace {
 
 // How a command's arguments are read; the text says what it takes.
-enum class Args { None, Time, TwoTimes, MixLevels, Volume, Seconds, Halftones, Threshold, Path, Index };
+enum class Args { None, Time, TwoTimes, MixLevels, Volume, Seconds, Halftones, Threshold, Path, Index, PitchChange,
+                  TempoChange };
 
 struct Verb {
   const char* name;
@@ -47,6 +48,8 @@ const Verb kVerbs[] = {
     {"volume", ScriptOp::Volume, Args::Volume, CommandMuteVolume},
     {"insert-silence", ScriptOp::InsertSilence, Args::Seconds, CommandInsertSilence},
     {"pitch", ScriptOp::Pitch, Args::Halftones, kAlways},
+    {"change-pitch", ScriptOp::ChangePitch, Args::PitchChange, CommandStretch},
+    {"change-tempo", ScriptOp::ChangeTempo, Args::TempoChange, CommandStretch},
     {"undo", ScriptOp::Undo, Args::None, CommandUndo},
     {"redo", ScriptOp::Redo, Args::None, CommandRedo},
     {"threshold", ScriptOp::Threshold, Args::Threshold, kAlways},
@@ -70,6 +73,8 @@ const char* Expects(Args args) {
     case Args::Threshold: return "a threshold from 0 to 100";
     case Args::Path: return "a file";
     case Args::Index: return "a document number from 1";
+    case Args::PitchChange: return "halftones from -36 to 36 (decimals are cents)";
+    case Args::TempoChange: return "a tempo change from -90 to 900 percent (+100: twice as fast)";
   }
   return "";
 }
@@ -87,6 +92,14 @@ bool ReadArguments(Args args, const std::vector<std::string>& words, ScriptComma
     std::string ignored;
     return ParseTime(w.c_str(), &command->times[i], &ignored);
   };
+  auto number = [](const std::string& w, double low, double high, double* out) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(w.c_str(), &end);
+    if (w.empty() || *end != '\0' || errno != 0 || !(value >= low && value <= high)) return false;
+    *out = value;
+    return true;
+  };
   const std::size_t n = words.size();
   switch (args) {
     case Args::None: return n == 0;
@@ -102,6 +115,11 @@ bool ReadArguments(Args args, const std::vector<std::string>& words, ScriptComma
     case Args::Halftones: return n == 1 && integer(words[0], -48, 48, &v[0]);
     case Args::Threshold: return n == 1 && integer(words[0], 0, 100, &v[0]);
     case Args::Index: return n == 1 && integer(words[0], 1, INT32_MAX, &v[0]);
+    case Args::PitchChange:
+      return n == 1 && number(words[0], -EP_AudioFileEditor::kMaxPitchChange, EP_AudioFileEditor::kMaxPitchChange, &v[0]);
+    case Args::TempoChange:
+      return n == 1 &&
+             number(words[0], EP_AudioFileEditor::kMinTempoChange, EP_AudioFileEditor::kMaxTempoChange, &v[0]);
     case Args::Path: return false;  // read from the rest of the line
   }
   return false;
@@ -122,6 +140,7 @@ const char* const kScriptHelp =
     "script, one command a line ('#' begins a comment; times and lengths as TIME below):\n"
     "  select A B | cursor T | select-all | cut | copy | paste | mix CLIP% WAVE% | delete | trim\n"
     "  fade-in | fade-out | normalize | mute | reverse | volume P | insert-silence S | pitch H\n"
+    "  change-pitch H (halftones, the length kept) | change-tempo P (percent, the pitch kept)\n"
     "  undo | redo | threshold T | find-next | find-previous | web-url | status\n"
     "  open PATH (a second document, made active) | switch N (document N active, IN is 1)\n";
 
@@ -196,7 +215,7 @@ private:
 class ScriptRunner::Prompts : public DocumentPrompts {
 public:
   std::optional<int> clipboard, waveform, volume, halftones;
-  std::optional<double> seconds;
+  std::optional<double> seconds, pitchChange, tempoChange;
 
   bool AskMixLevels(int* clipboardPercent, int* waveformPercent) override {
     return Take(clipboard, clipboardPercent) && Take(waveform, waveformPercent);
@@ -204,6 +223,8 @@ public:
   bool AskVolume(int* percent) override { return Take(volume, percent); }
   bool AskPitch(int* value) override { return Take(halftones, value); }
   bool AskSilence(double* value) override { return Take(seconds, value); }
+  bool AskChangePitch(double* value) override { return Take(pitchChange, value); }
+  bool AskChangeTempo(double* value) override { return Take(tempoChange, value); }
   bool AskRecord(int, int, bool*, float*, float*) override { return false; }
   // The default choices of the search dialog.
   bool AskWebSearch(WebSearchChoices*) override { return true; }
@@ -216,6 +237,8 @@ public:
     volume.reset();
     halftones.reset();
     seconds.reset();
+    pitchChange.reset();
+    tempoChange.reset();
   }
 
 private:
@@ -346,6 +369,14 @@ bool ScriptRunner::Step(const ScriptCommand& written, std::string* error) {
     case ScriptOp::Pitch:
       prompts_->halftones = int(c.values[0]);
       changed = doc.ShiftPitch();
+      break;
+    case ScriptOp::ChangePitch:
+      prompts_->pitchChange = c.values[0];
+      changed = doc.ChangePitch();
+      break;
+    case ScriptOp::ChangeTempo:
+      prompts_->tempoChange = c.values[0];
+      changed = doc.ChangeTempo();
       break;
     case ScriptOp::Undo: changed = doc.Undo(); break;
     case ScriptOp::Redo: changed = doc.Redo(); break;

@@ -12,7 +12,7 @@
 
 enum class ScriptOp {
   Select, Cursor, SelectAll, Cut, Copy, Paste, Mix, Delete, Trim, FadeIn, FadeOut, Normalize, Mute, Reverse,
-  Volume, InsertSilence, Pitch, Undo, Redo, Threshold, FindNext, FindPrevious, WebUrl, Status, Open, Switch,
+  Volume, InsertSilence, Pitch, ChangePitch, ChangeTempo, Undo, Redo, Threshold, FindNext, FindPrevious, WebUrl, Status, Open, Switch,
 };
 
 struct ScriptCommand {

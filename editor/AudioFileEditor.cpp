@@ -222,6 +222,8 @@ void EP_AudioFileEditor::BuildViews(int width, int height) {
   display_->ShowTrackRow(displayTrack_, true);
   display_->SetRowHeight(height, true);
   waveform_ = display_->LastWaveform();
+  display_->SetFirstRow(displayTrack_);
+  if (channelsShown_) ShowChannels(true);
   UpdateScrollBar();
   UpdateStatus();
 }
@@ -374,7 +376,7 @@ void EP_AudioFileEditor::UpdateStatus() {
   else std::snprintf(text, sizeof text, "1:%d", RoundHalfAway(r));
   SetStatusText(1, text);
   SetStatusText(4, std::to_string(mixer_->BaseRate()) + " Hz");
-  SetStatusText(3, std::to_string(BitsPerSample()) + "-bit");
+  SetStatusText(3, std::to_string(BitsPerSample()) + (Compression() == CompressionFloat32 ? "-bit float" : "-bit"));
   const int channels = mixer_->channels;
   SetStatusText(2, channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + "-ch");
   SetStatusText(6, StatusTime(waveform_->CursorTime()));
@@ -392,6 +394,7 @@ void EP_AudioFileEditor::UpdateStatus() {
   const int steps = int(std::fabs(pitch));
   SetStatusText(5, steps == 0 && pitch == 0 ? "Normal" : (pitch > 0 ? "+" : "-") + std::to_string(steps) + " halftones");
   SetStatusText(7, StatusTime(Duration()));
+  SyncChannelRows();
 }
 
 bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
@@ -426,7 +429,8 @@ bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
     case CommandNormalize:
     case CommandMuteVolume:
     case CommandFade:
-    case CommandReverse: return editable && width >= 1;
+    case CommandReverse:
+    case CommandStretch: return editable && width >= 1;
     case CommandPlay: return !busy && width >= 1 && !pausedRecording_;
     case CommandPause: return playing || recording || pausedPlay_ || pausedRecording_;
     case CommandStop:

@@ -108,6 +108,31 @@ public:
   // least one sample becomes the search prototype.
   void SelectionFinished();
 
+  // ---- keys and wheel (Navigation.cpp) ----
+  enum class NavigationKey { Home, End, Left, Right };
+  // Home and End go to the start and the end, Left and Right one pixel column (bySecond: one
+  // second); the view scrolls to show where the key went. With extend, the selection's free end
+  // goes there while its anchor stays (the cursor is at the selection's start, as always);
+  // otherwise the cursor goes there and the selection with it.
+  void Navigate(NavigationKey key, bool bySecond, bool extend);
+  // The wheel: notches > 0 scroll later in time, a tenth of the view each.
+  void ScrollByWheel(double notches);
+  // Ctrl+wheel: notches > 0 zoom in, twice per notch, keeping the time under view column viewX.
+  void ZoomByWheel(double notches, int viewX);
+  // The selection bar: seconds in any order; a time outside the document is refused (false,
+  // the error text says why) and nothing changes.
+  bool SetSelectionTimes(double from, double to);
+
+  // ---- channel rows (ChannelRows.cpp) ----
+  // A stereo document's left and right tracks as two more rows under the mix, each coloured
+  // from its own blocks, with the mix row's zoom, scroll, selection and cursor. Off by default;
+  // a mono document has none.
+  void ShowChannels(bool on);
+  bool ChannelsShown() const { return channelsShown_; }
+  // The channel rows take the mix row's selection, cursor and changes; a selection made on a
+  // channel row (from) goes to the mix row first.
+  void SyncChannelRows(CGP_TrackWaveform* from = nullptr);
+
   // ---- transport ----
   void Play();
   void Pause();
@@ -133,7 +158,18 @@ public:
   bool Volume(int percent);
   bool Reverse();
   bool InsertSilence(double seconds);
+  // The document's rates bound the shift: outside PitchRange it is refused with that range.
   bool ShiftPitch(int halftones);
+  // "-29 to +13 halftones at 44,100 Hz": what ShiftPitch accepts for this document.
+  std::string PitchRangeText() const;
+  // Through Rubber Band on the selection (the whole document when nothing is selected): the
+  // pitch by halftones (decimals are cents) keeping the length, or the tempo by a percent
+  // (+100 twice as fast, -50 half as fast) keeping the pitch.
+  bool ChangePitch(double halftones);
+  bool ChangeTempo(double percent);
+  static constexpr double kMaxPitchChange = 36;
+  static constexpr double kMinTempoChange = -90;
+  static constexpr double kMaxTempoChange = 900;
   bool Undo();
   bool Redo();
 
@@ -204,6 +240,7 @@ private:
   // The start of every recording: where it goes (seconds; to 0 for no end) and its undo group.
   bool BeginRecordingGroup(double* from, double* to);
   bool Fade(float from, float to);
+  bool Stretch(double timeRatio, double pitchScale);
   // Takes over an opened file: its buffer, stream and decoder, a mixer for it, its annotations.
   void TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
                       std::unique_ptr<std::istream> stream, bool copyAnnotations);
@@ -211,6 +248,11 @@ private:
   bool OpenForReading(const std::string& path, std::unique_ptr<CUP_FileBuffer>* buffer,
                       std::unique_ptr<std::istream>* stream, std::int64_t* size);
   void KeepZoomRatio(double ratio);
+  // The selection's end that stays when keys extend it: the keys' own, else the mouse's.
+  double SelectionAnchor() const;
+  // Scrolls the least that shows time t (nothing while playing or recording).
+  void ScrollToShow(double t);
+  void ScrollViewTo(int offset);
   double ZoomRatio() const;
   void FillWithSilence(ProgressCallback progress, std::intptr_t user);
 
@@ -229,6 +271,8 @@ private:
   bool pausedRecording_ = false;
   bool recordingWithoutEnd_ = false;
   bool replayingRecording_ = false;
+  double keyAnchor_ = -1;  // where the keys started extending the selection; -1: none
+  bool channelsShown_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;
   double newDuration_ = 0;

@@ -25,4 +25,5 @@ enum CommandCode : int {
   CommandPause = 22,
   CommandStop = 23,
   CommandRecord = 25,
+  CommandStretch = 26,  // Change Pitch, Change Tempo
 };

@@ -11,6 +11,7 @@
 #include "editor/RoomToOpen.h"
 #include "formats/FormatCodes.h"
 #include "graphics/FormatTime.h"
+#include "formats/Wave.h"
 #include "pipeline/AudioDecoder.h"
 
 namespace {
@@ -50,6 +51,26 @@ bool EditorDocument::Fail(const std::string& text) {
   errorText_ = text;
   Warn(text);
   return false;
+}
+
+// The text stays the editor's own (the command-line tool adds the path itself); the message
+// box names the file, so that with several files opening the user knows which one failed.
+bool EditorDocument::FailOpening(const std::string& path, const std::string& text) {
+  errorText_ = text;
+  const std::size_t slash = path.rfind('/');
+  Warn((slash == std::string::npos ? path : path.substr(slash + 1)) + ": " + text);
+  return false;
+}
+
+void EditorDocument::WarnIfShort() {
+  // A WAVE file cut short opens with what it holds; the header says how much there was to be.
+  const auto* wave = dynamic_cast<const WaveRead*>(editor_->Decoder() ? editor_->Decoder()->Reader() : nullptr);
+  if (!wave || wave->DataLength() <= 0 || wave->DeclaredDataLength() <= wave->DataLength()) return;
+  const double held = editor_->Duration();
+  const double declared = held * double(wave->DeclaredDataLength()) / double(wave->DataLength());
+  if (FormatTime(held, 3, true, false) == FormatTime(declared, 3, true, false)) return;  // a byte or two
+  Warn(FileName() + " ends at " + FormatTime(held, 3, true, false) + " of the " + FormatTime(declared, 3, true, false) +
+       " its header gives");
 }
 
 void EditorDocument::Warn(const std::string& text) {
@@ -95,15 +116,15 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
                           ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
                                                 raw.bigEndian, raw.isSigned)
                           : editor->OpenFile(path);
-  if (!opened) return Fail(editor->ErrorText());
+  if (!opened) return FailOpening(path, editor->ErrorText());
   const CAP_AudioDecoder* decoder = editor->Decoder();
   // The rate message replaces the channel message when both apply.
   std::string refusal;
   if (decoder->channels > 2) refusal = std::to_string(decoder->channels) + " channel audio is not supported";
   if (decoder->sampleRate > CAP_AudioDecoder::kMaxRate)
     refusal = std::to_string(decoder->sampleRate) + " sample rate audio is not supported";
-  if (!refusal.empty()) return Fail(refusal);
-  // Refused before loading starts when the samples cannot fit.
+  if (!refusal.empty()) return FailOpening(path, refusal);
+  // Refused before loading starts when the samples cannot fit (the text names the file).
   if (const std::int64_t frames = decoder->TotalFrames(); frames > 0) {
     const std::int64_t room = options_.roomForSamples ? options_.roomForSamples() : RoomForSamples();
     const std::size_t slash = path.rfind('/');
@@ -112,7 +133,7 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
     if (!refusal.empty()) return Fail(refusal);
   }
   if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
-    return Fail(editor->ErrorText());
+    return FailOpening(path, editor->ErrorText());
   editor->SetMatchThreshold(70);
   editor_ = std::move(editor);
   TakeSettingsFromDecoder();
@@ -135,6 +156,7 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   source_.rawSigned = raw.isSigned;
   source_.correctDC = options_.correctDC;
   if (!options_.recoveryDir.empty()) IdentifySource(path, &source_);
+  WarnIfShort();
   return true;
 }
 
@@ -300,8 +322,26 @@ bool EditorDocument::InsertSilence() {
 bool EditorDocument::ShiftPitch() {
   if (!editor_ || !editor_->Mixer()) return false;
   int halftones = int(editor_->Mixer()->PitchShift());
-  if (!prompts_ || !prompts_->AskPitch(&halftones)) return false;
+  int lowest = 0, highest = 0;
+  editor_->Mixer()->PitchRange(&lowest, &highest);
+  if (!prompts_ || !prompts_->AskPitchWithin(&halftones, lowest, highest, editor_->PitchRangeText())) return false;
   return Run(JournalOp::ShiftPitch, [&] { return editor_->ShiftPitch(halftones); }, 1, halftones);
+}
+
+bool EditorDocument::ChangePitch() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandStretch)) return false;
+  double halftones = pitchChange_;
+  if (!prompts_ || !prompts_->AskChangePitch(&halftones)) return false;
+  pitchChange_ = halftones;
+  return Run(JournalOp::ChangePitch, [&] { return editor_->ChangePitch(halftones); }, 1, 0, 0, halftones);
+}
+
+bool EditorDocument::ChangeTempo() {
+  if (!editor_ || !editor_->IsCommandEnabled(CommandStretch)) return false;
+  double percent = tempoChange_;
+  if (!prompts_ || !prompts_->AskChangeTempo(&percent)) return false;
+  tempoChange_ = percent;
+  return Run(JournalOp::ChangeTempo, [&] { return editor_->ChangeTempo(percent); }, 1, 0, 0, percent);
 }
 
 bool EditorDocument::Record() {
@@ -313,9 +353,10 @@ bool EditorDocument::Record() {
   const JournalCommand note = NoteCommand(JournalOp::Record);
   editor_->Record(correct ? left : 0.0f, correct ? right : 0.0f);
   if (!editor_->ErrorText().empty()) return false;
-  modified_ = true;
+  // A recording is an edit like any other: counted, so that the title shows its "*" and an
+  // undo of it takes the mark away.
   JournalRecording(note, nullptr);
-  return true;
+  return Changed(true);
 }
 
 std::string EditorDocument::FindNext() { return editor_ ? editor_->FindNext() : std::string(); }

@@ -69,6 +69,14 @@ public:
   virtual bool AskMixLevels(int* clipboardPercent, int* waveformPercent) = 0;
   virtual bool AskVolume(int* percent) = 0;
   virtual bool AskPitch(int* halftones) = 0;
+  // The same told the range the document's rates allow ("-29 to +13 halftones at 44,100 Hz").
+  virtual bool AskPitchWithin(int* halftones, int /*lowest*/, int /*highest*/, const std::string& /*rangeText*/) {
+    return AskPitch(halftones);
+  }
+  // Change Pitch (halftones, decimals for cents) and Change Tempo (percent); cancelled unless
+  // a shell answers.
+  virtual bool AskChangePitch(double* /*halftones*/) { return false; }
+  virtual bool AskChangeTempo(double* /*percent*/) { return false; }
   virtual bool AskSilence(double* seconds) = 0;
   // The record dialog: in the channels and rate, in/out the DC choice, out the measured offsets.
   virtual bool AskRecord(int channels, int rate, bool* correctDC, float* dcLeft, float* dcRight) = 0;
@@ -115,6 +123,8 @@ public:
   bool Reverse();
   bool InsertSilence();
   bool ShiftPitch();
+  bool ChangePitch();
+  bool ChangeTempo();
   bool Undo();
   bool Redo();
   bool Record();
@@ -142,8 +152,11 @@ public:
   std::string FileName() const;
   bool Modified() const { return modified_; }
   int ModificationCount() const { return modifications_; }
-  // Recording sets the modified flag directly.
-  void SetModified(bool on) { modified_ = on; }
+  // A recording whose input never started: the count and the flag go back.
+  void TakeBackRecording(bool wasModified) {
+    --modifications_;
+    modified_ = wasModified;
+  }
   const std::string& Path() const { return path_; }
   // Whether the document has a file of its own (false for a new document never saved).
   bool HasFile() const { return hasFile_; }
@@ -168,6 +181,8 @@ public:
 
 private:
   bool Fail(const std::string& text);
+  bool FailOpening(const std::string& path, const std::string& text);
+  void WarnIfShort();
   // Ends every edit command: the count moves by delta, the modified flag and the title follow.
   bool Changed(bool changed, int delta = 1);
   void TakeSettingsFromDecoder();
@@ -204,6 +219,8 @@ private:
   int mixClipboard_ = 50;
   int mixWaveform_ = 50;
   bool recordCorrectDC_ = false;
+  double pitchChange_ = 0;  // the last values of Change Pitch and Change Tempo
+  double tempoChange_ = 0;
   ProgressCallback progress_ = nullptr;
   std::intptr_t progressUser_ = 0;
   JournalSource source_;  // what the document was opened from, as the journal names it

@@ -235,8 +235,10 @@ bool EP_AudioFileEditor::InsertSilence(double seconds) {
 bool EP_AudioFileEditor::ShiftPitch(int halftones) {
   if (!waveform_ || !history_) return false;
   errorText_.clear();
-  if (halftones < -kMaxPitchSteps || halftones > kMaxPitchSteps) {
-    SetError("The pitch shift must be between -48 and 48 halftones");
+  int lowest = 0, highest = 0;
+  mixer_->PitchRange(&lowest, &highest);
+  if (halftones < std::max(lowest, -kMaxPitchSteps) || halftones > std::min(highest, kMaxPitchSteps)) {
+    SetError("The pitch shift must be from " + PitchRangeText());
     return false;
   }
   // The same samples stay selected and the view keeps its zoom and scroll as fractions.

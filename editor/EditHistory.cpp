@@ -437,6 +437,21 @@ bool EP_EditHistory::InsertRepeated(int length, int start, const float* buffer, 
   });
 }
 
+bool EP_EditHistory::ReplaceTracks(int length, int start, const std::vector<CAP_SampleTrack*>& sources,
+                                   const ViewState& view) {
+  return Transact([&] {
+    BeginGroup(GroupSamples, &view, true);
+    for (int i = 0; i < TrackCount() && i < int(sources.size()); ++i) {
+      if (!sources[std::size_t(i)]) continue;
+      CAP_SampleTrack* t = mixer_->Track(i);
+      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
+      const int c = sources[std::size_t(i)]->Length();
+      AddEntry(i, n, s, c);
+      ReplaceRange(sources[std::size_t(i)], c, 0, t, n, s, 100, 0);
+    }
+  });
+}
+
 bool EP_EditHistory::SetPitch(float halftones, const ViewState& view) {
   if (!mixer_) return false;
   return Transact([&] {

@@ -64,6 +64,9 @@ public:
   // bufferOffset, the later ones from 0). A null or empty buffer repeats silence.
   bool InsertRepeated(int length, int start, const float* buffer, int bufferOffset, int bufferLength, int total,
                       const ViewState& view);
+  // Replaces [start, start + length) of track i by all of sources[i] (a track without a source
+  // keeps its samples): the pitch and tempo changes, made outside the history.
+  bool ReplaceTracks(int length, int start, const std::vector<CAP_SampleTrack*>& sources, const ViewState& view);
   // A rate group: remembers the current rate, then shifts the mixer's pitch.
   bool SetPitch(float halftones, const ViewState& view);
   // Starts a recording's group (no view state, extension count 0) saving [start, start + length).

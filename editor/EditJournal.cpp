@@ -203,7 +203,8 @@ const char* JournalOpName(JournalOp op) {
   static const char* const kNames[] = {"?",         "cut",       "copy",     "paste",  "mix",
                                        "delete",    "trim",      "fade-in",  "fade-out", "normalize",
                                        "mute",      "volume",    "reverse",  "insert-silence",
-                                       "pitch",     "undo",      "redo",     "record"};
+                                       "pitch",     "undo",      "redo",     "record",
+                                       "change-pitch", "change-tempo"};
   const auto i = std::size_t(op);
   return i < std::size(kNames) ? kNames[i] : "?";
 }

@@ -37,7 +37,7 @@ struct JournalSource {
 // The commands that are journaled: the document's entry points that change it or the clipboard.
 enum class JournalOp : std::uint8_t {
   Cut = 1, Copy, Paste, Mix, Delete, Trim, FadeIn, FadeOut, Normalize, Mute, Volume, Reverse,
-  InsertSilence, ShiftPitch, Undo, Redo, Record,
+  InsertSilence, ShiftPitch, Undo, Redo, Record, ChangePitch, ChangeTempo,
 };
 const char* JournalOpName(JournalOp op);
 

@@ -41,13 +41,17 @@ void EP_Window::OnTimerTick() {
     waveform->SetCursorTime(player->GetPositionSeconds(), FollowPlayback);
     editor_->SetStatusText(6, FormatTime(waveform->CursorTime(), 3, true, false));
     if (cursorCode != CursorArrow) SetCursorCode(CursorArrow);
+    editor_->SyncChannelRows();
   }
 }
 
-bool EP_Window::Notify(int code, CGP_Graphic*) {
+bool EP_Window::Notify(int code, CGP_Graphic* sender) {
   CGP_TrackWaveform* waveform = editor_->Waveform();
   CGP_MultiTrackDisplay* display = editor_->Display();
   if (!waveform || !display) return false;
+  // A selection made on a channel row is the document's selection.
+  if (sender != waveform && (code == NotifySelectionChanging || code == NotifySelectionDone))
+    editor_->SyncChannelRows(dynamic_cast<CGP_TrackWaveform*>(sender));
   switch (code) {
     case NotifySelectionChanging:
       editor_->UpdateStatus();

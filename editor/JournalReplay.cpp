@@ -62,6 +62,14 @@ public:
     *halftones = command.values[0];
     return true;
   }
+  bool AskChangePitch(double* halftones) override {
+    *halftones = command.seconds;
+    return true;
+  }
+  bool AskChangeTempo(double* percent) override {
+    *percent = command.seconds;
+    return true;
+  }
   bool AskSilence(double* seconds) override {
     *seconds = command.seconds;
     return true;
@@ -195,6 +203,8 @@ bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
     case JournalOp::Reverse: return Reverse();
     case JournalOp::InsertSilence: return InsertSilence();
     case JournalOp::ShiftPitch: return ShiftPitch();
+    case JournalOp::ChangePitch: return ChangePitch();
+    case JournalOp::ChangeTempo: return ChangeTempo();
     case JournalOp::Undo: return Undo();
     case JournalOp::Redo: return Redo();
     case JournalOp::Record: {
@@ -203,9 +213,8 @@ bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
       if (!ReadRecordingFile(c.file, &audio, &error) ||
           !editor_->ReplayRecording(audio.data.data(), audio.Frames(), audio.isFloat, c.values[1], int(c.seconds)))
         return false;
-      modified_ = true;
       JournalRecording(c, &c);
-      return true;
+      return Changed(true);
     }
   }
   return false;

@@ -149,6 +149,8 @@ void WaveRead::TreatChunk(ChunkWalker::Chunk& chunk) {
       chunk.beyondFile = fileSize_ > 0 && chunk.size > fileSize_ - chunk.start;
     }
     dataLength_ = chunk.size;
+    // "Unknown" (all ones, a stream's header) announces nothing.
+    if (chunk.size != 0xFFFFFFFF) declaredDataLength_ = chunk.size;
     // A truncated file, or one written to a pipe, opens with the audio it holds.
     if (fileSize_ > 0) dataLength_ = std::clamp<std::int64_t>(fileSize_ - dataStart_, 0, dataLength_);
     // Without a file size, a length that says "unknown" leaves the count of samples unknown.

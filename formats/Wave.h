@@ -28,6 +28,8 @@ public:
   int FormatTag() const { return formatTag_; }
   std::int64_t DataStart() const { return dataStart_; }
   std::int64_t DataLength() const { return dataLength_; }
+  // What the data chunk's header announces; more than DataLength when the file was cut short.
+  std::int64_t DeclaredDataLength() const { return declaredDataLength_; }
 
 private:
   void NextChunk();
@@ -47,6 +49,7 @@ private:
   bool dataSeen_ = false;
   std::int64_t ds64DataSize_ = -1;  // RF64: the data size that does not fit the data chunk
   bool lengthUnknown_ = false;  // streamed without a size: read to the end of the stream
+  std::int64_t declaredDataLength_ = 0;
 };
 
 class WaveWrite : public FixedSizeWriter {

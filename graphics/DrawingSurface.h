@@ -33,6 +33,7 @@ struct ColumnSpan {
   std::uint16_t top = 0;
   std::uint16_t bottom = 0;
   Colour colour = 0;
+  bool clipped = false;  // a sample of the column reaches full scale (the waveform marks it red)
 };
 
 // A label font. pointSize 0 asks for the surface's default size, an empty face for its default

@@ -77,6 +77,11 @@ void CGP_MultiTrackDisplay::SetRowHeight(int height_, bool fit) {
   LayoutRows();
 }
 
+void CGP_MultiTrackDisplay::SetFirstRow(int index) {
+  firstRow = index >= 0 && index < kMaxDisplayRows ? index : -1;
+  LayoutRows();
+}
+
 void CGP_MultiTrackDisplay::LayoutRows() {
   int count = 0;
   for (CGP_TrackDisplay* row : rows) count += row ? 1 : 0;
@@ -90,8 +95,11 @@ void CGP_MultiTrackDisplay::LayoutRows() {
   // are anchored to its bottom a second time.
   rowsStack->SetSize(rowsStack->Width(), count * rowHeight);
   int y_ = 0;
-  for (CGP_TrackDisplay* row : rows) {
-    if (!row) continue;
+  std::vector<CGP_TrackDisplay*> order;
+  if (firstRow >= 0 && rows[firstRow]) order.push_back(rows[firstRow]);
+  for (int i = 0; i < kMaxDisplayRows; ++i)
+    if (rows[i] && i != firstRow) order.push_back(rows[i]);
+  for (CGP_TrackDisplay* row : order) {
     if (row->X() != 0 || row->Y() != y_) row->SetPosition(0, y_);
     if (row->Height() != rowHeight) row->SetSize(row->Width(), rowHeight);
     y_ += rowHeight;

@@ -30,6 +30,8 @@ public:
                         int height, const DisplayTracks& mixer, bool withAxes);
 
   void ShowTrackRow(int index, bool show);
+  // The row stacked on top (the editor's mix row, with the channels under it); -1: index order.
+  void SetFirstRow(int index);
   void SetRowHeight(int rowHeight, bool fit);
   // factor 2 zooms in, 0.5 out; the waveforms keep the cursor or selection in view.
   void ZoomBy(double factor);
@@ -66,5 +68,6 @@ private:
   CGP_MultiTrackDisplayAxis* timeAxis;
   std::int32_t rowHeight;
   bool fitRows = false;
+  int firstRow = -1;
   std::int32_t margin;
 };

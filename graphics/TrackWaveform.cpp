@@ -110,6 +110,7 @@ void CGP_TrackWaveform::ComputeColumns(int a, int m, ColumnSpan* dest) {
     span.top = std::uint16_t(RowOfValue(stretchedMax, h));
     span.bottom = std::uint16_t(RowOfValue(stretchedMin, h));
     span.colour = colourDisplay ? colours[i + 1] : kColourOffGrey;
+    span.clipped = maxs[i + 1] >= 1.0f || mins[i + 1] <= -1.0f;
   }
 }
 
@@ -396,6 +397,13 @@ void CGP_TrackWaveform::Draw(DrawingSurface& s, int x0, int, int wd, int, int ox
   const int c1 = std::min(wd, pw - r);
   DrawColumnSpans(s, ox + x0, oy, c1, cache.data() + r);
   DrawColumnSpans(s, ox + x0 + c1, oy, wd - c1, cache.data());
+
+  // Clipped columns: a red mark at the top and the bottom.
+  for (int c = x0; c < x0 + wd; ++c)
+    if (cache[std::size_t(WrapIndex(c, pw))].clipped) {
+      DrawLine(s, ox + c, oy, ox + c, oy + kClipMarkRows, kRed);
+      DrawLine(s, ox + c, oy + h - kClipMarkRows, ox + c, oy + h, kRed);
+    }
 
   DrawSegmentBrackets(s, x0, wd, ox, oy);
 

@@ -22,6 +22,7 @@ inline constexpr Colour kColourOffGrey = 0x808080;
 inline constexpr int kAutoScrollSpeed = 500;  // pixels per second while a drag is outside
 inline constexpr int kEdgeGrabColumns = 4;
 inline constexpr int kMinimumSelectionColumns = 5;
+inline constexpr int kClipMarkRows = 4;
 
 class CGP_TrackWaveform : public CGP_Graphic, public CAP_AudioViewer {
 public:

@@ -415,9 +415,11 @@ private slots:
              (QStringList{"&File", "&Edit", "&View", "&Operations", "&Tools", "&Window", "&Help"}));
     QCOMPARE(texts("&Edit"), (QStringList{"Undo", "Redo", "-", "Cut", "Copy", "Paste", "Mix...", "Delete", "Trim", "-",
                                           "Select &All", "-", "Find Next", "Find Previous"}));
-    QCOMPARE(texts("&View"), (QStringList{"&Fit To Window", "Zoom &In", "Zoom &Out", "-", "&Colored Waveform"}));
+    QCOMPARE(texts("&View"), (QStringList{"&Fit To Window", "Zoom &In", "Zoom &Out", "-", "&Colored Waveform",
+                                          "Show C&hannels"}));
     QCOMPARE(texts("&Operations"), (QStringList{"Fade In", "Fade Out", "Normalize", "Mute", "Reverse", "Volume...",
-                                                "-", "Insert Silence...", "Shift Pitch..."}));
+                                                "-", "Insert Silence...", "Shift Pitch...", "Change Pitch...",
+                                                "Change Tempo..."}));
     QCOMPARE(texts("&Tools"), (QStringList{"&Play\tSpace", "Pause\tSpace", "&Stop", "&Record", "Sonquest on &Web...",
                                            "P&references..."}));
     QCOMPARE(texts("&File").mid(0, 5), (QStringList{"&New", "&Open...", "&Close", "&Save", "Save &As..."}));
@@ -510,7 +512,7 @@ private slots:
     QTRY_COMPARE(app->MainFrame()->MdiArea()->subWindowList().size(), 0);
     QVERIFY(!app->MainFrame()->Threshold()->isEnabled());
     QVERIFY(!app->OpenDocumentFile(Path("missing.wav")));
-    QCOMPARE(ui_->warnings.last(), QString("Could not open file"));
+    QCOMPARE(ui_->warnings.last(), QString("missing.wav: Could not open file"));
   }
 
   // ---- the rule table through the transport ----

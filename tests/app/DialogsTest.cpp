@@ -16,6 +16,7 @@
 #include "app/Dialogs.h"
 #include "formats/FormatCodes.h"
 #include "app/DocumentPrompts.h"
+#include "app/StretchDialogs.h"
 #include "devices/AudioPlayer.h"
 #include "devices/FakeWaveDevice.h"
 #include "graphics/VUMeter.h"
@@ -181,6 +182,17 @@ private slots:
         {[] { return new PreferencesDlg; }, "searchUrl", "file:///etc/passwd",
          "Enter a web address that begins with http:// or https://, or leave the box empty."},
         {[] { return new PreferencesDlg; }, "searchUrl", "", {}},
+        // The document's own range, in words.
+        {[] {
+           auto* d = new PitchShiftDlg;
+           d->lowest = -29, d->highest = 13, d->rangeText = "-29 to +13 halftones at 44,100 Hz";
+           return d;
+         },
+         "1087", "25", "Enter from -29 to +13 halftones at 44,100 Hz."},
+        {[] { return new ChangePitchDlg; }, "value", "36.5", "Enter a number between -36 and 36."},
+        {[] { return new ChangePitchDlg; }, "value", "-0.25", {}},
+        {[] { return new ChangeTempoDlg; }, "value", "-100", "Enter a number between -90 and 900."},
+        {[] { return new ChangeTempoDlg; }, "value", "+100", {}},
     };
     for (const Case& c : cases) {
       std::unique_ptr<FieldDialog> dialog(c.make());

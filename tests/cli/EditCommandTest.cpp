@@ -181,6 +181,8 @@ TEST_F(EditScript, DisabledCommandsAreSkippedAndMistakesSaveNothing) {
       {"cursor 0:75\n", "line 1: cursor takes a time (1.5, 0:01.500 or 66150s)"},
       {"\n# comment\nmix 50\n", "line 3: mix takes two levels from 0 to 100 (clipboard %, waveform %)"},
       {"cut extra\n", "line 1: cut takes no arguments"},
+      {"change-pitch 37\n", "line 1: change-pitch takes halftones from -36 to 36 (decimals are cents)"},
+      {"change-tempo -100\n", "line 1: change-tempo takes a tempo change from -90 to 900 percent (+100: twice as fast)"},
       {"reverse\nselect 1 4\n", "line 2: 4 s lies beyond the end of the document (0:03.000)"},
       {"switch 2\n", "line 1: there is no document 2 (1 open)"},
       {"open " + dir / "missing.wav" + "\n", "line 1: " + dir / "missing.wav" + ": Could not open file (No such file or directory)"},
