@@ -263,7 +263,7 @@ TEST(Controller, FindNextLandsWhereTheSoundStarts) {
   EP_AudioFileEditor& ed = *rig.Editor();
   ASSERT_TRUE(ed.MatchAnywhere());
   ed.Select(1.0, 1.3);
-  for (double at : {starts[1], starts[2], starts[0]}) {
+  for (double at : {starts[1], starts[2], starts[1]}) {  // around past the prototype
     ed.FindNext();
     EXPECT_NEAR(ed.CursorSample(), at * rate, 400 / 16) << at;
   }
