@@ -1,0 +1,30 @@
+#pragma once
+// The band energies of a track's blocks, kept beside the block records: brought up to date
+// whenever a block's samples are (with its signature), dropped with the block, and computed from
+// the samples on first use where a block came without them.
+#include <cstdint>
+#include <unordered_map>
+
+#include "analysis/BandEnergies.h"
+#include "analysis/SoundSignature.h"
+
+struct SampleBlock;
+
+class TrackBands {
+public:
+  void Update(const SampleBlock* block, int rate);
+  void Forget(const SampleBlock* block) { entries_.erase(block); }
+  // The block's bands; recomputed when the block's length or signature no longer agree with
+  // the ones they were computed with (samples changed behind the track's back).
+  const BandEnergies& Of(const SampleBlock* block, int rate);
+  std::size_t Size() const { return entries_.size(); }
+
+private:
+  struct Entry {
+    BandEnergies bands;
+    SoundSignature signature;
+    std::int32_t count = -1;
+    std::int32_t rate = 0;
+  };
+  std::unordered_map<const SampleBlock*, Entry> entries_;
+};
