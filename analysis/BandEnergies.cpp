@@ -17,11 +17,10 @@ struct Transform {
   std::array<float, kFft> window;  // Hann
   Transform() {
     for (int k = 0; k < kFft / 2; ++k) twiddle[k] = std::polar(1.0f, float(-2 * M_PI * k / kFft));
-    for (int i = 0, bits = 0; i < kFft; ++i) {
+    for (int i = 0; i < kFft; ++i) {
       int r = 0;
       for (int b = 1, v = i; b < kFft; b <<= 1, v >>= 1) r = (r << 1) | (v & 1);
       reversed[i] = r;
-      (void)bits;
     }
     for (int i = 0; i < kFft; ++i) window[i] = float(0.5 - 0.5 * std::cos(2 * M_PI * (i + 0.5) / kFft));
   }
@@ -44,6 +43,30 @@ const Transform& TheTransform() {
   static const Transform t;
   return t;
 }
+
+// cos(pi k (b + 1/2) / bands) scaled to half-decibel band units, for k = 1..kCeps.
+const std::array<std::array<float, kBands>, kCeps>& CosineTable() {
+  static const auto table = [] {
+    std::array<std::array<float, kBands>, kCeps> t{};
+    for (int k = 0; k < kCeps; ++k)
+      for (int b = 0; b < kBands; ++b)
+        t[k][b] = float(kBandStepDb * 2.0 / kBands * std::cos(M_PI * (k + 1) * (b + 0.5) / kBands));
+    return t;
+  }();
+  return table;
+}
+
+// The power of each band byte.
+const std::array<double, 256>& PowerOfLevel() {
+  static const auto table = [] {
+    std::array<double, 256> t{};
+    for (int v = 0; v < 256; ++v) t[v] = std::pow(10.0, (v * kBandStepDb + kBandFloorDb) / 10);
+    return t;
+  }();
+  return table;
+}
+
+constexpr float kDepthDb = 50.0f;
 
 // Samples are averaged in groups of this many before the analysis: about 11 to 16 kHz remain.
 int Decimation(int rate) { return std::max(1, rate / 11025); }
@@ -96,4 +119,23 @@ void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* ou
     const double units = std::round((db - kBandFloorDb) / kBandStepDb);
     out->level[b] = std::uint8_t(std::clamp(units, 0.0, 255.0));
   }
+}
+
+BandShape ShapeOf(const BandEnergies& bands) {
+  BandShape f;
+  int top = 0;
+  double power = 0;
+  for (int b = 0; b < kBands; ++b) {
+    top = std::max<int>(top, bands.level[b]);
+    power += PowerOfLevel()[bands.level[b]];
+  }
+  f.level = float(10 * std::log10(power / kBands + 1e-30));
+  const float depth = float(top) - kDepthDb / kBandStepDb;
+  const auto& table = CosineTable();
+  for (int k = 0; k < kCeps; ++k) {
+    float sum = 0;
+    for (int b = 0; b < kBands; ++b) sum += std::max(float(bands.level[b]), depth) * table[k][b];
+    f.ceps[k] = sum;
+  }
+  return f;
 }

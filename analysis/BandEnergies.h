@@ -15,3 +15,15 @@ struct BandEnergies {
 };
 
 void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out);
+
+// A block as the sound search first sees it: its level (dB of the mean band power, full scale
+// 0 dB) and the shape of its spectrum as cepstra (c1..c12 of the bands in dB: the level, c0, is
+// left out). Bands more than 50 dB below the block's strongest are raised to that depth, so
+// that nearly empty bands (a phone line's, a quiet background's) weigh no more than a faint
+// sound would.
+inline constexpr int kCeps = 12;
+struct BandShape {
+  float level = 0;
+  float ceps[kCeps] = {};
+};
+BandShape ShapeOf(const BandEnergies& bands);

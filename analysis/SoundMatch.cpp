@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <deque>
 #include <numeric>
 #include <vector>
 
@@ -10,58 +11,16 @@
 #include "analysis/TrackBands.h"
 
 namespace {
-constexpr int kCeps = 12;       // c1..c12: the spectrum's shape; c0, the level, is left out
 constexpr int kPhases = 16;     // shifts of the prototype tried on the best candidates
 constexpr float kFar = 1e30f;   // the cost of a cell no path reaches
-// Score points lost per unit of mean cepstral distance (half-decibel units): calibrated on the
-// generated corpus (bench/sound_search) so that 70 separates the same word said otherwise from
-// other words of the same voice.
-constexpr float kPointsPerUnit = 1.0f;
+// The mean distance (dB) that scores 100 / e: calibrated on the generated corpus
+// (bench/sound_search) so that 70 separates the same word said otherwise from other words.
+constexpr float kDistanceScale = 11.1f;
 // The second alignment takes the best candidates down to this coarse score, as many as a budget
 // of alignment cells allows.
 constexpr float kRefineFloor = 20.0f;
 constexpr double kRefineCells = 3e7;
-
-// cos(pi k (b + 1/2) / bands) scaled to half-decibel band units, for k = 1..kCeps.
-const std::array<std::array<float, kBands>, kCeps>& CosineTable() {
-  static const auto table = [] {
-    std::array<std::array<float, kBands>, kCeps> t{};
-    for (int k = 0; k < kCeps; ++k)
-      for (int b = 0; b < kBands; ++b)
-        t[k][b] = float(kBandStepDb * 2.0 / kBands * std::cos(M_PI * (k + 1) * (b + 0.5) / kBands));
-    return t;
-  }();
-  return table;
-}
-
-// A block as the alignment first sees it: its level (dB of the mean band power) and the shape of
-// its spectrum as cepstra. Bands more than kDepthDb below the block's strongest are raised to
-// that depth, so that nearly empty bands (a phone line's, a quiet background's) weigh no more
-// than a faint sound would.
-constexpr float kDepthDb = 50.0f;
-struct RawFrame {
-  float level;
-  float ceps[kCeps];
-};
-
-RawFrame Analyse(const BandEnergies& bands) {
-  RawFrame f;
-  int top = 0;
-  double power = 0;
-  for (int b = 0; b < kBands; ++b) {
-    top = std::max<int>(top, bands.level[b]);
-    power += std::pow(10.0, (bands.level[b] * kBandStepDb + kBandFloorDb) / 10);
-  }
-  f.level = float(10 * std::log10(power / kBands + 1e-30));
-  const float depth = float(top) - kDepthDb / kBandStepDb;
-  const auto& table = CosineTable();
-  for (int k = 0; k < kCeps; ++k) {
-    float sum = 0;
-    for (int b = 0; b < kBands; ++b) sum += std::max(float(bands.level[b]), depth) * table[k][b];
-    f.ceps[k] = sum;
-  }
-  return f;
-}
+constexpr int kRefineRounds = 4;
 
 // What the alignment compares: per frame the cepstra less their mean over the sound around it
 // (a steady colouring of the spectrum, a room's or a line's, cancels) and the level below the
@@ -74,26 +33,36 @@ constexpr float kQuietDb = -80.0f;
 constexpr float kContourDb = 30.0f;
 constexpr float kContourWeight = 0.3f;  // per dB, against the cepstra's dB
 constexpr double kMeanShare = 0.5;      // of the mean taken off
+constexpr float kFaintWeight = 0.25f;   // of a prototype frame near silence
+constexpr float kContrastDb = 12.0f;
+constexpr float kContrastWeight = 0.6f;  // per dB of contrast that differs
 
 float Presence(float level, float loudest) {
   if (level < kQuietDb) return 0;
   return std::clamp((level - loudest + kContourDb) / 10.0f, 0.0f, 1.0f);
 }
 
-void Normalise(const RawFrame& f, const float* mean, float loudest, float* out) {
+void Normalise(const BandShape& f, const float* mean, float loudest, float* out) {
   for (int k = 0; k < kCeps; ++k) out[k] = f.ceps[k] - mean[k];
   const float contour = f.level < kQuietDb ? -kContourDb : std::max(f.level - loudest, -kContourDb);
   out[kCeps] = kContourWeight * contour;
 }
 
 // The track's frames, kDims each; h frames on either side make the window.
-std::vector<float> TrackFrames(const std::vector<RawFrame>& raw, int h) {
+std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h) {
   const int n = int(raw.size());
+  // The loudest level of each window: a queue of the frames that may still be the loudest.
   std::vector<float> loudest(static_cast<std::size_t>(n));
-  for (int j = 0; j < n; ++j) {
-    float top = -1e9f;
-    for (int k = std::max(0, j - h); k <= std::min(n - 1, j + h); ++k) top = std::max(top, raw[k].level);
-    loudest[j] = top;
+  std::deque<int> queue;
+  for (int r = 0; r < n + h; ++r) {
+    if (r < n) {
+      while (!queue.empty() && raw[queue.back()].level <= raw[r].level) queue.pop_back();
+      queue.push_back(r);
+    }
+    const int c = r - h;
+    if (c < 0) continue;
+    while (queue.front() < c - h) queue.pop_front();
+    loudest[c] = raw[queue.front()].level;
   }
   // Running sums of the weighted cepstra over the window.
   std::vector<double> sum(std::size_t(n + 1) * (kCeps + 1), 0.0);
@@ -120,12 +89,12 @@ struct Surroundings {
   float mean[kCeps];
   float loudest;
 };
-Surroundings SurroundingsOf(const RawFrame* first, const RawFrame* end) {
+Surroundings SurroundingsOf(const BandShape* first, const BandShape* end) {
   Surroundings s;
   s.loudest = -1e9f;
-  for (const RawFrame* f = first; f < end; ++f) s.loudest = std::max(s.loudest, f->level);
+  for (const BandShape* f = first; f < end; ++f) s.loudest = std::max(s.loudest, f->level);
   double mean[kCeps] = {}, weight = 0;
-  for (const RawFrame* f = first; f < end; ++f) {
+  for (const BandShape* f = first; f < end; ++f) {
     const float w = Presence(f->level, s.loudest);
     for (int k = 0; k < kCeps; ++k) mean[k] += double(w) * f->ceps[k];
     weight += w;
@@ -134,18 +103,40 @@ Surroundings SurroundingsOf(const RawFrame* first, const RawFrame* end) {
   return s;
 }
 
-// The prototype's frames laid out dimension by dimension (out[d * m + i]).
-void PrototypeFrames(const std::vector<RawFrame>& raw, float* out) {
+// The prototype's frames laid out dimension by dimension (out[d * m + i]) and how much each
+// counts (faint frames, which a background covers first, less); returns the weights' sum.
+float PrototypeFrames(const std::vector<BandShape>& raw, float* out, float* weights) {
   const int m = int(raw.size());
   const Surroundings around = SurroundingsOf(raw.data(), raw.data() + m);
   float frame[kDims];
   for (int i = 0; i < m; ++i) {
     Normalise(raw[i], around.mean, around.loudest, frame);
     for (int d = 0; d < kDims; ++d) out[std::size_t(d) * m + i] = frame[d];
+    weights[i] = kFaintWeight + (1 - kFaintWeight) * Presence(raw[i].level, around.loudest);
   }
+  float sum = 0;
+  for (int i = 0; i < m; ++i) sum += weights[i];
+  return std::max(sum, 1e-3f);
 }
 
-float ScoreOfCost(float meanDistance) { return std::max(0.0f, 100.0f - kPointsPerUnit * meanDistance); }
+// 100 for no distance, falling slowly at first (small differences of an exact copy's
+// alignment cost nothing), then steeply around the calibrated distance.
+// How far frames first .. end - 1 stand out from the quietest frame around them (as many again
+// on either side), at most kContrastDb: a sound set off by quiet against the same spectrum
+// heard as a steady background.
+float Contrast(const std::vector<BandShape>& raw, int first, int end) {
+  const int n = int(raw.size()), reach = end - first;
+  float loud = kQuietDb, quiet = 0;
+  for (int j = first; j < end; ++j) loud = std::max(loud, raw[j].level);
+  for (int j = std::max(0, first - reach); j < std::min(n, end + reach); ++j)
+    quiet = std::min(quiet, std::max(raw[j].level, kQuietDb));
+  return std::clamp(loud - quiet, 0.0f, kContrastDb);
+}
+
+float ScoreOfCost(float meanDistance) {
+  const float x = meanDistance / kDistanceScale;
+  return 100.0f * std::exp(-x * x * x);
+}
 
 // The prototype as the alignment reads it, phase by phase: frames laid out dimension by
 // dimension (ceps[(k * kDims + d) * blocks + i]), and the shift of each phase.
@@ -153,7 +144,10 @@ struct Prototype {
   int blocks = 0;
   std::vector<int> offset;
   std::vector<float> ceps;
+  std::vector<float> weights;  // per phase and frame: how much the frame counts
+  std::vector<float> weight;   // per phase: their sum
   const float* Phase(int k) const { return &ceps[std::size_t(k) * kDims * blocks]; }
+  const float* Weights(int k) const { return &weights[std::size_t(k) * blocks]; }
 };
 
 // The prototype's blocks first .. (blocks of them), shifted back by equal steps of the first
@@ -168,8 +162,9 @@ Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, 
     p.offset.push_back(d);
   }
   p.ceps.assign(p.offset.size() * kDims * std::size_t(blocks), 0.0f);
+  p.weights.assign(p.offset.size() * std::size_t(blocks), 0.0f);
   std::vector<float> samples;
-  std::vector<RawFrame> raw(static_cast<std::size_t>(blocks));
+  std::vector<BandShape> raw(static_cast<std::size_t>(blocks));
   for (std::size_t k = 0; k < p.offset.size(); ++k) {
     int s = firstStart, i = 0;
     for (SampleBlock* b = first; b && i < blocks; s += b->count, b = b->next, ++i) {
@@ -181,9 +176,9 @@ Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, 
         track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
         ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands);
       }
-      raw[i] = Analyse(bands);
+      raw[i] = ShapeOf(bands);
     }
-    PrototypeFrames(raw, &p.ceps[k * kDims * std::size_t(blocks)]);
+    p.weight.push_back(PrototypeFrames(raw, &p.ceps[k * kDims * std::size_t(blocks)], &p.weights[k * std::size_t(blocks)]));
   }
   return p;
 }
@@ -203,17 +198,18 @@ float Distance(const float* q, int m, int i, const float* t) {
 // track frame (the candidate faster). For each end j: the path's summed distance (kFar where none
 // reaches) and the track frame where it starts. Every cell is computed the same way by both
 // forms, so their results agree bit for bit.
-using Aligner = void (*)(const float* q, int m, const float* t, int from, int to, float* cost, int* start);
+using Aligner = void (*)(const float* q, const float* w, int m, const float* t, int from, int to, float* cost,
+                         int* start);
 
 // Plain: the whole matrix, cell by cell.
-void AlignPlain(const float* q, int m, const float* t, int from, int to, float* cost, int* start) {
+void AlignPlain(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start) {
   const int n = to - from;
   std::vector<float> D(std::size_t(m) * n);
   std::vector<int> S(std::size_t(m) * n);
   auto at = [&](int i, int j) { return std::size_t(i) * n + j; };
   for (int j = 0; j < n; ++j)
     for (int i = 0; i < m; ++i) {
-      const float d = Distance(q, m, i, t + std::size_t(from + j) * kDims);
+      const float d = Distance(q, m, i, t + std::size_t(from + j) * kDims) * w[i];
       if (i == 0) {
         D[at(0, j)] = d;
         S[at(0, j)] = from + j;
@@ -223,7 +219,7 @@ void AlignPlain(const float* q, int m, const float* t, int from, int to, float* 
       int s = j >= 1 ? S[at(i - 1, j - 1)] : from + j;
       if (j >= 2 && D[at(i - 1, j - 2)] < best) best = D[at(i - 1, j - 2)], s = S[at(i - 1, j - 2)];
       if (i >= 2 && j >= 1) {
-        const float c = D[at(i - 2, j - 1)] + Distance(q, m, i - 1, t + std::size_t(from + j) * kDims);
+        const float c = D[at(i - 2, j - 1)] + Distance(q, m, i - 1, t + std::size_t(from + j) * kDims) * w[i - 1];
         if (c < best) best = c, s = S[at(i - 2, j - 1)];
       }
       D[at(i, j)] = best + d;
@@ -233,7 +229,7 @@ void AlignPlain(const float* q, int m, const float* t, int from, int to, float* 
 }
 
 // Fast: column by column with two columns kept, the distances of a column computed together.
-void AlignFast(const float* q, int m, const float* t, int from, int to, float* cost, int* start) {
+void AlignFast(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start) {
   const std::size_t rows = std::size_t(m);
   std::vector<float> dist(rows), p1(rows, kFar), p2(rows, kFar), cur(rows);
   std::vector<int> s1(rows, 0), s2(rows, 0), curS(rows);
@@ -249,7 +245,7 @@ void AlignFast(const float* q, int m, const float* t, int from, int to, float* c
         dd[i] += d * d;
       }
     }
-    for (int i = 0; i < m; ++i) dd[i] = std::sqrt(dd[i]);
+    for (int i = 0; i < m; ++i) dd[i] = std::sqrt(dd[i]) * w[i];
     cur[0] = dd[0];
     curS[0] = j;
     const bool first = j == from;
@@ -301,11 +297,11 @@ struct Best {
 };
 
 // Per start frame, the best of the paths that end anywhere and start there.
-void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start, int from, int m,
+void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start, int from, float weight,
                   std::vector<Best>* best) {
   for (std::size_t e = 0; e < cost.size(); ++e) {
     if (cost[e] >= kFar) continue;
-    const float s = ScoreOfCost(cost[e] / float(m));
+    const float s = ScoreOfCost(cost[e] / weight);
     Best& b = (*best)[std::size_t(start[e])];
     if (s > b.score) b.score = s, b.runLength = from + int(e) - start[e] + 1;
   }
@@ -323,74 +319,94 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   SampleBlock* firstBlock = track.Locate(start, nullptr);
   SampleBlock* lastBlock = track.Locate(start + count - 1, nullptr);
   std::vector<SampleBlock*> block;
-  std::vector<RawFrame> raw;
-  int firstStart = 0, protoBlocks = 0;
+  std::vector<BandShape> raw;
+  int firstStart = 0, protoBlocks = 0, protoIndex = 0;
   {
     int s = 0;
     bool inside = false;
     for (SampleBlock* b = track.Head(); b; s += b->count, b = b->next) {
-      if (b == firstBlock) firstStart = s, inside = true;
+      if (b == firstBlock) firstStart = s, protoIndex = int(block.size()), inside = true;
       if (inside) b->inPrototype = true, ++protoBlocks;
       if (b == lastBlock) inside = false;
       block.push_back(b);
-      raw.push_back(Analyse(track.Bands().Of(b, track.sampleRate)));
+      raw.push_back(track.Bands().ShapeOf(b, track.sampleRate));
     }
   }
   const int n = int(block.size()), m = protoBlocks;
   const std::vector<float> frames = TrackFrames(raw, m / 2);
   const Prototype proto = MakePrototype(track, firstBlock, m, firstStart);
   const int phases = int(proto.offset.size());
+  const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
 
   // The first alignment, with the prototype as its blocks lie.
   std::vector<float> cost(static_cast<std::size_t>(n));
   std::vector<int> from(static_cast<std::size_t>(n));
-  align(proto.Phase(0), m, frames.data(), 0, n, cost.data(), from.data());
+  align(proto.Phase(0), proto.Weights(0), m, frames.data(), 0, n, cost.data(), from.data());
   std::vector<Best> best(static_cast<std::size_t>(n));
-  BestPerStart(cost, from, 0, m, &best);
+  BestPerStart(cost, from, 0, proto.weight[0], &best);
   for (int j = 0; j < n; ++j) best[j].start = j, best[j].score = std::max(best[j].score, 0.0f);
 
-  // The second: the best claimed runs again at every phase, in a window around each.
-  std::vector<float> score(static_cast<std::size_t>(n));
-  std::vector<int> runLength(static_cast<std::size_t>(n));
-  for (int j = 0; j < n; ++j) score[j] = best[j].score, runLength[j] = best[j].runLength;
-  const std::vector<int> coarseHead = Claim(score, runLength);
+  // The second: the best claimed runs again at every phase, in a window around each, with the
+  // candidate's own surroundings (as the prototype has its own) and its contrast with them.
   const int pad = std::max(2, m / 4 + 1);
-  const double cells = double(phases) * m * (2.0 * m + 2 * pad);
-  const int budget = int(std::clamp(kRefineCells / cells, 8.0, 4096.0));
-  std::vector<std::pair<int, Best>> refined;  // coarse head, result
-  for (int head : ByScore(score)) {
-    if (int(refined.size()) >= budget || score[head] < kRefineFloor) break;
-    if (coarseHead[head] != head) continue;
-    const int lo = std::max(0, head - pad), hi = std::min(n, head + runLength[head] + pad);
-    // The window's frames with the candidate's own surroundings, as the prototype has its own.
-    const Surroundings around = SurroundingsOf(&raw[head], &raw[std::min(n, head + runLength[head])]);
+  auto refine = [&](int head, int length) {
+    const int lo = std::max(0, head - pad), hi = std::min(n, head + length + pad);
+    const int runEnd = std::min(n, head + length);
+    const Surroundings around = SurroundingsOf(&raw[head], &raw[runEnd]);
+    const float penalty = kContrastWeight * std::abs(Contrast(raw, head, runEnd) - protoContrast);
     std::vector<float> local(std::size_t(hi - lo) * kDims);
     for (int j = lo; j < hi; ++j) Normalise(raw[j], around.mean, around.loudest, &local[std::size_t(j - lo) * kDims]);
     std::vector<float> c(std::size_t(hi - lo));
     std::vector<int> s(std::size_t(hi - lo));
     Best winner;
     for (int k = 0; k < phases; ++k) {
-      align(proto.Phase(k), m, local.data(), 0, hi - lo, c.data(), s.data());
+      align(proto.Phase(k), proto.Weights(k), m, local.data(), 0, hi - lo, c.data(), s.data());
       for (int e = 0; e < hi - lo; ++e) {
         if (c[e] >= kFar) continue;
-        const float sc = ScoreOfCost(c[e] / float(m));
+        const float sc = ScoreOfCost(c[e] / proto.weight[k] + penalty);
         if (sc > winner.score) winner = {sc, lo + s[e], e - s[e] + 1, k};
       }
     }
-    refined.push_back({head, winner});
-  }
-  // A coarse head that the second alignment moved keeps no more than what it found; the found
-  // start takes the result (the better one where two candidates meet on it).
-  for (const auto& [head, r] : refined)
-    if (r.start != head) best[head].score = std::min(best[head].score, r.score);
-  std::vector<char> taken(std::size_t(n), 0);
-  for (const auto& [head, r] : refined)
-    if (r.score >= 0 && (!taken[r.start] || r.score > best[r.start].score)) {
-      best[r.start] = r;
-      taken[r.start] = 1;
+    return winner;
+  };
+  const double cells = double(phases) * m * (2.0 * m + 2 * pad);
+  const int budget = int(std::clamp(kRefineCells / cells, 8.0, 4096.0));
+  std::vector<float> score(static_cast<std::size_t>(n));
+  std::vector<int> runLength(static_cast<std::size_t>(n));
+  auto load = [&] {
+    for (int j = 0; j < n; ++j) score[j] = best[j].score, runLength[j] = best[j].runLength;
+  };
+  load();
+  std::vector<int> runHead = Claim(score, runLength);
+  // Rounds: the claimed runs not yet aligned again are; the starts of their windows that the
+  // second alignment did not choose keep no more than what it found, the chosen start takes the
+  // result (final: the better where two meet on it); then the claims are made again, which may
+  // bring other runs up.
+  std::vector<char> final(std::size_t(n), 0), done(std::size_t(n), 0);
+  int refinedCount = 0;
+  for (int round = 0; round < kRefineRounds; ++round) {
+    std::vector<std::pair<int, Best>> results;  // coarse head, result
+    for (int head : ByScore(score)) {
+      if (refinedCount >= budget || score[head] < kRefineFloor) break;
+      if (runHead[head] != head || final[head] || done[head]) continue;
+      done[head] = 1;
+      ++refinedCount;
+      results.push_back({head, refine(head, runLength[head])});
     }
-  for (int j = 0; j < n; ++j) score[j] = best[j].score, runLength[j] = best[j].runLength;
-  const std::vector<int> runHead = Claim(score, runLength);
+    if (results.empty()) break;
+    for (const auto& [head, r] : results) {
+      const int lo = std::max(0, head - pad), hi = std::min(n, head + runLength[head] + pad);
+      for (int j = lo; j < hi; ++j)
+        if (!final[j]) best[j].score = std::min(best[j].score, r.score);
+    }
+    for (const auto& [head, r] : results)
+      if (!final[r.start] || r.score > best[r.start].score) {
+        best[r.start] = r;
+        final[r.start] = 1;
+      }
+    load();
+    runHead = Claim(score, runLength);
+  }
 
   const int selectionOffset = start - firstStart;
   for (int j = 0; j < n; ++j) {

@@ -103,7 +103,7 @@ Frames Mfcc(const std::vector<float>& x, int rate) {
         else if (f >= edge[b + 1] && f < edge[b + 2]) w = (edge[b + 2] - f) / (edge[b + 2] - edge[b + 1]);
         e += w * std::norm(buf[k]);
       }
-      logE[b] = std::log(e + 1e-10);
+      logE[b] = std::log(std::max(e, 1e-6));  // a floor some 60 dB under speech
     }
     std::vector<double> c(13);
     for (int k = 0; k < 13; ++k)
@@ -113,66 +113,64 @@ Frames Mfcc(const std::vector<float>& x, int rate) {
   return out;
 }
 
-void SubtractMean(Frames& f) {
-  if (f.empty()) return;
-  std::vector<double> mean(f[0].size());
-  for (const auto& v : f)
-    for (std::size_t k = 0; k < v.size(); ++k) mean[k] += v[k] / double(f.size());
+// Cepstral mean normalisation with the file's mean, the same for the query (a part of it).
+void SubtractMean(const Frames& of, Frames& f) {
+  if (of.empty()) return;
+  std::vector<double> mean(of[0].size());
+  for (const auto& v : of)
+    for (std::size_t k = 0; k < v.size(); ++k) mean[k] += v[k] / double(of.size());
   for (auto& v : f)
     for (std::size_t k = 0; k < v.size(); ++k) v[k] -= mean[k];
 }
 
-// Subsequence DTW (steps (1,0), (0,1), (1,1)), cost normalised by the path's length; the runs
-// of best local cost, none overlapping another, scored by minus the cost.
+// Subsequence DTW with the slopes kept between 1/2 and 2 (steps (1,1), (1,2), (2,1), every
+// query frame counted once), the cost the mean Euclidean distance per query frame; the runs of
+// best cost, none overlapping another, scored by minus the cost.
 std::vector<Detection> MfccDtw(const std::vector<float>& x, const Entry& e) {
   const int hop = int(0.01 * e.rate);
   Frames track = Mfcc(x, e.rate);
   const std::vector<float> protoSamples(x.begin() + e.protoStart, x.begin() + e.protoStart + e.protoCount);
   Frames query = Mfcc(protoSamples, e.rate);
-  SubtractMean(track);
-  SubtractMean(query);
-  const std::size_t m = query.size(), n = track.size();
-  auto dist = [&](std::size_t i, std::size_t j) {
+  SubtractMean(track, query);
+  SubtractMean(Frames(track), track);
+  const int m = int(query.size()), n = int(track.size());
+  const double far = 1e300;
+  auto dist = [&](int i, int j) {
     double d = 0;
     for (int k = 0; k < 13; ++k) d += (query[i][k] - track[j][k]) * (query[i][k] - track[j][k]);
     return std::sqrt(d);
   };
-  std::vector<double> prevC(m), curC(m);
-  std::vector<int> prevL(m), curL(m), prevS(m), curS(m);
+  std::vector<double> p1(m, far), p2(m, far), cur(m), dd(m);
+  std::vector<int> s1(m, 0), s2(m, 0), curS(m);
   std::vector<double> endCost(n);
   std::vector<int> endStart(n);
-  for (std::size_t j = 0; j < n; ++j) {
-    for (std::size_t i = 0; i < m; ++i) {
-      const double d = dist(i, j);
-      if (i == 0) {
-        curC[0] = d, curL[0] = 1, curS[0] = int(j);
-        continue;
-      }
-      double best = curC[i - 1] / curL[i - 1];
-      double c = curC[i - 1];
-      int l = curL[i - 1], s = curS[i - 1];
-      if (j > 0) {
-        if (prevC[i - 1] / prevL[i - 1] < best) best = prevC[i - 1] / prevL[i - 1], c = prevC[i - 1], l = prevL[i - 1], s = prevS[i - 1];
-        if (prevC[i] / prevL[i] < best) best = prevC[i] / prevL[i], c = prevC[i], l = prevL[i], s = prevS[i];
-      }
-      curC[i] = c + d, curL[i] = l + 1, curS[i] = s;
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < m; ++i) dd[i] = dist(i, j);
+    cur[0] = dd[0], curS[0] = j;
+    for (int i = 1; i < m; ++i) {
+      double best = p1[i - 1];
+      int s = s1[i - 1];
+      if (p2[i - 1] < best) best = p2[i - 1], s = s2[i - 1];
+      if (i >= 2 && p1[i - 2] + dd[i - 1] < best) best = p1[i - 2] + dd[i - 1], s = s1[i - 2];
+      cur[i] = best + dd[i], curS[i] = s;
     }
-    endCost[j] = curC[m - 1] / curL[m - 1];
+    endCost[j] = cur[m - 1] / m;
     endStart[j] = curS[m - 1];
-    std::swap(prevC, curC), std::swap(prevL, curL), std::swap(prevS, curS);
+    std::swap(p2, p1), std::swap(p1, cur), std::swap(s2, s1), std::swap(s1, curS);
   }
-  std::vector<std::size_t> order(n);
-  for (std::size_t j = 0; j < n; ++j) order[j] = j;
-  std::sort(order.begin(), order.end(), [&](auto a, auto b) { return endCost[a] < endCost[b]; });
+  std::vector<int> order(n);
+  for (int j = 0; j < n; ++j) order[j] = j;
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return endCost[a] < endCost[b]; });
   std::vector<char> used(n, 0);
   std::vector<Detection> found;
   const int protoFrame = e.protoStart / hop;
-  for (std::size_t j : order) {
+  for (int j : order) {
+    if (endCost[j] >= far / 2) break;
     const int s = endStart[j];
     bool free = true;
-    for (std::size_t k = std::size_t(s); k <= j && free; ++k) free = !used[k];
+    for (int k = s; k <= j && free; ++k) free = !used[k];
     if (!free) continue;
-    for (std::size_t k = std::size_t(s); k <= j; ++k) used[k] = 1;
+    for (int k = s; k <= j; ++k) used[k] = 1;
     if (std::abs(s - protoFrame) * hop < e.rate / 10) continue;  // the prototype itself
     found.push_back({s * hop, -endCost[j]});
   }

@@ -24,28 +24,27 @@ say() {
 rms() { sox "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
 samples() { soxi -s "$1"; }
 
-# with_noise IN OUT SNR: white noise at SNR dB below the sound's RMS, 0.2 s on either side too.
-with_noise() {
+# background IN OUT SNR REF FROM: IN with white noise from FROM (samples) to its end, SNR dB below
+# the RMS of the sound REF: a steady background behind every sound after the prototype.
+background() {
   local r; r=$(soxi -r "$1")
-  sox "$1" "$tmp/pad.wav" pad 0.2 0.2
-  local d; d=$(soxi -D "$tmp/pad.wav")
-  sox -R -n -r "$r" -c 1 "$tmp/n.wav" synth "$d" whitenoise
-  local v; v=$(awk -v s="$(rms "$1")" -v n="$(rms "$tmp/n.wav")" -v snr="$3" 'BEGIN {print s / n / 10 ^ (snr / 20)}')
-  sox -m "$tmp/pad.wav" -v "$v" "$tmp/n.wav" "$2"
+  local d; d=$(( $(soxi -s "$1") - $5 ))
+  sox -R -n -r "$r" -c 1 "$tmp/n.wav" synth "${d}s" whitenoise
+  local v; v=$(awk -v s="$(rms "$4")" -v n="$(rms "$tmp/n.wav")" -v snr="$3" 'BEGIN {print s / n / 10 ^ (snr / 20)}')
+  sox -v "$v" "$tmp/n.wav" "$tmp/nv.wav" pad "${5}s" 0
+  sox -m "$1" "$tmp/nv.wav" "$2"
 }
 
 # treat FAMILY IN OUT: the family's change of one sound; prints the samples of lead-in it adds.
 treat() {
   case $1 in
     level) sox "$2" "$3" gain -12; echo 0 ;;
-    noise10) with_noise "$2" "$3" 10; echo 0.2 ;;
-    noise20) with_noise "$2" "$3" 20; echo 0.2 ;;
+
     reverb) sox "$2" "$3" pad 0 0.6 reverb 60 50 80; echo 0 ;;
     pitch) sox "$2" "$3" pitch $(( RANDOM % 2 ? 30 : -30 )); echo 0 ;;
     phone) sox "$2" -r 8000 "$tmp/ph.wav" sinc 300-3400 && sox "$tmp/ph.wav" -r 22050 "$3"; echo 0 ;;
     tempo) sox "$2" "$3" tempo $(( RANDOM % 2 ? 95 : 105 ))e-2; echo 0 ;;
     fxlevel) sox "$2" "$3" gain -12; echo 0 ;;
-    fxnoise) with_noise "$2" "$3" 10; echo 0.2 ;;
     *) cp "$2" "$3"; echo 0 ;;
   esac
 }
@@ -97,7 +96,14 @@ build() {
   done
   gap "$tmp/gend.wav" 0.5; parts+=("$tmp/gend.wav")
   local remix=(); [ "$channels" = 2 ] && remix=(remix 1 1v0.9)
-  sox "${parts[@]}" -b 16 "$out/$name.wav" "${remix[@]}"
+  if [ "$family" = noise10 ] || [ "$family" = noise20 ] || [ "$family" = fxnoise ]; then
+    sox "${parts[@]}" "$tmp/all.wav"
+    local snr=${family#noise}; [ "$family" = fxnoise ] && snr=10
+    background "$tmp/all.wav" "$tmp/bg.wav" "$snr" "$proto" $((protoStart + protoCount + rate / 5))
+    sox "$tmp/bg.wav" -b 16 "$out/$name.wav" "${remix[@]}"
+  else
+    sox "${parts[@]}" -b 16 "$out/$name.wav" "${remix[@]}"
+  fi
   if [ "$family" = mp3 ]; then
     lame --quiet -b 64 "$out/$name.wav" "$tmp/m.mp3"
     # The decoder's delay is trimmed by ffmpeg (from the LAME header): positions hold.
@@ -151,7 +157,7 @@ for target in basket yellow; do
   done
 done
 
-# Sound effects: the selected one, copies 12 dB quieter and in noise at 10 dB SNR, among others.
+# Sound effects: the selected one, copies 12 dB quieter or in noise at 10 dB SNR, among others.
 for target in burst pluck; do
   effect "$target" "$tmp/$target.wav"
   for family in fxlevel fxnoise; do
