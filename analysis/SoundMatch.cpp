@@ -32,7 +32,7 @@ constexpr int kDims = kCeps + 1;
 constexpr float kQuietDb = -80.0f;
 constexpr float kContourDb = 30.0f;
 constexpr float kContourWeight = 0.3f;  // per dB, against the cepstra's dB
-constexpr double kMeanShare = 0.5;      // of the mean taken off
+constexpr double kSteadySpread = 40, kMovingSpread = 120;  // see MeanShare      // of the mean taken off      // of the mean taken off
 constexpr float kFaintWeight = 0.25f;   // of a prototype frame near silence
 constexpr float kContrastDb = 12.0f;
 constexpr float kContrastWeight = 0.6f;  // per dB of contrast that differs
@@ -49,7 +49,7 @@ void Normalise(const BandShape& f, const float* mean, float loudest, float* out)
 }
 
 // The track's frames, kDims each; h frames on either side make the window.
-std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h) {
+std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h, double share) {
   const int n = int(raw.size());
   // The loudest level of each window: a queue of the frames that may still be the loudest.
   std::vector<float> loudest(static_cast<std::size_t>(n));
@@ -78,7 +78,7 @@ std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h) {
     const std::size_t lo = std::size_t(std::max(0, j - h)) * (kCeps + 1), hi = std::size_t(std::min(n, j + h + 1)) * (kCeps + 1);
     const double weight = sum[hi + kCeps] - sum[lo + kCeps];
     for (int k = 0; k < kCeps; ++k)
-      mean[k] = weight > 1e-6 ? float(kMeanShare * (sum[hi + k] - sum[lo + k]) / weight) : 0.0f;
+      mean[k] = weight > 1e-6 ? float(share * (sum[hi + k] - sum[lo + k]) / weight) : 0.0f;
     Normalise(raw[j], mean, loudest[j], &out[std::size_t(j) * kDims]);
   }
   return out;
@@ -89,7 +89,7 @@ struct Surroundings {
   float mean[kCeps];
   float loudest;
 };
-Surroundings SurroundingsOf(const BandShape* first, const BandShape* end) {
+Surroundings SurroundingsOf(const BandShape* first, const BandShape* end, double share) {
   Surroundings s;
   s.loudest = -1e9f;
   for (const BandShape* f = first; f < end; ++f) s.loudest = std::max(s.loudest, f->level);
@@ -99,15 +99,31 @@ Surroundings SurroundingsOf(const BandShape* first, const BandShape* end) {
     for (int k = 0; k < kCeps; ++k) mean[k] += double(w) * f->ceps[k];
     weight += w;
   }
-  for (int k = 0; k < kCeps; ++k) s.mean[k] = weight > 1e-6 ? float(kMeanShare * mean[k] / weight) : 0.0f;
+  for (int k = 0; k < kCeps; ++k) s.mean[k] = weight > 1e-6 ? float(share * mean[k] / weight) : 0.0f;
   return s;
+}
+
+// How much of the mean the prototype's search takes off: all of it for a sound whose spectrum
+// moves (speech: the mean is the voice's and the line's colouring), none for a steady one (a
+// noise, a held chord: the colour is what the sound is). The frames' spread about their mean
+// (dB squared) decides.
+double MeanShare(const BandShape* first, const BandShape* end) {
+  const Surroundings s = SurroundingsOf(first, end, 1.0);
+  double spread = 0, weight = 0;
+  for (const BandShape* f = first; f < end; ++f) {
+    const float w = Presence(f->level, s.loudest);
+    for (int k = 0; k < kCeps; ++k) spread += double(w) * (f->ceps[k] - s.mean[k]) * (f->ceps[k] - s.mean[k]);
+    weight += w;
+  }
+  spread = weight > 1e-6 ? spread / weight : 0.0;
+  return std::clamp((spread - kSteadySpread) / (kMovingSpread - kSteadySpread), 0.0, 1.0);
 }
 
 // The prototype's frames laid out dimension by dimension (out[d * m + i]) and how much each
 // counts (faint frames, which a background covers first, less); returns the weights' sum.
-float PrototypeFrames(const std::vector<BandShape>& raw, float* out, float* weights) {
+float PrototypeFrames(const std::vector<BandShape>& raw, double share, float* out, float* weights) {
   const int m = int(raw.size());
-  const Surroundings around = SurroundingsOf(raw.data(), raw.data() + m);
+  const Surroundings around = SurroundingsOf(raw.data(), raw.data() + m, share);
   float frame[kDims];
   for (int i = 0; i < m; ++i) {
     Normalise(raw[i], around.mean, around.loudest, frame);
@@ -152,7 +168,7 @@ struct Prototype {
 
 // The prototype's blocks first .. (blocks of them), shifted back by equal steps of the first
 // block as far as the track reaches back (the signature search's phases).
-Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart) {
+Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart, double share) {
   Prototype p;
   p.blocks = blocks;
   p.offset.push_back(0);
@@ -178,7 +194,7 @@ Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, 
       }
       raw[i] = ShapeOf(bands);
     }
-    p.weight.push_back(PrototypeFrames(raw, &p.ceps[k * kDims * std::size_t(blocks)], &p.weights[k * std::size_t(blocks)]));
+    p.weight.push_back(PrototypeFrames(raw, share, &p.ceps[k * kDims * std::size_t(blocks)], &p.weights[k * std::size_t(blocks)]));
   }
   return p;
 }
@@ -333,8 +349,9 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     }
   }
   const int n = int(block.size()), m = protoBlocks;
-  const std::vector<float> frames = TrackFrames(raw, m / 2);
-  const Prototype proto = MakePrototype(track, firstBlock, m, firstStart);
+  const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
+  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
+  const Prototype proto = MakePrototype(track, firstBlock, m, firstStart, share);
   const int phases = int(proto.offset.size());
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
 
@@ -352,7 +369,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   auto refine = [&](int head, int length) {
     const int lo = std::max(0, head - pad), hi = std::min(n, head + length + pad);
     const int runEnd = std::min(n, head + length);
-    const Surroundings around = SurroundingsOf(&raw[head], &raw[runEnd]);
+    const Surroundings around = SurroundingsOf(&raw[head], &raw[runEnd], share);
     const float penalty = kContrastWeight * std::abs(Contrast(raw, head, runEnd) - protoContrast);
     std::vector<float> local(std::size_t(hi - lo) * kDims);
     for (int j = lo; j < hi; ++j) Normalise(raw[j], around.mean, around.loudest, &local[std::size_t(j - lo) * kDims]);
