@@ -154,20 +154,40 @@ float ScoreOfCost(float meanDistance) {
   return 100.0f * std::exp(-x * x * x);
 }
 
-// The prototype as the alignment reads it, phase by phase: frames laid out dimension by
-// dimension (ceps[(k * kDims + d) * blocks + i]), and the shift of each phase.
+// The prototype as the alignment reads it: variants (each phase unwarped, then each phase at
+// each warp) of frames laid out dimension by dimension (ceps[(v * kDims + d) * blocks + i]),
+// and the shift of each phase.
 struct Prototype {
-  int blocks = 0;
+  int blocks = 0, phases = 0;
   std::vector<int> offset;
   std::vector<float> ceps;
-  std::vector<float> weights;  // per phase and frame: how much the frame counts
-  std::vector<float> weight;   // per phase: their sum
-  const float* Phase(int k) const { return &ceps[std::size_t(k) * kDims * blocks]; }
-  const float* Weights(int k) const { return &weights[std::size_t(k) * blocks]; }
+  std::vector<float> weights;  // per variant and frame: how much the frame counts
+  std::vector<float> weight;   // per variant: their sum
+  int Variant(int warp, int phase) const { return warp * phases + phase; }
+  const float* Frames(int v) const { return &ceps[std::size_t(v) * kDims * blocks]; }
+  const float* Weights(int v) const { return &weights[std::size_t(v) * blocks]; }
 };
 
+// Shifts of the bands (in bands; up moves the formants up) tried on the best candidates: a
+// voice with a shorter or longer vocal tract.
+constexpr float kWarps[] = {0.0f, -1.0f, -0.5f, 0.5f, 1.0f};
+constexpr int kWarpCount = int(std::size(kWarps));
+constexpr float kWarpCost = 2.0f;  // added to the mean distance per band of shift
+
+BandEnergies Warp(const BandEnergies& in, float shift) {
+  if (shift == 0) return in;
+  BandEnergies out;
+  for (int b = 0; b < kBands; ++b) {
+    const float x = std::clamp(float(b) - shift, 0.0f, float(kBands - 1));
+    const int lo = int(x), hi = std::min(lo + 1, kBands - 1);
+    const float f = x - float(lo);
+    out.level[b] = std::uint8_t(std::lround(in.level[lo] * (1 - f) + in.level[hi] * f));
+  }
+  return out;
+}
+
 // The prototype's blocks first .. (blocks of them), shifted back by equal steps of the first
-// block as far as the track reaches back (the signature search's phases).
+// block as far as the track reaches back (the signature search's phases), at every warp.
 Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart, double share) {
   Prototype p;
   p.blocks = blocks;
@@ -177,24 +197,30 @@ Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, 
     if (d > firstStart || d == p.offset.back()) break;
     p.offset.push_back(d);
   }
-  p.ceps.assign(p.offset.size() * kDims * std::size_t(blocks), 0.0f);
-  p.weights.assign(p.offset.size() * std::size_t(blocks), 0.0f);
+  p.phases = int(p.offset.size());
+  const std::size_t variants = std::size_t(kWarpCount) * p.phases;
+  p.ceps.assign(variants * kDims * std::size_t(blocks), 0.0f);
+  p.weights.assign(variants * std::size_t(blocks), 0.0f);
+  p.weight.assign(variants, 0.0f);
   std::vector<float> samples;
+  std::vector<BandEnergies> bands(static_cast<std::size_t>(blocks));
   std::vector<BandShape> raw(static_cast<std::size_t>(blocks));
-  for (std::size_t k = 0; k < p.offset.size(); ++k) {
+  for (int k = 0; k < p.phases; ++k) {
     int s = firstStart, i = 0;
     for (SampleBlock* b = first; b && i < blocks; s += b->count, b = b->next, ++i) {
-      BandEnergies bands;
       if (k == 0) {
-        bands = track.Bands().Of(b, track.sampleRate);
+        bands[i] = track.Bands().Of(b, track.sampleRate);
       } else {
         samples.resize(std::size_t(b->count));
         track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
-        ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands);
+        ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
       }
-      raw[i] = ShapeOf(bands);
     }
-    p.weight.push_back(PrototypeFrames(raw, share, &p.ceps[k * kDims * std::size_t(blocks)], &p.weights[k * std::size_t(blocks)]));
+    for (int w = 0; w < kWarpCount; ++w) {
+      for (int i = 0; i < blocks; ++i) raw[i] = ShapeOf(Warp(bands[i], kWarps[w]));
+      const int v = p.Variant(w, k);
+      p.weight[v] = PrototypeFrames(raw, share, &p.ceps[std::size_t(v) * kDims * blocks], &p.weights[std::size_t(v) * blocks]);
+    }
   }
   return p;
 }
@@ -352,13 +378,13 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
   const std::vector<float> frames = TrackFrames(raw, m / 2, share);
   const Prototype proto = MakePrototype(track, firstBlock, m, firstStart, share);
-  const int phases = int(proto.offset.size());
+  const int phases = proto.phases;
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
 
   // The first alignment, with the prototype as its blocks lie.
   std::vector<float> cost(static_cast<std::size_t>(n));
   std::vector<int> from(static_cast<std::size_t>(n));
-  align(proto.Phase(0), proto.Weights(0), m, frames.data(), 0, n, cost.data(), from.data());
+  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, n, cost.data(), from.data());
   std::vector<Best> best(static_cast<std::size_t>(n));
   BestPerStart(cost, from, 0, proto.weight[0], &best);
   for (int j = 0; j < n; ++j) best[j].start = j, best[j].score = std::max(best[j].score, 0.0f);
@@ -376,17 +402,22 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     std::vector<float> c(std::size_t(hi - lo));
     std::vector<int> s(std::size_t(hi - lo));
     Best winner;
-    for (int k = 0; k < phases; ++k) {
-      align(proto.Phase(k), proto.Weights(k), m, local.data(), 0, hi - lo, c.data(), s.data());
+    auto tryVariant = [&](int w, int k) {
+      const int v = proto.Variant(w, k);
+      align(proto.Frames(v), proto.Weights(v), m, local.data(), 0, hi - lo, c.data(), s.data());
       for (int e = 0; e < hi - lo; ++e) {
         if (c[e] >= kFar) continue;
-        const float sc = ScoreOfCost(c[e] / proto.weight[k] + penalty);
+        const float sc = ScoreOfCost(c[e] / proto.weight[v] + penalty + kWarpCost * std::abs(kWarps[w]));
         if (sc > winner.score) winner = {sc, lo + s[e], e - s[e] + 1, k};
       }
-    }
+    };
+    // Every phase unwarped, then the warps at the winning phase.
+    for (int k = 0; k < phases; ++k) tryVariant(0, k);
+    const int phase = winner.phase;
+    for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
     return winner;
   };
-  const double cells = double(phases) * m * (2.0 * m + 2 * pad);
+  const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
   const int budget = int(std::clamp(kRefineCells / cells, 8.0, 4096.0));
   std::vector<float> score(static_cast<std::size_t>(n));
   std::vector<int> runLength(static_cast<std::size_t>(n));
