@@ -21,6 +21,11 @@ constexpr float kDistanceScale = 11.1f;
 constexpr float kRefineFloor = 20.0f;
 constexpr double kRefineCells = 3e7;
 constexpr int kRefineRounds = 4;
+// Runs scoring this much are placed to the sample where the selection's first kStartWindow
+// samples correlate with the track by kExactCorrelation or more.
+constexpr float kExactStartFloor = 50.0f;
+constexpr int kStartWindow = 1024;
+constexpr double kExactCorrelation = 0.9;
 
 // What the alignment compares: per frame the cepstra less their mean over the sound around it
 // (a steady colouring of the spectrum, a room's or a line's, cancels) and the level below the
@@ -349,6 +354,33 @@ void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start,
   }
 }
 
+// Where the prototype's first samples (head) line up best with the track within reach of
+// estimate, when they line up well (a copy of the selection, louder or softer); else estimate.
+// The block analysis places a sound to a few milliseconds; this places a copy to the sample.
+long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, long long estimate, int reach) {
+  const int n = int(head.size());
+  const long long from = std::max<long long>(0, estimate - reach);
+  const long long to = std::min<long long>(track.Length() - n, estimate + reach);
+  if (n < 64 || to < from) return estimate;
+  std::vector<float> x(static_cast<std::size_t>(to - from + n));
+  track.ReadSamples(x.data(), int(x.size()), int(from));
+  double headPower = 0;
+  for (float v : head) headPower += double(v) * v;
+  double power = 0;
+  for (int i = 0; i < n; ++i) power += double(x[std::size_t(i)]) * x[std::size_t(i)];
+  double bestCorrelation = kExactCorrelation;
+  long long found = estimate;
+  for (long long at = from; at <= to; ++at) {
+    const std::size_t o = std::size_t(at - from);
+    if (at > from) power += double(x[o + n - 1]) * x[o + n - 1] - double(x[o - 1]) * x[o - 1];
+    double dot = 0;
+    for (int i = 0; i < n; ++i) dot += double(head[std::size_t(i)]) * x[o + i];
+    const double correlation = dot / std::sqrt(std::max(headPower * power, 1e-30));
+    if (correlation > bestCorrelation) bestCorrelation = correlation, found = at;
+  }
+  return found;
+}
+
 void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   for (SampleBlock* b = track.Head(); b; b = b->next) {
     b->score = 0;
@@ -401,20 +433,23 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     for (int j = lo; j < hi; ++j) Normalise(raw[j], around.mean, around.loudest, &local[std::size_t(j - lo) * kDims]);
     std::vector<float> c(std::size_t(hi - lo));
     std::vector<int> s(std::size_t(hi - lo));
+    // The least mean distance wins (scores near 100 are too close to tell phases apart).
     Best winner;
+    float least = kFar;
     auto tryVariant = [&](int w, int k) {
       const int v = proto.Variant(w, k);
       align(proto.Frames(v), proto.Weights(v), m, local.data(), 0, hi - lo, c.data(), s.data());
       for (int e = 0; e < hi - lo; ++e) {
         if (c[e] >= kFar) continue;
-        const float sc = ScoreOfCost(c[e] / proto.weight[v] + penalty + kWarpCost * std::abs(kWarps[w]));
-        if (sc > winner.score) winner = {sc, lo + s[e], e - s[e] + 1, k};
+        const float cost = c[e] / proto.weight[v] + penalty + kWarpCost * std::abs(kWarps[w]);
+        if (cost < least) least = cost, winner = {0, lo + s[e], e - s[e] + 1, k};
       }
     };
     // Every phase unwarped, then the warps at the winning phase.
     for (int k = 0; k < phases; ++k) tryVariant(0, k);
     const int phase = winner.phase;
     for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
+    winner.score = least < kFar ? ScoreOfCost(least) : -1;
     return winner;
   };
   const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
@@ -463,15 +498,20 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     b->runLength = runLength[j];
     b->runHead = runHead[j] < 0 ? nullptr : block[runHead[j]];
   }
-  for (int j = 0; j < n; ++j) {
+  std::vector<float> head(static_cast<std::size_t>(std::min(count, kStartWindow)));
+  track.ReadSamples(head.data(), int(head.size()), start);
+  long long blockStart = 0;
+  for (int j = 0; j < n; blockStart += block[j]->count, ++j) {
     SampleBlock* b = block[j];
     if (b->runHead && b->runHead != b) b->score = b->runHead->score;
     if (b->runHead != b) continue;
     // The sound's start, kept inside the run (a Find Next from one sample after it stays in it).
     long long span = 0;
     for (int k = j; k < j + b->runLength && k < n; ++k) span += block[k]->count;
-    b->matchOffset = int(std::min<long long>(proto.offset[best[j].phase] + selectionOffset,
-                                             std::max<long long>(span - 2, 0)));
+    long long offset = proto.offset[best[j].phase] + selectionOffset;
+    if (b->score >= kExactStartFloor && !b->inPrototype)
+      offset = ExactStart(track, head, blockStart + offset, track.Capacity() / 8) - blockStart;
+    b->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
   }
 }
 }  // namespace
