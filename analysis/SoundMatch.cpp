@@ -23,9 +23,11 @@ constexpr double kRefineCells = 3e7;
 constexpr int kRefineRounds = 4;
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
-constexpr float kExactStartFloor = 50.0f;
+constexpr float kExactStartFloor = 90.0f;
 constexpr int kStartWindow = 1024;
 constexpr double kExactCorrelation = 0.9;
+constexpr int kCoarseLag = 4;
+constexpr std::size_t kCoarseTries = 4;
 
 // What the alignment compares: per frame the cepstra less their mean over the sound around it
 // (a steady colouring of the spectrum, a room's or a line's, cancels) and the level below the
@@ -354,30 +356,54 @@ void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start,
   }
 }
 
+// The correlation of head with x at each lag lo, lo + step, .. hi (x[lag - from ..]), over
+// every step-th sample: (correlation, lag) pairs.
+std::vector<std::pair<double, long long>> Correlations(const std::vector<float>& head, const std::vector<float>& x,
+                                                       long long from, long long lo, long long hi, int step) {
+  const int n = int(head.size());
+  double headPower = 0;
+  for (int i = 0; i < n; i += step) headPower += double(head[std::size_t(i)]) * head[std::size_t(i)];
+  std::vector<std::pair<double, long long>> out;
+  for (long long at = lo; at <= hi; at += step) {
+    const std::size_t o = std::size_t(at - from);
+    double dot = 0, power = 0;
+    for (int i = 0; i < n; i += step) {
+      const double v = x[o + std::size_t(i)];
+      dot += head[std::size_t(i)] * v;
+      power += v * v;
+    }
+    out.push_back({dot / std::sqrt(std::max(headPower * power, 1e-30)), at});
+  }
+  return out;
+}
+
 // Where the prototype's first samples (head) line up best with the track within reach of
 // estimate, when they line up well (a copy of the selection, louder or softer); else estimate.
-// The block analysis places a sound to a few milliseconds; this places a copy to the sample.
-long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, long long estimate, int reach) {
+// The block analysis places a sound to a few milliseconds; this places a copy to the sample:
+// first every kCoarseLag-th lag on samples summed in groups of as many, then every lag near the
+// best few of those (a voice's periods make near ties one period apart).
+long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, const std::vector<float>& smoothHead,
+                     long long estimate, int reach) {
   const int n = int(head.size());
-  const long long from = std::max<long long>(0, estimate - reach);
-  const long long to = std::min<long long>(track.Length() - n, estimate + reach);
+  const long long from = std::max<long long>(0, estimate - reach - kCoarseLag);
+  const long long to = std::min<long long>(track.Length() - n - kCoarseLag, estimate + reach + kCoarseLag);
   if (n < 64 || to < from) return estimate;
-  std::vector<float> x(static_cast<std::size_t>(to - from + n));
+  std::vector<float> x(static_cast<std::size_t>(to - from + n + kCoarseLag));
   track.ReadSamples(x.data(), int(x.size()), int(from));
-  double headPower = 0;
-  for (float v : head) headPower += double(v) * v;
-  double power = 0;
-  for (int i = 0; i < n; ++i) power += double(x[std::size_t(i)]) * x[std::size_t(i)];
-  double bestCorrelation = kExactCorrelation;
-  long long found = estimate;
-  for (long long at = from; at <= to; ++at) {
-    const std::size_t o = std::size_t(at - from);
-    if (at > from) power += double(x[o + n - 1]) * x[o + n - 1] - double(x[o - 1]) * x[o - 1];
-    double dot = 0;
-    for (int i = 0; i < n; ++i) dot += double(head[std::size_t(i)]) * x[o + i];
-    const double correlation = dot / std::sqrt(std::max(headPower * power, 1e-30));
-    if (correlation > bestCorrelation) bestCorrelation = correlation, found = at;
+  std::vector<float> smooth(x.size() - kCoarseLag);
+  for (std::size_t i = 0; i < smooth.size(); ++i) {
+    float sum = 0;
+    for (int k = 0; k < kCoarseLag; ++k) sum += x[i + std::size_t(k)];
+    smooth[i] = sum;
   }
+  auto coarse = Correlations(smoothHead, smooth, from, from, to, kCoarseLag);
+  std::sort(coarse.begin(), coarse.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  double best = kExactCorrelation;
+  long long found = estimate;
+  for (std::size_t c = 0; c < std::min<std::size_t>(coarse.size(), kCoarseTries); ++c)
+    for (const auto& [r, at] : Correlations(head, x, from, std::max(from, coarse[c].second - kCoarseLag),
+                                            std::min(to, coarse[c].second + kCoarseLag), 1))
+      if (r > best) best = r, found = at;
   return found;
 }
 
@@ -500,6 +526,13 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   }
   std::vector<float> head(static_cast<std::size_t>(std::min(count, kStartWindow)));
   track.ReadSamples(head.data(), int(head.size()), start);
+  std::vector<float> smoothHead(head.size());
+  {
+    std::vector<float> ahead(head.size() + kCoarseLag);
+    track.ReadSamples(ahead.data(), int(ahead.size()), start);
+    for (std::size_t i = 0; i < head.size(); ++i)
+      for (int k = 0; k < kCoarseLag; ++k) smoothHead[i] += ahead[i + std::size_t(k)];
+  }
   long long blockStart = 0;
   for (int j = 0; j < n; blockStart += block[j]->count, ++j) {
     SampleBlock* b = block[j];
@@ -510,7 +543,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     for (int k = j; k < j + b->runLength && k < n; ++k) span += block[k]->count;
     long long offset = proto.offset[best[j].phase] + selectionOffset;
     if (b->score >= kExactStartFloor && !b->inPrototype)
-      offset = ExactStart(track, head, blockStart + offset, track.Capacity() / 8) - blockStart;
+      offset = ExactStart(track, head, smoothHead, blockStart + offset, track.Capacity() / 8) - blockStart;
     b->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
   }
 }
