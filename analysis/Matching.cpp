@@ -381,23 +381,26 @@ bool CAP_SampleTrack::FindNextMatch(int threshold, int* position, float* score) 
   if (!q) return false;
   const float t = float(threshold);
   const SampleBlock* current = q->runHead;
+  // The prototype's own run is never a match, as CountMatches has it.
+  auto other = [](const SampleBlock* b) { return b->runHead && !b->runHead->inPrototype; };
   SampleBlock* result = nullptr;
   int resultStart = 0;
   int s = qStart;
   for (SampleBlock* b = q; b && !result; s += b->count, b = b->next)
-    if (b->runHead && b->runHead != current && t <= b->score) {
+    if (other(b) && b->runHead != current && t <= b->score) {
       result = b;
       resultStart = s;
     }
   if (!result) {
     s = 0;
     for (SampleBlock* b = head_; b != q && !result; s += b->count, b = b->next)
-      if (b->runHead && t <= b->score) {
+      if (other(b) && t <= b->score) {
         result = b;
         resultStart = s;
       }
   }
   if (!result) {
+    if (!other(q)) return false;
     result = q;
     resultStart = qStart;
   }
@@ -417,7 +420,7 @@ bool CAP_SampleTrack::FindPreviousMatch(int threshold, int* position, float* sco
   const float t = float(threshold);
   // A run's sound may start inside its blocks: a run counts as before the position when its
   // sound starts before it (on the grid: every run head before q, and q itself past its start).
-  auto qualifies = [&](const SampleBlock* b) { return b->runHead == b && t <= b->score; };
+  auto qualifies = [&](const SampleBlock* b) { return b->runHead == b && !b->inPrototype && t <= b->score; };
   auto before = [&](const SampleBlock* b, int start) { return start + b->matchOffset < *position; };
   SampleBlock* result = nullptr;
   int resultStart = 0;
@@ -434,7 +437,8 @@ bool CAP_SampleTrack::FindPreviousMatch(int threshold, int* position, float* sco
     }
   }
   if (!result) {
-    // Wrap: from the tail back down to q; reaching q gives q itself.
+    // Wrap: from the tail back down to q; reaching q gives q itself unless it lies in the
+    // prototype's own run.
     s = length_;
     for (SampleBlock* b = tail_; b; b = b->prev) {
       s -= b->count;
@@ -444,6 +448,7 @@ bool CAP_SampleTrack::FindPreviousMatch(int threshold, int* position, float* sco
         break;
       }
     }
+    if (result == q && !(q->runHead && !q->runHead->inPrototype)) return false;
   }
   *score = result->score;
   if (t <= *score) {

@@ -12,6 +12,7 @@
 #include "analysis/BlockSummary.h"
 #include "analysis/SampleSlabs.h"
 #include "analysis/SignatureKernels.h"
+#include "analysis/TrackBands.h"
 
 namespace {
 void CopyStrided(float* dest, int destStep, const float* source, int sourceStep, int n) {
@@ -92,6 +93,7 @@ CAP_SampleTrack::CAP_SampleTrack(int rate) {
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
   storage_ = std::make_unique<SampleSlabs>(StorageFloats(capacity_ / 2));
+  bands_ = std::make_unique<TrackBands>();
 }
 
 CAP_SampleTrack::~CAP_SampleTrack() {
@@ -117,6 +119,7 @@ SampleBlock* CAP_SampleTrack::AllocateBlock() {
 }
 
 void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) {
+  bands_->Forget(block);
   FreeData(block, storage_.get());
   block->next = freeBlocks_;
   freeBlocks_ = block;
@@ -233,6 +236,7 @@ void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {
   if (block->count > 0) {
     ComputeBlockSignature(block->Samples(), block->count, sampleRate, &block->signature);
     block->color = SignatureColor(block->signature);
+    bands_->Update(block, sampleRate);
   }
 }
 

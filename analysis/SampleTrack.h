@@ -10,6 +10,7 @@
 #include "analysis/SoundSignature.h"
 
 class SampleSlabs;
+class TrackBands;
 
 struct SampleBlock {
   std::int32_t count = 0;
@@ -95,6 +96,9 @@ public:
   bool FindNextMatch(int threshold, int* position, float* score);
   bool FindPreviousMatch(int threshold, int* position, float* score);
 
+  // The band energies of the blocks, for the sound search.
+  TrackBands& Bands() const { return *bands_; }
+
   SampleBlock* Head() const { return head_; }
   SampleBlock* Tail() const { return tail_; }
   int Length() const { return length_; }
@@ -165,4 +169,5 @@ private:
   SampleBlock* freeBlocks_ = nullptr;  // linked through next
   // Sample storage of blocks of half the capacity (what loading and insertion make).
   std::unique_ptr<SampleSlabs> storage_;
+  std::unique_ptr<TrackBands> bands_;
 };

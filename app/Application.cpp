@@ -26,6 +26,7 @@ namespace {
 constexpr const char* kShowIntroKey = "ShowIntro";
 constexpr const char* kCorrectDCKey = "CorrectDC";
 constexpr const char* kMatchAnywhereKey = "MatchAnywhere";
+constexpr const char* kSearchBySoundKey = "SearchBySound";
 constexpr const char* kSearchUrlKey = "SearchURL";
 constexpr const char* kRecentGroup = "Recent File List";
 
@@ -204,6 +205,8 @@ void VIZoravuApp::ReadPreferences() {
   if (s.contains(kCorrectDCKey) && ReadDecimal(s.value(kCorrectDCKey).toString(), &value)) correctDC_ = value != 0;
   if (s.contains(kMatchAnywhereKey) && ReadDecimal(s.value(kMatchAnywhereKey).toString(), &value))
     matchAnywhere_ = value != 0;
+  if (s.contains(kSearchBySoundKey) && ReadDecimal(s.value(kSearchBySoundKey).toString(), &value))
+    searchBySound_ = value != 0;
   if (s.contains(kSearchUrlKey)) {
     const QString url = s.value(kSearchUrlKey).toString().trimmed();
     if (!url.isEmpty()) searchUrl_ = url;
@@ -215,6 +218,7 @@ void VIZoravuApp::WritePreferences() {
   s.setValue(kShowIntroKey, QString::number(showIntro_ ? 1 : 0));
   s.setValue(kCorrectDCKey, QString::number(correctDC_ ? 1 : 0));
   s.setValue(kMatchAnywhereKey, QString::number(matchAnywhere_ ? 1 : 0));
+  s.setValue(kSearchBySoundKey, QString::number(searchBySound_ ? 1 : 0));
   s.setValue(kSearchUrlKey, searchUrl_);
   s.sync();
 }
@@ -260,6 +264,7 @@ DocumentOptions VIZoravuApp::MakeDocumentOptions() const {
   options.newSeconds = newDuration_;
   options.correctDC = correctDC_;
   options.matchAnywhere = matchAnywhere_;
+  options.searchBySound = searchBySound_;
   options.openType = openType_;
   options.raw = raw_;
   // The raw-file dialog and the New dialog share the channels and the rate.
@@ -319,11 +324,13 @@ void VIZoravuApp::OnPreferences() {
   dialog.showIntroduction = showIntro_;
   dialog.correctDC = correctDC_;
   dialog.matchAnywhere = matchAnywhere_;
+  dialog.searchBySound = searchBySound_;
   dialog.searchUrl = searchUrl_;
   if (!AppUi::Current().RunDialog(dialog)) return;
   showIntro_ = dialog.showIntroduction;
   correctDC_ = dialog.correctDC;
   matchAnywhere_ = dialog.matchAnywhere;
+  searchBySound_ = dialog.searchBySound;
   const QString url = dialog.searchUrl.trimmed();
   searchUrl_ = url.isEmpty() ? QString::fromLatin1(kDefaultSearchUrl) : url;
   WritePreferences();
@@ -332,6 +339,7 @@ void VIZoravuApp::OnPreferences() {
     if (doc->Document()) {
       doc->Document()->SetSearchUrl(searchUrl_.toStdString());
       doc->Document()->SetMatchAnywhere(matchAnywhere_);
+      doc->Document()->SetSearchBySound(searchBySound_);
     }
 }
 

@@ -89,6 +89,7 @@ public:
   bool ShowIntroduction() const { return showIntro_; }
   bool CorrectDC() const { return correctDC_; }
   bool MatchAnywhere() const { return matchAnywhere_; }
+  bool SearchBySound() const { return searchBySound_; }
   QString SearchUrl() const { return searchUrl_; }
   int OpenType() const { return openType_; }
   void SetOpenType(int type) { openType_ = type; }
@@ -100,7 +101,7 @@ public:
   QStringList RecentFiles() const { return recent_; }
   void AddRecentFile(const QString& path);
   void RemoveRecentFile(const QString& path);
-  // Reads "ShowIntro", "CorrectDC", "MatchAnywhere" and "SearchURL"; a missing or unreadable value keeps the
+  // Reads "ShowIntro", "CorrectDC", "MatchAnywhere", "SearchBySound" and "SearchURL"; a missing or unreadable value keeps the
   // current one.
   void ReadPreferences();
   void WritePreferences();
@@ -146,6 +147,7 @@ private:
   bool showIntro_ = true;
   bool correctDC_ = false;
   bool matchAnywhere_ = true;
+  bool searchBySound_ = true;
   QString searchUrl_;
   int channels_ = 1;
   int rate_ = 22050;

@@ -398,9 +398,12 @@ PreferencesDlg::PreferencesDlg(QWidget* parent) : FieldDialog(parent) {
   dc_ = Check("Correct DC offsets in audio data", "1047", this);
   anywhere_ = Check("Match anywhere", "matchAnywhere", this);
   anywhere_->setToolTip("Find sounds wherever they start, not only on the 0.05 s block grid");
+  bySound_ = Check("Find what sounds the same (other voices, speeds, levels, noise, rooms)", "searchBySound", this);
+  bySound_->setToolTip("Off: compare the blocks' signatures, as the web search does");
   layout->addWidget(intro_);
   layout->addWidget(dc_);
   layout->addWidget(anywhere_);
+  layout->addWidget(bySound_);
   auto* row = new QHBoxLayout;
   url_ = Edit("searchUrl", this);
   url_->setPlaceholderText(kDefaultSearchUrl);
@@ -415,6 +418,7 @@ void PreferencesDlg::LoadFields() {
   intro_->setChecked(showIntroduction);
   dc_->setChecked(correctDC);
   anywhere_->setChecked(matchAnywhere);
+  bySound_->setChecked(searchBySound);
   url_->setText(searchUrl);
 }
 
@@ -432,6 +436,7 @@ bool PreferencesDlg::SaveFields() {
   showIntroduction = intro_->isChecked();
   correctDC = dc_->isChecked();
   matchAnywhere = anywhere_->isChecked();
+  searchBySound = bySound_->isChecked();
   searchUrl = text;
   return true;
 }

@@ -151,12 +151,14 @@ public:
   bool showIntroduction = true;
   bool correctDC = false;
   bool matchAnywhere = true;  // sounds also match where they start between two blocks
+  bool searchBySound = true;  // what a listener hears as the same sound; off: the signature search
   QString searchUrl;  // the web search service's base URL (empty: the default)
 
 private:
   QCheckBox* intro_;
   QCheckBox* dc_;
   QCheckBox* anywhere_;
+  QCheckBox* bySound_;
   QLineEdit* url_;
 };
 

@@ -9,6 +9,8 @@
 
 #include "analysis/SampleTrack.h"
 #include "analysis/SignatureKernels.h"
+#include "analysis/SoundMatch.h"
+#include "analysis/TrackBands.h"
 #include "tests/analysis/PlantedSounds.h"
 
 namespace {
@@ -108,6 +110,21 @@ BENCHMARK(BM_ComputeMatches10s)
     ->Args({1, kMatchAnywherePhases})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+// The sound search over the hour, Arg: the prototype's seconds (whole search, Match anywhere's
+// phases included in the second pass).
+void BM_SoundMatches(benchmark::State& state) {
+  CAP_SampleTrack& t = HourTrack();
+  const int seconds = int(state.range(0));
+  for (auto _ : state) {
+    ComputeSoundMatches(t, seconds * kRate, 1800 * kRate + 777);
+    benchmark::DoNotOptimize(t.CountMatches(70));
+  }
+  state.counters["blocks"] = t.BlockCount();
+  state.counters["matches70"] = t.CountMatches(70);
+  state.counters["band_entries"] = double(t.Bands().Size());
+}
+BENCHMARK(BM_SoundMatches)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Quality, not speed: the planted copies of a motif that the search recalls at the threshold 70
 // over 27 minutes of material (three backgrounds, three kinds of copy, three rates), and the

@@ -1,5 +1,5 @@
-// tintwave-cli find FILE --start T --count T [--threshold T] [--grid]: the sound search of the
-// editor with the region as prototype; the runs that reach the threshold, in track order, each as
+// tintwave-cli find FILE --start T --count T [--threshold T] [--mode M] [--grid]: the sound search
+// of the editor with the region as prototype; the runs that reach the threshold, in track order, each as
 // the start of its sound in samples, the same in seconds, and its score.
 #include <cmath>
 #include <cstdio>
@@ -8,13 +8,18 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/OpenDocument.h"
+#include "analysis/SoundMatch.h"
 
 namespace {
 const std::string kUsage = std::string(
-    "usage: tintwave-cli find FILE --start TIME --count TIME [--threshold 0..100] [--grid]\n"
+    "usage: tintwave-cli find FILE --start TIME --count TIME [--threshold 0..100] [--mode MODE] [--grid]\n"
     "  Prints 'matches: N', then a line 'START SECONDS SCORE' for every run that sounds like the\n"
     "  region (START in samples, where the sound starts); the threshold may have decimals (99.4).\n"
-    "  --grid: match only on the 0.05 s block grid, as with the setting \"Match anywhere\" off.\n") +
+    "  --mode sound: what a listener hears as the same sound, whatever its level, speed, voice,\n"
+    "    background or room (the default); anywhere: the signature search at any start, as with\n"
+    "    the search mode \"Signatures\" and \"Match anywhere\" on; grid: the signature search on\n"
+    "    the 0.05 s block grid only.\n"
+    "  --grid: the same as --mode grid.\n") +
     kTimeSyntax;
 constexpr double kDefaultThreshold = 70;
 
@@ -33,14 +38,17 @@ int RunFind(int argc, char** argv) {
   TimeValue start, count;
   bool haveStart = false, haveCount = false;
   double threshold = kDefaultThreshold;
-  bool grid = false;
+  SearchMode mode = SearchMode::Sound;
   for (int i = 2; i < argc; ++i) {
     const std::string option = argv[i];
     std::string error;
     if (TakeRegionOption(argc, argv, &i, &start, &count, &haveStart, &haveCount, &error)) {
       if (!error.empty()) return ReportMisuse(error, kUsage.c_str());
     } else if (option == "--grid") {
-      grid = true;
+      mode = SearchMode::Grid;
+    } else if (option == "--mode" && i + 1 < argc) {
+      if (!ParseSearchMode(argv[++i], &mode))
+        return ReportMisuse(std::string("bad mode '") + argv[i] + "': sound, anywhere or grid", kUsage.c_str());
     } else if (option == "--threshold" && i + 1 < argc) {
       if (!ParseThreshold(argv[++i], &threshold))
         return ReportMisuse(std::string("bad threshold '") + argv[i] + "': a score from 0 to 100", kUsage.c_str());
@@ -57,7 +65,7 @@ int RunFind(int argc, char** argv) {
   std::string error;
   if (!ResolveRegion(start, &count, track.Length(), rate, &first, &length, &error))
     return ReportError(AboutFile(argv[1], error));
-  track.ComputeMatches(length, first, grid ? kGridPhases : kMatchAnywherePhases);
+  FindSoundsLike(track, length, first, mode);
   // The walk that counts (CountMatches, with a threshold that may have decimals): a run is listed
   // once, at its head, unless it is the prototype's own.
   const float t = float(threshold);

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "analysis/SampleTrack.h"
+#include "analysis/SoundMatch.h"
 #include "devices/AudioPlayer.h"
 #include "editor/CommandCode.h"
 #include "editor/EditHistory.h"
@@ -341,8 +342,8 @@ ViewState EP_AudioFileEditor::GetViewState() const {
 
 void EP_AudioFileEditor::SetPrototypeFromSelection() {
   if (matchMode_ && SelectionLength(false) >= 1)
-    DisplayTrack()->ComputeMatches(SelectionLength(false), SelectionStart(false),
-                                   matchAnywhere_ ? kMatchAnywherePhases : kGridPhases);
+    FindSoundsLike(*DisplayTrack(), SelectionLength(false), SelectionStart(false),
+                   searchBySound_ ? SearchMode::Sound : matchAnywhere_ ? SearchMode::Anywhere : SearchMode::Grid);
 }
 
 void EP_AudioFileEditor::ShowRange(int length, int start, int cursorMode) {
@@ -450,6 +451,16 @@ void EP_AudioFileEditor::SetMatchThreshold(int value) {
 void EP_AudioFileEditor::SetMatchAnywhere(bool on) {
   if (on == matchAnywhere_) return;
   matchAnywhere_ = on;
+  SearchAgain();
+}
+
+void EP_AudioFileEditor::SetSearchBySound(bool on) {
+  if (on == searchBySound_) return;
+  searchBySound_ = on;
+  SearchAgain();
+}
+
+void EP_AudioFileEditor::SearchAgain() {
   if (!waveform_ || SelectionLength(false) < 1) return;
   SetPrototypeFromSelection();
   waveform_->InvalidateAll();

@@ -92,6 +92,10 @@ public:
   // off: on the block grid only. A change searches the selection again.
   void SetMatchAnywhere(bool on);
   bool MatchAnywhere() const { return matchAnywhere_; }
+  // On: the search finds what a listener hears as the same sound (other voices, speeds, levels,
+  // backgrounds, rooms); off: the signature search, on or off the grid as above.
+  void SetSearchBySound(bool on);
+  bool SearchBySound() const { return searchBySound_; }
   void OnActivate(bool active);
 
   // ---- view commands ----
@@ -227,8 +231,10 @@ public:
 protected:
   bool matchMode_ = false;
   bool matchAnywhere_ = true;
+  bool searchBySound_ = true;
 
 private:
+  void SearchAgain();
   void SetError(const std::string& text);
   bool OpenDecoder(const std::string& path, std::unique_ptr<CAP_AudioDecoder>* decoder,
                    std::unique_ptr<CUP_FileBuffer>* buffer, std::unique_ptr<std::istream>* stream);

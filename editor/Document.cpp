@@ -83,6 +83,7 @@ bool EditorDocument::New(GraphicsHost* host, int width, int height) {
   editor->SetDeviceFactory(options_.devices);
   editor->SetBrowserLauncher(options_.browser);
   editor->SetMatchAnywhere(options_.matchAnywhere);
+  editor->SetSearchBySound(options_.searchBySound);
   if (!editor->CreateEmpty(options_.newChannels, options_.newRate, options_.newSeconds) ||
       !editor->AttachViews(host, width, height, options_.correctDC, 1.0))
     return Fail(editor->ErrorText());
@@ -111,6 +112,7 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   editor->SetDeviceFactory(options_.devices);
   editor->SetBrowserLauncher(options_.browser);
   editor->SetMatchAnywhere(options_.matchAnywhere);
+  editor->SetSearchBySound(options_.searchBySound);
   const RawLayout& raw = options_.raw;
   const bool opened = options_.openType == kOpenTypeRaw
                           ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
@@ -365,6 +367,11 @@ std::string EditorDocument::FindPrevious() { return editor_ ? editor_->FindPrevi
 void EditorDocument::SetMatchAnywhere(bool on) {
   options_.matchAnywhere = on;
   if (editor_) editor_->SetMatchAnywhere(on);
+}
+
+void EditorDocument::SetSearchBySound(bool on) {
+  options_.searchBySound = on;
+  if (editor_) editor_->SetSearchBySound(on);
 }
 
 std::string EditorDocument::SearchUrl() const {

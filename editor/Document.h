@@ -39,6 +39,7 @@ struct DocumentOptions {
   double newSeconds = 30.0;
   bool correctDC = false;
   bool matchAnywhere = true;
+  bool searchBySound = true;
   int openType = kOpenTypeByName;
   RawLayout raw;
   std::string searchUrl = kDefaultSearchUrl;
@@ -174,6 +175,7 @@ public:
   // A new search service takes effect for the next search.
   void SetSearchUrl(const std::string& url) { options_.searchUrl = url; }
   void SetMatchAnywhere(bool on);
+  void SetSearchBySound(bool on);
   WebSearchChoices& SearchChoices() { return search_; }
   int MixClipboardLevel() const { return mixClipboard_; }
   int MixWaveformLevel() const { return mixWaveform_; }

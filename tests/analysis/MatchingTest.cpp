@@ -56,15 +56,20 @@ TEST_F(ThreeMotifs, FindNextAndPreviousWrapAround) {
   pos = 8 * kBlock + 100;  // inside a run: the next one
   ASSERT_TRUE(track.FindNextMatch(100, &pos, &score));
   EXPECT_EQ(pos, 16 * kBlock);
-  ASSERT_TRUE(track.FindNextMatch(100, &pos, &score));  // past the last: wraps to the first run
-  EXPECT_EQ(pos, 0);
+  // Past the last: wraps over the prototype's own run (block 0) to the first other run.
+  ASSERT_TRUE(track.FindNextMatch(100, &pos, &score));
+  EXPECT_EQ(pos, 8 * kBlock);
+  pos = 16 * kBlock;
   pos = 5 * kBlock;  // between runs
   ASSERT_TRUE(track.FindNextMatch(100, &pos, &score));
   EXPECT_EQ(pos, 8 * kBlock);
 
-  pos = 8 * kBlock;  // at the exact start: the previous match
+  pos = 16 * kBlock;  // at the exact start: the previous match
   ASSERT_TRUE(track.FindPreviousMatch(100, &pos, &score));
-  EXPECT_EQ(pos, 0);
+  EXPECT_EQ(pos, 8 * kBlock);
+  pos = 8 * kBlock;  // before it only the prototype: wraps to the last run
+  ASSERT_TRUE(track.FindPreviousMatch(100, &pos, &score));
+  EXPECT_EQ(pos, 16 * kBlock);
   pos = 8 * kBlock + 100;  // inside the first block of a match: its start
   ASSERT_TRUE(track.FindPreviousMatch(100, &pos, &score));
   EXPECT_EQ(pos, 8 * kBlock);
@@ -116,17 +121,23 @@ TEST(Matching, WholeTrackPrototypeAndEmptyPrototype) {
   EXPECT_EQ(pos, 700);
 }
 
-TEST(Matching, OnlyMatchWrapsToItself) {
+// Nothing but the selection reaches the threshold: the count says 0 and neither direction lands
+// on the selection itself.
+TEST(Matching, TheSelectionAloneIsNotAMatch) {
   CAP_SampleTrack t(kRate);
   const auto motif = testaudio::Sweep(2 * kBlock, kRate, 500, 2500);
   auto v = testaudio::Noise(12 * kBlock, 3);
   std::copy(motif.begin(), motif.end(), v.begin() + 6 * kBlock);
   t.InsertSamples(v.data(), int(v.size()), 0);
   t.ComputeMatches(2 * kBlock, 6 * kBlock);  // the prototype is the only sound of its kind
-  int pos = 6 * kBlock + 450;
-  float score;
-  ASSERT_TRUE(t.FindNextMatch(100, &pos, &score));
-  EXPECT_EQ(pos, 6 * kBlock);
+  EXPECT_EQ(t.CountMatches(100), 0);
+  for (int from : {0, 6 * kBlock, 6 * kBlock + 450, 11 * kBlock}) {
+    int pos = from;
+    float score;
+    EXPECT_FALSE(t.FindNextMatch(100, &pos, &score)) << from;
+    EXPECT_FALSE(t.FindPreviousMatch(100, &pos, &score)) << from;
+    EXPECT_EQ(pos, from);
+  }
 }
 
 // The fast search gives the same scores, runs and claims as the search written block by block.

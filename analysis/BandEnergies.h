@@ -1,0 +1,29 @@
+#pragma once
+// What a listener hears of a block, for the sound search: the mean power of its samples in 16
+// bands spaced as hearing spaces pitch (100 Hz to 5.5 kHz), per hertz, in half-decibel steps. A
+// few bytes per block, computed with the block's signature; the same for any rate of 11 kHz and
+// up (bands above a lower rate's Nyquist frequency read as silence).
+#include <cstdint>
+
+inline constexpr int kBands = 16;
+inline constexpr float kBandStepDb = 0.5f;  // one unit of a band byte
+inline constexpr float kBandFloorDb = -110.0f;  // byte 0: silence (full scale is 0 dB)
+
+struct BandEnergies {
+  std::uint8_t level[kBands] = {};
+  bool operator==(const BandEnergies&) const = default;
+};
+
+void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out);
+
+// A block as the sound search first sees it: its level (dB of the mean band power, full scale
+// 0 dB) and the shape of its spectrum as cepstra (c1..c12 of the bands in dB: the level, c0, is
+// left out). Bands more than 50 dB below the block's strongest are raised to that depth, so
+// that nearly empty bands (a phone line's, a quiet background's) weigh no more than a faint
+// sound would.
+inline constexpr int kCeps = 12;
+struct BandShape {
+  float level = 0;
+  float ceps[kCeps] = {};
+};
+BandShape ShapeOf(const BandEnergies& bands);

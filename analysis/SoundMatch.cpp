@@ -1,0 +1,581 @@
+#include "analysis/SoundMatch.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <deque>
+#include <numeric>
+#include <vector>
+
+#include "analysis/SampleTrack.h"
+#include "analysis/TrackBands.h"
+
+namespace {
+constexpr int kPhases = 16;     // shifts of the prototype tried on the best candidates
+constexpr float kFar = 1e30f;   // the cost of a cell no path reaches
+// The mean distance (dB) that scores 100 / e: calibrated on the generated corpus
+// (bench/sound_search) so that 70 separates the same word said otherwise from other words.
+constexpr float kDistanceScale = 11.1f;
+// The second alignment takes the best candidates down to this coarse score, as many as a budget
+// of alignment cells allows.
+constexpr float kRefineFloor = 20.0f;
+constexpr double kRefineCells = 3e7;
+constexpr int kRefineRounds = 4;
+// Runs scoring this much are placed to the sample where the selection's first kStartWindow
+// samples correlate with the track by kExactCorrelation or more.
+constexpr float kExactStartFloor = 90.0f;
+constexpr int kStartWindow = 1024;
+constexpr double kExactCorrelation = 0.9;
+constexpr int kCoarseLag = 4;
+constexpr std::size_t kCoarseTries = 4;
+
+// What the alignment compares: per frame the cepstra less their mean over the sound around it
+// (a steady colouring of the spectrum, a room's or a line's, cancels) and the level below the
+// loudest frame around it (the loudness contour, whatever the overall level). "Around" is the
+// prototype itself for the prototype, and for the track a window as long as the prototype
+// centred on the frame. Frames well below the loudest (or below kQuietDb) add nothing to the
+// mean, and a level reads at most kContourDb below.
+constexpr int kDims = kCeps + 1;
+constexpr float kQuietDb = -80.0f;
+constexpr float kContourDb = 30.0f;
+constexpr float kContourWeight = 0.3f;  // per dB, against the cepstra's dB
+constexpr double kSteadySpread = 40, kMovingSpread = 120;  // see MeanShare      // of the mean taken off      // of the mean taken off
+constexpr float kFaintWeight = 0.25f;   // of a prototype frame near silence
+constexpr float kContrastDb = 12.0f;
+constexpr float kContrastWeight = 0.6f;  // per dB of contrast that differs
+
+float Presence(float level, float loudest) {
+  if (level < kQuietDb) return 0;
+  return std::clamp((level - loudest + kContourDb) / 10.0f, 0.0f, 1.0f);
+}
+
+void Normalise(const BandShape& f, const float* mean, float loudest, float* out) {
+  for (int k = 0; k < kCeps; ++k) out[k] = f.ceps[k] - mean[k];
+  const float contour = f.level < kQuietDb ? -kContourDb : std::max(f.level - loudest, -kContourDb);
+  out[kCeps] = kContourWeight * contour;
+}
+
+// The track's frames, kDims each; h frames on either side make the window.
+std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h, double share) {
+  const int n = int(raw.size());
+  // The loudest level of each window: a queue of the frames that may still be the loudest.
+  std::vector<float> loudest(static_cast<std::size_t>(n));
+  std::deque<int> queue;
+  for (int r = 0; r < n + h; ++r) {
+    if (r < n) {
+      while (!queue.empty() && raw[queue.back()].level <= raw[r].level) queue.pop_back();
+      queue.push_back(r);
+    }
+    const int c = r - h;
+    if (c < 0) continue;
+    while (queue.front() < c - h) queue.pop_front();
+    loudest[c] = raw[queue.front()].level;
+  }
+  // Running sums of the weighted cepstra over the window.
+  std::vector<double> sum(std::size_t(n + 1) * (kCeps + 1), 0.0);
+  for (int j = 0; j < n; ++j) {
+    const float w = Presence(raw[j].level, loudest[j]);
+    for (int k = 0; k < kCeps; ++k)
+      sum[std::size_t(j + 1) * (kCeps + 1) + k] = sum[std::size_t(j) * (kCeps + 1) + k] + double(w) * raw[j].ceps[k];
+    sum[std::size_t(j + 1) * (kCeps + 1) + kCeps] = sum[std::size_t(j) * (kCeps + 1) + kCeps] + w;
+  }
+  std::vector<float> out(std::size_t(n) * kDims);
+  float mean[kCeps];
+  for (int j = 0; j < n; ++j) {
+    const std::size_t lo = std::size_t(std::max(0, j - h)) * (kCeps + 1), hi = std::size_t(std::min(n, j + h + 1)) * (kCeps + 1);
+    const double weight = sum[hi + kCeps] - sum[lo + kCeps];
+    for (int k = 0; k < kCeps; ++k)
+      mean[k] = weight > 1e-6 ? float(share * (sum[hi + k] - sum[lo + k]) / weight) : 0.0f;
+    Normalise(raw[j], mean, loudest[j], &out[std::size_t(j) * kDims]);
+  }
+  return out;
+}
+
+// The mean and the loudest level of frames first .. end - 1, as the frames' own surroundings.
+struct Surroundings {
+  float mean[kCeps];
+  float loudest;
+};
+Surroundings SurroundingsOf(const BandShape* first, const BandShape* end, double share) {
+  Surroundings s;
+  s.loudest = -1e9f;
+  for (const BandShape* f = first; f < end; ++f) s.loudest = std::max(s.loudest, f->level);
+  double mean[kCeps] = {}, weight = 0;
+  for (const BandShape* f = first; f < end; ++f) {
+    const float w = Presence(f->level, s.loudest);
+    for (int k = 0; k < kCeps; ++k) mean[k] += double(w) * f->ceps[k];
+    weight += w;
+  }
+  for (int k = 0; k < kCeps; ++k) s.mean[k] = weight > 1e-6 ? float(share * mean[k] / weight) : 0.0f;
+  return s;
+}
+
+// How much of the mean the prototype's search takes off: all of it for a sound whose spectrum
+// moves (speech: the mean is the voice's and the line's colouring), none for a steady one (a
+// noise, a held chord: the colour is what the sound is). The frames' spread about their mean
+// (dB squared) decides.
+double MeanShare(const BandShape* first, const BandShape* end) {
+  const Surroundings s = SurroundingsOf(first, end, 1.0);
+  double spread = 0, weight = 0;
+  for (const BandShape* f = first; f < end; ++f) {
+    const float w = Presence(f->level, s.loudest);
+    for (int k = 0; k < kCeps; ++k) spread += double(w) * (f->ceps[k] - s.mean[k]) * (f->ceps[k] - s.mean[k]);
+    weight += w;
+  }
+  spread = weight > 1e-6 ? spread / weight : 0.0;
+  return std::clamp((spread - kSteadySpread) / (kMovingSpread - kSteadySpread), 0.0, 1.0);
+}
+
+// The prototype's frames laid out dimension by dimension (out[d * m + i]) and how much each
+// counts (faint frames, which a background covers first, less); returns the weights' sum.
+float PrototypeFrames(const std::vector<BandShape>& raw, double share, float* out, float* weights) {
+  const int m = int(raw.size());
+  const Surroundings around = SurroundingsOf(raw.data(), raw.data() + m, share);
+  float frame[kDims];
+  for (int i = 0; i < m; ++i) {
+    Normalise(raw[i], around.mean, around.loudest, frame);
+    for (int d = 0; d < kDims; ++d) out[std::size_t(d) * m + i] = frame[d];
+    weights[i] = kFaintWeight + (1 - kFaintWeight) * Presence(raw[i].level, around.loudest);
+  }
+  float sum = 0;
+  for (int i = 0; i < m; ++i) sum += weights[i];
+  return std::max(sum, 1e-3f);
+}
+
+// 100 for no distance, falling slowly at first (small differences of an exact copy's
+// alignment cost nothing), then steeply around the calibrated distance.
+// How far frames first .. end - 1 stand out from the quietest frame around them (as many again
+// on either side), at most kContrastDb: a sound set off by quiet against the same spectrum
+// heard as a steady background.
+float Contrast(const std::vector<BandShape>& raw, int first, int end) {
+  const int n = int(raw.size()), reach = end - first;
+  float loud = kQuietDb, quiet = 0;
+  for (int j = first; j < end; ++j) loud = std::max(loud, raw[j].level);
+  for (int j = std::max(0, first - reach); j < std::min(n, end + reach); ++j)
+    quiet = std::min(quiet, std::max(raw[j].level, kQuietDb));
+  return std::clamp(loud - quiet, 0.0f, kContrastDb);
+}
+
+float ScoreOfCost(float meanDistance) {
+  const float x = meanDistance / kDistanceScale;
+  return 100.0f * std::exp(-x * x * x);
+}
+
+// The prototype as the alignment reads it: variants (each phase unwarped, then each phase at
+// each warp) of frames laid out dimension by dimension (ceps[(v * kDims + d) * blocks + i]),
+// and the shift of each phase.
+struct Prototype {
+  int blocks = 0, phases = 0;
+  std::vector<int> offset;
+  std::vector<float> ceps;
+  std::vector<float> weights;  // per variant and frame: how much the frame counts
+  std::vector<float> weight;   // per variant: their sum
+  int Variant(int warp, int phase) const { return warp * phases + phase; }
+  const float* Frames(int v) const { return &ceps[std::size_t(v) * kDims * blocks]; }
+  const float* Weights(int v) const { return &weights[std::size_t(v) * blocks]; }
+};
+
+// Shifts of the bands (in bands; up moves the formants up) tried on the best candidates: a
+// voice with a shorter or longer vocal tract.
+constexpr float kWarps[] = {0.0f, -1.0f, -0.5f, 0.5f, 1.0f};
+constexpr int kWarpCount = int(std::size(kWarps));
+constexpr float kWarpCost = 2.0f;  // added to the mean distance per band of shift
+
+BandEnergies Warp(const BandEnergies& in, float shift) {
+  if (shift == 0) return in;
+  BandEnergies out;
+  for (int b = 0; b < kBands; ++b) {
+    const float x = std::clamp(float(b) - shift, 0.0f, float(kBands - 1));
+    const int lo = int(x), hi = std::min(lo + 1, kBands - 1);
+    const float f = x - float(lo);
+    out.level[b] = std::uint8_t(std::lround(in.level[lo] * (1 - f) + in.level[hi] * f));
+  }
+  return out;
+}
+
+// The prototype's blocks first .. (blocks of them), shifted back by equal steps of the first
+// block as far as the track reaches back (the signature search's phases), at every warp.
+Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart, double share) {
+  Prototype p;
+  p.blocks = blocks;
+  p.offset.push_back(0);
+  for (int k = 1; k < kPhases; ++k) {
+    const int d = int(static_cast<long long>(k) * first->count / kPhases);
+    if (d > firstStart || d == p.offset.back()) break;
+    p.offset.push_back(d);
+  }
+  p.phases = int(p.offset.size());
+  const std::size_t variants = std::size_t(kWarpCount) * p.phases;
+  p.ceps.assign(variants * kDims * std::size_t(blocks), 0.0f);
+  p.weights.assign(variants * std::size_t(blocks), 0.0f);
+  p.weight.assign(variants, 0.0f);
+  std::vector<float> samples;
+  std::vector<BandEnergies> bands(static_cast<std::size_t>(blocks));
+  std::vector<BandShape> raw(static_cast<std::size_t>(blocks));
+  for (int k = 0; k < p.phases; ++k) {
+    int s = firstStart, i = 0;
+    for (SampleBlock* b = first; b && i < blocks; s += b->count, b = b->next, ++i) {
+      if (k == 0) {
+        bands[i] = track.Bands().Of(b, track.sampleRate);
+      } else {
+        samples.resize(std::size_t(b->count));
+        track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
+        ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
+      }
+    }
+    for (int w = 0; w < kWarpCount; ++w) {
+      for (int i = 0; i < blocks; ++i) raw[i] = ShapeOf(Warp(bands[i], kWarps[w]));
+      const int v = p.Variant(w, k);
+      p.weight[v] = PrototypeFrames(raw, share, &p.ceps[std::size_t(v) * kDims * blocks], &p.weights[std::size_t(v) * blocks]);
+    }
+  }
+  return p;
+}
+
+float Distance(const float* q, int m, int i, const float* t) {
+  float sum = 0;
+  for (int c = 0; c < kDims; ++c) {
+    const float d = q[std::size_t(c) * m + i] - t[c];
+    sum += d * d;
+  }
+  return std::sqrt(sum);
+}
+
+// The alignment of the prototype's m frames q (coefficient by coefficient) with the track's
+// frames t[j * kDims ..] for j in from .. to - 1. A path takes each prototype frame once: on to
+// the next track frame (a step), over one (the candidate slower), or two prototype frames on one
+// track frame (the candidate faster). For each end j: the path's summed distance (kFar where none
+// reaches) and the track frame where it starts. Every cell is computed the same way by both
+// forms, so their results agree bit for bit.
+using Aligner = void (*)(const float* q, const float* w, int m, const float* t, int from, int to, float* cost,
+                         int* start);
+
+// Plain: the whole matrix, cell by cell.
+void AlignPlain(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start) {
+  const int n = to - from;
+  std::vector<float> D(std::size_t(m) * n);
+  std::vector<int> S(std::size_t(m) * n);
+  auto at = [&](int i, int j) { return std::size_t(i) * n + j; };
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < m; ++i) {
+      const float d = Distance(q, m, i, t + std::size_t(from + j) * kDims) * w[i];
+      if (i == 0) {
+        D[at(0, j)] = d;
+        S[at(0, j)] = from + j;
+        continue;
+      }
+      float best = j >= 1 ? D[at(i - 1, j - 1)] : kFar;
+      int s = j >= 1 ? S[at(i - 1, j - 1)] : from + j;
+      if (j >= 2 && D[at(i - 1, j - 2)] < best) best = D[at(i - 1, j - 2)], s = S[at(i - 1, j - 2)];
+      if (i >= 2 && j >= 1) {
+        const float c = D[at(i - 2, j - 1)] + Distance(q, m, i - 1, t + std::size_t(from + j) * kDims) * w[i - 1];
+        if (c < best) best = c, s = S[at(i - 2, j - 1)];
+      }
+      D[at(i, j)] = best + d;
+      S[at(i, j)] = s;
+    }
+  for (int j = 0; j < n; ++j) cost[j] = D[at(m - 1, j)], start[j] = S[at(m - 1, j)];
+}
+
+// Fast: column by column with two columns kept, the distances of a column computed together.
+void AlignFast(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start) {
+  const std::size_t rows = std::size_t(m);
+  std::vector<float> dist(rows), p1(rows, kFar), p2(rows, kFar), cur(rows);
+  std::vector<int> s1(rows, 0), s2(rows, 0), curS(rows);
+  for (int j = from; j < to; ++j) {
+    const float* f = t + std::size_t(j) * kDims;
+    float* __restrict dd = dist.data();
+    std::fill(dist.begin(), dist.end(), 0.0f);
+    for (int c = 0; c < kDims; ++c) {
+      const float* __restrict qc = q + std::size_t(c) * m;
+      const float v = f[c];
+      for (int i = 0; i < m; ++i) {
+        const float d = qc[i] - v;
+        dd[i] += d * d;
+      }
+    }
+    for (int i = 0; i < m; ++i) dd[i] = std::sqrt(dd[i]) * w[i];
+    cur[0] = dd[0];
+    curS[0] = j;
+    const bool first = j == from;
+    for (int i = 1; i < m; ++i) {
+      float best = p1[i - 1];
+      int s = first ? j : s1[i - 1];
+      if (p2[i - 1] < best) best = p2[i - 1], s = s2[i - 1];
+      if (i >= 2 && !first) {
+        const float c = p1[i - 2] + dd[i - 1];
+        if (c < best) best = c, s = s1[i - 2];
+      }
+      cur[i] = best + dd[i];
+      curS[i] = s;
+    }
+    cost[j - from] = cur[m - 1];
+    start[j - from] = curS[m - 1];
+    std::swap(p2, p1);
+    std::swap(p1, cur);
+    std::swap(s2, s1);
+    std::swap(s1, curS);
+  }
+}
+
+// Candidates by score, the higher first, equal scores in track order.
+std::vector<int> ByScore(const std::vector<float>& score) {
+  std::vector<int> order(score.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score[a] > score[b]; });
+  return order;
+}
+
+// Heads of runs that claim their blocks without overlap, the best first: runHead per block.
+std::vector<int> Claim(const std::vector<float>& score, const std::vector<int>& runLength) {
+  const int n = int(score.size());
+  std::vector<int> runHead(std::size_t(n), -1);
+  for (int head : ByScore(score)) {
+    const int end = std::min(n, head + runLength[head]);
+    bool free = true;
+    for (int k = head; k < end && free; ++k) free = runHead[k] < 0;
+    if (free)
+      for (int k = head; k < end; ++k) runHead[k] = head;
+  }
+  return runHead;
+}
+
+struct Best {
+  float score = -1;
+  int start = 0, runLength = 1, phase = 0;
+};
+
+// Per start frame, the best of the paths that end anywhere and start there.
+void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start, int from, float weight,
+                  std::vector<Best>* best) {
+  for (std::size_t e = 0; e < cost.size(); ++e) {
+    if (cost[e] >= kFar) continue;
+    const float s = ScoreOfCost(cost[e] / weight);
+    Best& b = (*best)[std::size_t(start[e])];
+    if (s > b.score) b.score = s, b.runLength = from + int(e) - start[e] + 1;
+  }
+}
+
+// The correlation of head with x at each lag lo, lo + step, .. hi (x[lag - from ..]), over
+// every step-th sample: (correlation, lag) pairs.
+std::vector<std::pair<double, long long>> Correlations(const std::vector<float>& head, const std::vector<float>& x,
+                                                       long long from, long long lo, long long hi, int step) {
+  const int n = int(head.size());
+  double headPower = 0;
+  for (int i = 0; i < n; i += step) headPower += double(head[std::size_t(i)]) * head[std::size_t(i)];
+  std::vector<std::pair<double, long long>> out;
+  for (long long at = lo; at <= hi; at += step) {
+    const std::size_t o = std::size_t(at - from);
+    double dot = 0, power = 0;
+    for (int i = 0; i < n; i += step) {
+      const double v = x[o + std::size_t(i)];
+      dot += head[std::size_t(i)] * v;
+      power += v * v;
+    }
+    out.push_back({dot / std::sqrt(std::max(headPower * power, 1e-30)), at});
+  }
+  return out;
+}
+
+// Where the prototype's first samples (head) line up best with the track within reach of
+// estimate, when they line up well (a copy of the selection, louder or softer); else estimate.
+// The block analysis places a sound to a few milliseconds; this places a copy to the sample:
+// first every kCoarseLag-th lag on samples summed in groups of as many, then every lag near the
+// best few of those (a voice's periods make near ties one period apart).
+long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, const std::vector<float>& smoothHead,
+                     long long estimate, int reach) {
+  const int n = int(head.size());
+  const long long from = std::max<long long>(0, estimate - reach - kCoarseLag);
+  const long long to = std::min<long long>(track.Length() - n - kCoarseLag, estimate + reach + kCoarseLag);
+  if (n < 64 || to < from) return estimate;
+  std::vector<float> x(static_cast<std::size_t>(to - from + n + kCoarseLag));
+  track.ReadSamples(x.data(), int(x.size()), int(from));
+  std::vector<float> smooth(x.size() - kCoarseLag);
+  for (std::size_t i = 0; i < smooth.size(); ++i) {
+    float sum = 0;
+    for (int k = 0; k < kCoarseLag; ++k) sum += x[i + std::size_t(k)];
+    smooth[i] = sum;
+  }
+  auto coarse = Correlations(smoothHead, smooth, from, from, to, kCoarseLag);
+  std::sort(coarse.begin(), coarse.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  double best = kExactCorrelation;
+  long long found = estimate;
+  for (std::size_t c = 0; c < std::min<std::size_t>(coarse.size(), kCoarseTries); ++c)
+    for (const auto& [r, at] : Correlations(head, x, from, std::max(from, coarse[c].second - kCoarseLag),
+                                            std::min(to, coarse[c].second + kCoarseLag), 1))
+      if (r > best) best = r, found = at;
+  return found;
+}
+
+void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
+  for (SampleBlock* b = track.Head(); b; b = b->next) {
+    b->score = 0;
+    b->runHead = nullptr;
+    b->runLength = 0;
+    b->matchOffset = 0;
+    b->inPrototype = false;
+  }
+  if (count <= 0 || !track.Head()) return;
+  SampleBlock* firstBlock = track.Locate(start, nullptr);
+  SampleBlock* lastBlock = track.Locate(start + count - 1, nullptr);
+  std::vector<SampleBlock*> block;
+  std::vector<BandShape> raw;
+  int firstStart = 0, protoBlocks = 0, protoIndex = 0;
+  {
+    int s = 0;
+    bool inside = false;
+    for (SampleBlock* b = track.Head(); b; s += b->count, b = b->next) {
+      if (b == firstBlock) firstStart = s, protoIndex = int(block.size()), inside = true;
+      if (inside) b->inPrototype = true, ++protoBlocks;
+      if (b == lastBlock) inside = false;
+      block.push_back(b);
+      raw.push_back(track.Bands().ShapeOf(b, track.sampleRate));
+    }
+  }
+  const int n = int(block.size()), m = protoBlocks;
+  const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
+  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
+  const Prototype proto = MakePrototype(track, firstBlock, m, firstStart, share);
+  const int phases = proto.phases;
+  const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
+
+  // The first alignment, with the prototype as its blocks lie.
+  std::vector<float> cost(static_cast<std::size_t>(n));
+  std::vector<int> from(static_cast<std::size_t>(n));
+  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, n, cost.data(), from.data());
+  std::vector<Best> best(static_cast<std::size_t>(n));
+  BestPerStart(cost, from, 0, proto.weight[0], &best);
+  for (int j = 0; j < n; ++j) best[j].start = j, best[j].score = std::max(best[j].score, 0.0f);
+
+  // The second: the best claimed runs again at every phase, in a window around each, with the
+  // candidate's own surroundings (as the prototype has its own) and its contrast with them.
+  const int pad = std::max(2, m / 4 + 1);
+  auto refine = [&](int head, int length) {
+    const int lo = std::max(0, head - pad), hi = std::min(n, head + length + pad);
+    const int runEnd = std::min(n, head + length);
+    const Surroundings around = SurroundingsOf(&raw[head], &raw[runEnd], share);
+    const float penalty = kContrastWeight * std::abs(Contrast(raw, head, runEnd) - protoContrast);
+    std::vector<float> local(std::size_t(hi - lo) * kDims);
+    for (int j = lo; j < hi; ++j) Normalise(raw[j], around.mean, around.loudest, &local[std::size_t(j - lo) * kDims]);
+    std::vector<float> c(std::size_t(hi - lo));
+    std::vector<int> s(std::size_t(hi - lo));
+    // The least mean distance wins (scores near 100 are too close to tell phases apart).
+    Best winner;
+    float least = kFar;
+    auto tryVariant = [&](int w, int k) {
+      const int v = proto.Variant(w, k);
+      align(proto.Frames(v), proto.Weights(v), m, local.data(), 0, hi - lo, c.data(), s.data());
+      for (int e = 0; e < hi - lo; ++e) {
+        if (c[e] >= kFar) continue;
+        const float cost = c[e] / proto.weight[v] + penalty + kWarpCost * std::abs(kWarps[w]);
+        if (cost < least) least = cost, winner = {0, lo + s[e], e - s[e] + 1, k};
+      }
+    };
+    // Every phase unwarped, then the warps at the winning phase.
+    for (int k = 0; k < phases; ++k) tryVariant(0, k);
+    const int phase = winner.phase;
+    for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
+    winner.score = least < kFar ? ScoreOfCost(least) : -1;
+    return winner;
+  };
+  const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
+  const int budget = int(std::clamp(kRefineCells / cells, 8.0, 4096.0));
+  std::vector<float> score(static_cast<std::size_t>(n));
+  std::vector<int> runLength(static_cast<std::size_t>(n));
+  auto load = [&] {
+    for (int j = 0; j < n; ++j) score[j] = best[j].score, runLength[j] = best[j].runLength;
+  };
+  load();
+  std::vector<int> runHead = Claim(score, runLength);
+  // Rounds: the claimed runs not yet aligned again are; the starts of their windows that the
+  // second alignment did not choose keep no more than what it found, the chosen start takes the
+  // result (final: the better where two meet on it); then the claims are made again, which may
+  // bring other runs up.
+  std::vector<char> final(std::size_t(n), 0), done(std::size_t(n), 0);
+  int refinedCount = 0;
+  for (int round = 0; round < kRefineRounds; ++round) {
+    std::vector<std::pair<int, Best>> results;  // coarse head, result
+    for (int head : ByScore(score)) {
+      if (refinedCount >= budget || score[head] < kRefineFloor) break;
+      if (runHead[head] != head || final[head] || done[head]) continue;
+      done[head] = 1;
+      ++refinedCount;
+      results.push_back({head, refine(head, runLength[head])});
+    }
+    if (results.empty()) break;
+    for (const auto& [head, r] : results) {
+      const int lo = std::max(0, head - pad), hi = std::min(n, head + runLength[head] + pad);
+      for (int j = lo; j < hi; ++j)
+        if (!final[j]) best[j].score = std::min(best[j].score, r.score);
+    }
+    for (const auto& [head, r] : results)
+      if (!final[r.start] || r.score > best[r.start].score) {
+        best[r.start] = r;
+        final[r.start] = 1;
+      }
+    load();
+    runHead = Claim(score, runLength);
+  }
+
+  const int selectionOffset = start - firstStart;
+  for (int j = 0; j < n; ++j) {
+    SampleBlock* b = block[j];
+    b->score = score[j];
+    b->runLength = runLength[j];
+    b->runHead = runHead[j] < 0 ? nullptr : block[runHead[j]];
+  }
+  std::vector<float> head(static_cast<std::size_t>(std::min(count, kStartWindow)));
+  track.ReadSamples(head.data(), int(head.size()), start);
+  std::vector<float> smoothHead(head.size());
+  {
+    std::vector<float> ahead(head.size() + kCoarseLag);
+    track.ReadSamples(ahead.data(), int(ahead.size()), start);
+    for (std::size_t i = 0; i < head.size(); ++i)
+      for (int k = 0; k < kCoarseLag; ++k) smoothHead[i] += ahead[i + std::size_t(k)];
+  }
+  long long blockStart = 0;
+  for (int j = 0; j < n; blockStart += block[j]->count, ++j) {
+    SampleBlock* b = block[j];
+    if (b->runHead && b->runHead != b) b->score = b->runHead->score;
+    if (b->runHead != b) continue;
+    // The sound's start, kept inside the run (a Find Next from one sample after it stays in it).
+    long long span = 0;
+    for (int k = j; k < j + b->runLength && k < n; ++k) span += block[k]->count;
+    long long offset = proto.offset[best[j].phase] + selectionOffset;
+    if (b->score >= kExactStartFloor && !b->inPrototype)
+      offset = ExactStart(track, head, smoothHead, blockStart + offset, track.Capacity() / 8) - blockStart;
+    b->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
+  }
+}
+}  // namespace
+
+bool ParseSearchMode(const std::string& name, SearchMode* mode) {
+  for (SearchMode m : {SearchMode::Sound, SearchMode::Anywhere, SearchMode::Grid})
+    if (name == SearchModeName(m)) {
+      *mode = m;
+      return true;
+    }
+  return false;
+}
+
+const char* SearchModeName(SearchMode mode) {
+  switch (mode) {
+    case SearchMode::Anywhere: return "anywhere";
+    case SearchMode::Grid: return "grid";
+    default: return "sound";
+  }
+}
+
+void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start) { Search(track, count, start, AlignFast); }
+
+void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start) {
+  Search(track, count, start, AlignPlain);
+}
+
+void FindSoundsLike(CAP_SampleTrack& track, int count, int start, SearchMode mode) {
+  switch (mode) {
+    case SearchMode::Sound: ComputeSoundMatches(track, count, start); break;
+    case SearchMode::Anywhere: track.ComputeMatches(count, start, kMatchAnywherePhases); break;
+    case SearchMode::Grid: track.ComputeMatches(count, start, kGridPhases); break;
+  }
+}

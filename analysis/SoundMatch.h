@@ -1,0 +1,28 @@
+#pragma once
+// The search for what a listener hears as the same sound: the blocks' band energies as cepstra
+// (the spectrum's shape, whatever its level), a time-warping alignment of the prototype's blocks
+// with every stretch of the track (a candidate may take from half to twice as long), and a second
+// alignment of the best candidates with the prototype shifted by fractions of its first block.
+// Leaves the same marks on the blocks as the signature search: scores 0..100, claimed runs, the
+// sound's start on each run's head.
+#include <string>
+
+class CAP_SampleTrack;
+
+enum class SearchMode {
+  Sound,     // the spectral search above (the default)
+  Anywhere,  // signatures, the prototype at 16 phases of its first block
+  Grid,      // signatures, on the block grid only
+};
+
+// "sound", "anywhere", "grid"; false for another name.
+bool ParseSearchMode(const std::string& name, SearchMode* mode);
+const char* SearchModeName(SearchMode mode);
+
+// The prototype is samples start .. start + count - 1 of the track.
+void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start);
+// The same search written plainly (the block list walked, every cell of the alignment kept);
+// slower, kept to check the fast search against.
+void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start);
+// The search of the mode.
+void FindSoundsLike(CAP_SampleTrack& track, int count, int start, SearchMode mode);
