@@ -70,6 +70,11 @@ void SampleSlabs::AddRegion() {
 #if defined(MADV_HUGEPAGE)
   madvise(base, kRegionBytes, MADV_HUGEPAGE);  // a hint: without huge pages the region still works
 #endif
+#if defined(MADV_POPULATE_WRITE)
+  // Every page at once: a region is filled soon, and a page fault per 4 kB would cost more than
+  // the writes (a third of a whole-file edit's time).
+  madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
+#endif
   regions_.push_back(Region{base, kRegionBytes, 0});
   next_ = base;
   end_ = base + kRegionBytes;

@@ -100,6 +100,12 @@ public:
   BlockChain ReverseRange(int count, int position);
   // Copies of the whole blocks holding [position, position + count), from *chainStart.
   BlockChain CopyChain(int count, int position, int* chainStart);
+  // The new blocks of a ChangeRange, not yet in the list (SwapRange(*span, *chainStart, ...)
+  // puts them there). Touches only this track's blocks and store: several tracks may prepare at
+  // once, each on its own thread, when change may run on any thread.
+  BlockChain PrepareChange(int count, int position, const SampleChange& change, int* chainStart, int* span) {
+    return MakeChanged(count, position, &change, chainStart, span);
+  }
   void SetSampleRate(int rate);
   void AddViewer(CAP_AudioViewer* viewer);
   // A viewer that goes before the track (a hidden display row) takes itself off the list.

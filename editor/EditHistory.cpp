@@ -1,11 +1,16 @@
 #include "editor/EditHistory.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <climits>
 #include <cmath>
 #include <new>
 #include <utility>
 
+#include "analysis/BlockSummary.h"
 #include "editor/SharedClipboard.h"
 #include "formats/RateConverter.h"
 #include "pipeline/SampleMixer.h"
@@ -59,6 +64,34 @@ SampleChange MixWith(CAP_SampleTrack& source, int sourceOffset, int sourcePercen
       out[i] = x;
     }
   };
+}
+
+// work(i) for every track i, on up to as many threads as the machine has; the first failure is
+// thrown here once every track is done.
+template <class Work>
+void ForEachTrackInParallel(int tracks, Work&& work) {
+  const int workers = std::min(tracks, int(std::thread::hardware_concurrency())) - 1;
+  std::vector<std::exception_ptr> errors(std::size_t(std::max(tracks, 0)));
+  std::atomic<int> next{0};
+  auto run = [&] {
+    for (int i; (i = next++) < tracks;) {
+      try {
+        work(i);
+      } catch (...) {
+        errors[std::size_t(i)] = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  try {
+    for (int w = 0; w < workers; ++w) threads.emplace_back(run);
+  } catch (const std::system_error&) {
+    // No thread to spare: the calling thread does the rest.
+  }
+  run();
+  for (std::thread& thread : threads) thread.join();
+  for (const std::exception_ptr& error : errors)
+    if (error) std::rethrow_exception(error);
 }
 
 // Inserts source [offset, offset + count) at position in pieces: one insertion per piece keeps a
@@ -394,20 +427,34 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
 }
 
 // Changes every track's range sample by sample into new blocks: change(sample, index in the
-// range, range length). The old blocks are the undo group's.
+// range, range length). The old blocks are the undo group's. The tracks' new blocks are made on
+// as many threads as the machine has (each track's the same on any), then linked in here.
 template <class Change>
 bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view, Change change) {
   return Transact([&] {
     BeginGroup(GroupSamples, &view, true);
-    for (int i = 0; i < TrackCount(); ++i) {
+    const int tracks = TrackCount();
+    struct Prepared {
+      BlockChain chain;
+      int chainStart = 0, span = 0, start = 0;
+    };
+    std::vector<Prepared> prepared(std::size_t(std::max(tracks, 0)));
+    for (int i = 0; i < tracks; ++i) CheckAllocation();
+    ForEachTrackInParallel(tracks, [&](int i) {
       CAP_SampleTrack* t = mixer_->Track(i);
-      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      ChangeIntoEntry(
-          i, n, s,
-          [&](const float* in, float* out, int m, long long index) {
-            for (int j = 0; j < m; ++j) out[j] = change(in[j], index + j, n);
-          },
-          0);
+      Prepared& p = prepared[std::size_t(i)];
+      const int n = ClampedLength(t, length, start);
+      p.start = ClampedStart(t, length, start);
+      const SampleChange pass = [&change, n](const float* in, float* out, int m, long long index) {
+        for (int j = 0; j < m; ++j) out[j] = change(in[j], index + j, n);
+      };
+      p.chain = t->PrepareChange(n, p.start, pass, &p.chainStart, &p.span);
+    });
+    for (int i = 0; i < tracks; ++i) {
+      Prepared& p = prepared[std::size_t(i)];
+      // On the blocks' own boundaries: the swap needs no memory.
+      BlockChain old = mixer_->Track(i)->SwapRange(p.span, p.chainStart, std::move(p.chain));
+      PushEntry(Entry{std::move(old), i, p.chainStart, p.span, p.start});
     }
   });
 }
@@ -431,13 +478,22 @@ void EP_EditHistory::FindPeak(int length, int start, float* minimum, float* maxi
   for (int i = 0; i < TrackCount(); ++i) {
     CAP_SampleTrack* t = mixer_->Track(i);
     const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-    int m = 0;
-    for (const float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
+    int offset = 0;
+    const SampleBlock* b = n > 0 ? t->Locate(s, &offset) : nullptr;
+    for (int left = n; left > 0 && b; b = b->next, offset = 0) {
+      const int m = std::min(b->count - offset, left);
+      left -= m;
+      if (m == b->count) {
+        BlockTotalMinMax(b, lo, hi);  // a whole block: its summary has the answer
+        continue;
+      }
+      const float* p = b->Samples() + offset;
       for (int j = 0; j < m; ++j) {
         // Both tests for every sample: the first sample must set both ends.
         if (p[j] < lo) lo = p[j];
         if (p[j] > hi) hi = p[j];
       }
+    }
   }
   if (minimum) *minimum = lo;
   if (maximum) *maximum = hi;
