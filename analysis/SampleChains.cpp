@@ -110,6 +110,7 @@ BlockChain CAP_SampleTrack::SwapRange(int count, int position, BlockChain&& inco
   }
   const int inserted = chain.length_;
   SampleBlock* lastNew = before;
+  SampleBlock* firstNew = chain.head_;
   if (chain.head_) {
     chain.head_->prev = before;
     chain.tail_->next = following;
@@ -131,6 +132,7 @@ BlockChain CAP_SampleTrack::SwapRange(int count, int position, BlockChain&& inco
   try {
     NormalizeAround(following);
     NormalizeAround(lastNew);
+    if (firstNew) NormalizeAround(firstNew);  // a chain's first block may be the short end of a split
     NormalizeAround(before);
   } catch (const std::bad_alloc&) {
   }

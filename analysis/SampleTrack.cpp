@@ -7,6 +7,7 @@
 #include <malloc.h>
 #endif
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "analysis/BlockSummary.h"
@@ -384,13 +385,24 @@ void CAP_SampleTrack::InsertSamples(const float* source, int count, int position
   if (!OpenGap(&position, count, &before, &following)) return;
   SampleBlock* last = before;
   const int half = capacity_ / 2;
-  for (int placed = 0; placed < count;) {
-    const int n = std::min(count - placed, half);
-    SampleBlock* block = NewEmptyBlockBetween(last, following, n);
-    CopyStrided(block->Samples(), 1, source + std::size_t(placed) * step, step, n);
-    RecomputeBlock(block);
-    last = block;
-    placed += n;
+  try {
+    for (int placed = 0; placed < count;) {
+      const int n = std::min(count - placed, half);
+      SampleBlock* block = NewEmptyBlockBetween(last, following, n);
+      CopyStrided(block->Samples(), 1, source + std::size_t(placed) * step, step, n);
+      RecomputeBlock(block);
+      last = block;
+      placed += n;
+    }
+  } catch (const std::bad_alloc&) {
+    // No memory (or scratch disk) for the rest: the blocks placed so far go, and the track's
+    // length still counts its blocks.
+    for (SampleBlock* b = before ? before->next : head_; b != following;) {
+      SampleBlock* next = b->next;
+      DeleteBlock(b);
+      b = next;
+    }
+    throw;
   }
   NormalizeAround(following);
   NormalizeAround(last);

@@ -24,6 +24,7 @@ namespace {
 constexpr const char* kShowIntroKey = "ShowIntro";
 constexpr const char* kCorrectDCKey = "CorrectDC";
 constexpr const char* kMatchAnywhereKey = "MatchAnywhere";
+constexpr const char* kUndoLevelsKey = "UndoLevels";
 constexpr const char* kSearchUrlKey = "SearchURL";
 constexpr const char* kRecentGroup = "Recent File List";
 
@@ -196,6 +197,8 @@ void VIZoravuApp::ReadPreferences() {
   if (s.contains(kCorrectDCKey) && ReadDecimal(s.value(kCorrectDCKey).toString(), &value)) correctDC_ = value != 0;
   if (s.contains(kMatchAnywhereKey) && ReadDecimal(s.value(kMatchAnywhereKey).toString(), &value))
     matchAnywhere_ = value != 0;
+  if (s.contains(kUndoLevelsKey) && ReadDecimal(s.value(kUndoLevelsKey).toString(), &value) && value >= 0)
+    undoLevels_ = value;
   if (s.contains(kSearchUrlKey)) {
     const QString url = s.value(kSearchUrlKey).toString().trimmed();
     if (!url.isEmpty()) searchUrl_ = url;
@@ -207,6 +210,7 @@ void VIZoravuApp::WritePreferences() {
   s.setValue(kShowIntroKey, QString::number(showIntro_ ? 1 : 0));
   s.setValue(kCorrectDCKey, QString::number(correctDC_ ? 1 : 0));
   s.setValue(kMatchAnywhereKey, QString::number(matchAnywhere_ ? 1 : 0));
+  s.setValue(kUndoLevelsKey, QString::number(undoLevels_));
   s.setValue(kSearchUrlKey, searchUrl_);
   s.sync();
 }
@@ -252,6 +256,7 @@ DocumentOptions VIZoravuApp::MakeDocumentOptions() const {
   options.newSeconds = newDuration_;
   options.correctDC = correctDC_;
   options.matchAnywhere = matchAnywhere_;
+  options.undoLevels = undoLevels_;
   options.openType = openType_;
   options.raw = raw_;
   // The raw-file dialog and the New dialog share the channels and the rate.
@@ -310,11 +315,13 @@ void VIZoravuApp::OnPreferences() {
   dialog.showIntroduction = showIntro_;
   dialog.correctDC = correctDC_;
   dialog.matchAnywhere = matchAnywhere_;
+  dialog.undoLevels = undoLevels_;
   dialog.searchUrl = searchUrl_;
   if (!AppUi::Current().RunDialog(dialog)) return;
   showIntro_ = dialog.showIntroduction;
   correctDC_ = dialog.correctDC;
   matchAnywhere_ = dialog.matchAnywhere;
+  undoLevels_ = dialog.undoLevels;
   const QString url = dialog.searchUrl.trimmed();
   searchUrl_ = url.isEmpty() ? QString::fromLatin1(kDefaultSearchUrl) : url;
   WritePreferences();
@@ -323,6 +330,7 @@ void VIZoravuApp::OnPreferences() {
     if (doc->Document()) {
       doc->Document()->SetSearchUrl(searchUrl_.toStdString());
       doc->Document()->SetMatchAnywhere(matchAnywhere_);
+      doc->Document()->SetUndoLevels(undoLevels_);
     }
 }
 

@@ -93,7 +93,7 @@ public:
   QStringList RecentFiles() const { return recent_; }
   void AddRecentFile(const QString& path);
   void RemoveRecentFile(const QString& path);
-  // Reads "ShowIntro", "CorrectDC", "MatchAnywhere" and "SearchURL"; a missing or unreadable value keeps the
+  // Reads "ShowIntro", "CorrectDC", "MatchAnywhere", "UndoLevels" and "SearchURL"; a missing or unreadable value keeps the
   // current one.
   void ReadPreferences();
   void WritePreferences();
@@ -138,6 +138,7 @@ private:
   bool showIntro_ = true;
   bool correctDC_ = true;
   bool matchAnywhere_ = true;
+  int undoLevels_ = 5;  // 0: unlimited
   QString searchUrl_;
   int channels_ = 1;
   int rate_ = 22050;

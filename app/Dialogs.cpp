@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -391,6 +392,16 @@ PreferencesDlg::PreferencesDlg(QWidget* parent) : FieldDialog(parent) {
   layout->addWidget(intro_);
   layout->addWidget(dc_);
   layout->addWidget(anywhere_);
+  auto* levels = new QHBoxLayout;
+  undoLevels_ = new QSpinBox(this);
+  undoLevels_->setObjectName("undoLevels");
+  undoLevels_->setRange(0, 100000);
+  undoLevels_->setSpecialValueText("Unlimited");  // 0
+  undoLevels_->setToolTip("Edits that can be undone; undo keeps what each edit replaced, no more");
+  levels->addWidget(new QLabel("Undo levels:", this));
+  levels->addWidget(undoLevels_);
+  levels->addStretch();
+  layout->addLayout(levels);
   auto* row = new QHBoxLayout;
   url_ = Edit("searchUrl", this);
   url_->setPlaceholderText(kDefaultSearchUrl);
@@ -405,6 +416,7 @@ void PreferencesDlg::LoadFields() {
   intro_->setChecked(showIntroduction);
   dc_->setChecked(correctDC);
   anywhere_->setChecked(matchAnywhere);
+  undoLevels_->setValue(undoLevels);
   url_->setText(searchUrl);
 }
 
@@ -422,6 +434,7 @@ bool PreferencesDlg::SaveFields() {
   showIntroduction = intro_->isChecked();
   correctDC = dc_->isChecked();
   matchAnywhere = anywhere_->isChecked();
+  undoLevels = undoLevels_->value();
   searchUrl = text;
   return true;
 }

@@ -25,6 +25,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 class QTimer;
 
 // The framework's validation texts.
@@ -146,12 +147,14 @@ public:
   bool showIntroduction = true;
   bool correctDC = true;
   bool matchAnywhere = true;  // sounds also match where they start between two blocks
+  int undoLevels = 5;         // 0: unlimited
   QString searchUrl;  // the web search service's base URL (empty: the default)
 
 private:
   QCheckBox* intro_;
   QCheckBox* dc_;
   QCheckBox* anywhere_;
+  QSpinBox* undoLevels_;
   QLineEdit* url_;
 };
 

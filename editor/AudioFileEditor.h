@@ -92,6 +92,9 @@ public:
   // off: on the block grid only. A change searches the selection again.
   void SetMatchAnywhere(bool on);
   bool MatchAnywhere() const { return matchAnywhere_; }
+  // The undo groups kept (the setting "Undo levels"); 0 keeps every one.
+  void SetUndoLevels(int levels);
+  int UndoLevels() const { return undoLevels_; }
   void OnActivate(bool active);
 
   // ---- view commands ----
@@ -219,6 +222,7 @@ private:
   std::unique_ptr<EP_AnnotationHolder> annotations_;
   int displayTrack_ = -1;
   int matchThreshold_ = 70;
+  int undoLevels_ = 5;
   bool pausedPlay_ = false;
   bool pausedRecording_ = false;
   bool recordingWithoutEnd_ = false;

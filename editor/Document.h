@@ -34,6 +34,7 @@ struct DocumentOptions {
   double newSeconds = 30.0;
   bool correctDC = true;
   bool matchAnywhere = true;
+  int undoLevels = 5;  // undo groups kept; 0: every one
   int openType = kOpenTypeByName;
   RawLayout raw;
   std::string searchUrl = kDefaultSearchUrl;
@@ -143,6 +144,7 @@ public:
   // A new search service takes effect for the next search.
   void SetSearchUrl(const std::string& url) { options_.searchUrl = url; }
   void SetMatchAnywhere(bool on);
+  void SetUndoLevels(int levels);
   WebSearchChoices& SearchChoices() { return search_; }
   int MixClipboardLevel() const { return mixClipboard_; }
   int MixWaveformLevel() const { return mixWaveform_; }
