@@ -446,7 +446,8 @@ bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view,
       const int n = ClampedLength(t, length, start);
       p.start = ClampedStart(t, length, start);
       const SampleChange pass = [&change, n](const float* in, float* out, int m, long long index) {
-        for (int j = 0; j < m; ++j) out[j] = change(in[j], index + j, n);
+        const Change local = change;  // a copy no store can alias: the loop runs in vector registers
+        for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
       };
       p.chain = t->PrepareChange(n, p.start, pass, &p.chainStart, &p.span);
     });
