@@ -4,7 +4,7 @@
 
 #include "analysis/SampleTrack.h"
 
-BlockStore::BlockStore(std::int32_t slotFloats) { SetSlotFloats(slotFloats); }
+BlockStore::BlockStore(std::int32_t halfFloats, std::int32_t fullFloats) { SetSlotSizes(halfFloats, fullFloats); }
 
 BlockStore::~BlockStore() = default;
 
@@ -32,18 +32,19 @@ void BlockStore::FreeRecord(SampleBlock* block) {
 }
 
 float* BlockStore::TakeFloats(std::int32_t floats) {
-  SampleSlabs& newest = *slabs_.back();
-  return floats == newest.SlotFloats() ? newest.Take() : new float[std::size_t(std::max(floats, 1))];
+  if (floats == half_->SlotFloats()) return half_->Take();
+  if (floats > half_->SlotFloats() && floats <= full_->SlotFloats()) return full_->Take();
+  return new float[std::size_t(std::max(floats, 1))];
 }
 
-void BlockStore::GiveFloats(float* data, std::int32_t floats) {
+void BlockStore::GiveFloats(float* data, std::int32_t) {
   if (!data) return;
-  for (auto s = slabs_.rbegin(); s != slabs_.rend(); ++s)
-    if ((*s)->SlotFloats() == floats) {
-      (*s)->Give(data);  // a heap slot of that size is deleted there
+  for (auto& s : slabs_)
+    if (s->Holds(data)) {
+      s->Give(data);
       return;
     }
-  delete[] data;
+  delete[] data;  // the heap's, or a slot that the slabs took from the heap
 }
 
 void BlockStore::FreeData(SampleBlock* block) {
@@ -51,9 +52,15 @@ void BlockStore::FreeData(SampleBlock* block) {
   block->allocated = 0;
 }
 
-void BlockStore::SetSlotFloats(std::int32_t floats) {
+SampleSlabs* BlockStore::Slabs(std::int32_t floats) {
   // A size seen before (a pitch shifted back) takes its slabs up again.
-  auto same = std::find_if(slabs_.begin(), slabs_.end(), [&](const auto& s) { return s->SlotFloats() == floats; });
-  if (same == slabs_.end()) slabs_.push_back(std::make_unique<SampleSlabs>(floats));
-  else std::rotate(same, same + 1, slabs_.end());
+  for (auto& s : slabs_)
+    if (s->SlotFloats() == floats) return s.get();
+  slabs_.push_back(std::make_unique<SampleSlabs>(floats));
+  return slabs_.back().get();
+}
+
+void BlockStore::SetSlotSizes(std::int32_t halfFloats, std::int32_t fullFloats) {
+  half_ = Slabs(halfFloats);
+  full_ = Slabs(std::max(fullFloats, halfFloats));
 }

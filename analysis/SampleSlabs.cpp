@@ -35,6 +35,13 @@ SampleSlabs::~SampleSlabs() {
   for (const Region& r : regions_) Unmap(r.base, r.bytes);
 }
 
+bool SampleSlabs::Holds(const float* slot) const {
+  const char* p = reinterpret_cast<const char*>(slot);
+  for (const Region& r : regions_)
+    if (p >= r.base && p < r.base + r.bytes) return true;
+  return false;
+}
+
 SampleSlabs::Region* SampleSlabs::RegionOf(const float* slot) {
   const char* p = reinterpret_cast<const char*>(slot);
   for (auto r = regions_.rbegin(); r != regions_.rend(); ++r)  // the newest first: most takes are there

@@ -24,6 +24,8 @@ public:
   // system (a track that changes its rate moves into slots of another size).
   void Give(float* slot);
   std::size_t RegionCount() const { return regions_.size(); }
+  // Whether slot lies in one of the regions (not a slot from the heap).
+  bool Holds(const float* slot) const;
 
 private:
   struct Region {

@@ -78,7 +78,7 @@ CAP_SampleTrack::CAP_SampleTrack(int rate) {
   channels = 1;
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
-  store_ = std::make_shared<BlockStore>(StorageFloats(capacity_ / 2));
+  store_ = std::make_shared<BlockStore>(StorageFloats(capacity_ / 2), StorageFloats(capacity_));
 }
 
 CAP_SampleTrack::~CAP_SampleTrack() {
@@ -509,7 +509,7 @@ void CAP_SampleTrack::SetSampleRate(int rate) {
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
   // The new block size has slots of its own; the old blocks give theirs back as they go.
-  store_->SetSlotFloats(StorageFloats(capacity_ / 2));
+  store_->SetSlotSizes(StorageFloats(capacity_ / 2), StorageFloats(capacity_));
   int position = 0;
   try {
     while (old) {
