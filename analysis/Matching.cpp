@@ -328,9 +328,15 @@ void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
         runLength[q] = planRun;
         continue;
       }
-      // A run that the track ends before scores 0 at every phase: one walk gives its length.
-      const int tries = blockStart[nb] - blockStart[q] < protoSpan ? 1 : shifts;
-      for (int k = 0; k < tries; ++k) {
+      // A run that the track ends before scores 0 at every phase, and the walk would take every
+      // block up to the end and one past it: no walk (with a prototype as long as the track, the
+      // walks alone would cost the square of its blocks).
+      if (blockStart[nb] - blockStart[q] < protoSpan) {
+        score[q] = 0;
+        runLength[q] = blocks - q + 1;
+        continue;
+      }
+      for (int k = 0; k < shifts; ++k) {
         const float s = walk(k, q, &runLength[q]);
         if (k == 0 || s > score[q]) {
           score[q] = s;

@@ -8,6 +8,8 @@
 #include <sys/mman.h>
 #endif
 
+#include "analysis/ScratchFile.h"
+
 namespace {
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kRegionBytes = std::size_t(32) << 20;
@@ -21,10 +23,23 @@ SampleSlabs::SampleSlabs(std::int32_t slotFloats)
       // 16-byte steps keep every slot aligned for vector loads.
       slotBytes_((sizeof(float) * std::size_t(slotFloats_) + 15) & ~std::size_t(15)) {}
 
-SampleSlabs::~SampleSlabs() {
+namespace {
+void Unmap(char* base, std::size_t bytes) {
 #if defined(__linux__)
-  for (const Region& r : regions_) munmap(r.base, r.bytes);
+  if (!scratch::UnmapRegion(base, bytes)) munmap(base, bytes);
 #endif
+}
+}  // namespace
+
+SampleSlabs::~SampleSlabs() {
+  for (const Region& r : regions_) Unmap(r.base, r.bytes);
+}
+
+bool SampleSlabs::Holds(const float* slot) const {
+  const char* p = reinterpret_cast<const char*>(slot);
+  for (const Region& r : regions_)
+    if (p >= r.base && p < r.base + r.bytes) return true;
+  return false;
 }
 
 SampleSlabs::Region* SampleSlabs::RegionOf(const float* slot) {
@@ -50,14 +65,22 @@ void SampleSlabs::ReleaseRegion(Region* region) {
   float* const none = nullptr;
   if (kept) std::memcpy(kept, &none, sizeof none);
   else free_ = nullptr;
-#if defined(__linux__)
-  munmap(region->base, region->bytes);
-#endif
+  Unmap(region->base, region->bytes);
   regions_.erase(regions_.begin() + (region - regions_.data()));
 }
 
 void SampleSlabs::AddRegion() {
 #if defined(__linux__)
+  if (void* mapped = scratch::MapRegion(kRegionBytes)) {
+    char* base = static_cast<char*>(mapped);
+#if defined(MADV_POPULATE_WRITE)
+    madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
+#endif
+    regions_.push_back(Region{base, kRegionBytes, 0});
+    next_ = base;
+    end_ = base + kRegionBytes;
+    return;
+  }
   // Mapped with room to spare, then trimmed so that the region starts on a huge-page boundary.
   const std::size_t mapped = kRegionBytes + kHugePage;
   void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -69,6 +92,11 @@ void SampleSlabs::AddRegion() {
   if (tail > 0) munmap(base + kRegionBytes, tail);
 #if defined(MADV_HUGEPAGE)
   madvise(base, kRegionBytes, MADV_HUGEPAGE);  // a hint: without huge pages the region still works
+#endif
+#if defined(MADV_POPULATE_WRITE)
+  // Every page at once: a region is filled soon, and a page fault per 4 kB would cost more than
+  // the writes (a third of a whole-file edit's time).
+  madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
 #endif
   regions_.push_back(Region{base, kRegionBytes, 0});
   next_ = base;

@@ -1,9 +1,10 @@
 #pragma once
 // Storage for the samples (and summaries) of a track's blocks of the usual size. A track that
 // grows past a few megabytes takes that storage from large regions that ask the system for huge
-// pages, so that loading an hour costs a few thousand page faults instead of half a million; a
-// small track (a clip, a short sound) keeps using the heap. Owned by one track and used from
-// whichever single thread edits that track.
+// pages, so that loading an hour costs a few thousand page faults instead of half a million, or
+// that are mapped from the scratch file when one is in use (ScratchFile.h); a small track (a clip,
+// a short sound) keeps using the heap. Owned by one track and used from whichever single thread
+// edits that track.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,6 +24,8 @@ public:
   // system (a track that changes its rate moves into slots of another size).
   void Give(float* slot);
   std::size_t RegionCount() const { return regions_.size(); }
+  // Whether slot lies in one of the regions (not a slot from the heap).
+  bool Holds(const float* slot) const;
 
 private:
   struct Region {

@@ -7,10 +7,11 @@
 #include <malloc.h>
 #endif
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "analysis/BlockSummary.h"
-#include "analysis/SampleSlabs.h"
+#include "analysis/BlockStore.h"
 #include "analysis/SignatureKernels.h"
 #include "analysis/TrackBands.h"
 
@@ -25,40 +26,26 @@ void CopyStrided(float* dest, int destStep, const float* source, int sourceStep,
 
 std::int32_t StorageFloats(int n) { return n + SummaryFloats(n); }
 
-// Gives a block's storage back to where it came from: the track's slabs or the heap.
-void FreeStorage(float* data, std::int32_t allocated, SampleSlabs* slabs) {
-  if (!data) return;
-  if (slabs && allocated == slabs->SlotFloats()) slabs->Give(data);
-  else delete[] data;
-}
-
-void FreeData(SampleBlock* block, SampleSlabs* slabs) {
-  FreeStorage(block->data.release(), block->allocated, slabs);
-  block->allocated = 0;
-}
-
 // Storage for n samples and their summaries, nothing more: a track's heap stays close to its
 // samples. Allocated before anything changes, so that running out of memory leaves the block as
 // it was; given back unless handed to a block.
 class Storage {
 public:
-  Storage(SampleSlabs* slabs, int n) : slabs_(slabs), floats_(StorageFloats(n)) {
-    data_ = slabs && floats_ == slabs->SlotFloats() ? slabs->Take() : new float[std::max(floats_, 1)];
-  }
-  ~Storage() { FreeStorage(data_, floats_, slabs_); }
+  Storage(BlockStore* store, int n) : store_(store), floats_(StorageFloats(n)) { data_ = store->TakeFloats(floats_); }
+  ~Storage() { store_->GiveFloats(data_, floats_); }
   Storage(const Storage&) = delete;
   Storage& operator=(const Storage&) = delete;
   float* get() const { return data_; }
   // The block's old storage goes back; the block owns this one from now on.
   void MoveInto(SampleBlock* block) {
-    FreeData(block, slabs_);
+    store_->FreeData(block);
     block->data.reset(data_);
     block->allocated = floats_;
     data_ = nullptr;
   }
 
 private:
-  SampleSlabs* slabs_;
+  BlockStore* store_;
   std::int32_t floats_;
   float* data_;
 };
@@ -92,37 +79,24 @@ CAP_SampleTrack::CAP_SampleTrack(int rate) {
   channels = 1;
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
-  storage_ = std::make_unique<SampleSlabs>(StorageFloats(capacity_ / 2));
+  store_ = std::make_shared<BlockStore>(StorageFloats(capacity_ / 2), StorageFloats(capacity_));
   bands_ = std::make_unique<TrackBands>();
 }
 
 CAP_SampleTrack::~CAP_SampleTrack() {
-  // The record slabs own every block record; the samples go back to their storage first.
-  for (SampleBlock* b = head_; b; b = b->next) FreeData(b, storage_.get());
+  // The store owns every block record (and lasts while a chain taken out of the track does).
+  for (SampleBlock* b = head_; b;) {
+    SampleBlock* next = b->next;
+    store_->FreeRecord(b);
+    b = next;
+  }
 }
 
-SampleBlock* CAP_SampleTrack::AllocateBlock() {
-  if (!freeBlocks_) {
-    constexpr int kSlab = 256;
-    std::unique_ptr<SampleBlock[]> fresh(new SampleBlock[kSlab]);
-    slabs_.push_back(std::move(fresh));
-    SampleBlock* slab = slabs_.back().get();
-    for (int i = kSlab - 1; i >= 0; --i) {  // handed out in address order
-      slab[i].next = freeBlocks_;
-      freeBlocks_ = &slab[i];
-    }
-  }
-  SampleBlock* block = freeBlocks_;
-  freeBlocks_ = block->next;
-  *block = SampleBlock();
-  return block;
-}
+SampleBlock* CAP_SampleTrack::AllocateBlock() { return store_->NewRecord(); }
 
 void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) {
   bands_->Forget(block);
-  FreeData(block, storage_.get());
-  block->next = freeBlocks_;
-  freeBlocks_ = block;
+  store_->FreeRecord(block);
 }
 
 int CAP_SampleTrack::ReadFloat(float* dest, int frames, int position) {
@@ -204,7 +178,7 @@ void CAP_SampleTrack::Link(SampleBlock* block, SampleBlock* after, SampleBlock* 
 SampleBlock* CAP_SampleTrack::NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n) {
   SampleBlock* block = AllocateBlock();
   try {
-    Storage(storage_.get(), n).MoveInto(block);
+    Storage(store_.get(), n).MoveInto(block);
   } catch (...) {
     ReleaseBlock(block);
     throw;
@@ -276,7 +250,7 @@ void CAP_SampleTrack::SplitBlock(SampleBlock* block, int at) {
   ClearMatchMarks(block);
   const int rest = block->count - at;
   // The first part keeps its samples in storage sized for them.
-  Storage first(storage_.get(), at);
+  Storage first(store_.get(), at);
   SampleBlock* second = NewEmptyBlockBetween(block, block->next, rest);
   std::memcpy(second->Samples(), block->Samples() + at, sizeof(float) * std::size_t(rest));
   std::memcpy(first.get(), block->Samples(), sizeof(float) * std::size_t(at));
@@ -291,7 +265,7 @@ void CAP_SampleTrack::MergeBlocks(SampleBlock* a, SampleBlock* b) {
   ClearMatchMarks(a);
   ClearMatchMarks(b);
   const int first = a->count;
-  Storage merged(storage_.get(), first + b->count);
+  Storage merged(store_.get(), first + b->count);
   std::memcpy(merged.get(), a->Samples(), sizeof(float) * std::size_t(first));
   std::memcpy(merged.get() + first, b->Samples(), sizeof(float) * std::size_t(b->count));
   merged.MoveInto(a);
@@ -417,13 +391,24 @@ void CAP_SampleTrack::InsertSamples(const float* source, int count, int position
   if (!OpenGap(&position, count, &before, &following)) return;
   SampleBlock* last = before;
   const int half = capacity_ / 2;
-  for (int placed = 0; placed < count;) {
-    const int n = std::min(count - placed, half);
-    SampleBlock* block = NewEmptyBlockBetween(last, following, n);
-    CopyStrided(block->Samples(), 1, source + std::size_t(placed) * step, step, n);
-    RecomputeBlock(block);
-    last = block;
-    placed += n;
+  try {
+    for (int placed = 0; placed < count;) {
+      const int n = std::min(count - placed, half);
+      SampleBlock* block = NewEmptyBlockBetween(last, following, n);
+      CopyStrided(block->Samples(), 1, source + std::size_t(placed) * step, step, n);
+      RecomputeBlock(block);
+      last = block;
+      placed += n;
+    }
+  } catch (const std::bad_alloc&) {
+    // No memory (or scratch disk) for the rest: the blocks placed so far go, and the track's
+    // length still counts its blocks.
+    for (SampleBlock* b = before ? before->next : head_; b != following;) {
+      SampleBlock* next = b->next;
+      DeleteBlock(b);
+      b = next;
+    }
+    throw;
   }
   NormalizeAround(following);
   NormalizeAround(last);
@@ -530,21 +515,23 @@ void CAP_SampleTrack::SetSampleRate(int rate) {
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
   // The new block size has slots of its own; the old blocks give theirs back as they go.
-  std::unique_ptr<SampleSlabs> oldStorage = std::move(storage_);
-  storage_ = std::make_unique<SampleSlabs>(StorageFloats(capacity_ / 2));
+  store_->SetSlotSizes(StorageFloats(capacity_ / 2), StorageFloats(capacity_));
   int position = 0;
   try {
     while (old) {
       SampleBlock* next = old->next;
       InsertSamples(old->Samples(), old->count, position, 1);
       position += old->count;
-      FreeData(old, oldStorage.get());
       ReleaseBlock(old);
       old = next;
     }
   } catch (...) {
-    // The blocks not yet moved go with their storage (the records stay in the record slabs).
-    for (; old; old = old->next) FreeData(old, oldStorage.get());
+    // The blocks not yet moved go with their storage.
+    while (old) {
+      SampleBlock* next = old->next;
+      ReleaseBlock(old);
+      old = next;
+    }
     throw;
   }
 }

@@ -3,13 +3,14 @@
 // with the signature, colour, min/max summary and match marks of its samples. Edits split the
 // blocks at their ends, merge blocks that became short and recompute only what they touched.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "analysis/AudioContainer.h"
 #include "analysis/SoundSignature.h"
 
-class SampleSlabs;
+class BlockStore;
 class TrackBands;
 
 struct SampleBlock {
@@ -34,6 +35,32 @@ struct SampleBlock {
   float* Samples() { return data.get(); }
   const float* Samples() const { return data.get(); }
 };
+
+// Blocks taken out of a track (what an edit replaced, kept for its undo): they stay in the
+// track's store, so that moving them back costs no copy, and go back to it when dropped. Only the
+// track they came from takes them back.
+class BlockChain {
+public:
+  BlockChain() = default;
+  ~BlockChain();
+  BlockChain(BlockChain&& other) noexcept;
+  BlockChain& operator=(BlockChain&& other) noexcept;
+  int Length() const { return length_; }
+  int BlockCount() const { return blocks_; }
+  const SampleBlock* Head() const { return head_; }
+
+private:
+  friend class CAP_SampleTrack;
+  void Release();
+  std::shared_ptr<BlockStore> store_;
+  SampleBlock* head_ = nullptr;
+  SampleBlock* tail_ = nullptr;
+  int length_ = 0;
+  int blocks_ = 0;
+};
+
+// Rewrites n samples: out[i] from in[i], index the place of in[0] in the range being changed.
+using SampleChange = std::function<void(const float* in, float* out, int n, long long index)>;
 
 inline constexpr int kGridPhases = 1;
 inline constexpr int kMatchAnywherePhases = 16;
@@ -61,6 +88,25 @@ public:
   void DeleteSamples(int count, int position);
   void CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition);
   void RecolorRange(int count, int position);
+
+  // Moving blocks (SampleChains.cpp). Each either changes the track completely or throws
+  // std::bad_alloc with the samples as they were.
+  // [position, position + count) is taken out and chain (from this track) put in its place; the
+  // blocks taken out are returned.
+  BlockChain SwapRange(int count, int position, BlockChain&& chain);
+  // The samples of [position, position + count) pass through change into new blocks that take
+  // the place of the old ones, which are returned: whole blocks, from *chainStart.
+  BlockChain ChangeRange(int count, int position, const SampleChange& change, int* chainStart);
+  // [position, position + count) reversed into new blocks; the old ones are returned.
+  BlockChain ReverseRange(int count, int position);
+  // Copies of the whole blocks holding [position, position + count), from *chainStart.
+  BlockChain CopyChain(int count, int position, int* chainStart);
+  // The new blocks of a ChangeRange, not yet in the list (SwapRange(*span, *chainStart, ...)
+  // puts them there). Touches only this track's blocks and store: several tracks may prepare at
+  // once, each on its own thread, when change may run on any thread.
+  BlockChain PrepareChange(int count, int position, const SampleChange& change, int* chainStart, int* span) {
+    return MakeChanged(count, position, &change, chainStart, span);
+  }
   void SetSampleRate(int rate);
   void AddViewer(CAP_AudioViewer* viewer);
   // A viewer that goes before the track (a hidden display row) takes itself off the list.
@@ -165,9 +211,16 @@ private:
   // neighbouring memory; freed records are reused. Their addresses never change.
   SampleBlock* AllocateBlock();
   void ReleaseBlock(SampleBlock* block);
-  std::vector<std::unique_ptr<SampleBlock[]>> slabs_;
-  SampleBlock* freeBlocks_ = nullptr;  // linked through next
-  // Sample storage of blocks of half the capacity (what loading and insertion make).
-  std::unique_ptr<SampleSlabs> storage_;
+  struct ChainBuilder;
+  // A new block of n samples (no signature yet) at the end of a chain being built.
+  SampleBlock* NewLooseBlock(int n, ChainBuilder& into);
+  // New blocks for the whole blocks holding [position, position + count): the range's samples
+  // through change, the rest as they are; null change: copies with their signatures.
+  BlockChain MakeChanged(int count, int position, const SampleChange* change, int* chainStart, int* span);
+  // The same chain with its blocks in this track's store (a chain from another track, copied).
+  BlockChain Adopt(BlockChain& chain);
+  // Shared with the chains taken out of the track; new slots are half the capacity (what
+  // loading and insertion make).
+  std::shared_ptr<BlockStore> store_;
   std::unique_ptr<TrackBands> bands_;
 };

@@ -27,6 +27,7 @@ constexpr const char* kShowIntroKey = "ShowIntro";
 constexpr const char* kCorrectDCKey = "CorrectDC";
 constexpr const char* kMatchAnywhereKey = "MatchAnywhere";
 constexpr const char* kSearchBySoundKey = "SearchBySound";
+constexpr const char* kUndoLevelsKey = "UndoLevels";
 constexpr const char* kSearchUrlKey = "SearchURL";
 constexpr const char* kRecentGroup = "Recent File List";
 
@@ -207,6 +208,8 @@ void VIZoravuApp::ReadPreferences() {
     matchAnywhere_ = value != 0;
   if (s.contains(kSearchBySoundKey) && ReadDecimal(s.value(kSearchBySoundKey).toString(), &value))
     searchBySound_ = value != 0;
+  if (s.contains(kUndoLevelsKey) && ReadDecimal(s.value(kUndoLevelsKey).toString(), &value) && value >= 0)
+    undoLevels_ = value;
   if (s.contains(kSearchUrlKey)) {
     const QString url = s.value(kSearchUrlKey).toString().trimmed();
     if (!url.isEmpty()) searchUrl_ = url;
@@ -219,6 +222,7 @@ void VIZoravuApp::WritePreferences() {
   s.setValue(kCorrectDCKey, QString::number(correctDC_ ? 1 : 0));
   s.setValue(kMatchAnywhereKey, QString::number(matchAnywhere_ ? 1 : 0));
   s.setValue(kSearchBySoundKey, QString::number(searchBySound_ ? 1 : 0));
+  s.setValue(kUndoLevelsKey, QString::number(undoLevels_));
   s.setValue(kSearchUrlKey, searchUrl_);
   s.sync();
 }
@@ -265,6 +269,7 @@ DocumentOptions VIZoravuApp::MakeDocumentOptions() const {
   options.correctDC = correctDC_;
   options.matchAnywhere = matchAnywhere_;
   options.searchBySound = searchBySound_;
+  options.undoLevels = undoLevels_;
   options.openType = openType_;
   options.raw = raw_;
   // The raw-file dialog and the New dialog share the channels and the rate.
@@ -325,12 +330,14 @@ void VIZoravuApp::OnPreferences() {
   dialog.correctDC = correctDC_;
   dialog.matchAnywhere = matchAnywhere_;
   dialog.searchBySound = searchBySound_;
+  dialog.undoLevels = undoLevels_;
   dialog.searchUrl = searchUrl_;
   if (!AppUi::Current().RunDialog(dialog)) return;
   showIntro_ = dialog.showIntroduction;
   correctDC_ = dialog.correctDC;
   matchAnywhere_ = dialog.matchAnywhere;
   searchBySound_ = dialog.searchBySound;
+  undoLevels_ = dialog.undoLevels;
   const QString url = dialog.searchUrl.trimmed();
   searchUrl_ = url.isEmpty() ? QString::fromLatin1(kDefaultSearchUrl) : url;
   WritePreferences();
@@ -340,6 +347,7 @@ void VIZoravuApp::OnPreferences() {
       doc->Document()->SetSearchUrl(searchUrl_.toStdString());
       doc->Document()->SetMatchAnywhere(matchAnywhere_);
       doc->Document()->SetSearchBySound(searchBySound_);
+      doc->Document()->SetUndoLevels(undoLevels_);
     }
 }
 

@@ -101,7 +101,7 @@ public:
   QStringList RecentFiles() const { return recent_; }
   void AddRecentFile(const QString& path);
   void RemoveRecentFile(const QString& path);
-  // Reads "ShowIntro", "CorrectDC", "MatchAnywhere", "SearchBySound" and "SearchURL"; a missing or unreadable value keeps the
+  // Reads "ShowIntro", "CorrectDC", "MatchAnywhere", "SearchBySound", "UndoLevels" and "SearchURL"; a missing or unreadable value keeps the
   // current one.
   void ReadPreferences();
   void WritePreferences();
@@ -148,6 +148,7 @@ private:
   bool correctDC_ = false;
   bool matchAnywhere_ = true;
   bool searchBySound_ = true;
+  int undoLevels_ = 5;  // 0: unlimited
   QString searchUrl_;
   int channels_ = 1;
   int rate_ = 22050;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cmath>
@@ -404,6 +405,16 @@ PreferencesDlg::PreferencesDlg(QWidget* parent) : FieldDialog(parent) {
   layout->addWidget(dc_);
   layout->addWidget(anywhere_);
   layout->addWidget(bySound_);
+  auto* levels = new QHBoxLayout;
+  undoLevels_ = new QSpinBox(this);
+  undoLevels_->setObjectName("undoLevels");
+  undoLevels_->setRange(0, 100000);
+  undoLevels_->setSpecialValueText("Unlimited");  // 0
+  undoLevels_->setToolTip("Edits that can be undone; undo keeps what each edit replaced, no more");
+  levels->addWidget(new QLabel("Undo levels:", this));
+  levels->addWidget(undoLevels_);
+  levels->addStretch();
+  layout->addLayout(levels);
   auto* row = new QHBoxLayout;
   url_ = Edit("searchUrl", this);
   url_->setPlaceholderText(kDefaultSearchUrl);
@@ -419,6 +430,7 @@ void PreferencesDlg::LoadFields() {
   dc_->setChecked(correctDC);
   anywhere_->setChecked(matchAnywhere);
   bySound_->setChecked(searchBySound);
+  undoLevels_->setValue(undoLevels);
   url_->setText(searchUrl);
 }
 
@@ -437,6 +449,7 @@ bool PreferencesDlg::SaveFields() {
   correctDC = dc_->isChecked();
   matchAnywhere = anywhere_->isChecked();
   searchBySound = bySound_->isChecked();
+  undoLevels = undoLevels_->value();
   searchUrl = text;
   return true;
 }

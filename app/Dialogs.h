@@ -25,6 +25,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 class QTimer;
 
 // The framework's validation texts.
@@ -152,6 +153,7 @@ public:
   bool correctDC = false;
   bool matchAnywhere = true;  // sounds also match where they start between two blocks
   bool searchBySound = true;  // what a listener hears as the same sound; off: the signature search
+  int undoLevels = 5;         // 0: unlimited
   QString searchUrl;  // the web search service's base URL (empty: the default)
 
 private:
@@ -159,6 +161,7 @@ private:
   QCheckBox* dc_;
   QCheckBox* anywhere_;
   QCheckBox* bySound_;
+  QSpinBox* undoLevels_;
   QLineEdit* url_;
 };
 

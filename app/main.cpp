@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QTextStream>
 
+#include "analysis/ScratchFile.h"
 #include "app/Application.h"
 
 int main(int argc, char** argv) {
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
     if (const std::optional<int> code = VIZoravuApp::HandleInformationalOptions(arguments, out, err)) return *code;
   }
 
+  // Long recordings page to a scratch file rather than to swap; without one they stay in memory.
+  scratch::UseDirectory(scratch::DefaultDirectory(), nullptr);
   QApplication application(argc, argv);
   QApplication::setOrganizationName(VIZoravuApp::kOrganisation);
   QApplication::setApplicationName("Tintwave");

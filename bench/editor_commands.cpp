@@ -263,6 +263,36 @@ void BM_WholeFileFadeIn(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeFileFadeIn)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
+// Select All, Normalize, then its undo and its redo, each on its own clock (the user's first
+// whole-file command on a long recording); the time is the normalize's, undo_ms and redo_ms the
+// others'. The redo is undone again so that every iteration starts from the same document.
+void BM_SelectAllNormalize(benchmark::State& state) {
+  EditorDocument& doc = *TheHour().document;
+  double undoSeconds = 0, redoSeconds = 0;
+  for (auto _ : state) {
+    doc.Editor()->SelectAll();
+    auto t = Clock::now();
+    if (!doc.Normalize()) {
+      state.SkipWithError("Normalize did nothing");
+      return;
+    }
+    state.SetIterationTime(Since(t));
+    t = Clock::now();
+    const bool undone = doc.Undo();
+    undoSeconds += Since(t);
+    t = Clock::now();
+    const bool redone = doc.Redo();
+    redoSeconds += Since(t);
+    if (!undone || !redone || !doc.Undo()) {
+      state.SkipWithError("undo or redo did nothing");
+      return;
+    }
+  }
+  state.counters["undo_ms"] = benchmark::Counter(1000 * undoSeconds, benchmark::Counter::kAvgIterations);
+  state.counters["redo_ms"] = benchmark::Counter(1000 * redoSeconds, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_SelectAllNormalize)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
 // The undo copy of a whole-file edit alone: what the history saves for each track (whole blocks
 // with their signatures and summaries copied into a fresh track). Freeing it is not timed.
 void BM_UndoCopyWholeFile(benchmark::State& state) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/ScratchFile.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
     PrintHelp(stderr);
     return 2;
   }
+  // Long recordings page to a scratch file rather than to swap; without one they stay in memory.
+  scratch::UseDirectory(scratch::DefaultDirectory(), nullptr);
   for (const Command& c : kCommands)
     if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
   std::fprintf(stderr, "error: unknown command '%s'\n", argv[1]);

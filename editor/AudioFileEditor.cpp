@@ -9,6 +9,7 @@
 
 #include "analysis/SampleTrack.h"
 #include "analysis/SoundMatch.h"
+#include "analysis/ScratchFile.h"
 #include "devices/AudioPlayer.h"
 #include "editor/CommandCode.h"
 #include "editor/EditHistory.h"
@@ -28,6 +29,8 @@
 
 namespace {
 constexpr const char* kNoMemoryToLoad = "Not enough memory to load the file";
+constexpr const char* kNoScratchToLoad =
+    "Not enough disk space for the file's audio in the scratch folder (~/.cache/tintwave); free some space and open it again";
 
 std::string StatusTime(double seconds) { return FormatTime(seconds, 3, true, false); }
 }  // namespace
@@ -197,6 +200,9 @@ bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, 
     } else {
       FillWithSilence(progress, user);
     }
+  } catch (const ScratchFull&) {
+    SetError(kNoScratchToLoad);
+    return false;
   } catch (const std::bad_alloc&) {
     SetError(kNoMemoryToLoad);
     return false;
@@ -212,6 +218,7 @@ void EP_AudioFileEditor::BuildViews(int width, int height) {
                                               deviceFactory_ ? deviceFactory_(WaveDirection::Output) : nullptr,
                                               deviceFactory_ ? deviceFactory_(WaveDirection::Input) : nullptr);
   history_ = std::make_unique<EP_EditHistory>(mixer_.get(), &SharedClipboard::Instance());
+  history_->SetUndoLevels(undoLevels_);
   window_ = new EP_Window(host_, width, height, this);
   window_->EnableTimer(true);
   DisplayTracks tracks;
@@ -446,6 +453,11 @@ bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
 void EP_AudioFileEditor::SetMatchThreshold(int value) {
   matchThreshold_ = std::clamp(value, 0, 100);
   if (matchMode_ && waveform_) waveform_->SetSegmentThreshold(matchThreshold_);
+}
+
+void EP_AudioFileEditor::SetUndoLevels(int levels) {
+  undoLevels_ = std::max(levels, 0);
+  if (history_) history_->SetUndoLevels(undoLevels_);
 }
 
 void EP_AudioFileEditor::SetMatchAnywhere(bool on) {

@@ -96,6 +96,9 @@ public:
   // backgrounds, rooms); off: the signature search, on or off the grid as above.
   void SetSearchBySound(bool on);
   bool SearchBySound() const { return searchBySound_; }
+  // The undo groups kept (the setting "Undo levels"); 0 keeps every one.
+  void SetUndoLevels(int levels);
+  int UndoLevels() const { return undoLevels_; }
   void OnActivate(bool active);
 
   // ---- view commands ----
@@ -273,6 +276,7 @@ private:
   std::unique_ptr<EP_AnnotationHolder> annotations_;
   int displayTrack_ = -1;
   int matchThreshold_ = 70;
+  int undoLevels_ = 5;
   bool pausedPlay_ = false;
   bool pausedRecording_ = false;
   bool recordingWithoutEnd_ = false;

@@ -84,6 +84,7 @@ bool EditorDocument::New(GraphicsHost* host, int width, int height) {
   editor->SetBrowserLauncher(options_.browser);
   editor->SetMatchAnywhere(options_.matchAnywhere);
   editor->SetSearchBySound(options_.searchBySound);
+  editor->SetUndoLevels(options_.undoLevels);
   if (!editor->CreateEmpty(options_.newChannels, options_.newRate, options_.newSeconds) ||
       !editor->AttachViews(host, width, height, options_.correctDC, 1.0))
     return Fail(editor->ErrorText());
@@ -113,6 +114,7 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   editor->SetBrowserLauncher(options_.browser);
   editor->SetMatchAnywhere(options_.matchAnywhere);
   editor->SetSearchBySound(options_.searchBySound);
+  editor->SetUndoLevels(options_.undoLevels);
   const RawLayout& raw = options_.raw;
   const bool opened = options_.openType == kOpenTypeRaw
                           ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
@@ -363,6 +365,11 @@ bool EditorDocument::Record() {
 
 std::string EditorDocument::FindNext() { return editor_ ? editor_->FindNext() : std::string(); }
 std::string EditorDocument::FindPrevious() { return editor_ ? editor_->FindPrevious() : std::string(); }
+
+void EditorDocument::SetUndoLevels(int levels) {
+  options_.undoLevels = levels;
+  if (editor_) editor_->SetUndoLevels(levels);
+}
 
 void EditorDocument::SetMatchAnywhere(bool on) {
   options_.matchAnywhere = on;

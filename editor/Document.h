@@ -40,6 +40,7 @@ struct DocumentOptions {
   bool correctDC = false;
   bool matchAnywhere = true;
   bool searchBySound = true;
+  int undoLevels = 5;  // undo groups kept; 0: every one
   int openType = kOpenTypeByName;
   RawLayout raw;
   std::string searchUrl = kDefaultSearchUrl;
@@ -176,6 +177,7 @@ public:
   void SetSearchUrl(const std::string& url) { options_.searchUrl = url; }
   void SetMatchAnywhere(bool on);
   void SetSearchBySound(bool on);
+  void SetUndoLevels(int levels);
   WebSearchChoices& SearchChoices() { return search_; }
   int MixClipboardLevel() const { return mixClipboard_; }
   int MixWaveformLevel() const { return mixWaveform_; }

@@ -1,11 +1,16 @@
 #include "editor/EditHistory.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <climits>
 #include <cmath>
 #include <new>
 #include <utility>
 
+#include "analysis/BlockSummary.h"
 #include "editor/SharedClipboard.h"
 #include "formats/RateConverter.h"
 #include "pipeline/SampleMixer.h"
@@ -40,6 +45,55 @@ int ClampedStart(CAP_SampleTrack* track, int length, int start) {
   return start;
 }
 
+// A mix of source from sourceOffset into the samples a change passes (as WriteSamples mixes:
+// new x sourcePercent / 100 + old x targetPercent / 100, clamped; 100 and 0 copy).
+SampleChange MixWith(CAP_SampleTrack& source, int sourceOffset, int sourcePercent, int targetPercent) {
+  return [&source, sourceOffset, sourcePercent, targetPercent, piece = std::vector<float>()](
+             const float* in, float* out, int n, long long index) mutable {
+    piece.resize(std::size_t(n));
+    const int got = source.ReadSamples(piece.data(), n, sourceOffset + int(index), 1);
+    std::fill(piece.begin() + std::max(got, 0), piece.end(), 0.0f);
+    if (sourcePercent == 100 && targetPercent == 0) {
+      std::copy(piece.begin(), piece.end(), out);
+      return;
+    }
+    const float newGain = float(sourcePercent), oldGain = float(targetPercent);
+    for (int i = 0; i < n; ++i) {
+      float x = newGain * piece[std::size_t(i)] / 100.0f + oldGain * in[i] / 100.0f;
+      if (x > 1.0f) x = 1.0f; else if (x <= -1.0f) x = -1.0f;
+      out[i] = x;
+    }
+  };
+}
+
+// work(i) for every track i, on up to as many threads as the machine has; the first failure is
+// thrown here once every track is done.
+template <class Work>
+void ForEachTrackInParallel(int tracks, Work&& work) {
+  const int workers = std::min(tracks, int(std::thread::hardware_concurrency())) - 1;
+  std::vector<std::exception_ptr> errors(std::size_t(std::max(tracks, 0)));
+  std::atomic<int> next{0};
+  auto run = [&] {
+    for (int i; (i = next++) < tracks;) {
+      try {
+        work(i);
+      } catch (...) {
+        errors[std::size_t(i)] = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  try {
+    for (int w = 0; w < workers; ++w) threads.emplace_back(run);
+  } catch (const std::system_error&) {
+    // No thread to spare: the calling thread does the rest.
+  }
+  run();
+  for (std::thread& thread : threads) thread.join();
+  for (const std::exception_ptr& error : errors)
+    if (error) std::rethrow_exception(error);
+}
+
 // Inserts source [offset, offset + count) at position in pieces: one insertion per piece keeps a
 // long paste from walking the target's block list once per source block.
 void InsertFrom(CAP_SampleTrack& source, int count, int offset, CAP_SampleTrack& target, int position) {
@@ -57,7 +111,7 @@ void InsertFrom(CAP_SampleTrack& source, int count, int offset, CAP_SampleTrack&
 EP_EditHistory::EP_EditHistory(CAP_SampleMixer* mixer, SharedClipboard* clipboard)
     : mixer_(mixer), clipboard_(clipboard) {}
 
-EP_EditHistory::~EP_EditHistory() = default;  // the groups own their saved tracks
+EP_EditHistory::~EP_EditHistory() = default;  // the groups own their saved blocks
 
 int EP_EditHistory::TrackCount() const { return mixer_ ? mixer_->TrackCount() : 0; }
 
@@ -124,8 +178,13 @@ void EP_EditHistory::Rollback(Group* current, int extensionCount) {
   extensionCount_ = extensionCount;
 }
 
+void EP_EditHistory::SetUndoLevels(int levels) {
+  undoLevels_ = std::max(levels, 0);
+  if (!inTransaction_) DropBeyondLimit();
+}
+
 void EP_EditHistory::DropBeyondLimit() {
-  while (int(undo_.size()) > kMaxUndoGroups) {
+  while (undoLevels_ > 0 && int(undo_.size()) > undoLevels_) {
     if (undo_.back().get() == current_) current_ = nullptr;
     undo_.pop_back();
   }
@@ -137,10 +196,9 @@ void EP_EditHistory::ClearRedo() {
   redo_.clear();
 }
 
-void EP_EditHistory::Restore(const Entry& entry) {
-  CAP_SampleTrack* saved = entry.saved.get();
-  ReplaceRange(saved, saved ? saved->Length() : 0, 0, mixer_ ? mixer_->Track(entry.track) : nullptr,
-               entry.lengthInPlace, entry.start, 100, 0);
+void EP_EditHistory::Restore(Entry& entry) {
+  CAP_SampleTrack* t = mixer_ ? mixer_->Track(entry.track) : nullptr;
+  if (t) t->SwapRange(entry.lengthInPlace, entry.start, std::move(entry.saved));
 }
 
 // ---- The primitive ------------------------------------------------------------------------
@@ -181,14 +239,42 @@ void EP_EditHistory::ReplaceRange(CAP_SampleTrack* source, int sourceLength, int
     InsertFrom(*source, sourceLength - n, sourceOffset + n, *target, targetStart + n);
 }
 
+void EP_EditHistory::PushEntry(Entry entry) {
+  current_->entries.push_front(std::move(entry));
+  if (inTransaction_) ++entriesAdded_;
+}
+
 void EP_EditHistory::AddEntry(int track, int length, int start, int lengthInPlace) {
   if (!current_) return;  // no group to record into
+  CheckAllocation();
   CAP_SampleTrack* t = mixer_ ? mixer_->Track(track) : nullptr;
   ClampRange(t ? t->Length() : 0, &length, &start);
-  std::unique_ptr<CAP_SampleTrack> saved = NewTrack(DocumentRate());
-  if (t) ReplaceRange(t, length, start, saved.get(), 0, 0, 100, 0);
-  current_->entries.push_front(Entry{std::move(saved), track, start, std::max(lengthInPlace, 0)});
-  if (inTransaction_) ++entriesAdded_;
+  lengthInPlace = std::max(lengthInPlace, 0);
+  int chainStart = start;
+  BlockChain saved = t ? t->CopyChain(length, start, &chainStart) : BlockChain();
+  const int span = saved.Length();
+  // The copy holds whole blocks: the undo puts them back over what the change leaves of them too.
+  if (span > 0) lengthInPlace += span - length;
+  PushEntry(Entry{std::move(saved), track, span > 0 ? chainStart : start, lengthInPlace, start});
+}
+
+void EP_EditHistory::MoveOut(int track, int length, int start, int lengthInPlace) {
+  if (!current_) return;
+  CheckAllocation();
+  CAP_SampleTrack* t = mixer_->Track(track);
+  ClampRange(t->Length(), &length, &start);
+  PushEntry(Entry{t->SwapRange(length, start, BlockChain()), track, start, std::max(lengthInPlace, 0), start});
+}
+
+void EP_EditHistory::ChangeIntoEntry(int track, int length, int start, const SampleChange& change, int extra) {
+  if (!current_) return;
+  CheckAllocation();
+  CAP_SampleTrack* t = mixer_->Track(track);
+  ClampRange(t->Length(), &length, &start);
+  int chainStart = start;
+  BlockChain saved = t->ChangeRange(length, start, change, &chainStart);
+  const int span = saved.Length();
+  PushEntry(Entry{std::move(saved), track, chainStart, span + std::max(extra, 0), start});
 }
 
 void EP_EditHistory::BeginGroup(int kind, const ViewState* view, bool clearRedo) {
@@ -241,12 +327,7 @@ bool EP_EditHistory::Copy(int length, int start) {
 
 void EP_EditHistory::DeleteRange(int length, int start, const ViewState& view) {
   BeginGroup(GroupSamples, &view, true);
-  for (int i = 0; i < TrackCount(); ++i) {
-    CAP_SampleTrack* t = mixer_->Track(i);
-    const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-    AddEntry(i, n, s, 0);
-    ReplaceRange(nullptr, 0, 0, t, n, s, 100, 0);
-  }
+  for (int i = 0; i < TrackCount(); ++i) MoveOut(i, length, start, 0);
 }
 
 bool EP_EditHistory::Delete(int length, int start, const ViewState& view) {
@@ -270,11 +351,8 @@ bool EP_EditHistory::Trim(int length, int start, const ViewState& view) {
     for (int i = 0; i < TrackCount(); ++i) {
       CAP_SampleTrack* t = mixer_->Track(i);
       const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      const int tail = t->Length() - n - s;
-      AddEntry(i, tail, s + n, 0);
-      ReplaceRange(nullptr, 0, 0, t, tail, s + n, 100, 0);
-      AddEntry(i, s, 0, 0);
-      ReplaceRange(nullptr, 0, 0, t, s, 0, 100, 0);
+      MoveOut(i, t->Length() - n - s, s + n, 0);
+      MoveOut(i, s, 0, 0);
     }
   });
 }
@@ -324,13 +402,23 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
       if (kind == PasteMixOnce) {
         // May run past the end: the rest of the clipboard is appended there.
         const int r = std::min(c, std::max(length, 0));
-        AddEntry(i, r, s, r);
-        ReplaceRange(source, r, 0, t, r, s, sourcePercent, targetPercent);
+        const int inTrack = std::min(r, t->Length() - s);
+        ChangeIntoEntry(i, inTrack, s, MixWith(*source, 0, sourcePercent, targetPercent), r - inTrack);
+        InsertFrom(*source, r - inTrack, inTrack, *t, s + inTrack);
         pasted = std::max(pasted, r);
       } else {
         const int n = ClampedLength(t, length, start);
-        AddEntry(i, n, s, c);
-        ReplaceRange(source, c, 0, t, n, s, sourcePercent, targetPercent);
+        if (sourcePercent == 100 && targetPercent == 0) {
+          MoveOut(i, n, s, c);
+          // Whole blocks keep their signatures and summaries when the rates agree.
+          if (source->sampleRate == t->sampleRate) t->CopySamples(*source, c, s, 0);
+          else InsertFrom(*source, c, 0, *t, s);
+        } else {
+          const int m = std::min(n, c);
+          ChangeIntoEntry(i, m, s, MixWith(*source, 0, sourcePercent, targetPercent), c - m);
+          InsertFrom(*source, c - m, m, *t, s + m);
+          if (n > m) MoveOut(i, n - m, s + m, 0);
+        }
         pasted = std::max(pasted, c);
       }
     }
@@ -338,20 +426,36 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
   return done ? pasted : -1;
 }
 
-// Changes every track's range sample by sample: change(sample, index in the range, range length).
+// Changes every track's range sample by sample into new blocks: change(sample, index in the
+// range, range length). The old blocks are the undo group's. The tracks' new blocks are made on
+// as many threads as the machine has (each track's the same on any), then linked in here.
 template <class Change>
 bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view, Change change) {
   return Transact([&] {
     BeginGroup(GroupSamples, &view, true);
-    for (int i = 0; i < TrackCount(); ++i) {
+    const int tracks = TrackCount();
+    struct Prepared {
+      BlockChain chain;
+      int chainStart = 0, span = 0, start = 0;
+    };
+    std::vector<Prepared> prepared(std::size_t(std::max(tracks, 0)));
+    for (int i = 0; i < tracks; ++i) CheckAllocation();
+    ForEachTrackInParallel(tracks, [&](int i) {
       CAP_SampleTrack* t = mixer_->Track(i);
-      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      AddEntry(i, n, s, n);
-      long long k = 0;
-      int m = 0;
-      for (float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
-        for (int j = 0; j < m; ++j, ++k) p[j] = change(p[j], k, n);
-      t->RecolorRange(n, s);
+      Prepared& p = prepared[std::size_t(i)];
+      const int n = ClampedLength(t, length, start);
+      p.start = ClampedStart(t, length, start);
+      const SampleChange pass = [&change, n](const float* in, float* out, int m, long long index) {
+        const Change local = change;  // a copy no store can alias: the loop runs in vector registers
+        for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
+      };
+      p.chain = t->PrepareChange(n, p.start, pass, &p.chainStart, &p.span);
+    });
+    for (int i = 0; i < tracks; ++i) {
+      Prepared& p = prepared[std::size_t(i)];
+      // On the blocks' own boundaries: the swap needs no memory.
+      BlockChain old = mixer_->Track(i)->SwapRange(p.span, p.chainStart, std::move(p.chain));
+      PushEntry(Entry{std::move(old), i, p.chainStart, p.span, p.start});
     }
   });
 }
@@ -375,13 +479,22 @@ void EP_EditHistory::FindPeak(int length, int start, float* minimum, float* maxi
   for (int i = 0; i < TrackCount(); ++i) {
     CAP_SampleTrack* t = mixer_->Track(i);
     const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-    int m = 0;
-    for (const float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m))
+    int offset = 0;
+    const SampleBlock* b = n > 0 ? t->Locate(s, &offset) : nullptr;
+    for (int left = n; left > 0 && b; b = b->next, offset = 0) {
+      const int m = std::min(b->count - offset, left);
+      left -= m;
+      if (m == b->count) {
+        BlockTotalMinMax(b, lo, hi);  // a whole block: its summary has the answer
+        continue;
+      }
+      const float* p = b->Samples() + offset;
       for (int j = 0; j < m; ++j) {
         // Both tests for every sample: the first sample must set both ends.
         if (p[j] < lo) lo = p[j];
         if (p[j] > hi) hi = p[j];
       }
+    }
   }
   if (minimum) *minimum = lo;
   if (maximum) *maximum = hi;
@@ -393,17 +506,8 @@ bool EP_EditHistory::Reverse(int length, int start, const ViewState& view) {
     for (int i = 0; i < TrackCount(); ++i) {
       CAP_SampleTrack* t = mixer_->Track(i);
       const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      std::unique_ptr<CAP_SampleTrack> reversed = NewTrack(t->sampleRate);
-      // One block of the store fits; a larger one (never made by the store) grows the buffer.
-      std::vector<float> buffer(std::size_t(std::max(0, int(std::lround(t->sampleRate * 0.1))) + 2));
-      int m = 0;
-      for (float* p = t->BeginBlockWalk(s, &m, n); p; p = t->NextBlockWalk(&m)) {
-        if (std::size_t(m) > buffer.size()) buffer.resize(std::size_t(m));
-        std::reverse_copy(p, p + m, buffer.begin());
-        reversed->InsertSamples(buffer.data(), m, 0);
-      }
-      AddEntry(i, n, s, n);
-      ReplaceRange(reversed.get(), reversed->Length(), 0, t, reversed->Length(), s, 100, 0);
+      CheckAllocation();
+      PushEntry(Entry{t->ReverseRange(n, s), i, s, n, s});
     }
   });
 }
@@ -431,8 +535,8 @@ bool EP_EditHistory::InsertRepeated(int length, int start, const float* buffer, 
     for (int i = 0; i < TrackCount(); ++i) {
       CAP_SampleTrack* t = mixer_->Track(i);
       const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      AddEntry(i, n, s, total);
-      ReplaceRange(repeated.get(), total, 0, t, n, s, 100, 0);
+      MoveOut(i, n, s, total);
+      t->CopySamples(*repeated, total, s, 0);
     }
   });
 }
@@ -512,13 +616,26 @@ void EP_EditHistory::ApplyGroup(Group& group, int* changedLength, int* changedSt
   }
   int first = INT_MAX;
   long long last = 0;
-  for (Entry& entry : group.entries) {  // newest first
-    const int saved = entry.saved->Length();
-    // Saves what is there now into the opposite group, which is current.
-    AddEntry(entry.track, entry.lengthInPlace, entry.start, saved);
-    ReplaceRange(entry.saved.get(), saved, 0, mixer_->Track(entry.track), entry.lengthInPlace, entry.start, 100, 0);
-    first = std::min(first, entry.start);
-    last = std::max(last, (long long)entry.start + saved);
+  std::size_t applied = 0;
+  try {
+    for (Entry& entry : group.entries) {  // newest first
+      const int saved = entry.saved.Length();
+      // What is there now moves into the opposite group, which is current.
+      BlockChain now = mixer_->Track(entry.track)->SwapRange(entry.lengthInPlace, entry.start, std::move(entry.saved));
+      current_->entries.push_front(Entry{std::move(now), entry.track, entry.start, saved, entry.changeStart});
+      ++applied;
+      first = std::min(first, entry.changeStart);
+      last = std::max(last, (long long)entry.start + saved);
+    }
+  } catch (const std::bad_alloc&) {
+    // Only the splits at a range's ends need memory: what moved moves back, and the group stays.
+    for (std::size_t k = applied; k-- > 0;) {
+      Entry& moved = current_->entries.front();
+      group.entries[k].saved =
+          mixer_->Track(moved.track)->SwapRange(moved.lengthInPlace, moved.start, std::move(moved.saved));
+      current_->entries.pop_front();
+    }
+    throw;
   }
   *changedStart = group.entries.empty() ? 0 : first;
   *changedLength = group.entries.empty() ? 0 : int(last - first);

@@ -1,7 +1,8 @@
 #pragma once
 // Every change of a document's samples: the edit operations on all tracks of the mixer, each
-// recorded as an undo group holding copies of the samples it overwrote, so that Undo and Redo
-// are replacements of the same kind. At most five undo groups are kept.
+// recorded as an undo group holding the blocks it replaced, moved out of the tracks rather than
+// copied, so that Undo and Redo move blocks back and forth. Five undo groups are kept unless
+// SetUndoLevels says otherwise.
 //
 // Out of memory: an operation that cannot get the memory for its copies or its new samples
 // leaves the tracks, both stacks and the clipboard as they were and returns false. UI thread only.
@@ -35,9 +36,12 @@ public:
   // with length 0 deletes.
   void ReplaceRange(CAP_SampleTrack* source, int sourceLength, int sourceOffset, CAP_SampleTrack* target,
                     int targetLength, int targetStart, int sourcePercent, int targetPercent);
-  // Saves [start, start + length) of mixer track `track` into a new entry at the front of the
-  // current group, which will put lengthInPlace samples back at start on undo.
+  // Saves a copy of [start, start + length) of mixer track `track` into a new entry at the front
+  // of the current group; on undo it replaces the lengthInPlace samples then at start.
   void AddEntry(int track, int length, int start, int lengthInPlace);
+  // The undo groups kept: 0 keeps every one. Groups beyond a lower limit go at once.
+  void SetUndoLevels(int levels);
+  int UndoLevels() const { return undoLevels_; }
   // Opens a group (view null: all zero); drops the oldest beyond five; clearRedo empties redo.
   void BeginGroup(int kind, const ViewState* view, bool clearRedo);
 
@@ -90,10 +94,13 @@ public:
   void FailAllocationAfter(int nth) { failAfter_ = nth; }
 
   struct Entry {
-    std::unique_ptr<CAP_SampleTrack> saved;
+    BlockChain saved;  // blocks of the mixer's track `track`
     int track = 0;
     int start = 0;
     int lengthInPlace = 0;
+    // Where the change began, which may lie inside the first saved block: what Undo and Redo
+    // report as the changed span's start.
+    int changeStart = 0;
   };
   struct Group {
     std::deque<Entry> entries;  // newest first
@@ -116,8 +123,15 @@ private:
   void Rollback(Group* current, int extensionCount);
   void DropBeyondLimit();
   void ClearRedo();
-  // Puts an entry's saved samples back without saving what they replace.
-  void Restore(const Entry& entry);
+  // Puts an entry's saved blocks back, dropping what they replace.
+  void Restore(Entry& entry);
+  void PushEntry(Entry entry);
+  // Moves [start, start + length) of a track out into a new entry (a deletion) that will
+  // replace lengthInPlace samples on undo.
+  void MoveOut(int track, int length, int start, int lengthInPlace);
+  // The range through change in new blocks; the old ones go into a new entry that will also
+  // replace the extra samples inserted after the range.
+  void ChangeIntoEntry(int track, int length, int start, const SampleChange& change, int extra);
   void ApplyGroup(Group& group, int* changedLength, int* changedStart);
   void DeleteRange(int length, int start, const ViewState& view);
   std::vector<std::unique_ptr<CAP_SampleTrack>> CopyRange(int length, int start);
@@ -133,6 +147,7 @@ private:
   Group* current_ = nullptr;
   int extensionCount_ = 0;
   int failAfter_ = 0;
+  int undoLevels_ = kMaxUndoGroups;
 
   // The operation under way (Transact): what it opened and what it will drop when it commits.
   bool inTransaction_ = false;

@@ -98,10 +98,19 @@ void RunRandomEdits(int rate, unsigned seed, int steps) {
       default: return pick(0, 4 * cap);
     }
   };
+  // Blocks taken out of the track (an undo group's part) with the samples they must still hold.
+  std::vector<std::pair<BlockChain, std::vector<float>>> taken;
+  auto keep = [&](BlockChain chain, std::vector<float> samples) {
+    std::vector<float> held;
+    for (const SampleBlock* b = chain.Head(); b; b = b->next) held.insert(held.end(), b->Samples(), b->Samples() + b->count);
+    EXPECT_EQ(held, samples);
+    EXPECT_EQ(chain.Length(), int(samples.size()));
+    taken.emplace_back(std::move(chain), std::move(samples));
+  };
   for (int step = 0; step < steps; ++step) {
     const std::vector<float> before = model;
     const int len = int(model.size());
-    const int op = len == 0 ? 0 : pick(0, 6);
+    const int op = len == 0 ? 0 : pick(0, 10);
     const char* name = "";
     if (op == 0) {
       name = "insert";
@@ -151,6 +160,39 @@ void RunRandomEdits(int rate, unsigned seed, int steps) {
           model[k] = -model[k] * 0.5f;
         }
       t.RecolorRange(k - at, at);
+    } else if (op == 7 || op == 8) {
+      // Out and, from an earlier step, back in: the chain moves, its samples stay.
+      name = op == 7 ? "take out" : "swap in";
+      const int at = pick(0, len), n = std::min(span(), len - at);
+      BlockChain in;
+      std::vector<float> inSamples;
+      if (op == 8 && !taken.empty()) {
+        const std::size_t k = std::size_t(pick(0, int(taken.size()) - 1));
+        in = std::move(taken[k].first);
+        inSamples = std::move(taken[k].second);
+        taken.erase(taken.begin() + std::ptrdiff_t(k));
+      }
+      BlockChain out = t.SwapRange(n, at, std::move(in));
+      keep(std::move(out), std::vector<float>(model.begin() + at, model.begin() + at + n));
+      model.erase(model.begin() + at, model.begin() + at + n);
+      model.insert(model.begin() + at, inSamples.begin(), inSamples.end());
+    } else if (op == 9) {
+      name = "change";
+      const int at = pick(0, len - 1), n = std::min(span(), len - at);
+      int chainStart = 0;
+      BlockChain old = t.ChangeRange(
+          n, at, [](const float* in, float* out, int m, long long) { for (int i = 0; i < m; ++i) out[i] = in[i] * 0.25f; },
+          &chainStart);
+      // Whole blocks from chainStart, holding the range.
+      const int extent = old.Length();
+      ASSERT_TRUE(chainStart <= at && chainStart + extent >= at + n && chainStart + extent <= len) << step;
+      keep(std::move(old), std::vector<float>(model.begin() + chainStart, model.begin() + chainStart + extent));
+      for (int k = at; k < at + n; ++k) model[k] *= 0.25f;
+    } else if (op == 10) {
+      name = "reverse";
+      const int at = pick(0, len), n = std::min(span(), len - at);
+      keep(t.ReverseRange(n, at), std::vector<float>(model.begin() + at, model.begin() + at + n));
+      std::reverse(model.begin() + at, model.begin() + at + n);
     } else {
       name = "self copy";
       const int at = pick(0, len), from = pick(0, len), n = std::min(span(), len - from);

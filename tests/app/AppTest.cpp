@@ -194,19 +194,23 @@ private slots:
         prefs.showIntroduction = false;
         prefs.correctDC = false;
         prefs.matchAnywhere = false;
+        QCOMPARE(prefs.undoLevels, 5);
+        prefs.undoLevels = 40;
         prefs.searchUrl = "http://search.example/find";
       };
       app->OnPreferences();
       QCOMPARE(ui_->dialogs, QStringList{"PreferencesDlg"});
     }
     const QString ini = QString::fromUtf8(ReadAll(SettingsFile()));
-    QVERIFY2(ini.contains("ShowIntro=0") && ini.contains("CorrectDC=0") && ini.contains("MatchAnywhere=0"),
+    QVERIFY2(ini.contains("ShowIntro=0") && ini.contains("CorrectDC=0") && ini.contains("MatchAnywhere=0") &&
+                 ini.contains("UndoLevels=40"),
              qPrintable(ini));
     {
       auto app = StartApp();
       QVERIFY(!app->Introduction());
       QVERIFY(!app->CorrectDC());
       QVERIFY(!app->MatchAnywhere());
+      QCOMPARE(app->MakeDocumentOptions().undoLevels, 40);
       QCOMPARE(app->SearchUrl(), QString("http://search.example/find"));
     }
     // Values written by hand: decimal text, anything unreadable keeps the default.

@@ -3,12 +3,16 @@
 // document flows.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
 
+#include "analysis/ScratchFile.h"
 #include "editor/CommandCode.h"
 #include "editor/EditHistory.h"
 #include "editor/SharedClipboard.h"
+#include "formats/FormatCodes.h"
 #include "graphics/AxisBar.h"
 #include "graphics/FormatTime.h"
 #include "graphics/MultiTrackDisplay.h"
@@ -409,6 +413,54 @@ TEST(Controller, OpenRefusesWhatTheEditorCannotHold) {
   EXPECT_EQ(rig.document->ErrorText(), "Could not open file");
   EXPECT_FALSE(rig.Open(dir));
   EXPECT_EQ(rig.document->ErrorText(), "Could not open file");
+}
+
+// A file sox made, opened with its samples in the scratch file: the same document as in memory,
+// normalized, undone and saved alike; with too little scratch disk, the open fails with the reason
+// and leaves no document.
+TEST(Controller, DocumentsInTheScratchFile) {
+  if (!HaveSox()) GTEST_SKIP() << "sox is not installed";
+  const fs::path dir = TempDir();
+  const fs::path wave = dir / "long.wav";
+  ASSERT_EQ(std::system(("sox -V1 -n -c 2 -r 44100 -b 16 " + wave.string() + " synth 200 pinknoise vol 0.5").c_str()), 0);
+  Rig memory;
+  ASSERT_TRUE(memory.Open(wave));
+  ASSERT_TRUE(scratch::UseDirectory((dir / "scratch").string(), nullptr));
+  struct Off {
+    ~Off() { scratch::UseDirectory("", nullptr); }
+  } off;
+  {
+    Rig onDisk;
+    ASSERT_TRUE(onDisk.Open(wave));
+    EXPECT_GT(scratch::DiskBytes(), std::size_t(60) << 20);
+    for (Rig* rig : {&memory, &onDisk}) {
+      rig->Editor()->SelectAll();
+      ASSERT_TRUE(rig->document->Normalize());
+      ASSERT_TRUE(rig->document->Undo());
+      ASSERT_TRUE(rig->document->Redo());
+    }
+    for (int t = 0; t < 3; ++t) ASSERT_EQ(onDisk.TrackSamples(t), memory.TrackSamples(t)) << t;
+    const fs::path saved = dir / "saved.wav";
+    ASSERT_TRUE(onDisk.Editor()->SaveToFile(saved.string(), 2, 44100, FileFormatWave, CompressionFloat32, nullptr, 0));
+    Rig reopened;
+    ASSERT_TRUE(reopened.Open(saved));
+    EXPECT_EQ(reopened.TrackSamples(0), memory.TrackSamples(0));
+  }
+  // A file-size limit on a new scratch file stands in for a full disk.
+  ASSERT_TRUE(scratch::UseDirectory((dir / "full").string(), nullptr));
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = rlim_t(48) << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  Rig full;
+  const bool opened = full.Open(wave);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldSignal);
+  EXPECT_FALSE(opened);
+  EXPECT_NE(full.document->ErrorText().find("disk space"), std::string::npos) << full.document->ErrorText();
+  EXPECT_EQ(full.document->Editor(), nullptr);
 }
 
 TEST(Controller, AnEditWithoutMemoryLeavesTheDocumentAsItWas) {

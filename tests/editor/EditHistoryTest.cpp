@@ -439,7 +439,8 @@ TEST(EditHistory, FailedAllocationLeavesEverythingAsItWas) {
         s.convert = variant == 1;
         int nth = 1;
         while (FailingStep(d, m, s, nth)) ASSERT_LT(++nth, 100);
-        EXPECT_GT(nth, 1) << "no allocation failed";
+        // Undo and redo of samples move blocks and need no memory of their own.
+        if (kind != kUndo && kind != kRedo) EXPECT_GT(nth, 1) << "no allocation failed";
         // Both stacks still hold what they held: everything undoes and redoes as modelled.
         while (!m.undo.empty()) ASSERT_FALSE(FailingStep(d, m, Of(kUndo), 0));
         while (!m.redo.empty()) ASSERT_FALSE(FailingStep(d, m, Of(kRedo), 0));
