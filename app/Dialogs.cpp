@@ -466,7 +466,11 @@ SonquestDlg::SonquestDlg(QWidget* parent) : FieldDialog(parent) {
   au_ = Check("AU", "1035", formats);
   wave_ = Check("WAVE", "1036", formats);
   mp3_ = Check("MP3", "1043", formats);
-  for (QCheckBox* b : {aiff_, au_, wave_, mp3_}) fl->addWidget(b);
+  flac_ = Check("FLAC", "flac", formats);
+  ogg_ = Check("Ogg Vorbis", "ogg", formats);
+  opus_ = Check("Opus", "opus", formats);
+  m4a_ = Check("M4A", "m4a", formats);
+  for (QCheckBox* b : {aiff_, au_, wave_, mp3_, flac_, ogg_, opus_, m4a_}) fl->addWidget(b);
   row->addWidget(formats);
   auto* channelGroup = new QGroupBox(this);
   auto* chl = new QVBoxLayout(channelGroup);
@@ -498,6 +502,10 @@ void SonquestDlg::LoadFields() {
   au_->setChecked(au);
   wave_->setChecked(wave);
   mp3_->setChecked(mp3);
+  flac_->setChecked(flac);
+  ogg_->setChecked(ogg);
+  opus_->setChecked(opus);
+  m4a_->setChecked(m4a);
   mono_->setChecked(mono);
   stereo_->setChecked(stereo);
   resolution_->setEditText(resolution);
@@ -510,6 +518,10 @@ bool SonquestDlg::SaveFields() {
   au = au_->isChecked();
   wave = wave_->isChecked();
   mp3 = mp3_->isChecked();
+  flac = flac_->isChecked();
+  ogg = ogg_->isChecked();
+  opus = opus_->isChecked();
+  m4a = m4a_->isChecked();
   mono = mono_->isChecked();
   stereo = stereo_->isChecked();
   resolution = resolution_->currentText();
@@ -523,6 +535,10 @@ WebSearchChoices SonquestDlg::Choices() const {
   c.aiff = aiff;
   c.au = au;
   c.wave = wave;
+  c.flac = flac;
+  c.ogg = ogg;
+  c.opus = opus;
+  c.m4a = m4a;
   c.mono = mono;
   c.stereo = stereo;
   c.resolution = resolution.toStdString();
@@ -535,6 +551,10 @@ void SonquestDlg::SetChoices(const WebSearchChoices& c) {
   aiff = c.aiff;
   au = c.au;
   wave = c.wave;
+  flac = c.flac;
+  ogg = c.ogg;
+  opus = c.opus;
+  m4a = c.m4a;
   mono = c.mono;
   stereo = c.stereo;
   resolution = QString::fromStdString(c.resolution);

@@ -172,12 +172,14 @@ public:
   void LoadFields() override;
   bool SaveFields() override;
   bool aiff = false, au = false, wave = false, mp3 = false, mono = false, stereo = false;
+  bool flac = false, ogg = false, opus = false, m4a = false;
   QString resolution, rate, size;
   WebSearchChoices Choices() const;
   void SetChoices(const WebSearchChoices& choices);
 
 private:
   QCheckBox *aiff_, *au_, *wave_, *mp3_, *mono_, *stereo_;
+  QCheckBox *flac_, *ogg_, *opus_, *m4a_;
   QComboBox *resolution_, *rate_, *size_;
 };
 

@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -134,11 +136,13 @@ std::string BuildSearchUrl(const WebSearchChoices& choices, const std::string& b
     url += kDigits[signature.bytes[i] >> 4];
     url += kDigits[signature.bytes[i] & 15];
   }
-  if (!(choices.aiff && choices.au && choices.wave)) {
-    if (choices.aiff) url += "&format=aiff";
-    if (choices.au) url += "&format=au";
-    if (choices.wave) url += "&format=wave";
-  }
+  // No format key while every format is wanted.
+  const std::pair<bool, const char*> formats[] = {{choices.aiff, "aiff"}, {choices.au, "au"},     {choices.wave, "wave"},
+                                                  {choices.flac, "flac"}, {choices.ogg, "ogg"},   {choices.opus, "opus"},
+                                                  {choices.m4a, "m4a"}};
+  if (!std::all_of(std::begin(formats), std::end(formats), [](const auto& f) { return f.first; }))
+    for (const auto& [wanted, key] : formats)
+      if (wanted) url += std::string("&format=") + key;
   if (choices.mono && !choices.stereo) url += "&channels=mono";
   if (choices.stereo && !choices.mono) url += "&channels=stereo";
   AppendKey(url, choices.resolution, kResolutionKeys);

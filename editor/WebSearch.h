@@ -8,6 +8,7 @@
 
 struct WebSearchChoices {
   bool aiff = true, au = true, wave = true;
+  bool flac = true, ogg = true, opus = true, m4a = true;
   bool mono = true, stereo = true;
   std::string resolution = "8-bit";
   std::string rate = "8000 Hz";

@@ -278,7 +278,8 @@ bool FfmpegRead::DecodeMore() {
       av_frame_unref(lib.frame);
       return true;
     }
-    if (received == AVERROR_EOF) break;
+    // A drained decoder that still asks for input has nothing more to give.
+    if (received == AVERROR_EOF || (received == AVERROR(EAGAIN) && draining_)) break;
     if (received != AVERROR(EAGAIN)) Damaged();
     const int read = av_read_frame(lib.format, lib.packet);
     if (read == AVERROR_EOF) {

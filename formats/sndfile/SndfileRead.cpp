@@ -104,6 +104,24 @@ void ToWaveOrder(float* samples, std::int64_t frames, int channels) {
   }
 }
 
+// Whether an Ogg stream ends with its end-of-stream page: a file cut short has none, and
+// libsndfile then takes the last whole page for the end.
+bool OggEndsProperly(std::istream& in, std::int64_t size) {
+  constexpr std::int64_t kTail = 65536;  // more than the largest Ogg page
+  in.clear();
+  const std::streamoff resume = in.tellg();  // where libsndfile left the stream
+  const std::int64_t from = std::max<std::int64_t>(size - kTail, 0);
+  std::string tail(std::size_t(size - from), '\0');
+  in.clear();
+  in.seekg(from);
+  in.read(tail.data(), std::streamsize(tail.size()));
+  tail.resize(std::size_t(std::max<std::streamsize>(in.gcount(), 0)));
+  in.clear();
+  in.seekg(resume);
+  const std::size_t page = tail.rfind("OggS");
+  return page != std::string::npos && page + 5 < tail.size() && (tail[page + 5] & 0x04) != 0;
+}
+
 }  // namespace
 
 SndfileRead::SndfileRead(std::istream& in, std::int64_t fileSize, int fileFormat)
@@ -125,10 +143,13 @@ SndfileRead::SndfileRead(std::istream& in, std::int64_t fileSize, int fileFormat
   if (info.channels < 1 || info.channels > format_limits::kMaxChannels || info.samplerate < 1)
     throw SoundError(std::string(name) + " file declares an impossible layout");
   fileFormat_ = FileFormatOf(info, fileFormat);
+  if (fileFormat_ == FileFormatOggVorbis || fileFormat_ == FileFormatOpus) cutShort_ = !OggEndsProperly(in_, fileSize_);
   samplingRate_ = info.samplerate;
   channels_ = info.channels;
-  frames_ = std::max<std::int64_t>(info.frames, 0);
-  floatByteCount_ = frames_ * channels_ * 4;
+  // A stream that does not say its length (libsndfile's SF_COUNT_MAX) is read to its end.
+  lengthKnown_ = info.frames >= 0 && info.frames < INT64_MAX / 4 / channels_;
+  frames_ = lengthKnown_ ? info.frames : INT64_MAX / 4 / channels_;
+  floatByteCount_ = lengthKnown_ ? frames_ * channels_ * 4 : 0;
   compression_ = CompressionOtherLossy;
   resolution_ = 16;
   for (const Encoding& e : kEncodings) {
@@ -137,7 +158,7 @@ SndfileRead::SndfileRead(std::istream& in, std::int64_t fileSize, int fileFormat
     resolution_ = e.bits;
   }
   // Bit rates of the lossy codecs: the file's bytes over its length.
-  if (IsDecodedLossy(compression_) && frames_ > 0)
+  if (IsDecodedLossy(compression_) && lengthKnown_ && frames_ > 0)
     bitRate_ = int(double(fileSize_) * 8 / (double(frames_) / samplingRate_) / 1000 + 0.5);
   ReadTags();
 }
@@ -157,10 +178,10 @@ void SndfileRead::ReadTags() {
 
 int SndfileRead::PullSamples(float* out, int count) {
   const sf_count_t wanted = std::min<sf_count_t>(count / channels_, frames_ - position_);
-  if (wanted <= 0) return 0;
-  const sf_count_t got = sf_readf_float(library_->file, out, wanted);
+  const sf_count_t got = wanted > 0 ? sf_readf_float(library_->file, out, wanted) : 0;
   // A short read before the announced end is damage (or a file cut short), not the end.
-  if (got < wanted || sf_error(library_->file) != SF_ERR_NO_ERROR)
+  const bool ended = got < wanted || position_ + got >= frames_;
+  if ((got < wanted && lengthKnown_) || (ended && cutShort_) || sf_error(library_->file) != SF_ERR_NO_ERROR)
     throw SoundError(DamagedAt(FileFormatName(fileFormat_), position_ + std::max<sf_count_t>(got, 0), samplingRate_));
   const bool ogg = fileFormat_ == FileFormatOggVorbis || fileFormat_ == FileFormatOpus;
   if (ogg && (channels_ == 6 || channels_ == 8)) ToWaveOrder(out, got, channels_);

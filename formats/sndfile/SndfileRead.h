@@ -31,5 +31,7 @@ private:
   std::int64_t fileSize_;
   std::unique_ptr<Library> library_;
   std::int64_t frames_ = 0;    // what the header announces
+  bool lengthKnown_ = true;
+  bool cutShort_ = false;  // an Ogg stream without its last page
   std::int64_t position_ = 0;  // frames delivered
 };

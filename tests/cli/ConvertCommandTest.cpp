@@ -91,6 +91,39 @@ TEST_F(SoxFixture, ConvertWritesAiffAndAu) {
     }
 }
 
+// The codec types, chosen by name or --type, through the editor's save: ffprobe finds the codec,
+// rate and channels asked for (Opus always 48,000 Hz by the product's converter, MP3 at most
+// 48,000 Hz); FLAC gives back the document's samples, and the file reopens.
+TEST_F(SoxFixture, ConvertWritesTheCodecTypes) {
+  const std::string source = Make("codec-source.wav", "-r 96000 -c 2 -b 16", "synth 0.5 sine 440 sine 1000 vol 0.8");
+  const std::vector<float> original = CliFloats(source);
+  const struct {
+    const char* out;
+    const char* options;
+    const char* codec;
+    int rate, channels;
+  } kCodecs[] = {
+      {"c.flac", " --level 8", "flac", 96000, 2},
+      {"c24.flac", " --encoding 18 --channels 1", "flac", 96000, 1},
+      {"c.ogg", " --quality 3 --rate 44100", "vorbis", 44100, 2},
+      {"c.opus", " --bitrate 64", "opus", 48000, 2},
+      {"c.mp3", " --vbr 4", "mp3", 48000, 2},
+      {"c-mp3", " --type mp3 --bitrate 128 --rate 22050 --channels 1", "mp3", 22050, 1},
+  };
+  for (const auto& c : kCodecs) {
+    SCOPED_TRACE(c.out);
+    const std::string out = dir / c.out;
+    const CliRun run = RunCli("convert " + source + " " + out + c.options);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string probe = Capture("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of default=nw=1 " + out);
+    EXPECT_NE(probe.find("codec_name=" + std::string(c.codec)), std::string::npos) << probe;
+    EXPECT_NE(probe.find("sample_rate=" + std::to_string(c.rate)), std::string::npos) << probe;
+    EXPECT_NE(probe.find("channels=" + std::to_string(c.channels)), std::string::npos) << probe;
+    EXPECT_EQ(RunCli("info " + out).status, 0);
+  }
+  EXPECT_EQ(CliFloats(dir / "c.flac"), original);
+}
+
 TEST_F(SoxFixture, ConvertDefaultsToTheDocumentsLayoutAndKeepsAnnotations) {
   const std::string source = Make("mono.wav", "-r 11025 -c 1 -e a-law", "synth 0.3 sine 300");
   const std::string out = dir / "copy.wav";

@@ -44,10 +44,14 @@ TEST(WebSearch, SearchUrlKeysInOrderWithExactTexts) {
          c.aiff = c.au = c.stereo = false;
          c.resolution = "16-bit", c.rate = "44100 Hz", c.size = "1 MB";
        }),
-       "&format=wave&channels=mono&minres=16&minrate=44100&maxsize=1048576"},
-      {with([](auto& c) { c.aiff = c.au = c.wave = false; }), "&maxsize=2097152"},
+       "&format=wave&format=flac&format=ogg&format=opus&format=m4a&channels=mono&minres=16&minrate=44100&maxsize=1048576"},
+      {with([](auto& c) { c.aiff = c.au = c.wave = false; }),
+       "&format=flac&format=ogg&format=opus&format=m4a&maxsize=2097152"},
+      // No format wanted is no format key, as every format wanted is.
+      {with([](auto& c) { c.aiff = c.au = c.wave = c.flac = c.ogg = c.opus = c.m4a = false; }), "&maxsize=2097152"},
+      {with([](auto& c) { c.aiff = c.au = c.wave = c.ogg = c.opus = c.m4a = false; }), "&format=flac&maxsize=2097152"},
       {with([](auto& c) { c.au = false, c.mono = false; }),
-       "&format=aiff&format=wave&channels=stereo&maxsize=2097152"},
+       "&format=aiff&format=wave&format=flac&format=ogg&format=opus&format=m4a&channels=stereo&maxsize=2097152"},
       {with([](auto& c) { c.mono = c.stereo = false, c.size = "16k"; }), "&maxsize=16384"},
       {with([](auto& c) { c.rate = "48000 Hz", c.resolution = "32-bit", c.size = "4 MB"; }),
        "&minres=32&minrate=48000&maxsize=4194304"},

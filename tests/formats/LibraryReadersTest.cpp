@@ -34,6 +34,11 @@ const LibraryFile kFiles[] = {
      FileFormatFlac, CompressionPcm16, 0, "Take"},
     {"b.flac", 96000, 1, "-b 24", "flac -s -8 %i -o %o", FileFormatFlac, CompressionPcm24, 0, nullptr},
     {"c.flac", 192000, 2, "-b 24", "flac -s -0 %i -o %o", FileFormatFlac, CompressionPcm24, 0, nullptr},
+    // Streamed from a pipe: the header does not say the length (libsndfile's SF_COUNT_MAX).
+    {"w.flac", 44100, 2, "-b 16",
+     "sox %i -t raw - | flac -s --force-raw-format --endian=little --sign=signed --channels=2 --bps=16 "
+     "--sample-rate=44100 - -o %o",
+     FileFormatFlac, CompressionPcm16, 0, nullptr},
     {"d.flac", 8000, 1, "-b 16", "ffmpeg -v error -i %i -c:a flac %o", FileFormatFlac, CompressionPcm16, 0, nullptr},
     {"e.ogg", 44100, 2, "-b 16", "oggenc -Q -q5 -t Song -a Me -l Al %i -o %o", FileFormatOggVorbis,
      CompressionVorbis, kLossyBound, "Song"},

@@ -43,6 +43,8 @@ TEST(SearchQuery, EveryUrlTheEditorBuildsParsesBackToItsChoices) {
             if (c.aiff) formats.push_back(FileFormatAiff);
             if (c.au) formats.push_back(FileFormatAu);
             if (c.wave) formats.push_back(FileFormatWave);
+            // FLAC, Ogg Vorbis, Opus and M4A stay wanted.
+            for (int f : {FileFormatFlac, FileFormatOggVorbis, FileFormatOpus, FileFormatMp4}) formats.push_back(f);
           }
           EXPECT_EQ(q.formats, formats) << url;
           EXPECT_EQ(q.channels, c.mono == c.stereo ? 0 : c.mono ? 1 : 2) << url;

@@ -47,6 +47,7 @@ fi
 
 # Whatever the caller set, undefined behaviour and leaks end a run as a finding.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=1:abort_on_error=0
+export LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}print_stacktrace=1:halt_on_error=1
 
 run_one() { # run_one TARGET: fuzzes it and writes its summary line to logs/TARGET.summary
