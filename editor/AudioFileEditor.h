@@ -92,6 +92,8 @@ public:
   // off: on the block grid only. A change searches the selection again.
   void SetMatchAnywhere(bool on);
   bool MatchAnywhere() const { return matchAnywhere_; }
+  // While a journal replays, no edit searches its selection's matches; the end searches once.
+  void SuspendMatching(bool suspend);
   void OnActivate(bool active);
 
   // ---- view commands ----
@@ -229,6 +231,8 @@ private:
   bool pausedRecording_ = false;
   bool recordingWithoutEnd_ = false;
   bool replayingRecording_ = false;
+  bool matchingSuspended_ = false;
+  bool keptMatchMode_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;
   double newDuration_ = 0;

@@ -104,7 +104,7 @@ public:
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
 
-  // Queued for the thread; nothing waits for the disk.
+  // A record's payload, queued for the thread, which frames it; nothing waits for the disk.
   void Append(std::vector<std::uint8_t> payload);
   // Waits until everything queued is written and synced; false when a write failed.
   bool Flush();

@@ -112,8 +112,25 @@ bool EditorDocument::DropFailedJournal(const std::string& text) {
   return true;
 }
 
+bool EditorDocument::FlushJournal() {
+  bool ok = true;
+  if (recording_) ok = recording_->Flush();
+  if (journal_) ok = journal_->Flush() && ok;
+  return ok && journal_ != nullptr;
+}
+
 void EditorDocument::AppendToJournal(const JournalCommand& command) {
   if (options_.recoveryDir.empty() || journalFailed_) return;
+  // A finished recording's file is complete on disk before any later command is: a replay
+  // never finds a command after a recording whose end is missing.
+  CAI_AudioPlayer* player = editor_ ? editor_->Player() : nullptr;
+  if (recording_ && command.op != JournalOp::Record && (!player || player->State() != kDeviceRecording)) {
+    if (player) player->SetRecordTap(nullptr);
+    const bool kept = recording_->Flush();
+    const std::string failure = recording_->FailureText();
+    recording_.reset();
+    if (!kept && DropFailedJournal(failure)) return;
+  }
   if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
   const std::uint64_t clipboard = SharedClipboard::Instance().Generation();
   if ((command.op == JournalOp::Paste || command.op == JournalOp::Mix) && clipboard != journaledClipboard_)
@@ -231,6 +248,7 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   ReplayPrompts answers;
   DocumentPrompts* own = prompts_;
   prompts_ = &answers;
+  editor_->SuspendMatching(true);
   int replayed = 0;
   bool ok = true;
   for (const JournalEntry& entry : journal.entries) {
@@ -246,6 +264,7 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   }
   prompts_ = own;
   modified_ = true;
+  editor_->SuspendMatching(false);
   if (editor_) {
     editor_->UpdateScrollBar();
     editor_->UpdateStatus();
