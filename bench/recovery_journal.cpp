@@ -8,9 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "bench/BenchSounds.h"
+#include "devices/AudioPlayer.h"
+#include "devices/FakeWaveDevice.h"
 #include "editor/Document.h"
+#include "editor/EditorWindow.h"
 #include "editor/EditJournal.h"
 #include "formats/Wave.h"
 
@@ -147,5 +151,60 @@ void BM_RecoverHourAfter100Edits(benchmark::State& state) {
   state.counters["ratio"] = recoverSeconds / openSeconds;
 }
 BENCHMARK(BM_RecoverHourAfter100Edits)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
+// A recording at 96,000 Hz stereo with its recovery file, on the fake input at the pace of a
+// real one: every 20 ms the input takes 20 ms of frames and the editor's tick runs. A frame the
+// input took with no buffer waiting is lost (an overrun); lost_frames must stay 0. The time is
+// the UI thread's per tick.
+struct Recorder : Answers {
+  bool AskRecord(int, int, bool* correct, float* l, float* r) override {
+    *correct = false;
+    *l = *r = 0;
+    return true;
+  }
+};
+
+void BM_Record96kStereoWithFile(benchmark::State& state) {
+  constexpr int kHighRate = 96000;
+  Recorder answers;
+  FakeWaveDevice* input = nullptr;
+  DocumentOptions options;
+  options.correctDC = false;
+  options.newChannels = 2;
+  options.newRate = kHighRate;
+  options.newSeconds = 1;
+  options.recoveryDir = Folder() + "/journals";
+  options.devices = [&](WaveDirection direction) -> std::unique_ptr<CAI_WaveDevice> {
+    auto device = std::make_unique<FakeWaveDevice>(direction);
+    if (direction == WaveDirection::Input) input = device.get();
+    return device;
+  };
+  EditorDocument doc(options, nullptr, &answers);
+  if (!doc.New(nullptr, 1600, 400)) return state.SkipWithError("new failed");
+  std::vector<float> tone(9600 * 2);
+  for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = float(0.3 * std::sin(0.01 * double(i)));
+  input->captureData.assign(reinterpret_cast<const std::uint8_t*>(tone.data()),
+                            reinterpret_cast<const std::uint8_t*>(tone.data() + tone.size()));
+  if (!doc.Record()) return state.SkipWithError("record failed");
+  std::int64_t taken = 0;
+  auto next = Clock::now();
+  for (auto _ : state) {
+    next += std::chrono::milliseconds(20);
+    state.PauseTiming();
+    std::this_thread::sleep_until(next);
+    state.ResumeTiming();
+    input->Advance(kHighRate / 50);
+    taken += kHighRate / 50;
+    doc.Editor()->Window()->OnTimerTick();
+  }
+  const std::int64_t recorded = doc.Editor()->Player()->RecordPosition() - doc.Editor()->Player()->StartSample();
+  doc.Editor()->Stop();
+  // What the input took and the last buffers still queued at the stop are not counted as lost.
+  const std::int64_t queued = std::int64_t(CAI_AudioPlayer::kRecordBuffers) * doc.Editor()->Player()->RecordBufferLength() / 8;
+  state.counters["seconds"] = double(taken) / kHighRate;
+  state.counters["lost_frames"] = double(std::max<std::int64_t>(0, taken - recorded - queued));
+  doc.FlushJournal();
+}
+BENCHMARK(BM_Record96kStereoWithFile)->Unit(benchmark::kMicrosecond)->Iterations(500);
 
 }  // namespace
