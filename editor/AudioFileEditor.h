@@ -117,7 +117,8 @@ public:
   void Record(float dcLeft, float dcRight);
   // A recording brought back from its recovery file: the frames (16-bit or float, interleaved
   // as the device gave them, DC already corrected) go where the recorder put them, from its
-  // start sample up to its end sample, in the undo group Record makes.
+  // start sample up to its end sample, in the undo group Record makes (a negative start: the
+  // input never started, and that group is all).
   bool ReplayRecording(const void* data, int frames, bool isFloat, int startSample, int endSample);
 
   // ---- edit commands: true when the document changed; false with the error text set when

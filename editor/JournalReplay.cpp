@@ -148,9 +148,14 @@ void EditorDocument::AppendToJournal(const JournalCommand& command) {
 void EditorDocument::JournalRecording(JournalCommand note, const JournalCommand* replayed) {
   CAI_AudioPlayer* player = editor_->Player();
   if (options_.recoveryDir.empty() || journalFailed_ || !player) return;
-  if (!replayed && player->State() != kDeviceRecording) return;
   if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
   if (DropFailedJournal("")) return;
+  if (!replayed && player->State() != kDeviceRecording) {
+    // The input would not start; the recording's undo group was made all the same.
+    note.values[1] = -1;
+    AppendToJournal(note);
+    return;
+  }
   std::string path = journal_->Path();
   path = path.substr(0, path.size() - std::string(".journal").size()) + "-rec" +
          std::to_string(recordingFiles_.size() + 1) + ".wav";
@@ -217,6 +222,12 @@ bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
     case JournalOp::Record: {
       RecordedAudio audio;
       std::string error;
+      if (c.values[1] < 0) {
+        if (!editor_->ReplayRecording(nullptr, 0, false, -1, -1)) return false;
+        modified_ = true;
+        AppendToJournal(c);
+        return true;
+      }
       if (!ReadRecordingFile(c.file, &audio, &error) ||
           !editor_->ReplayRecording(audio.data.data(), audio.Frames(), audio.isFloat, c.values[1], int(c.seconds)))
         return false;
@@ -234,7 +245,15 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   options_.correctDC = source.correctDC;
   if (source.isFile) {
     std::string why;
-    if (!SameSource(source, &why)) return Fail(why + "; its edits cannot be recovered");
+    if (!SameSource(source, &why)) {
+      // The recordings do not depend on the file: they stay, as WAVE files, for the user to open.
+      std::string kept;
+      for (const JournalEntry& entry : journal.entries)
+        if (entry.kind == JournalEntry::Command && entry.command.op == JournalOp::Record && !entry.command.file.empty())
+          kept += (kept.empty() ? "" : ", ") + entry.command.file;
+      return Fail(why + "; its edits cannot be recovered" +
+                  (kept.empty() ? std::string() : "; its recordings are kept in " + kept));
+    }
     options_.openType = source.openType;
     options_.raw = RawLayout{source.rawChannels, source.rawRate,         source.rawBits,
                              source.rawCompression, source.rawBigEndian, source.rawSigned};
