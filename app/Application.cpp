@@ -471,6 +471,7 @@ int VIZoravuApp::RecoverDocuments() {
     }) != nullptr;
     --loading_;
     EndLongWork();
+    // A journal that could not be replayed (its file changed) stays, with its recordings.
     if (ok) {
       orphan.Remove();
       ++recovered;

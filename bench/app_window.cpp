@@ -124,6 +124,7 @@ void PrepareEnvironment(const std::string& dir) {
   const std::string platform = "offscreen:configfile=" + screen;
   setenv("QT_QPA_PLATFORM", platform.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);  // the edit journals
 }
 
 void UseSettingsIn(const std::string& dir) {

@@ -353,6 +353,19 @@ void EP_AudioFileEditor::SetPrototypeFromSelection() {
                    searchBySound_ ? SearchMode::Sound : matchAnywhere_ ? SearchMode::Anywhere : SearchMode::Grid);
 }
 
+void EP_AudioFileEditor::SuspendMatching(bool suspend) {
+  if (suspend == matchingSuspended_) return;
+  matchingSuspended_ = suspend;
+  if (suspend) {
+    keptMatchMode_ = matchMode_;
+    matchMode_ = false;
+    return;
+  }
+  matchMode_ = keptMatchMode_;
+  SetPrototypeFromSelection();
+  if (waveform_) waveform_->InvalidateAll();
+}
+
 void EP_AudioFileEditor::ShowRange(int length, int start, int cursorMode) {
   if (!waveform_) return;
   waveform_->ApplyChanges(0, 0);

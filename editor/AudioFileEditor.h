@@ -99,6 +99,8 @@ public:
   // The undo groups kept (the setting "Undo levels"); 0 keeps every one.
   void SetUndoLevels(int levels);
   int UndoLevels() const { return undoLevels_; }
+  // While a journal replays, no edit searches its selection's matches; the end searches once.
+  void SuspendMatching(bool suspend);
   void OnActivate(bool active);
 
   // ---- view commands ----
@@ -147,7 +149,8 @@ public:
   void Record(float dcLeft, float dcRight);
   // A recording brought back from its recovery file: the frames (16-bit or float, interleaved
   // as the device gave them, DC already corrected) go where the recorder put them, from its
-  // start sample up to its end sample, in the undo group Record makes.
+  // start sample up to its end sample, in the undo group Record makes (a negative start: the
+  // input never started, and that group is all).
   bool ReplayRecording(const void* data, int frames, bool isFloat, int startSample, int endSample);
 
   // ---- edit commands: true when the document changed; false with the error text set when
@@ -283,6 +286,8 @@ private:
   bool replayingRecording_ = false;
   double keyAnchor_ = -1;  // where the keys started extending the selection; -1: none
   bool channelsShown_ = false;
+  bool matchingSuspended_ = false;
+  bool keptMatchMode_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;
   double newDuration_ = 0;

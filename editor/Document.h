@@ -139,6 +139,8 @@ public:
                ProgressCallback progress = nullptr, std::intptr_t user = 0);
   // The journal of this document's unsaved changes; null while there is none.
   JournalWriter* Journal() const { return journal_.get(); }
+  // Waits until the journal and the recording's file are on disk; false without a journal.
+  bool FlushJournal();
   // The find message goes to status pane 0 and is returned.
   std::string FindNext();
   std::string FindPrevious();

@@ -453,16 +453,17 @@ JournalWriter::~JournalWriter() {
 
 void JournalWriter::Append(std::vector<std::uint8_t> payload) {
   if (fd_ < 0 || shared_->failed) return;
-  std::vector<std::uint8_t> record = FrameRecord(payload);
   {
+    // Framed (length and checksum) on the writer's thread.
     std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->queue.push_back(std::move(record));
+    shared_->queue.push_back(std::move(payload));
     ++shared_->queued;
   }
   shared_->wake.notify_one();
 }
 
 void JournalWriter::Run() {
+  bool first = true;
   std::unique_lock<std::mutex> lock(shared_->mutex);
   for (;;) {
     shared_->wake.wait(lock, [&] { return shared_->stop || !shared_->queue.empty(); });
@@ -471,8 +472,21 @@ void JournalWriter::Run() {
     batch.swap(shared_->queue);
     lock.unlock();
     bool ok = !shared_->failed;
-    for (const auto& bytes : batch)
-      if (ok) ok = WriteAll(fd_, bytes.data(), bytes.size());
+    for (const auto& payload : batch) {
+      if (!ok) break;
+      if (first) {
+        ok = WriteAll(fd_, payload.data(), payload.size());  // the file's header and source, framed
+        first = false;
+        continue;
+      }
+      std::uint8_t frame[8];
+      const std::uint32_t length = std::uint32_t(payload.size()), crc = Crc32(payload.data(), payload.size());
+      for (int i = 0; i < 4; ++i) {
+        frame[i] = std::uint8_t(length >> (8 * i));
+        frame[4 + i] = std::uint8_t(crc >> (8 * i));
+      }
+      ok = WriteAll(fd_, frame, sizeof frame) && WriteAll(fd_, payload.data(), payload.size());
+    }
     if (ok) ok = ::fdatasync(fd_) == 0;
     lock.lock();
     if (!ok && !shared_->failed) {

@@ -43,7 +43,7 @@ const char* JournalOpName(JournalOp op);
 
 // One command: the selection and the cursor it ran on (the view's seconds, exactly), the answers
 // its dialog gave and when it ran. A recording: values are whether it is float and its start
-// sample, seconds its end sample, file its recovery file.
+// sample (-1: the input never started), seconds its end sample, file its recovery file.
 struct JournalCommand {
   JournalOp op = JournalOp::Cut;
   double selStart = 0, selEnd = 0, cursor = 0;
@@ -104,7 +104,7 @@ public:
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;
 
-  // Queued for the thread; nothing waits for the disk.
+  // A record's payload, queued for the thread, which frames it; nothing waits for the disk.
   void Append(std::vector<std::uint8_t> payload);
   // Waits until everything queued is written and synced; false when a write failed.
   bool Flush();

@@ -120,8 +120,25 @@ bool EditorDocument::DropFailedJournal(const std::string& text) {
   return true;
 }
 
+bool EditorDocument::FlushJournal() {
+  bool ok = true;
+  if (recording_) ok = recording_->Flush();
+  if (journal_) ok = journal_->Flush() && ok;
+  return ok && journal_ != nullptr;
+}
+
 void EditorDocument::AppendToJournal(const JournalCommand& command) {
   if (options_.recoveryDir.empty() || journalFailed_) return;
+  // A finished recording's file is complete on disk before any later command is: a replay
+  // never finds a command after a recording whose end is missing.
+  CAI_AudioPlayer* player = editor_ ? editor_->Player() : nullptr;
+  if (recording_ && command.op != JournalOp::Record && (!player || player->State() != kDeviceRecording)) {
+    if (player) player->SetRecordTap(nullptr);
+    const bool kept = recording_->Flush();
+    const std::string failure = recording_->FailureText();
+    recording_.reset();
+    if (!kept && DropFailedJournal(failure)) return;
+  }
   if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
   const std::uint64_t clipboard = SharedClipboard::Instance().Generation();
   if ((command.op == JournalOp::Paste || command.op == JournalOp::Mix) && clipboard != journaledClipboard_)
@@ -139,9 +156,14 @@ void EditorDocument::AppendToJournal(const JournalCommand& command) {
 void EditorDocument::JournalRecording(JournalCommand note, const JournalCommand* replayed) {
   CAI_AudioPlayer* player = editor_->Player();
   if (options_.recoveryDir.empty() || journalFailed_ || !player) return;
-  if (!replayed && player->State() != kDeviceRecording) return;
   if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
   if (DropFailedJournal("")) return;
+  if (!replayed && player->State() != kDeviceRecording) {
+    // The input would not start; the recording's undo group was made all the same.
+    note.values[1] = -1;
+    AppendToJournal(note);
+    return;
+  }
   std::string path = journal_->Path();
   path = path.substr(0, path.size() - std::string(".journal").size()) + "-rec" +
          std::to_string(recordingFiles_.size() + 1) + ".wav";
@@ -210,6 +232,12 @@ bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
     case JournalOp::Record: {
       RecordedAudio audio;
       std::string error;
+      if (c.values[1] < 0) {
+        if (!editor_->ReplayRecording(nullptr, 0, false, -1, -1)) return false;
+        modified_ = true;
+        AppendToJournal(c);
+        return true;
+      }
       if (!ReadRecordingFile(c.file, &audio, &error) ||
           !editor_->ReplayRecording(audio.data.data(), audio.Frames(), audio.isFloat, c.values[1], int(c.seconds)))
         return false;
@@ -226,7 +254,15 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   options_.correctDC = source.correctDC;
   if (source.isFile) {
     std::string why;
-    if (!SameSource(source, &why)) return Fail(why + "; its edits cannot be recovered");
+    if (!SameSource(source, &why)) {
+      // The recordings do not depend on the file: they stay, as WAVE files, for the user to open.
+      std::string kept;
+      for (const JournalEntry& entry : journal.entries)
+        if (entry.kind == JournalEntry::Command && entry.command.op == JournalOp::Record && !entry.command.file.empty())
+          kept += (kept.empty() ? "" : ", ") + entry.command.file;
+      return Fail(why + "; its edits cannot be recovered" +
+                  (kept.empty() ? std::string() : "; its recordings are kept in " + kept));
+    }
     options_.openType = source.openType;
     options_.raw = RawLayout{source.rawChannels, source.rawRate,         source.rawBits,
                              source.rawCompression, source.rawBigEndian, source.rawSigned};
@@ -240,6 +276,7 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   ReplayPrompts answers;
   DocumentPrompts* own = prompts_;
   prompts_ = &answers;
+  editor_->SuspendMatching(true);
   int replayed = 0;
   bool ok = true;
   for (const JournalEntry& entry : journal.entries) {
@@ -255,6 +292,7 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   }
   prompts_ = own;
   modified_ = true;
+  editor_->SuspendMatching(false);
   if (editor_) {
     editor_->UpdateScrollBar();
     editor_->UpdateStatus();

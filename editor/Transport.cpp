@@ -108,6 +108,7 @@ bool EP_AudioFileEditor::ReplayRecording(const void* data, int frames, bool isFl
   errorText_.clear();
   double from = 0, to = 0;
   if (!BeginRecordingGroup(&from, &to)) return false;
+  if (startSample < 0) return true;  // the input never started: the undo group is all there was
   // As the recorder writes: from its start sample, no further than its end.
   const int n = int(std::clamp<std::int64_t>(std::int64_t(endSample) - startSample, 0, frames));
   replayingRecording_ = true;
