@@ -29,6 +29,11 @@ void EP_AudioFileEditor::SyncChannelRows(CGP_TrackWaveform* from) {
     CGP_TrackWaveform* row = display_->Waveform(channel);
     if (!row || row == from) continue;
     row->ApplyChanges(0, 0);
+    row->SetRunTrack(waveform_->Track());
+    if (row->SegmentThreshold() != waveform_->SegmentThreshold()) {
+      row->SetSegmentThreshold(waveform_->SegmentThreshold());
+      row->InvalidateAll();
+    }
     if (row->Width() != waveform_->Width()) row->SetSize(waveform_->Width(), row->Height());
     if (row->X() != waveform_->X()) row->SetPosition(waveform_->X(), row->Y());
     if (row->CursorTime() != waveform_->CursorTime() || row->SelStart() != waveform_->SelStart() ||

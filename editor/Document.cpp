@@ -54,8 +54,8 @@ bool EditorDocument::Fail(const std::string& text) {
 }
 
 // The text stays the editor's own (the command-line tool adds the path itself); the message
-// box names the file, so that with several files opening the user knows which one failed.
-bool EditorDocument::FailOpening(const std::string& path, const std::string& text) {
+// box names the file, so that with several files opening or saving the user knows which one.
+bool EditorDocument::FailAbout(const std::string& path, const std::string& text) {
   errorText_ = text;
   const std::size_t slash = path.rfind('/');
   Warn((slash == std::string::npos ? path : path.substr(slash + 1)) + ": " + text);
@@ -120,14 +120,14 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
                           ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
                                                 raw.bigEndian, raw.isSigned)
                           : editor->OpenFile(path);
-  if (!opened) return FailOpening(path, editor->ErrorText());
+  if (!opened) return FailAbout(path, editor->ErrorText());
   const CAP_AudioDecoder* decoder = editor->Decoder();
   // The rate message replaces the channel message when both apply.
   std::string refusal;
   if (decoder->channels > 2) refusal = std::to_string(decoder->channels) + " channel audio is not supported";
   if (decoder->sampleRate > CAP_AudioDecoder::kMaxRate)
     refusal = std::to_string(decoder->sampleRate) + " sample rate audio is not supported";
-  if (!refusal.empty()) return FailOpening(path, refusal);
+  if (!refusal.empty()) return FailAbout(path, refusal);
   // Refused before loading starts when the samples cannot fit (the text names the file).
   if (const std::int64_t frames = decoder->TotalFrames(); frames > 0) {
     const std::int64_t room = options_.roomForSamples ? options_.roomForSamples() : RoomForSamples();
@@ -137,7 +137,7 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
     if (!refusal.empty()) return Fail(refusal);
   }
   if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
-    return FailOpening(path, editor->ErrorText());
+    return FailAbout(path, editor->ErrorText());
   editor->SetMatchThreshold(70);
   editor_ = std::move(editor);
   TakeSettingsFromDecoder();
@@ -228,7 +228,7 @@ bool EditorDocument::SaveUnder(const std::string& path) {
   if (!editor_) return false;
   errorText_.clear();
   if (!editor_->SaveToFile(path, channels_, rate_, fileType_, compression_, progress_, progressUser_))
-    return Fail(editor_->ErrorText());
+    return FailAbout(path, editor_->ErrorText());
   path_ = path;
   hasFile_ = true;
   // The file is written whatever happens next; a failed reopen keeps the document as it was,

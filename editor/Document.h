@@ -187,7 +187,7 @@ public:
 
 private:
   bool Fail(const std::string& text);
-  bool FailOpening(const std::string& path, const std::string& text);
+  bool FailAbout(const std::string& path, const std::string& text);
   void WarnIfShort();
   // Ends every edit command: the count moves by delta, the modified flag and the title follow.
   bool Changed(bool changed, int delta = 1);

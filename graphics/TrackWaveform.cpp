@@ -415,6 +415,8 @@ void CGP_TrackWaveform::Draw(DrawingSurface& s, int x0, int, int wd, int, int ox
 
 void CGP_TrackWaveform::DrawSegmentBrackets(DrawingSurface& s, int x0, int wd, int ox, int oy) {
   if (segmentThreshold > 100) return;
+  // A channel row draws the runs found on the mix, which has the same length and times.
+  CAP_SampleTrack* track = runTrack ? runTrack : this->track;
   const int h = height;
   const long long f = track->SecondsToFrames(TimeOfColumn(x0));
   const long long l = track->SecondsToFrames(TimeOfColumn((long long)x0 + wd));

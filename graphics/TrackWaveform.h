@@ -51,6 +51,8 @@ public:
   void SetColourDisplay(bool on);
   // Claimed blocks scoring at least n get brackets; above 100 none are drawn.
   void SetSegmentThreshold(int n);
+  // The track whose match runs get brackets (null: this waveform's own).
+  void SetRunTrack(CAP_SampleTrack* runs) { runTrack = runs; }
   void SetCaret(bool enabled);
   void SetKeepInView(bool on) { keepInView = on; }
   void SetAttached(bool on) { attached = on; }
@@ -107,6 +109,7 @@ private:
   bool caretEnabled = true;
   bool keepInView = false;
   CAP_SampleTrack* track;
+  CAP_SampleTrack* runTrack = nullptr;
   std::vector<ColumnSpan> cache;
   std::int32_t cursorColumn = 0;
   std::int32_t lastDragX = 0;
