@@ -182,27 +182,29 @@ private slots:
       // First start: no stored values, the introduction shows, new documents correct DC.
       QVERIFY(app->Introduction());
       QVERIFY(app->CorrectDC());
-      QVERIFY(app->MatchAnywhere());
+      QVERIFY(app->MatchAnywhere() && app->SearchBySound());
       QCOMPARE(app->SearchUrl(), QString(kDefaultSearchUrl));
       ui_->fill = [](QDialog& dialog) {
         auto& prefs = dynamic_cast<PreferencesDlg&>(dialog);
-        QVERIFY(prefs.showIntroduction && prefs.correctDC && prefs.matchAnywhere);
+        QVERIFY(prefs.showIntroduction && prefs.correctDC && prefs.matchAnywhere && prefs.searchBySound);
         prefs.showIntroduction = false;
         prefs.correctDC = false;
         prefs.matchAnywhere = false;
+        prefs.searchBySound = false;
         prefs.searchUrl = "http://search.example/find";
       };
       app->OnPreferences();
       QCOMPARE(ui_->dialogs, QStringList{"PreferencesDlg"});
     }
     const QString ini = QString::fromUtf8(ReadAll(SettingsFile()));
-    QVERIFY2(ini.contains("ShowIntro=0") && ini.contains("CorrectDC=0") && ini.contains("MatchAnywhere=0"),
+    QVERIFY2(ini.contains("ShowIntro=0") && ini.contains("CorrectDC=0") && ini.contains("MatchAnywhere=0") &&
+                 ini.contains("SearchBySound=0"),
              qPrintable(ini));
     {
       auto app = StartApp();
       QVERIFY(!app->Introduction());
       QVERIFY(!app->CorrectDC());
-      QVERIFY(!app->MatchAnywhere());
+      QVERIFY(!app->MatchAnywhere() && !app->SearchBySound());
       QCOMPARE(app->SearchUrl(), QString("http://search.example/find"));
     }
     // Values written by hand: decimal text, anything unreadable keeps the default.
