@@ -19,7 +19,7 @@ constexpr float kDistanceScale = 11.1f;
 // The second alignment takes the best candidates down to this coarse score, as many as a budget
 // of alignment cells allows.
 constexpr float kRefineFloor = 2.0f;
-constexpr double kRefineCells = 3e7;
+constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
