@@ -21,6 +21,7 @@ constexpr float kDistanceScale = 11.1f;
 constexpr float kRefineFloor = 2.0f;
 constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
+constexpr int kLongestPrototype = 30;  // seconds
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
 constexpr float kExactStartFloor = 90.0f;
@@ -492,7 +493,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     return winner;
   };
   const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
-  const int budget = int(std::clamp(kRefineCells / cells, 8.0, 4096.0));
+  const int budget = int(std::clamp(kRefineCells / cells, 2.0, 4096.0));
   std::vector<float> score(static_cast<std::size_t>(n));
   std::vector<int> runLength(static_cast<std::size_t>(n));
   auto load = [&] {
@@ -579,7 +580,16 @@ const char* SearchModeName(SearchMode mode) {
   }
 }
 
-void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start) { Search(track, count, start, AlignFast); }
+void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start) {
+  // The alignment grows with the prototype's length times the track's: a selection longer than
+  // kLongestPrototype seconds is searched by signatures (whose cost grows the same way, with a
+  // smaller factor), so that selecting a whole long file does not stall the editor.
+  if (count > kLongestPrototype * track.sampleRate) {
+    track.ComputeMatches(count, start, kMatchAnywherePhases);
+    return;
+  }
+  Search(track, count, start, AlignFast);
+}
 
 void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start) {
   Search(track, count, start, AlignPlain);
