@@ -16,6 +16,7 @@ constexpr float kFar = 1e30f;   // the cost of a cell no path reaches
 // The mean distance (dB) that scores 100 / e: calibrated on the generated corpus
 // (bench/sound_search) so that 70 separates the same word said otherwise from other words.
 constexpr float kDistanceScale = 11.1f;
+constexpr double kSteadyScale = 0.35;  // of kDistanceScale for a steady prototype
 // The second alignment takes the best candidates down to this coarse score, as many as a budget
 // of alignment cells allows.
 constexpr float kRefineFloor = 2.0f;
@@ -157,8 +158,8 @@ float Contrast(const std::vector<BandShape>& raw, int first, int end) {
   return std::clamp(loud - quiet, 0.0f, kContrastDb);
 }
 
-float ScoreOfCost(float meanDistance) {
-  const float x = meanDistance / kDistanceScale;
+float ScoreOfCost(float meanDistance, float scale) {
+  const float x = meanDistance / scale;
   return 100.0f * std::exp(-x * x * x);
 }
 
@@ -348,10 +349,10 @@ struct Best {
 
 // Per start frame, the best of the paths that end anywhere and start there.
 void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start, int from, float weight,
-                  std::vector<Best>* best) {
+                  float scale, std::vector<Best>* best) {
   for (std::size_t e = 0; e < cost.size(); ++e) {
     if (cost[e] >= kFar) continue;
-    const float s = ScoreOfCost(cost[e] / weight);
+    const float s = ScoreOfCost(cost[e] / weight, scale);
     Best& b = (*best)[std::size_t(start[e])];
     if (s > b.score) b.score = s, b.runLength = from + int(e) - start[e] + 1;
   }
@@ -448,6 +449,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   }
   const int n = int(block.size()), m = protoBlocks;
   const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
+  // A steady sound's spectrum is all there is to it: the same distance says more.
+  const float scale = kDistanceScale * float(kSteadyScale + (1 - kSteadyScale) * share);
   const std::vector<float> frames = TrackFrames(raw, m / 2, share);
   const Prototype proto = MakePrototype(track, firstBlock, m, firstStart, share);
   const int phases = proto.phases;
@@ -458,7 +461,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   std::vector<int> from(static_cast<std::size_t>(n));
   align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, n, cost.data(), from.data());
   std::vector<Best> best(static_cast<std::size_t>(n));
-  BestPerStart(cost, from, 0, proto.weight[0], &best);
+  BestPerStart(cost, from, 0, proto.weight[0], scale, &best);
   for (int j = 0; j < n; ++j) best[j].start = j, best[j].score = std::max(best[j].score, 0.0f);
 
   // The second: the best claimed runs again at every phase, in a window around each, with the
@@ -489,7 +492,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     for (int k = 0; k < phases; ++k) tryVariant(0, k);
     const int phase = winner.phase;
     for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
-    winner.score = least < kFar ? ScoreOfCost(least) : -1;
+    winner.score = least < kFar ? ScoreOfCost(least, scale) : -1;
     return winner;
   };
   const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
