@@ -31,8 +31,8 @@ constexpr double kExactCorrelation = 0.9;
 constexpr int kCoarseLag = 4;
 constexpr std::size_t kCoarseTries = 4;
 
-// What the alignment compares: per frame the cepstra less their mean over the sound around it
-// (a steady colouring of the spectrum, a room's or a line's, cancels) and the level below the
+// What the alignment compares: per frame the cepstra less (a share of) their mean over the sound
+// around it (a steady colouring of the spectrum, a voice's, a room's or a line's, cancels) and the level below the
 // loudest frame around it (the loudness contour, whatever the overall level). "Around" is the
 // prototype itself for the prototype, and for the track a window as long as the prototype
 // centred on the frame. Frames well below the loudest (or below kQuietDb) add nothing to the
@@ -41,7 +41,7 @@ constexpr int kDims = kCeps + 1;
 constexpr float kQuietDb = -80.0f;
 constexpr float kContourDb = 30.0f;
 constexpr float kContourWeight = 0.3f;  // per dB, against the cepstra's dB
-constexpr double kSteadySpread = 40, kMovingSpread = 120;  // see MeanShare      // of the mean taken off      // of the mean taken off
+constexpr double kSteadySpread = 40, kMovingSpread = 120;  // dB squared: see MeanShare
 constexpr float kFaintWeight = 0.25f;   // of a prototype frame near silence
 constexpr float kContrastDb = 12.0f;
 constexpr float kContrastWeight = 0.6f;  // per dB of contrast that differs
