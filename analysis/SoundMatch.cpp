@@ -32,8 +32,8 @@ constexpr int kCoarseLag = 4;
 constexpr std::size_t kCoarseTries = 4;
 
 // What the alignment compares: per frame the cepstra less (a share of) their mean over the sound
-// around it (a steady colouring of the spectrum, a voice's, a room's or a line's, cancels) and the level below the
-// loudest frame around it (the loudness contour, whatever the overall level). "Around" is the
+// around it (a steady colouring of the spectrum, a voice's, a room's or a line's, cancels) and
+// the level below the loudest frame around it (the loudness contour, whatever the overall level). "Around" is the
 // prototype itself for the prototype, and for the track a window as long as the prototype
 // centred on the frame. Frames well below the loudest (or below kQuietDb) add nothing to the
 // mean, and a level reads at most kContourDb below.
