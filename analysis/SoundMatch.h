@@ -19,7 +19,8 @@ enum class SearchMode {
 bool ParseSearchMode(const std::string& name, SearchMode* mode);
 const char* SearchModeName(SearchMode mode);
 
-// The prototype is samples start .. start + count - 1 of the track.
+// The prototype is samples start .. start + count - 1 of the track; one longer than 30 s is
+// searched by signatures, as SearchMode::Anywhere.
 void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start);
 // The same search written plainly (the block list walked, every cell of the alignment kept);
 // slower, kept to check the fast search against.

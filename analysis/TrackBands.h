@@ -1,7 +1,8 @@
 #pragma once
-// The band energies of a track's blocks (and their shape, as the search reads it), kept beside the block records: brought up to date
-// whenever a block's samples are (with its signature), dropped with the block, and computed from
-// the samples on first use where a block came without them.
+// The band energies of a track's blocks (and their shape, as the search reads it), kept beside
+// the block records: brought up to date whenever a block's samples are (with its signature),
+// dropped with the block, and computed from the samples on first use where a block came without
+// them or changed behind the track's back.
 #include <cstdint>
 #include <unordered_map>
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "analysis/SampleTrack.h"
+#include "analysis/SoundMatch.h"
 #include "bench/BenchSounds.h"
 #include "editor/Document.h"
 #include "editor/EditHistory.h"
@@ -121,6 +122,14 @@ void BM_ComputeMatches1s(benchmark::State& state) {
   state.counters["matches"] = track->CountMatches(70);
 }
 BENCHMARK(BM_ComputeMatches1s)->Arg(kGridPhases)->Arg(kMatchAnywherePhases)->Unit(benchmark::kMillisecond);
+
+// The same with the sound search, the editor's default.
+void BM_SoundMatches1s(benchmark::State& state) {
+  CAP_SampleTrack* track = TheHour().document->Editor()->DisplayTrack();
+  for (auto _ : state) ComputeSoundMatches(*track, kRate, kMiddleFrame);
+  state.counters["matches"] = track->CountMatches(70);
+}
+BENCHMARK(BM_SoundMatches1s)->Unit(benchmark::kMillisecond);
 
 // The display's share of an undo: every column of the fitted view (1,600 over the hour) computed
 // again, as after MarkAllChanged; an undo does this twice (its range, then its zoom).

@@ -186,14 +186,15 @@ private slots:
       // First start: no stored values, the introduction shows, files open unchanged.
       QVERIFY(app->Introduction());
       QVERIFY(!app->CorrectDC());
-      QVERIFY(app->MatchAnywhere());
+      QVERIFY(app->MatchAnywhere() && app->SearchBySound());
       QCOMPARE(app->SearchUrl(), QString(kDefaultSearchUrl));
       ui_->fill = [](QDialog& dialog) {
         auto& prefs = dynamic_cast<PreferencesDlg&>(dialog);
-        QVERIFY(prefs.showIntroduction && !prefs.correctDC && prefs.matchAnywhere);
+        QVERIFY(prefs.showIntroduction && !prefs.correctDC && prefs.matchAnywhere && prefs.searchBySound);
         prefs.showIntroduction = false;
         prefs.correctDC = false;
         prefs.matchAnywhere = false;
+        prefs.searchBySound = false;
         QCOMPARE(prefs.undoLevels, 5);
         prefs.undoLevels = 40;
         prefs.searchUrl = "http://search.example/find";
@@ -203,13 +204,13 @@ private slots:
     }
     const QString ini = QString::fromUtf8(ReadAll(SettingsFile()));
     QVERIFY2(ini.contains("ShowIntro=0") && ini.contains("CorrectDC=0") && ini.contains("MatchAnywhere=0") &&
-                 ini.contains("UndoLevels=40"),
+                 ini.contains("UndoLevels=40") && ini.contains("SearchBySound=0"),
              qPrintable(ini));
     {
       auto app = StartApp();
       QVERIFY(!app->Introduction());
       QVERIFY(!app->CorrectDC());
-      QVERIFY(!app->MatchAnywhere());
+      QVERIFY(!app->MatchAnywhere() && !app->SearchBySound());
       QCOMPARE(app->MakeDocumentOptions().undoLevels, 40);
       QCOMPARE(app->SearchUrl(), QString("http://search.example/find"));
     }

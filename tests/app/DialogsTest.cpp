@@ -139,10 +139,14 @@ private slots:
     RoundTrip<InsertSilenceDlg>([](auto& d) { d.seconds = 0.125f; }, [](auto& d) { return d.seconds; });
     RoundTrip<PreferencesDlg>(
         [](auto& d) {
-          d.showIntroduction = false, d.correctDC = true, d.matchAnywhere = false, d.undoLevels = 0;
+          d.showIntroduction = false, d.correctDC = true, d.matchAnywhere = false, d.searchBySound = false;
+          d.undoLevels = 0;
           d.searchUrl = "https://sounds.example/s.dll";
         },
-        [](auto& d) { return std::tuple(d.showIntroduction, d.correctDC, d.matchAnywhere, d.undoLevels, d.searchUrl); });
+        [](auto& d) {
+          return std::tuple(d.showIntroduction, d.correctDC, d.matchAnywhere, d.searchBySound, d.undoLevels,
+                            d.searchUrl);
+        });
     RoundTrip<SonquestDlg>(
         [](auto& d) {
           d.aiff = d.wave = d.mp3 = d.stereo = true;

@@ -149,8 +149,9 @@ TEST_F(SoxFixture, FindListsTheRunsOfARepeatedMotif) {
 }
 
 // A chirp at 1.000 s recurs at 4.025 s and 7.537 s, off the 0.05 s block grid: find reports
-// both where they start (within 1/16 block), with scores near those of a copy on the grid;
-// --grid, the search on the block grid alone, scores them well below.
+// both where they start (within 1/16 block), with scores near those of a copy on the grid, by
+// sound (the default) and by signatures anywhere alike; --grid, the search on the block grid
+// alone, scores them well below. An unknown mode is a misuse.
 TEST_F(SoxFixture, FindReportsRecurrencesOffTheBlockGrid) {
   const std::string chirp = Make("chirp.wav", "-r 44100 -c 1 -b 16", "synth 0.5 sine 800-3200 vol 0.7");
   std::string parts;
@@ -173,10 +174,18 @@ TEST_F(SoxFixture, FindReportsRecurrencesOffTheBlockGrid) {
     }
     return found;
   };
-  const auto anywhere = find(" --threshold 70");
+  for (const char* mode : {"", " --mode sound"}) {
+    const auto bySound = find(std::string(" --threshold 70") + mode);
+    ASSERT_EQ(bySound.size(), 2u) << mode;
+    EXPECT_NEAR(bySound[0].first, 4.025 * 44100, 2205 / 16) << mode;
+    EXPECT_NEAR(bySound[1].first, 7.537 * 44100, 2205 / 16) << mode;
+    EXPECT_GE(bySound[0].second, 90) << mode;  // copies over other stretches of noise
+  }
+  const auto anywhere = find(" --threshold 70 --mode anywhere");
   ASSERT_EQ(anywhere.size(), 2u);
   EXPECT_NEAR(anywhere[0].first, 4.025 * 44100, 2205 / 16);
   EXPECT_NEAR(anywhere[1].first, 7.537 * 44100, 2205 / 16);
+  EXPECT_EQ(RunCli("find " + wav + " --start 1 --count 0.5 --mode listener").status, 2);
   const auto grid = find(" --threshold 0 --grid");
   for (const auto& [start, score] : anywhere) {
     EXPECT_GE(score, 90);

@@ -266,10 +266,14 @@ TEST(Controller, FindNextLandsWhereTheSoundStarts) {
   rig.New(1, rate, rate * 7, sample);
   EP_AudioFileEditor& ed = *rig.Editor();
   ASSERT_TRUE(ed.MatchAnywhere());
-  ed.Select(1.0, 1.3);
-  for (double at : {starts[1], starts[2], starts[1]}) {  // around past the prototype
-    ed.FindNext();
-    EXPECT_NEAR(ed.CursorSample(), at * rate, 400 / 16) << at;
+  ASSERT_TRUE(ed.SearchBySound());
+  for (bool bySound : {true, false}) {
+    ed.SetSearchBySound(bySound);
+    ed.Select(1.0, 1.3);
+    for (double at : {starts[1], starts[2], starts[1]}) {  // around past the prototype
+      const std::string said = ed.FindNext();
+      EXPECT_NEAR(ed.CursorSample(), at * rate, 400 / 16) << at << (bySound ? " by sound: " : " ") << said;
+    }
   }
   ed.Select(1.0, 1.3);
   ed.SetMatchAnywhere(false);
