@@ -32,6 +32,7 @@ private:
     char* base;
     std::size_t bytes;
     std::size_t live;  // slots handed out and not given back
+    float* free;       // slots given back, linked through their first bytes
   };
   Region* RegionOf(const float* slot);
   void AddRegion();
@@ -43,5 +44,5 @@ private:
   std::vector<Region> regions_;
   char* next_ = nullptr;  // the unused rest of the newest region
   char* end_ = nullptr;
-  float* free_ = nullptr;  // returned region slots, linked through their first bytes
+  std::size_t freeSlots_ = 0;  // on the regions' lists
 };
