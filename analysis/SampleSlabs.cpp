@@ -65,7 +65,7 @@ void SampleSlabs::AddRegion() {
 #if defined(MADV_POPULATE_WRITE)
     madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
 #endif
-    regions_.push_back(Region{base, kRegionBytes, 0, nullptr});
+    regions_.push_back(Region{base, kRegionBytes, 0, {}});
     next_ = base;
     end_ = base + kRegionBytes;
     return;
@@ -87,7 +87,7 @@ void SampleSlabs::AddRegion() {
   // the writes (a third of a whole-file edit's time).
   madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
 #endif
-  regions_.push_back(Region{base, kRegionBytes, 0, nullptr});
+  regions_.push_back(Region{base, kRegionBytes, 0, {}});
   next_ = base;
   end_ = base + kRegionBytes;
 #else
@@ -99,9 +99,9 @@ float* SampleSlabs::Take() {
   if (freeSlots_ > 0) {
     // The newest region with a free slot: the older ones may empty and go back.
     for (auto r = regions_.rbegin(); r != regions_.rend(); ++r) {
-      if (!r->free) continue;
-      float* slot = r->free;
-      std::memcpy(&r->free, slot, sizeof slot);
+      if (r->free.empty()) continue;
+      float* slot = r->free.back();
+      r->free.pop_back();
       ++r->live;
       --freeSlots_;
       return slot;
@@ -128,8 +128,11 @@ void SampleSlabs::Give(float* slot) {
     delete[] slot;
     return;
   }
-  std::memcpy(slot, &region->free, sizeof slot);
-  region->free = slot;
+  try {
+    region->free.push_back(slot);
+  } catch (const std::bad_alloc&) {
+    return;  // no memory for the list: the slot stays taken (Give is called from destructors)
+  }
   ++freeSlots_;
   // The newest region stays: it is where the next slots come from.
   if (--region->live == 0 && region != &regions_.back()) ReleaseRegion(region);

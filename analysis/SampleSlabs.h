@@ -32,7 +32,9 @@ private:
     char* base;
     std::size_t bytes;
     std::size_t live;  // slots handed out and not given back
-    float* free;       // slots given back, linked through their first bytes
+    // Slots given back, kept beside the slots rather than in them: giving a slot back touches no
+    // sample memory (which may be cold, or out on the scratch disk).
+    std::vector<float*> free;
   };
   Region* RegionOf(const float* slot);
   void AddRegion();
