@@ -58,19 +58,11 @@ void SampleSlabs::ReleaseRegion(Region* region) {
   regions_.erase(regions_.begin() + (region - regions_.data()));
 }
 
-void SampleSlabs::AddRegion() {
+namespace {
 #if defined(__linux__)
-  if (void* mapped = scratch::MapRegion(kRegionBytes)) {
-    char* base = static_cast<char*>(mapped);
-#if defined(MADV_POPULATE_WRITE)
-    madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
-#endif
-    regions_.push_back(Region{base, kRegionBytes, 0, {}});
-    next_ = base;
-    end_ = base + kRegionBytes;
-    return;
-  }
-  // Mapped with room to spare, then trimmed so that the region starts on a huge-page boundary.
+// Anonymous memory, mapped with room to spare, then trimmed so that the region starts on a
+// huge-page boundary.
+char* MapAnonymousRegion() {
   const std::size_t mapped = kRegionBytes + kHugePage;
   void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) throw std::bad_alloc();
@@ -82,6 +74,15 @@ void SampleSlabs::AddRegion() {
 #if defined(MADV_HUGEPAGE)
   madvise(base, kRegionBytes, MADV_HUGEPAGE);  // a hint: without huge pages the region still works
 #endif
+  return base;
+}
+#endif
+}  // namespace
+
+void SampleSlabs::AddRegion() {
+#if defined(__linux__)
+  char* base = static_cast<char*>(scratch::MapRegion(kRegionBytes));
+  if (!base) base = MapAnonymousRegion();
 #if defined(MADV_POPULATE_WRITE)
   // Every page at once: a region is filled soon, and a page fault per 4 kB would cost more than
   // the writes (a third of a whole-file edit's time).
