@@ -50,38 +50,19 @@ SampleSlabs::Region* SampleSlabs::RegionOf(const float* slot) {
 }
 
 void SampleSlabs::ReleaseRegion(Region* region) {
-  // Its free slots leave the list first.
-  float* kept = nullptr;  // the last slot left on the list
-  for (float* slot = free_; slot;) {
-    float* next;
-    std::memcpy(&next, slot, sizeof next);
-    const char* p = reinterpret_cast<const char*>(slot);
-    if (p < region->base || p >= region->base + region->bytes) {
-      if (kept) std::memcpy(kept, &slot, sizeof slot); else free_ = slot;
-      kept = slot;
-    }
-    slot = next;
-  }
-  float* const none = nullptr;
-  if (kept) std::memcpy(kept, &none, sizeof none);
-  else free_ = nullptr;
+  // Its free slots go with it: each region keeps its own list, so nothing else is walked.
+  // (Only the newest region is still being carved, and it is never released: an older one's
+  // slots are all on its list.)
+  freeSlots_ -= region->bytes / slotBytes_;
   Unmap(region->base, region->bytes);
   regions_.erase(regions_.begin() + (region - regions_.data()));
 }
 
-void SampleSlabs::AddRegion() {
+namespace {
 #if defined(__linux__)
-  if (void* mapped = scratch::MapRegion(kRegionBytes)) {
-    char* base = static_cast<char*>(mapped);
-#if defined(MADV_POPULATE_WRITE)
-    madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
-#endif
-    regions_.push_back(Region{base, kRegionBytes, 0});
-    next_ = base;
-    end_ = base + kRegionBytes;
-    return;
-  }
-  // Mapped with room to spare, then trimmed so that the region starts on a huge-page boundary.
+// Anonymous memory, mapped with room to spare, then trimmed so that the region starts on a
+// huge-page boundary.
+char* MapAnonymousRegion() {
   const std::size_t mapped = kRegionBytes + kHugePage;
   void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) throw std::bad_alloc();
@@ -93,12 +74,21 @@ void SampleSlabs::AddRegion() {
 #if defined(MADV_HUGEPAGE)
   madvise(base, kRegionBytes, MADV_HUGEPAGE);  // a hint: without huge pages the region still works
 #endif
+  return base;
+}
+#endif
+}  // namespace
+
+void SampleSlabs::AddRegion() {
+#if defined(__linux__)
+  char* base = static_cast<char*>(scratch::MapRegion(kRegionBytes));
+  if (!base) base = MapAnonymousRegion();
 #if defined(MADV_POPULATE_WRITE)
   // Every page at once: a region is filled soon, and a page fault per 4 kB would cost more than
   // the writes (a third of a whole-file edit's time).
   madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
 #endif
-  regions_.push_back(Region{base, kRegionBytes, 0});
+  regions_.push_back(Region{base, kRegionBytes, 0, {}});
   next_ = base;
   end_ = base + kRegionBytes;
 #else
@@ -107,11 +97,16 @@ void SampleSlabs::AddRegion() {
 }
 
 float* SampleSlabs::Take() {
-  if (free_) {
-    float* slot = free_;
-    std::memcpy(&free_, slot, sizeof free_);
-    ++RegionOf(slot)->live;
-    return slot;
+  if (freeSlots_ > 0) {
+    // The newest region with a free slot: the older ones may empty and go back.
+    for (auto r = regions_.rbegin(); r != regions_.rend(); ++r) {
+      if (r->free.empty()) continue;
+      float* slot = r->free.back();
+      r->free.pop_back();
+      ++r->live;
+      --freeSlots_;
+      return slot;
+    }
   }
 #if defined(__linux__)
   if (heapSlots_ * slotBytes_ >= kHeapBytes && slotBytes_ <= kRegionBytes) {
@@ -134,8 +129,12 @@ void SampleSlabs::Give(float* slot) {
     delete[] slot;
     return;
   }
-  std::memcpy(slot, &free_, sizeof free_);
-  free_ = slot;
+  try {
+    region->free.push_back(slot);
+  } catch (const std::bad_alloc&) {
+    return;  // no memory for the list: the slot stays taken (Give is called from destructors)
+  }
+  ++freeSlots_;
   // The newest region stays: it is where the next slots come from.
   if (--region->live == 0 && region != &regions_.back()) ReleaseRegion(region);
 }

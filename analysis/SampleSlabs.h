@@ -32,6 +32,9 @@ private:
     char* base;
     std::size_t bytes;
     std::size_t live;  // slots handed out and not given back
+    // Slots given back, kept beside the slots rather than in them: giving a slot back touches no
+    // sample memory (which may be cold, or out on the scratch disk).
+    std::vector<float*> free;
   };
   Region* RegionOf(const float* slot);
   void AddRegion();
@@ -43,5 +46,5 @@ private:
   std::vector<Region> regions_;
   char* next_ = nullptr;  // the unused rest of the newest region
   char* end_ = nullptr;
-  float* free_ = nullptr;  // returned region slots, linked through their first bytes
+  std::size_t freeSlots_ = 0;  // on the regions' lists
 };

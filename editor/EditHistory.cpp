@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kSilentSamples = 192000;  // one second at the highest rate, twice over
 constexpr int kInsertChunk = 1 << 18;   // samples read per piece when a replacement grows
+constexpr int kParallelSamples = 1 << 18;  // a change this long runs a thread per track
 
 // Made on first use: a failure to get it is one more allocation the operation rolls back.
 const float* Silence() {
@@ -66,11 +67,12 @@ SampleChange MixWith(CAP_SampleTrack& source, int sourceOffset, int sourcePercen
   };
 }
 
-// work(i) for every track i, on up to as many threads as the machine has; the first failure is
-// thrown here once every track is done.
+// work(i) for every track i, on up to as many threads as the machine has when the work is large;
+// the first failure is thrown here once every track is done.
 template <class Work>
-void ForEachTrackInParallel(int tracks, Work&& work) {
-  const int workers = std::min(tracks, int(std::thread::hardware_concurrency())) - 1;
+void ForEachTrackInParallel(int tracks, bool large, Work&& work) {
+  // A short range is done before a thread would have started.
+  const int workers = large ? std::min(tracks, int(std::thread::hardware_concurrency())) - 1 : 0;
   std::vector<std::exception_ptr> errors(std::size_t(std::max(tracks, 0)));
   std::atomic<int> next{0};
   auto run = [&] {
@@ -440,7 +442,7 @@ bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view,
     };
     std::vector<Prepared> prepared(std::size_t(std::max(tracks, 0)));
     for (int i = 0; i < tracks; ++i) CheckAllocation();
-    ForEachTrackInParallel(tracks, [&](int i) {
+    ForEachTrackInParallel(tracks, length >= kParallelSamples, [&](int i) {
       CAP_SampleTrack* t = mixer_->Track(i);
       Prepared& p = prepared[std::size_t(i)];
       const int n = ClampedLength(t, length, start);
