@@ -1,5 +1,7 @@
 #include "editor/RoomToOpen.h"
 
+#include "analysis/ScratchFile.h"
+
 #include <sys/statvfs.h>
 
 #include <cstdio>
@@ -38,6 +40,8 @@ std::string Gigabytes(std::int64_t bytes) {
 }
 
 }  // namespace
+
+bool SampleStorePagesToDisk() { return scratch::Active(); }
 
 std::int64_t RoomForSamples() {
   const std::int64_t memory = MemAvailable();

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-// True once the block store can page samples out to its scratch file; then that file's free
-// space counts too.
-inline bool SampleStorePagesToDisk() { return false; }
+// True while the block store pages samples out to its scratch file; then that file's free space
+// counts too.
+bool SampleStorePagesToDisk();
 
 // Bytes free for samples: MemAvailable of /proc/meminfo, plus the free space of
 // $XDG_CACHE_HOME/tintwave/ when the store pages to disk. -1 when it cannot be told.
