@@ -21,11 +21,8 @@ std::int64_t MemAvailable() {
 }
 
 std::int64_t ScratchFree() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  const char* home = std::getenv("HOME");
-  std::string dir = cache && *cache == '/' ? cache : std::string(home ? home : "/tmp") + "/.cache";
   // The folder itself may not exist yet; its nearest parent is on the same file system.
-  for (std::string at = dir + "/tintwave"; !at.empty(); at = at.substr(0, at.rfind('/'))) {
+  for (std::string at = scratch::DefaultDirectory(); !at.empty(); at = at.substr(0, at.rfind('/'))) {
     struct statvfs fs {};
     if (::statvfs(at.c_str(), &fs) == 0) return std::int64_t(fs.f_bavail) * std::int64_t(fs.f_frsize);
   }
