@@ -23,4 +23,8 @@ inline constexpr std::int64_t kMaxAnnotationLength = 16 << 20;
 // Text that is only shown on the diagnostic stream (8SVX and VOC comments) is cut here.
 inline constexpr std::int64_t kMaxShownText = 1024;
 
+// A 64-bit size field (RF64's ds64) above this is damage: no disk holds such a file, and the
+// float byte counts made from it (up to eight times the bytes of 8-bit audio) must not overflow.
+inline constexpr std::int64_t kMaxDataBytes = std::int64_t(1) << 50;
+
 }  // namespace format_limits

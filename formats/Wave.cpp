@@ -132,6 +132,8 @@ void WaveRead::TreatChunk(ChunkWalker::Chunk& chunk) {
     const std::vector<std::uint8_t> ds64 = walker_.Read(24);
     if (ds64.size() < 24) throw SoundError("Corrupted ds64 chunk in RF64 file");
     ds64DataSize_ = LittleEndian64(&ds64[8]);
+    if (ds64DataSize_ < 0 || ds64DataSize_ > format_limits::kMaxDataBytes)
+      throw SoundError("Corrupted ds64 chunk in RF64 file");
   } else if (chunk.id == kFmt) {
     if (walker_.Depth() != 2) throw SoundError("FMT chunk found at wrong level");
     if (chunk.size > format_limits::kMaxFormatChunk) throw SoundError("Corrupted WAVE file\n");

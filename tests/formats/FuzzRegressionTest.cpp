@@ -68,6 +68,9 @@ TEST(FuzzRegressionTest, FoundInputsOpenOrFailCleanly) {
        "437265617469766520566f6963652046696c651a1a000a013f1108214b21"},
       {"AIFC COMM chunk of 8 bytes (no room for the rate), cut after one", ".aiff",
        "464f524d000001504149464353534e440000010000180000ffff5140434f4d4d0000000890"},
+      {"RF64 whose ds64 gives 4.5e18 bytes of 8-bit data", ".wav",
+       "52463634ffffffff57415645647336341c0000009800437265617469766520566f69633f652046696c6500000000"
+       "0000666d74201000000001000100401f0000401f00000100080064617461ffffffff8295abbecfd8dad1"},
   };
   for (const Case& c : cases) {
     const std::string bytes = FromHex(c.hex);
