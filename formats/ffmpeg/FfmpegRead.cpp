@@ -1,13 +1,5 @@
 #include "formats/ffmpeg/FfmpegRead.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/dict.h>
-#include <libavutil/log.h>
-#include <libavutil/mem.h>
-}
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +8,7 @@ extern "C" {
 #include "formats/DamageText.h"
 #include "formats/FormatCodes.h"
 #include "formats/Limits.h"
+#include "formats/ffmpeg/FfmpegLibrary.h"
 
 struct FfmpegRead::Library {
   std::istream* in = nullptr;
@@ -28,12 +21,14 @@ struct FfmpegRead::Library {
   int stream = -1;
 
   ~Library() {
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&codec);
-    avformat_close_input(&format);  // leaves the custom I/O context to its owner
-    if (io) av_freep(&io->buffer);
-    avio_context_free(&io);
+    if (!io && !format && !codec && !packet && !frame) return;  // FFmpeg may not be loaded at all
+    const FfmpegFunctions& av = Ffmpeg();
+    av.av_frame_free(&frame);
+    av.av_packet_free(&packet);
+    av.avcodec_free_context(&codec);
+    av.avformat_close_input(&format);  // leaves the custom I/O context to its owner
+    if (io) av.av_freep(&io->buffer);
+    av.avio_context_free(&io);
   }
 };
 
@@ -77,7 +72,7 @@ std::int64_t SeekStream(void* user, std::int64_t offset, int whence) {
 int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
 void QuietOnce() {
-  static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+  static const bool quiet = (Ffmpeg().av_log_set_level(AV_LOG_QUIET), true);
   (void)quiet;
 }
 
@@ -157,25 +152,25 @@ FfmpegRead::FfmpegRead(std::istream& in, std::int64_t fileSize, int fileFormat)
   lib.size = fileSize_;
   in_.clear();
   in_.seekg(0);
-  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+  auto* buffer = static_cast<std::uint8_t*>(Ffmpeg().av_malloc(kIoBufferBytes));
   if (!buffer) throw SoundError("Not enough memory to read the file");
-  lib.io = avio_alloc_context(buffer, kIoBufferBytes, 0, &lib, ReadPacket, nullptr, SeekStream);
-  lib.format = lib.io ? avformat_alloc_context() : nullptr;
+  lib.io = Ffmpeg().avio_alloc_context(buffer, kIoBufferBytes, 0, &lib, ReadPacket, nullptr, SeekStream);
+  lib.format = lib.io ? Ffmpeg().avformat_alloc_context() : nullptr;
   if (!lib.io || !lib.format) {
-    if (!lib.io) av_free(buffer);
+    if (!lib.io) Ffmpeg().av_free(buffer);
     throw SoundError("Not enough memory to read the file");
   }
   lib.format->pb = lib.io;
   lib.format->flags |= AVFMT_FLAG_CUSTOM_IO;
   lib.format->io_open = RefuseOpen;
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "format_whitelist", kDemuxers, 0);
-  av_dict_set(&options, "protocol_whitelist", "none", 0);
-  const int opened = avformat_open_input(&lib.format, "", nullptr, &options);
-  av_dict_free(&options);
+  Ffmpeg().av_dict_set(&options, "format_whitelist", kDemuxers, 0);
+  Ffmpeg().av_dict_set(&options, "protocol_whitelist", "none", 0);
+  const int opened = Ffmpeg().avformat_open_input(&lib.format, "", nullptr, &options);
+  Ffmpeg().av_dict_free(&options);
   const std::string name = FileFormatName(fileFormat);
   if (opened < 0) throw SoundError(name + " file could not be read");  // the context is freed
-  if (avformat_find_stream_info(lib.format, nullptr) < 0) throw SoundError(name + " file could not be read");
+  if (Ffmpeg().avformat_find_stream_info(lib.format, nullptr) < 0) throw SoundError(name + " file could not be read");
   fileFormat_ = FileFormatOf(lib.format->iformat ? lib.format->iformat->name : nullptr, fileFormat);
   ChooseStream();
   ReadTags();
@@ -193,9 +188,9 @@ void FfmpegRead::ChooseStream() {
       lib.stream = int(i);
       continue;
     }
-    const char* type = av_get_media_type_string(p->codec_type);
+    const char* type = Ffmpeg().av_get_media_type_string(p->codec_type);
     others += (others.empty() ? "" : "; ") + std::string("stream ") + std::to_string(i) + ": " + (type ? type : "data") +
-              " " + avcodec_get_name(p->codec_id);
+              " " + Ffmpeg().avcodec_get_name(p->codec_id);
   }
   if (lib.stream < 0) throw SoundError(name + " file holds no audio");
   if (!others.empty())
@@ -204,20 +199,20 @@ void FfmpegRead::ChooseStream() {
 
   AVStream* stream = lib.format->streams[lib.stream];
   const AVCodecParameters* p = stream->codecpar;
-  const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
-  if (!decoder) throw SoundError(name + " audio in " + avcodec_get_name(p->codec_id) + " cannot be decoded");
-  lib.codec = avcodec_alloc_context3(decoder);
-  lib.packet = av_packet_alloc();
-  lib.frame = av_frame_alloc();
+  const AVCodec* decoder = Ffmpeg().avcodec_find_decoder(p->codec_id);
+  if (!decoder) throw SoundError(name + " audio in " + Ffmpeg().avcodec_get_name(p->codec_id) + " cannot be decoded");
+  lib.codec = Ffmpeg().avcodec_alloc_context3(decoder);
+  lib.packet = Ffmpeg().av_packet_alloc();
+  lib.frame = Ffmpeg().av_frame_alloc();
   if (!lib.codec || !lib.packet || !lib.frame) throw SoundError("Not enough memory to read the file");
-  if (avcodec_parameters_to_context(lib.codec, p) < 0 || avcodec_open2(lib.codec, decoder, nullptr) < 0)
-    throw SoundError(name + " audio in " + avcodec_get_name(p->codec_id) + " cannot be decoded");
+  if (Ffmpeg().avcodec_parameters_to_context(lib.codec, p) < 0 || Ffmpeg().avcodec_open2(lib.codec, decoder, nullptr) < 0)
+    throw SoundError(name + " audio in " + Ffmpeg().avcodec_get_name(p->codec_id) + " cannot be decoded");
   channels_ = lib.codec->ch_layout.nb_channels;
   samplingRate_ = lib.codec->sample_rate;
   if (channels_ < 1 || channels_ > format_limits::kMaxChannels || samplingRate_ < 1)
     throw SoundError(name + " file declares an impossible layout");
   const int bits = p->bits_per_raw_sample > 0 ? p->bits_per_raw_sample
-                                              : av_get_bytes_per_sample(lib.codec->sample_fmt) * 8;
+                                              : Ffmpeg().av_get_bytes_per_sample(lib.codec->sample_fmt) * 8;
   compression_ = CompressionOf(p->codec_id, bits, lib.codec->sample_fmt);
   resolution_ = IsDecodedLossy(compression_) ? 16 : bits;
   bitRate_ = int(std::max<std::int64_t>(p->bit_rate, 0) / 1000);
@@ -225,7 +220,7 @@ void FfmpegRead::ChooseStream() {
   // video's); the decoding delivers what is there.
   std::int64_t frames = 0;
   if (stream->duration > 0)
-    frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, samplingRate_});
+    frames = Ffmpeg().av_rescale_q(stream->duration, stream->time_base, AVRational{1, samplingRate_});
   announced_ = std::max<std::int64_t>(frames, 0);
   // MP4, WavPack and Monkey's Audio count their samples (an MP4 edit list also cuts the encoder's
   // padding off); other containers' durations are estimates, so those are read to their end.
@@ -237,8 +232,8 @@ void FfmpegRead::ChooseStream() {
 void FfmpegRead::ReadTags() {
   const Library& lib = *library_;
   for (const auto& tag : kTags) {
-    const AVDictionaryEntry* entry = av_dict_get(lib.format->metadata, tag.key, nullptr, 0);
-    if (!entry) entry = av_dict_get(lib.format->streams[lib.stream]->metadata, tag.key, nullptr, 0);
+    const AVDictionaryEntry* entry = Ffmpeg().av_dict_get(lib.format->metadata, tag.key, nullptr, 0);
+    if (!entry) entry = Ffmpeg().av_dict_get(lib.format->streams[lib.stream]->metadata, tag.key, nullptr, 0);
     if (!entry || !entry->value || !*entry->value) continue;
     annotations_.SetByKind(tag.kind, reinterpret_cast<const std::uint8_t*>(entry->value),
                            std::int32_t(std::min<std::size_t>(std::strlen(entry->value) + 1, format_limits::kMaxShownText)));
@@ -253,8 +248,8 @@ void FfmpegRead::Append() {
   const AVFrame* frame = library_->frame;
   if (frame->ch_layout.nb_channels != channels_ || frame->sample_rate != samplingRate_) Damaged();
   const auto format = AVSampleFormat(frame->format);
-  const AVSampleFormat packed = av_get_packed_sample_fmt(format);
-  const bool planar = av_sample_fmt_is_planar(format);
+  const AVSampleFormat packed = Ffmpeg().av_get_packed_sample_fmt(format);
+  const bool planar = Ffmpeg().av_sample_fmt_is_planar(format);
   const std::size_t n = std::size_t(frame->nb_samples);
   // The delivered part is dropped before the buffer grows.
   pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(pendingRead_));
@@ -272,30 +267,30 @@ void FfmpegRead::Append() {
 bool FfmpegRead::DecodeMore() {
   Library& lib = *library_;
   for (;;) {
-    const int received = avcodec_receive_frame(lib.codec, lib.frame);
+    const int received = Ffmpeg().avcodec_receive_frame(lib.codec, lib.frame);
     if (received == 0) {
       Append();
-      av_frame_unref(lib.frame);
+      Ffmpeg().av_frame_unref(lib.frame);
       return true;
     }
     // A drained decoder that still asks for input has nothing more to give.
     if (received == AVERROR_EOF || (received == AVERROR(EAGAIN) && draining_)) break;
     if (received != AVERROR(EAGAIN)) Damaged();
-    const int read = av_read_frame(lib.format, lib.packet);
+    const int read = Ffmpeg().av_read_frame(lib.format, lib.packet);
     if (read == AVERROR_EOF) {
-      avcodec_send_packet(lib.codec, nullptr);  // drains the decoder's delay
+      Ffmpeg().avcodec_send_packet(lib.codec, nullptr);  // drains the decoder's delay
       draining_ = true;
       continue;
     }
     if (read < 0) Damaged();
     if (lib.packet->stream_index == lib.stream) {
-      const int sent = avcodec_send_packet(lib.codec, lib.packet);
+      const int sent = Ffmpeg().avcodec_send_packet(lib.codec, lib.packet);
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
-        av_packet_unref(lib.packet);
+        Ffmpeg().av_packet_unref(lib.packet);
         Damaged();
       }
     }
-    av_packet_unref(lib.packet);
+    Ffmpeg().av_packet_unref(lib.packet);
   }
   // A stream that stops well before the length its container announces was cut short.
   if (announced_ > 0 && decoded_ < announced_ - announced_ / 100 - 8192) Damaged();
@@ -326,10 +321,10 @@ bool FfmpegRead::SeekToSample(std::int64_t sampleIndex) {
   Library& lib = *library_;
   const std::int64_t target = std::max<std::int64_t>(sampleIndex, 0) / channels_;
   if (target < position_) {
-    if (avformat_seek_file(lib.format, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(lib.format, -1, 0, AVSEEK_FLAG_BYTE) < 0)
+    if (Ffmpeg().avformat_seek_file(lib.format, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
+        Ffmpeg().av_seek_frame(lib.format, -1, 0, AVSEEK_FLAG_BYTE) < 0)
       return false;
-    avcodec_flush_buffers(lib.codec);
+    Ffmpeg().avcodec_flush_buffers(lib.codec);
     pending_.clear();
     pendingRead_ = 0;
     position_ = decoded_ = 0;
