@@ -71,6 +71,41 @@ std::int64_t SeekStream(void* user, std::int64_t offset, int whence) {
 // Every address a container names (a reference to another file, a playlist entry) is refused.
 int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
+std::uint32_t LittleEndianAt(const std::uint8_t* p, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+// FFmpeg's Monkey's Audio demuxer allocates the seek table and a record per frame as the header
+// announces them, before it reads any: a header of a hundred bytes could ask for gigabytes. A
+// real file holds a 4-byte seek table entry for every frame, so neither may exceed the file.
+void CheckMonkeysAudioHeader(std::istream& in, std::int64_t size) {
+  std::uint8_t h[80] = {};
+  in.clear();
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(h), sizeof h);
+  const std::int64_t got = in.gcount();
+  in.clear();
+  in.seekg(0);
+  const std::uint32_t version = LittleEndianAt(h + 4, 2);
+  std::int64_t frames = 0, seekTableBytes = 0;
+  if (version >= 3980) {
+    // The header follows the descriptor (52 bytes, or as long as it says); its frame count is
+    // 12 bytes in. A descriptor too long to read here leaves the count to FFmpeg's own checks.
+    const std::int64_t header = std::max<std::int64_t>(LittleEndianAt(h + 8, 4), 52);
+    seekTableBytes = LittleEndianAt(h + 16, 4);
+    if (header + 16 <= got) frames = LittleEndianAt(h + header + 12, 4);
+  } else {
+    const std::uint32_t flags = LittleEndianAt(h + 8, 2);
+    frames = LittleEndianAt(h + 24, 4);
+    const int seekElementsAt = (flags & 4) ? 36 : 32;  // after the peak level when it is there
+    seekTableBytes = (flags & 16) ? std::int64_t(LittleEndianAt(h + seekElementsAt, 4)) * 4 : frames * 4;
+  }
+  if (size > 0 && (seekTableBytes > size || frames * 4 > size))
+    throw SoundError("Monkey's Audio file announces more frames than it holds");
+}
+
 void QuietOnce() {
   static const bool quiet = (Ffmpeg().av_log_set_level(AV_LOG_QUIET), true);
   (void)quiet;
@@ -150,6 +185,7 @@ FfmpegRead::FfmpegRead(std::istream& in, std::int64_t fileSize, int fileFormat)
   Library& lib = *library_;
   lib.in = &in_;
   lib.size = fileSize_;
+  if (fileFormat == FileFormatMonkeysAudio) CheckMonkeysAudioHeader(in_, fileSize_);
   in_.clear();
   in_.seekg(0);
   auto* buffer = static_cast<std::uint8_t*>(Ffmpeg().av_malloc(kIoBufferBytes));

@@ -68,6 +68,11 @@ TEST(FuzzRegressionTest, FoundInputsOpenOrFailCleanly) {
        "437265617469766520566f6963652046696c651a1a000a013f1108214b21"},
       {"AIFC COMM chunk of 8 bytes (no room for the rate), cut after one", ".aiff",
        "464f524d000001504149464353534e440000010000180000ffff5140434f4d4d0000000890"},
+      // FFmpeg would allocate the seek table the header announces (512 MB) before reading it.
+      {"Monkey's Audio header of 106 bytes announcing a 74 MB seek table", ".ape",
+       "4d414320960f0000340000001800009d736170040000002c000000d801000000000000000000008eee753146d1490e4e796d19"
+       "46a4d5e0a00f000000800400a00000000100000010000200401f00007c000000ffd2f9d62836bb0d61d54b414509080dedd8"
+       "654f8c25ed"},
   };
   for (const Case& c : cases) {
     const std::string bytes = FromHex(c.hex);
@@ -79,6 +84,7 @@ TEST(FuzzRegressionTest, FoundInputsOpenOrFailCleanly) {
       }
     }
   }
+  EXPECT_EQ(Exercise(FromHex(cases[2].hex), 106, ".ape"), "Monkey's Audio file announces more frames than it holds");
 }
 
 // Every reader, on files the reference tools wrote: a seek to the end or beyond delivers

@@ -28,6 +28,7 @@ ext_ogg := .ogg
 ext_opus := .opus
 ext_m4a := .m4a
 ext_wv := .wv
+ext_ape := .ape
 
 all: $(addprefix $(OUT)/bin/,$(TARGETS))
 
