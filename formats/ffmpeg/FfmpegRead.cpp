@@ -79,7 +79,11 @@ std::uint32_t LittleEndianAt(const std::uint8_t* p, int bytes) {
 
 // FFmpeg's Monkey's Audio demuxer allocates the seek table and a record per frame as the header
 // announces them, before it reads any: a header of a hundred bytes could ask for gigabytes. A
-// real file holds a 4-byte seek table entry for every frame, so neither may exceed the file.
+// real file holds a 4-byte seek table entry for every frame, so neither may exceed the file. Nor
+// may the last frame be longer than the others, which the encoder makes at most 73,728 x 16
+// blocks: else a few bytes decode into minutes of noise.
+constexpr std::uint32_t kMaxBlocksPerFrame = 73728 * 16;
+
 void CheckMonkeysAudioHeader(std::istream& in, std::int64_t size) {
   std::uint8_t h[80] = {};
   in.clear();
@@ -90,20 +94,28 @@ void CheckMonkeysAudioHeader(std::istream& in, std::int64_t size) {
   in.seekg(0);
   const std::uint32_t version = LittleEndianAt(h + 4, 2);
   std::int64_t frames = 0, seekTableBytes = 0;
+  bool impossible = false;
   if (version >= 3980) {
     // The header follows the descriptor (52 bytes, or as long as it says); its frame count is
     // 12 bytes in. A descriptor too long to read here leaves the count to FFmpeg's own checks.
     const std::int64_t header = std::max<std::int64_t>(LittleEndianAt(h + 8, 4), 52);
     seekTableBytes = LittleEndianAt(h + 16, 4);
-    if (header + 16 <= got) frames = LittleEndianAt(h + header + 12, 4);
+    if (header + 16 <= got) {
+      const std::uint32_t blocksPerFrame = LittleEndianAt(h + header + 4, 4);
+      const std::uint32_t finalFrameBlocks = LittleEndianAt(h + header + 8, 4);
+      frames = LittleEndianAt(h + header + 12, 4);
+      impossible = blocksPerFrame > kMaxBlocksPerFrame || finalFrameBlocks > blocksPerFrame;
+    }
   } else {
     const std::uint32_t flags = LittleEndianAt(h + 8, 2);
     frames = LittleEndianAt(h + 24, 4);
+    impossible = LittleEndianAt(h + 28, 4) > kMaxBlocksPerFrame;  // the last frame's blocks
     const int seekElementsAt = (flags & 4) ? 36 : 32;  // after the peak level when it is there
     seekTableBytes = (flags & 16) ? std::int64_t(LittleEndianAt(h + seekElementsAt, 4)) * 4 : frames * 4;
   }
   if (size > 0 && (seekTableBytes > size || frames * 4 > size))
     throw SoundError("Monkey's Audio file announces more frames than it holds");
+  if (impossible) throw SoundError("Monkey's Audio file declares impossible frames");
 }
 
 void QuietOnce() {
