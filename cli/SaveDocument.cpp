@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "cli/CommandLine.h"
 #include "cli/Progress.h"
@@ -36,10 +37,12 @@ struct SaveProgress {
   explicit SaveProgress(const volatile std::sig_atomic_t* interrupt) : console(interrupt) {}
   ConsoleProgress console;
   std::string path;
+  std::function<bool()> intact;  // asked after every piece when set; false cancels the save
 };
 
 bool OnSaveProgress(std::intptr_t user, const char* text, int percent) {
   auto* progress = reinterpret_cast<SaveProgress*>(user);
+  if (progress->intact && !progress->intact()) return false;
   const bool go = progress->console.Report(text, percent);
   if (progress->console.IgnoredCancels() > 0) {
     // The save went on after it was told to stop: it ends here, before its temporary file can
@@ -120,14 +123,18 @@ int CodecChoice(const SaveChoices& choices, int type, int own) {
 
 }  // namespace
 
+SaveTarget ChosenTarget(const SaveChoices& choices, int type, int rate, int channels, int compression) {
+  const int encoding = IsCodecType(type)              ? CodecChoice(choices, type, compression)
+                       : choices.encoding             ? choices.encoding
+                       : IsWritableEncoding(compression) ? compression
+                                                      : int(CompressionPcm16);
+  return SaveTarget{"", type, choices.channels ? choices.channels : channels, choices.rate ? choices.rate : rate,
+                    encoding};
+}
+
 void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int type) {
-  const int own = document.Compression();
-  const int encoding = IsCodecType(type)           ? CodecChoice(choices, type, own)
-                       : choices.encoding          ? choices.encoding
-                       : IsWritableEncoding(own)   ? own
-                                                   : int(CompressionPcm16);
-  document.SetSaveSettings(type, choices.rate ? choices.rate : document.Rate(),
-                           choices.channels ? choices.channels : document.Channels(), encoding);
+  const SaveTarget target = ChosenTarget(choices, type, document.Rate(), document.Channels(), document.Compression());
+  document.SetSaveSettings(target.fileFormat, target.rate, target.channels, target.compression);
 }
 
 std::string SaveDocumentUnder(EditorDocument& document, const std::string& path,
@@ -146,4 +153,21 @@ std::string SaveDocumentUnder(EditorDocument& document, const std::string& path,
     return AboutFile(path, "interrupted; the file is as it was");
   }
   return saved ? "" : AboutFile(path, editor->ErrorText());
+}
+
+std::string SaveAudioUnder(CAP_AudioContainer& source, double seconds, const AnnotationList* annotations,
+                           SaveTarget target, const volatile std::sig_atomic_t* interrupt, bool* interrupted,
+                           const std::function<bool()>& intact) {
+  *interrupted = false;
+  SaveProgress progress(interrupt);
+  progress.path = target.path;
+  progress.intact = intact;
+  const std::string failure = SaveAudioSafely(source, seconds, target, annotations, &OnSaveProgress,
+                                              reinterpret_cast<std::intptr_t>(&progress));
+  progress.console.Erase();
+  if (!failure.empty() && progress.console.Interrupted()) {
+    *interrupted = true;
+    return AboutFile(target.path, "interrupted; the file is as it was");
+  }
+  return failure.empty() ? "" : AboutFile(target.path, failure);
 }

@@ -3,9 +3,13 @@
 // name or --type, and the rate, channels and encoding from the options or else from the
 // document, then the editor's own save under the path.
 #include <csignal>
+#include <functional>
 #include <string>
 
+#include "analysis/AudioContainer.h"
 #include "editor/Document.h"
+#include "formats/Annotations.h"
+#include "pipeline/SafeSave.h"
 
 struct SaveChoices {
   int type = 0;  // 0: from the output's extension
@@ -26,6 +30,11 @@ bool TakeSaveOption(int argc, char** argv, int* i, SaveChoices* choices, const c
 // WAVE, AIFF, AU, FLAC, Ogg Vorbis, Opus or MP3 for a name's extension (any case); 0 for any other.
 int SaveTypeFromExtension(const std::string& path);
 
+// The save settings from the choices, for audio of the given rate, channels and encoding: rate
+// and channels those unless chosen, the encoding unless chosen or unwritable (then 16-bit PCM).
+// The path is left empty.
+SaveTarget ChosenTarget(const SaveChoices& choices, int type, int rate, int channels, int compression);
+
 // The document's save settings from the choices: rate and channels the document's unless
 // chosen, and its encoding unless chosen or unwritable (then 16-bit PCM).
 void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int type);
@@ -36,3 +45,10 @@ void ApplySaveChoices(EditorDocument& document, const SaveChoices& choices, int 
 // reopened from the saved file: the command ends.
 std::string SaveDocumentUnder(EditorDocument& document, const std::string& path,
                               const volatile std::sig_atomic_t* interrupt, bool* interrupted);
+
+// The same save for audio read from elsewhere than a document (a file's decoder, say) from frame
+// 0 for seconds. intact is asked after every piece: false cancels the save (the text is then
+// kSaveCancelled's, naming the file) and OUT stays as it was.
+std::string SaveAudioUnder(CAP_AudioContainer& source, double seconds, const AnnotationList* annotations,
+                           SaveTarget target, const volatile std::sig_atomic_t* interrupt, bool* interrupted,
+                           const std::function<bool()>& intact);

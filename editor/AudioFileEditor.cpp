@@ -353,9 +353,12 @@ void EP_AudioFileEditor::SetPrototypeFromSelection() {
                    searchBySound_ ? SearchMode::Sound : matchAnywhere_ ? SearchMode::Anywhere : SearchMode::Grid);
 }
 
-void EP_AudioFileEditor::SuspendMatching(bool suspend) {
+void EP_AudioFileEditor::SuspendForReplay(bool suspend) {
   if (suspend == matchingSuspended_) return;
   matchingSuspended_ = suspend;
+  if (display_)
+    for (int i = 0; i < kMaxDisplayRows; ++i)
+      if (CGP_TrackWaveform* row = display_->Waveform(i)) row->DeferColumns(suspend);
   if (suspend) {
     keptMatchMode_ = matchMode_;
     matchMode_ = false;

@@ -99,8 +99,9 @@ public:
   // The undo groups kept (the setting "Undo levels"); 0 keeps every one.
   void SetUndoLevels(int levels);
   int UndoLevels() const { return undoLevels_; }
-  // While a journal replays, no edit searches its selection's matches; the end searches once.
-  void SuspendMatching(bool suspend);
+  // While a journal replays, no edit searches its selection's matches or recomputes the
+  // waveforms' columns; the end does both once.
+  void SuspendForReplay(bool suspend);
   void OnActivate(bool active);
 
   // ---- view commands ----

@@ -276,7 +276,7 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   ReplayPrompts answers;
   DocumentPrompts* own = prompts_;
   prompts_ = &answers;
-  editor_->SuspendMatching(true);
+  editor_->SuspendForReplay(true);
   int replayed = 0;
   bool ok = true;
   for (const JournalEntry& entry : journal.entries) {
@@ -292,7 +292,7 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
   }
   prompts_ = own;
   modified_ = true;
-  editor_->SuspendMatching(false);
+  editor_->SuspendForReplay(false);
   if (editor_) {
     editor_->UpdateScrollBar();
     editor_->UpdateStatus();

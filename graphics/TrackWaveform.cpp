@@ -141,7 +141,7 @@ bool CGP_TrackWaveform::ApplyChanges(int a, int b) {
     SetSize(int(std::max<long long>(newWidth, 0)), height);
   }
   const double dur = track->duration;
-  if (changedLength > 0 && width > 0 && dur > 0 && pw > 0) {
+  if (!columnsDeferred && changedLength > 0 && width > 0 && dur > 0 && pw > 0) {
     // Each column is stretched towards its neighbours, so the columns beside a changed span
     // change too. Scrolling uncovers columns whose neighbours are unchanged: no widening.
     const int widen = scrolling ? 0 : 1;
@@ -155,6 +155,15 @@ bool CGP_TrackWaveform::ApplyChanges(int a, int b) {
     }
   }
   return CAP_AudioViewer::ApplyChanges(a, b);
+}
+
+void CGP_TrackWaveform::DeferColumns(bool on) {
+  if (columnsDeferred == on) return;
+  columnsDeferred = on;
+  if (on) return;
+  MarkAllChanged();
+  ApplyChanges(0, 0);
+  InvalidateAll();
 }
 
 void CGP_TrackWaveform::SetPosition(int newX, int) {

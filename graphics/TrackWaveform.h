@@ -44,6 +44,9 @@ public:
 
   void MarkAllChanged() override;
   bool ApplyChanges(int a, int b) override;
+  // On: changes keep the zoom and scroll up to date but compute no columns (a replay of many
+  // edits draws nothing in between); off: every visible column is computed again.
+  void DeferColumns(bool on);
 
   void SetCursorTime(double t, int mode);
   // a and b (ordered by the caller) are clamped to the track.
@@ -123,6 +126,7 @@ private:
   std::int32_t segmentThreshold = 101;
 
   bool scrolling = false;  // the change being applied is a scroll's uncovered columns
+  bool columnsDeferred = false;
   long long computedColumns = 0;
   // Scratch of a column batch, kept between batches so that scrolling allocates nothing.
   std::vector<float> mins, maxs;

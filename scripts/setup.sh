@@ -12,6 +12,7 @@ tintwave_packages=(
   libsqlite3-dev libcpp-httplib-dev chromium
   ccache libsndfile1-dev libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   flac vorbis-tools opus-tools librubberband-dev rubberband-cli xdotool
+  libjmac-java openjdk-17-jre-headless
 )
 
 tintwave_install_missing() {

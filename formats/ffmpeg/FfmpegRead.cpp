@@ -1,13 +1,5 @@
 #include "formats/ffmpeg/FfmpegRead.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/dict.h>
-#include <libavutil/log.h>
-#include <libavutil/mem.h>
-}
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +8,7 @@ extern "C" {
 #include "formats/DamageText.h"
 #include "formats/FormatCodes.h"
 #include "formats/Limits.h"
+#include "formats/ffmpeg/FfmpegLibrary.h"
 
 struct FfmpegRead::Library {
   std::istream* in = nullptr;
@@ -28,12 +21,14 @@ struct FfmpegRead::Library {
   int stream = -1;
 
   ~Library() {
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&codec);
-    avformat_close_input(&format);  // leaves the custom I/O context to its owner
-    if (io) av_freep(&io->buffer);
-    avio_context_free(&io);
+    if (!io && !format && !codec && !packet && !frame) return;  // FFmpeg may not be loaded at all
+    const FfmpegFunctions& av = Ffmpeg();
+    av.av_frame_free(&frame);
+    av.av_packet_free(&packet);
+    av.avcodec_free_context(&codec);
+    av.avformat_close_input(&format);  // leaves the custom I/O context to its owner
+    if (io) av.av_freep(&io->buffer);
+    av.avio_context_free(&io);
   }
 };
 
@@ -76,8 +71,55 @@ std::int64_t SeekStream(void* user, std::int64_t offset, int whence) {
 // Every address a container names (a reference to another file, a playlist entry) is refused.
 int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
 
+std::uint32_t LittleEndianAt(const std::uint8_t* p, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+  return v;
+}
+
+// FFmpeg's Monkey's Audio demuxer allocates the seek table and a record per frame as the header
+// announces them, before it reads any: a header of a hundred bytes could ask for gigabytes. A
+// real file holds a 4-byte seek table entry for every frame, so neither may exceed the file. Nor
+// may the last frame be longer than the others, which the encoder makes at most 73,728 x 16
+// blocks: else a few bytes decode into minutes of noise.
+constexpr std::uint32_t kMaxBlocksPerFrame = 73728 * 16;
+
+void CheckMonkeysAudioHeader(std::istream& in, std::int64_t size) {
+  std::uint8_t h[80] = {};
+  in.clear();
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(h), sizeof h);
+  const std::int64_t got = in.gcount();
+  in.clear();
+  in.seekg(0);
+  const std::uint32_t version = LittleEndianAt(h + 4, 2);
+  std::int64_t frames = 0, seekTableBytes = 0;
+  bool impossible = false;
+  if (version >= 3980) {
+    // The header follows the descriptor (52 bytes, or as long as it says); its frame count is
+    // 12 bytes in. A descriptor too long to read here leaves the count to FFmpeg's own checks.
+    const std::int64_t header = std::max<std::int64_t>(LittleEndianAt(h + 8, 4), 52);
+    seekTableBytes = LittleEndianAt(h + 16, 4);
+    if (header + 16 <= got) {
+      const std::uint32_t blocksPerFrame = LittleEndianAt(h + header + 4, 4);
+      const std::uint32_t finalFrameBlocks = LittleEndianAt(h + header + 8, 4);
+      frames = LittleEndianAt(h + header + 12, 4);
+      impossible = blocksPerFrame > kMaxBlocksPerFrame || finalFrameBlocks > blocksPerFrame;
+    }
+  } else {
+    const std::uint32_t flags = LittleEndianAt(h + 8, 2);
+    frames = LittleEndianAt(h + 24, 4);
+    impossible = LittleEndianAt(h + 28, 4) > kMaxBlocksPerFrame;  // the last frame's blocks
+    const int seekElementsAt = (flags & 4) ? 36 : 32;  // after the peak level when it is there
+    seekTableBytes = (flags & 16) ? std::int64_t(LittleEndianAt(h + seekElementsAt, 4)) * 4 : frames * 4;
+  }
+  if (size > 0 && (seekTableBytes > size || frames * 4 > size))
+    throw SoundError("Monkey's Audio file announces more frames than it holds");
+  if (impossible) throw SoundError("Monkey's Audio file declares impossible frames");
+}
+
 void QuietOnce() {
-  static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+  static const bool quiet = (Ffmpeg().av_log_set_level(AV_LOG_QUIET), true);
   (void)quiet;
 }
 
@@ -124,16 +166,27 @@ int CompressionOf(AVCodecID id, int bits, AVSampleFormat format) {
   }
 }
 
-// One sample of any of FFmpeg's sample formats as a float of nominal range -1..+1.
-float SampleAt(const std::uint8_t* p, AVSampleFormat packed, std::size_t i) {
-  switch (packed) {
-    case AV_SAMPLE_FMT_U8: return (float(p[i]) - 128.0f) / 128.0f;
-    case AV_SAMPLE_FMT_S16: return float(reinterpret_cast<const std::int16_t*>(p)[i]) / 32768.0f;
-    case AV_SAMPLE_FMT_S32: return float(double(reinterpret_cast<const std::int32_t*>(p)[i]) / 2147483648.0);
-    case AV_SAMPLE_FMT_S64: return float(double(reinterpret_cast<const std::int64_t*>(p)[i]) / 9223372036854775808.0);
-    case AV_SAMPLE_FMT_FLT: return reinterpret_cast<const float*>(p)[i];
-    case AV_SAMPLE_FMT_DBL: return float(reinterpret_cast<const double*>(p)[i]);
-    default: return 0.0f;
+// One stored value of each of FFmpeg's sample formats as a float of nominal range -1..+1.
+float ToFloat(std::uint8_t v) { return (float(v) - 128.0f) / 128.0f; }
+float ToFloat(std::int16_t v) { return float(v) / 32768.0f; }
+float ToFloat(std::int32_t v) { return float(double(v) / 2147483648.0); }
+float ToFloat(std::int64_t v) { return float(double(v) / 9223372036854775808.0); }
+float ToFloat(float v) { return v; }
+float ToFloat(double v) { return float(v); }
+
+// A frame's samples, planar or interleaved, as interleaved floats: one loop per format, since a
+// choice of format per sample cost a tenth of an AAC file's whole decoding.
+template <typename T>
+void Interleave(const AVFrame& frame, bool planar, std::size_t channels, float* out) {
+  const std::size_t n = std::size_t(frame.nb_samples);
+  if (!planar) {
+    const T* in = reinterpret_cast<const T*>(frame.extended_data[0]);
+    for (std::size_t i = 0; i < n * channels; ++i) out[i] = ToFloat(in[i]);
+    return;
+  }
+  for (std::size_t c = 0; c < channels; ++c) {
+    const T* in = reinterpret_cast<const T*>(frame.extended_data[c]);
+    for (std::size_t i = 0; i < n; ++i) out[i * channels + c] = ToFloat(in[i]);
   }
 }
 
@@ -155,27 +208,28 @@ FfmpegRead::FfmpegRead(std::istream& in, std::int64_t fileSize, int fileFormat)
   Library& lib = *library_;
   lib.in = &in_;
   lib.size = fileSize_;
+  if (fileFormat == FileFormatMonkeysAudio) CheckMonkeysAudioHeader(in_, fileSize_);
   in_.clear();
   in_.seekg(0);
-  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+  auto* buffer = static_cast<std::uint8_t*>(Ffmpeg().av_malloc(kIoBufferBytes));
   if (!buffer) throw SoundError("Not enough memory to read the file");
-  lib.io = avio_alloc_context(buffer, kIoBufferBytes, 0, &lib, ReadPacket, nullptr, SeekStream);
-  lib.format = lib.io ? avformat_alloc_context() : nullptr;
+  lib.io = Ffmpeg().avio_alloc_context(buffer, kIoBufferBytes, 0, &lib, ReadPacket, nullptr, SeekStream);
+  lib.format = lib.io ? Ffmpeg().avformat_alloc_context() : nullptr;
   if (!lib.io || !lib.format) {
-    if (!lib.io) av_free(buffer);
+    if (!lib.io) Ffmpeg().av_free(buffer);
     throw SoundError("Not enough memory to read the file");
   }
   lib.format->pb = lib.io;
   lib.format->flags |= AVFMT_FLAG_CUSTOM_IO;
   lib.format->io_open = RefuseOpen;
   AVDictionary* options = nullptr;
-  av_dict_set(&options, "format_whitelist", kDemuxers, 0);
-  av_dict_set(&options, "protocol_whitelist", "none", 0);
-  const int opened = avformat_open_input(&lib.format, "", nullptr, &options);
-  av_dict_free(&options);
+  Ffmpeg().av_dict_set(&options, "format_whitelist", kDemuxers, 0);
+  Ffmpeg().av_dict_set(&options, "protocol_whitelist", "none", 0);
+  const int opened = Ffmpeg().avformat_open_input(&lib.format, "", nullptr, &options);
+  Ffmpeg().av_dict_free(&options);
   const std::string name = FileFormatName(fileFormat);
   if (opened < 0) throw SoundError(name + " file could not be read");  // the context is freed
-  if (avformat_find_stream_info(lib.format, nullptr) < 0) throw SoundError(name + " file could not be read");
+  if (Ffmpeg().avformat_find_stream_info(lib.format, nullptr) < 0) throw SoundError(name + " file could not be read");
   fileFormat_ = FileFormatOf(lib.format->iformat ? lib.format->iformat->name : nullptr, fileFormat);
   ChooseStream();
   ReadTags();
@@ -193,9 +247,9 @@ void FfmpegRead::ChooseStream() {
       lib.stream = int(i);
       continue;
     }
-    const char* type = av_get_media_type_string(p->codec_type);
+    const char* type = Ffmpeg().av_get_media_type_string(p->codec_type);
     others += (others.empty() ? "" : "; ") + std::string("stream ") + std::to_string(i) + ": " + (type ? type : "data") +
-              " " + avcodec_get_name(p->codec_id);
+              " " + Ffmpeg().avcodec_get_name(p->codec_id);
   }
   if (lib.stream < 0) throw SoundError(name + " file holds no audio");
   if (!others.empty())
@@ -204,20 +258,20 @@ void FfmpegRead::ChooseStream() {
 
   AVStream* stream = lib.format->streams[lib.stream];
   const AVCodecParameters* p = stream->codecpar;
-  const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
-  if (!decoder) throw SoundError(name + " audio in " + avcodec_get_name(p->codec_id) + " cannot be decoded");
-  lib.codec = avcodec_alloc_context3(decoder);
-  lib.packet = av_packet_alloc();
-  lib.frame = av_frame_alloc();
+  const AVCodec* decoder = Ffmpeg().avcodec_find_decoder(p->codec_id);
+  if (!decoder) throw SoundError(name + " audio in " + Ffmpeg().avcodec_get_name(p->codec_id) + " cannot be decoded");
+  lib.codec = Ffmpeg().avcodec_alloc_context3(decoder);
+  lib.packet = Ffmpeg().av_packet_alloc();
+  lib.frame = Ffmpeg().av_frame_alloc();
   if (!lib.codec || !lib.packet || !lib.frame) throw SoundError("Not enough memory to read the file");
-  if (avcodec_parameters_to_context(lib.codec, p) < 0 || avcodec_open2(lib.codec, decoder, nullptr) < 0)
-    throw SoundError(name + " audio in " + avcodec_get_name(p->codec_id) + " cannot be decoded");
+  if (Ffmpeg().avcodec_parameters_to_context(lib.codec, p) < 0 || Ffmpeg().avcodec_open2(lib.codec, decoder, nullptr) < 0)
+    throw SoundError(name + " audio in " + Ffmpeg().avcodec_get_name(p->codec_id) + " cannot be decoded");
   channels_ = lib.codec->ch_layout.nb_channels;
   samplingRate_ = lib.codec->sample_rate;
   if (channels_ < 1 || channels_ > format_limits::kMaxChannels || samplingRate_ < 1)
     throw SoundError(name + " file declares an impossible layout");
   const int bits = p->bits_per_raw_sample > 0 ? p->bits_per_raw_sample
-                                              : av_get_bytes_per_sample(lib.codec->sample_fmt) * 8;
+                                              : Ffmpeg().av_get_bytes_per_sample(lib.codec->sample_fmt) * 8;
   compression_ = CompressionOf(p->codec_id, bits, lib.codec->sample_fmt);
   resolution_ = IsDecodedLossy(compression_) ? 16 : bits;
   bitRate_ = int(std::max<std::int64_t>(p->bit_rate, 0) / 1000);
@@ -225,7 +279,7 @@ void FfmpegRead::ChooseStream() {
   // video's); the decoding delivers what is there.
   std::int64_t frames = 0;
   if (stream->duration > 0)
-    frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, samplingRate_});
+    frames = Ffmpeg().av_rescale_q(stream->duration, stream->time_base, AVRational{1, samplingRate_});
   announced_ = std::max<std::int64_t>(frames, 0);
   // MP4, WavPack and Monkey's Audio count their samples (an MP4 edit list also cuts the encoder's
   // padding off); other containers' durations are estimates, so those are read to their end.
@@ -237,8 +291,8 @@ void FfmpegRead::ChooseStream() {
 void FfmpegRead::ReadTags() {
   const Library& lib = *library_;
   for (const auto& tag : kTags) {
-    const AVDictionaryEntry* entry = av_dict_get(lib.format->metadata, tag.key, nullptr, 0);
-    if (!entry) entry = av_dict_get(lib.format->streams[lib.stream]->metadata, tag.key, nullptr, 0);
+    const AVDictionaryEntry* entry = Ffmpeg().av_dict_get(lib.format->metadata, tag.key, nullptr, 0);
+    if (!entry) entry = Ffmpeg().av_dict_get(lib.format->streams[lib.stream]->metadata, tag.key, nullptr, 0);
     if (!entry || !entry->value || !*entry->value) continue;
     annotations_.SetByKind(tag.kind, reinterpret_cast<const std::uint8_t*>(entry->value),
                            std::int32_t(std::min<std::size_t>(std::strlen(entry->value) + 1, format_limits::kMaxShownText)));
@@ -253,8 +307,8 @@ void FfmpegRead::Append() {
   const AVFrame* frame = library_->frame;
   if (frame->ch_layout.nb_channels != channels_ || frame->sample_rate != samplingRate_) Damaged();
   const auto format = AVSampleFormat(frame->format);
-  const AVSampleFormat packed = av_get_packed_sample_fmt(format);
-  const bool planar = av_sample_fmt_is_planar(format);
+  const AVSampleFormat packed = Ffmpeg().av_get_packed_sample_fmt(format);
+  const bool planar = Ffmpeg().av_sample_fmt_is_planar(format);
   const std::size_t n = std::size_t(frame->nb_samples);
   // The delivered part is dropped before the buffer grows.
   pending_.erase(pending_.begin(), pending_.begin() + std::ptrdiff_t(pendingRead_));
@@ -262,40 +316,46 @@ void FfmpegRead::Append() {
   const std::size_t at = pending_.size();
   pending_.resize(at + n * std::size_t(channels_));
   float* out = pending_.data() + at;
-  for (std::size_t i = 0; i < n; ++i)
-    for (int c = 0; c < channels_; ++c)
-      out[i * std::size_t(channels_) + std::size_t(c)] =
-          planar ? SampleAt(frame->extended_data[c], packed, i) : SampleAt(frame->extended_data[0], packed, i * std::size_t(channels_) + std::size_t(c));
+  const std::size_t channels = std::size_t(channels_);
+  switch (packed) {
+    case AV_SAMPLE_FMT_U8: Interleave<std::uint8_t>(*frame, planar, channels, out); break;
+    case AV_SAMPLE_FMT_S16: Interleave<std::int16_t>(*frame, planar, channels, out); break;
+    case AV_SAMPLE_FMT_S32: Interleave<std::int32_t>(*frame, planar, channels, out); break;
+    case AV_SAMPLE_FMT_S64: Interleave<std::int64_t>(*frame, planar, channels, out); break;
+    case AV_SAMPLE_FMT_FLT: Interleave<float>(*frame, planar, channels, out); break;
+    case AV_SAMPLE_FMT_DBL: Interleave<double>(*frame, planar, channels, out); break;
+    default: std::fill_n(out, n * channels, 0.0f); break;
+  }
   decoded_ += std::int64_t(n);
 }
 
 bool FfmpegRead::DecodeMore() {
   Library& lib = *library_;
   for (;;) {
-    const int received = avcodec_receive_frame(lib.codec, lib.frame);
+    const int received = Ffmpeg().avcodec_receive_frame(lib.codec, lib.frame);
     if (received == 0) {
       Append();
-      av_frame_unref(lib.frame);
+      Ffmpeg().av_frame_unref(lib.frame);
       return true;
     }
     // A drained decoder that still asks for input has nothing more to give.
     if (received == AVERROR_EOF || (received == AVERROR(EAGAIN) && draining_)) break;
     if (received != AVERROR(EAGAIN)) Damaged();
-    const int read = av_read_frame(lib.format, lib.packet);
+    const int read = Ffmpeg().av_read_frame(lib.format, lib.packet);
     if (read == AVERROR_EOF) {
-      avcodec_send_packet(lib.codec, nullptr);  // drains the decoder's delay
+      Ffmpeg().avcodec_send_packet(lib.codec, nullptr);  // drains the decoder's delay
       draining_ = true;
       continue;
     }
     if (read < 0) Damaged();
     if (lib.packet->stream_index == lib.stream) {
-      const int sent = avcodec_send_packet(lib.codec, lib.packet);
+      const int sent = Ffmpeg().avcodec_send_packet(lib.codec, lib.packet);
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
-        av_packet_unref(lib.packet);
+        Ffmpeg().av_packet_unref(lib.packet);
         Damaged();
       }
     }
-    av_packet_unref(lib.packet);
+    Ffmpeg().av_packet_unref(lib.packet);
   }
   // A stream that stops well before the length its container announces was cut short.
   if (announced_ > 0 && decoded_ < announced_ - announced_ / 100 - 8192) Damaged();
@@ -326,10 +386,10 @@ bool FfmpegRead::SeekToSample(std::int64_t sampleIndex) {
   Library& lib = *library_;
   const std::int64_t target = std::max<std::int64_t>(sampleIndex, 0) / channels_;
   if (target < position_) {
-    if (avformat_seek_file(lib.format, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(lib.format, -1, 0, AVSEEK_FLAG_BYTE) < 0)
+    if (Ffmpeg().avformat_seek_file(lib.format, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
+        Ffmpeg().av_seek_frame(lib.format, -1, 0, AVSEEK_FLAG_BYTE) < 0)
       return false;
-    avcodec_flush_buffers(lib.codec);
+    Ffmpeg().avcodec_flush_buffers(lib.codec);
     pending_.clear();
     pendingRead_ = 0;
     position_ = decoded_ = 0;

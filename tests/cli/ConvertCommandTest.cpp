@@ -199,3 +199,74 @@ TEST_F(SoxFixture, AFailedConvertLeavesTheOldFileAndMisuseIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A convert streams the file's decoder into the save; the edit command with nothing to do goes
+// through the document. Both write the same file: byte for byte, or for Ogg and Opus (whose
+// streams get a random serial number) the same decoded samples. Fitted files say so on stderr;
+// a damaged file fails both ways alike and leaves no output.
+TEST_F(SoxFixture, ConvertWritesWhatTheDocumentsSaveWrites) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+  const std::string tone = Make("tone.wav", "-r 48000 -c 6 -b 24", "synth 0.7 sine 300 sine 500 sine 700 sine 900 sine 1100 sine 1300 gain -6");
+  const std::string hiRes = Make("hires.wav", "-r 192000 -c 2 -b 24", "synth 0.4 sine 440 sine 1000 gain -3");
+  const struct {
+    const char* name;
+    std::string make;  // %s the file
+    const char* notice;  // what stderr notes, or null
+  } kInputs[] = {
+      {"s16.wav", "sox -V1 -D -n -r 44100 -c 2 -b 16 %s synth 0.6 sine 440 sine 1003 gain -3", nullptr},
+      {"u8.wav", "sox -V1 -D -n -r 8000 -c 1 -b 8 %s synth 0.5 sine 300", nullptr},
+      {"s24.aiff", "sox -V1 -D -n -r 48000 -c 2 -b 24 %s synth 0.5 sine 500 sine 700 gain -1", nullptr},
+      {"alaw.au", "sox -V1 -D -n -r 11025 -c 1 -e a-law %s synth 0.5 sine 800", nullptr},
+      {"x.mp3", "sox -V1 -D -n -r 44100 -c 2 -b 16 %s.wav synth 0.6 sine 440 && lame --quiet -b 128 %s.wav %s", nullptr},
+      {"x.m4a", "ffmpeg -v error -i " + hiRes + " -ar 44100 -c:a alac %s", nullptr},
+      {"x.ogg", "ffmpeg -v error -i " + hiRes + " -ar 44100 -c:a libvorbis %s", nullptr},
+      {"surround.flac", "flac -s " + tone + " -o %s", "5.1 down-mixed to stereo"},
+      {"hires.flac", "flac -s " + hiRes + " -o %s", "192,000 Hz converted to 96,000 Hz"},
+  };
+  const struct {
+    const char* extension;
+    const char* options;
+    bool sameBytes;
+  } kOutputs[] = {
+      {".wav", "", true},
+      {".flac", " --level 3", true},
+      {".aiff", " --rate 22050 --channels 1 --encoding 18", true},
+      {".au", " --encoding 2", true},
+      {".mp3", " --bitrate 128", true},
+      {".ogg", " --quality 2", false},
+  };
+  const std::string script = dir / "nothing.script";
+  std::ofstream(script) << "# no edit\n";
+  for (const auto& input : kInputs) {
+    SCOPED_TRACE(input.name);
+    const std::string file = dir / input.name;
+    std::string make = input.make;
+    for (std::size_t at; (at = make.find("%s")) != std::string::npos;) make.replace(at, 2, file);
+    ASSERT_TRUE(RunQuietly(make)) << make;
+    for (const auto& output : kOutputs) {
+      SCOPED_TRACE(output.extension);
+      const std::string streamed = dir / (std::string(input.name) + ".streamed" + output.extension);
+      const std::string document = dir / (std::string(input.name) + ".document" + output.extension);
+      const CliRun convert = RunCli("convert " + file + " " + streamed + output.options);
+      ASSERT_EQ(convert.status, 0) << convert.err;
+      ASSERT_EQ(RunCli("edit " + file + " " + document + " " + script + output.options).status, 0);
+      if (output.sameBytes) EXPECT_TRUE(ReadText(streamed) == ReadText(document));
+      else EXPECT_EQ(CliFloats(streamed), CliFloats(document));
+      EXPECT_EQ(convert.err, input.notice ? "note: " + file + ": " + input.notice + "\n" : "");
+    }
+  }
+  // Cut in its audio, a FLAC file is refused both ways with the same text and nothing is written.
+  const std::string whole = dir / "surround.flac", cut = dir / "cut.flac";
+  std::filesystem::copy_file(whole, cut);
+  std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 2);
+  const CliRun convert = RunCli("convert " + cut + " " + dir / "cut.wav");
+  const CliRun edit = RunCli("edit " + cut + " " + dir / "cut-edit.wav " + script);
+  EXPECT_EQ(convert.status, 1);
+  EXPECT_EQ(convert.err, edit.err);
+  EXPECT_NE(convert.err.find("damaged"), std::string::npos) << convert.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "cut.wav"));
+}
+
+}  // namespace

@@ -71,6 +71,17 @@ TEST(FuzzRegressionTest, FoundInputsOpenOrFailCleanly) {
       {"RF64 whose ds64 gives 4.5e18 bytes of 8-bit data", ".wav",
        "52463634ffffffff57415645647336341c0000009800437265617469766520566f69633f652046696c6500000000"
        "0000666d74201000000001000100401f0000401f00000100080064617461ffffffff8295abbecfd8dad1"},
+      // FFmpeg would allocate the seek table the header announces (512 MB) before reading it.
+      {"Monkey's Audio header of 106 bytes announcing a 74 MB seek table", ".ape",
+       "4d414320960f0000340000001800009d736170040000002c000000d801000000000000000000008eee753146d1490e4e796d19"
+       "46a4d5e0a00f000000800400a00000000100000010000200401f00007c000000ffd2f9d62836bb0d61d54b414509080dedd8"
+       "654f8c25ed"},
+      // A last frame of 67 million blocks: the decoder made minutes of noise from 155 bytes.
+      {"Monkey's Audio frame longer than any the encoder makes", ".ape",
+       "4d414320960f00003400000018000000040000002c000000d801000000000000000000008eee753146d1490e4e796d1946a4"
+       "d5e0a00f000000800400a00000040100000010000200401f006e9827f4710121d01a81d490c4d4b63027dd65e7538a0cd3af"
+       "c647ba1e03c4a28231e544820106771611be4e38435ca7481dfcd9c7f7fc00a8dd871a536820eff568691abd345131df105e"
+       "5200000000"},
   };
   for (const Case& c : cases) {
     const std::string bytes = FromHex(c.hex);
@@ -82,6 +93,8 @@ TEST(FuzzRegressionTest, FoundInputsOpenOrFailCleanly) {
       }
     }
   }
+  EXPECT_EQ(Exercise(FromHex(cases[2].hex), 106, ".ape"), "Monkey's Audio file announces more frames than it holds");
+  EXPECT_EQ(Exercise(FromHex(cases[3].hex), 155, ".ape"), "Monkey's Audio file declares impossible frames");
 }
 
 // Every reader, on files the reference tools wrote: a seek to the end or beyond delivers

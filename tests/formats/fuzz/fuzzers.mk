@@ -6,7 +6,7 @@ CXXFLAGS := -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-
             -fno-omit-frame-pointer -I$(ROOT) -MMD -MP
 # The format library itself: sanitizer and coverage instrumentation, no libFuzzer main.
 LIBFLAGS := $(subst -fsanitize=fuzzer,-fsanitize=fuzzer-no-link,$(CXXFLAGS))
-LDLIBS := -lmpg123 $(shell pkg-config --libs sndfile libavformat libavcodec libavutil)
+LDLIBS := -lmpg123 $(shell pkg-config --libs sndfile) -ldl
 HERE := $(ROOT)/tests/formats/fuzz
 
 FORMATS := $(wildcard $(ROOT)/formats/*.cpp $(ROOT)/formats/sndfile/*.cpp $(ROOT)/formats/ffmpeg/*.cpp)
@@ -28,6 +28,7 @@ ext_ogg := .ogg
 ext_opus := .opus
 ext_m4a := .m4a
 ext_wv := .wv
+ext_ape := .ape
 
 all: $(addprefix $(OUT)/bin/,$(TARGETS))
 

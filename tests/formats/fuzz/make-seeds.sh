@@ -191,4 +191,14 @@ ff -i "$(src 8000 2 0.02)" -c:a alac -bitexact "$d/ffmpeg-alac-stereo.m4a"
 d=$(fresh wv)
 ff -i "$(src 8000 1 0.05)" -c:a wavpack -bitexact "$d/ffmpeg-mono.wv"
 ff -i "$(src 8000 2 0.02)" -c:a wavpack -bitexact "$d/ffmpeg-stereo.wv"
+
+# Monkey's Audio: ffmpeg has no encoder; Debian's libjmac-java writes it.
+jmac=/usr/share/java/jmac.jar
+if [ -f "$jmac" ] && command -v java >/dev/null; then
+  d=$(fresh ape)
+  java -jar "$jmac" c2 "$(src 8000 1 0.05)" "$d/jmac-mono.ape" >/dev/null
+  java -jar "$jmac" c4 "$(src 8000 2 0.02)" "$d/jmac-stereo.ape" >/dev/null
+else
+  echo "make-seeds.sh: $jmac or java is missing; the ape seeds stay as they are" >&2
+fi
 du -sh "$dir"/*
