@@ -30,6 +30,8 @@ const TrackBands::Entry& TrackBands::EntryOf(const SampleBlock* block, int rate)
   auto it = entries_.find(block);
   if (it == entries_.end() || it->second.count != block->count || it->second.rate != rate ||
       !(it->second.signature == block->signature)) {
+    // A computed block's bands come with its settling: its storage holds no samples to read.
+    if (block->computed) return entries_[block];
     Update(block, rate);
     it = entries_.find(block);
   }
