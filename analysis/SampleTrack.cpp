@@ -261,7 +261,17 @@ SampleBlock* CAP_SampleTrack::LocateWithStart(int position, int* offset, int* st
   }
   SampleBlock* b;
   int s;
-  if (hintBlock_ && hintStart_ <= position) {
+  if (hintBlock_ && hintStart_ > position && hintStart_ - position < position &&
+      hintStart_ - position < length_ - position) {
+    // Just before the last place (a computed track reading the block a write began in): back
+    // from there.
+    b = hintBlock_;
+    s = hintStart_;
+    while (s > position) {
+      b = b->prev;
+      s -= b->count;
+    }
+  } else if (hintBlock_ && hintStart_ <= position) {
     b = hintBlock_;
     s = hintStart_;
   } else if (position >= length_ / 2) {
@@ -361,7 +371,7 @@ void CAP_SampleTrack::FillBlock(SampleBlock* block, const float* samples) {
   if (block->count > 0) {
     ComputeBlockSignature(samples, block->count, sampleRate, &block->signature);
     block->color = SignatureColor(block->signature);
-    bands_->Update(block, samples, sampleRate);
+    if (keepBands_) bands_->Update(block, samples, sampleRate);
   }
   block->stale = false;
 }

@@ -169,6 +169,10 @@ public:
 
   // The band energies of the blocks, for the sound search.
   TrackBands& Bands() const { return *bands_; }
+  // Off: a changed block's bands are made when first asked for rather than with its signature
+  // (the channel tracks of a stereo document, which the search never reads). Not for a computed
+  // track, whose blocks cannot make them later.
+  void SetKeepBands(bool keep) { keepBands_ = keep || left_; }
 
   SampleBlock* Head() const { return head_; }
   SampleBlock* Tail() const { return tail_; }
@@ -244,6 +248,7 @@ private:
   CAP_SampleTrack* left_ = nullptr;
   CAP_SampleTrack* right_ = nullptr;
   bool needsSettle_ = false;  // some block in the list may be stale
+  bool keepBands_ = true;
   std::vector<float> produced_[2];  // the sources' samples while producing
 
   // Last block found by Locate and its start: sequential reads continue from it. Forgotten on
