@@ -400,3 +400,37 @@ TEST_F(EditorDifferential, RandomCommandsWithUnlimitedUndo) { Run(0, 900); }
 TEST_F(EditorDifferential, RandomCommandsWithAStoredMixTrack) { Run(5, 1500, false); }
 
 }  // namespace
+
+// A whole-file change of a long stereo document settles its mix on several threads; its undo and
+// redo move the settled blocks back and forth. The mix stays (left + right) / 2 and every block
+// describes its samples, as the one-thread path makes them for short changes above.
+TEST(ComputedMixTrack, LongChangesSettleOnSeveralThreadsWithTheSameRecords) {
+  const int frames = 1500000;
+  CAP_SampleMixer mixer(2, 44100, true);
+  ASSERT_TRUE(mixer.Track(2)->Computed());
+  std::vector<float> interleaved(std::size_t(frames) * 2);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> noise(-0.6f, 0.6f);
+  for (float& x : interleaved) x = noise(random);
+  mixer.WriteFloat(interleaved.data(), frames, 0);
+  SharedClipboard clipboard;
+  EP_EditHistory history(&mixer, &clipboard);
+  auto check = [&](const char* where) {
+    std::vector<float> left(frames), right(frames), mix(frames);
+    mixer.Track(0)->ReadSamples(left.data(), frames, 0);
+    mixer.Track(1)->ReadSamples(right.data(), frames, 0);
+    mixer.Track(2)->ReadSamples(mix.data(), frames, 0);
+    ASSERT_TRUE(mix == MixOf(left, right)) << where;
+    ExpectBlocksDescribeTheirSamples(*mixer.Track(2), where);
+  };
+  check("loaded");
+  ASSERT_TRUE(history.Fade(frames - 1000, 500, 1.0f, 0.2f, ViewState()));
+  check("faded");
+  ASSERT_TRUE(history.Reverse(frames, 0, ViewState()));
+  check("reversed");
+  int length = 0, start = 0;
+  ASSERT_TRUE(history.Undo(&length, &start, nullptr));
+  check("undone");
+  ASSERT_TRUE(history.Redo(&length, &start));
+  check("redone");
+}
