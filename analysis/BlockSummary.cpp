@@ -44,7 +44,7 @@ Levels LevelsOf(const SampleBlock* block) {
   Levels l;
   l.count = s.count;
   l.firstStored = FirstStored(s);
-  const float* out = block->Samples() + block->count;
+  const float* out = block->Summaries();
   for (int k = 0; k < s.count; ++k) {
     l.entries[k] = s.entries[k];
     if (k < l.firstStored) continue;
@@ -95,12 +95,11 @@ int SummaryFloats(int n) {
   return total;
 }
 
-void BuildSummaries(SampleBlock* block) {
+void BuildSummaries(SampleBlock* block, const float* d) {
   const Shape s = ShapeOf(block->count);
   if (s.count < 2) return;
-  const float* d = block->Samples();
   const int n = block->count;
-  float* out = block->Samples() + n;
+  float* out = block->Summaries();
   if (s.count == 2) {  // one level-1 entry: stored as it is
     EightMinMax(d, n, out[0], out[1]);
     return;
@@ -141,10 +140,10 @@ void BuildSummaries(SampleBlock* block) {
   }
 }
 
-void BlockMinMax(const SampleBlock* block, int from, int to, int level, float& min, float& max) {
+void BlockMinMax(const SampleBlock* block, const float* samples, int from, int to, int level, float& min,
+                 float& max) {
   if (from >= to) return;
   const Levels l = LevelsOf(block);
-  const float* samples = block->Samples();
   while (from < to && level < l.count) {
     const int b = std::min((from + 7) & ~7, to);
     const int c = std::max(to & ~7, b);

@@ -204,6 +204,7 @@ int MostCommonLength(const std::vector<int>& size) {
 }  // namespace
 
 void CAP_SampleTrack::ComputeMatchesReference(int count, int start, int phases) {
+  Settle();
   ClearAllMarks();
   if (count <= 0 || !head_) return;
   SampleBlock* first = Locate(start, nullptr);
@@ -235,6 +236,7 @@ void CAP_SampleTrack::ComputeMatchesReference(int count, int start, int phases) 
 }
 
 void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
+  Settle();
   ClearAllMarks();
   if (count <= 0 || !head_) return;
   SampleBlock* firstBlock = Locate(start, nullptr);

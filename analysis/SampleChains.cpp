@@ -9,6 +9,7 @@
 #include "analysis/BlockStore.h"
 #include "analysis/BlockSummary.h"
 #include "analysis/SampleTrack.h"
+#include "analysis/TrackBands.h"
 
 BlockChain::~BlockChain() { Release(); }
 
@@ -52,7 +53,7 @@ struct CAP_SampleTrack::ChainBuilder {
 SampleBlock* CAP_SampleTrack::NewLooseBlock(int n, ChainBuilder& into) {
   if (!into.chain.store_) into.chain.store_ = store_;
   SampleBlock* block = AllocateBlock();
-  const std::int32_t floats = n + SummaryFloats(n);
+  const std::int32_t floats = BlockFloats(n);
   try {
     block->data.reset(store_->TakeFloats(floats));
   } catch (...) {
@@ -70,7 +71,10 @@ BlockChain CAP_SampleTrack::Adopt(BlockChain& chain) {
   ChainBuilder copy;
   for (const SampleBlock* b = chain.head_; b; b = b->next) {
     SampleBlock* block = NewLooseBlock(b->count, copy);
-    std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(b->count));
+    if (!block->computed) {
+      if (b->computed) std::fill_n(block->Samples(), b->count, 0.0f);  // never asked: chains stay with their kind
+      else std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(b->count));
+    }
     RecomputeBlock(block);
   }
   chain.Release();
@@ -126,6 +130,7 @@ BlockChain CAP_SampleTrack::SwapRange(int count, int position, BlockChain&& inco
   }
   walkBlock_ = nullptr;
   ForgetLocateHint();
+  if (left_ && inserted > 0) needsSettle_ = true;  // the chain may bring stale blocks
   SetLength(length_ - count + inserted);
   // Short blocks at the seams merge with their neighbours; without the memory for that they
   // stay short, which costs nothing but a little speed.
@@ -155,7 +160,16 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
   for (int remaining = count; remaining > 0 && b; b = b->next, offset = 0) {
     SampleBlock* block = NewLooseBlock(b->count, fresh);
     const int n = std::min(b->count - offset, remaining);
-    if (change) {
+    if (block->computed && change) {
+      RecomputeBlock(block);  // from the sources, once they are changed too
+    } else if (block->computed) {
+      // A copy keeps the summaries, signature, colour and bands (or the staleness).
+      std::memcpy(block->Summaries(), b->Summaries(), sizeof(float) * std::size_t(SummaryFloats(b->count)));
+      block->signature = b->signature;
+      block->color = b->color;
+      block->stale = b->stale;
+      bands_->Copy(b, block);
+    } else if (change) {
       const std::size_t tail = std::size_t(b->count - offset - n);
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(offset));
       (*change)(b->Samples() + offset, block->Samples() + offset, n, index);
@@ -203,8 +217,8 @@ BlockChain CAP_SampleTrack::ReverseRange(int count, int position) {
   ChainBuilder fresh;
   for (SampleBlock* b = last;; b = b->prev) {
     SampleBlock* block = NewLooseBlock(b->count, fresh);
-    std::reverse_copy(b->Samples(), b->Samples() + b->count, block->Samples());
-    RecomputeBlock(block);
+    if (!block->computed) std::reverse_copy(b->Samples(), b->Samples() + b->count, block->Samples());
+    RecomputeBlock(block);  // a computed block from the sources, once they are reversed too
     if (b == first) break;
   }
   return SwapRange(count, position, std::move(fresh.chain));

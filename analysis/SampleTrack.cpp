@@ -3,17 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <thread>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 #include <cstring>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "analysis/BlockSummary.h"
 #include "analysis/BlockStore.h"
 #include "analysis/SignatureKernels.h"
 #include "analysis/TrackBands.h"
+#include "analysis/BandEnergies.h"
 
 namespace {
 void CopyStrided(float* dest, int destStep, const float* source, int sourceStep, int n) {
@@ -31,7 +34,7 @@ std::int32_t StorageFloats(int n) { return n + SummaryFloats(n); }
 // it was; given back unless handed to a block.
 class Storage {
 public:
-  Storage(BlockStore* store, int n) : store_(store), floats_(StorageFloats(n)) { data_ = store->TakeFloats(floats_); }
+  Storage(BlockStore* store, std::int32_t floats) : store_(store), floats_(floats) { data_ = store->TakeFloats(floats_); }
   ~Storage() { store_->GiveFloats(data_, floats_); }
   Storage(const Storage&) = delete;
   Storage& operator=(const Storage&) = delete;
@@ -55,6 +58,49 @@ void ClearMarks(SampleBlock* b) {
   b->runHead = nullptr;
   b->matchOffset = 0;
   b->inPrototype = false;
+}
+
+constexpr int kProduceChunk = 4096;  // samples read from each source per pass
+constexpr long long kParallelSettleSamples = 1 << 20;  // stale samples worth a second thread
+
+// Reads a stored track forward without its cursor or hints, so that several threads can read one
+// track at once while nobody changes it.
+class ForwardReader {
+public:
+  ForwardReader(const CAP_SampleTrack& track, int position) : block_(track.Head()) { Skip(position); }
+  void Skip(int n) {
+    for (offset_ += n; block_ && offset_ >= block_->count;) {
+      offset_ -= block_->count;
+      block_ = block_->next;
+    }
+  }
+  // n samples, zeros past the end.
+  void Read(float* dest, int n) {
+    while (n > 0) {
+      if (!block_) {
+        std::fill_n(dest, n, 0.0f);
+        return;
+      }
+      const int take = std::min(n, block_->count - offset_);
+      std::memcpy(dest, block_->Samples() + offset_, sizeof(float) * std::size_t(take));
+      dest += take;
+      n -= take;
+      Skip(take);
+    }
+  }
+
+private:
+  const SampleBlock* block_;
+  int offset_ = 0;
+};
+
+// The mixer's mix of a stereo frame, in its order: 0 + 0.5 x left, then + 0.5 x right (the sum
+// starts at +0, so two negative zeros mix to +0 as they always did).
+inline float MixOfPair(float left, float right) {
+  float sum = 0.0f;
+  sum += 0.5f * left;
+  sum += 0.5f * right;
+  return sum;
 }
 }  // namespace
 
@@ -92,7 +138,100 @@ CAP_SampleTrack::~CAP_SampleTrack() {
   }
 }
 
-SampleBlock* CAP_SampleTrack::AllocateBlock() { return store_->NewRecord(); }
+SampleBlock* CAP_SampleTrack::AllocateBlock() {
+  SampleBlock* block = store_->NewRecord();
+  block->computed = left_ != nullptr;
+  return block;
+}
+
+std::int32_t CAP_SampleTrack::BlockFloats(int n) const { return (left_ ? 0 : n) + SummaryFloats(n); }
+
+void CAP_SampleTrack::ComputeFrom(CAP_SampleTrack* left, CAP_SampleTrack* right) {
+  if (head_ || !left || !right) return;  // only an empty track changes how it keeps its samples
+  left_ = left;
+  right_ = right;
+}
+
+void CAP_SampleTrack::ProduceSamples(float* dest, int count, int position) {
+  for (int done = 0; done < count;) {
+    const int n = std::min(kProduceChunk, count - done);
+    for (int k = 0; k < 2; ++k) {
+      std::vector<float>& part = produced_[k];
+      part.resize(kProduceChunk);
+      const int got = std::max((k ? right_ : left_)->ReadSamples(part.data(), n, position + done), 0);
+      std::fill(part.begin() + got, part.begin() + n, 0.0f);
+    }
+    for (int i = 0; i < n; ++i) dest[done + i] = MixOfPair(produced_[0][std::size_t(i)], produced_[1][std::size_t(i)]);
+    done += n;
+  }
+}
+
+void CAP_SampleTrack::SettleInParallel(std::vector<std::pair<SampleBlock*, int>>& stale) {
+  // Each thread takes a run of blocks in order; the bands go into their map on this thread.
+  std::vector<BandEnergies> bands(stale.size());
+  const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+  const std::size_t per = (stale.size() + std::size_t(threads) - 1) / std::size_t(threads);
+  auto work = [&](std::size_t from, std::size_t to) {
+    if (from >= to) return;
+    ForwardReader left(*left_, stale[from].second), right(*right_, stale[from].second);
+    std::vector<float> l, r, mixed;
+    int at = stale[from].second;
+    for (std::size_t i = from; i < to; ++i) {
+      auto [block, start] = stale[i];
+      left.Skip(start - at);
+      right.Skip(start - at);
+      const std::size_t n = std::size_t(block->count);
+      l.resize(n), r.resize(n), mixed.resize(n);
+      left.Read(l.data(), block->count);
+      right.Read(r.data(), block->count);
+      at = start + block->count;
+      for (std::size_t k = 0; k < n; ++k) mixed[k] = MixOfPair(l[k], r[k]);
+      BuildSummaries(block, mixed.data());
+      if (block->count > 0) {
+        ComputeBlockSignature(mixed.data(), block->count, sampleRate, &block->signature);
+        block->color = SignatureColor(block->signature);
+        ComputeBandEnergies(mixed.data(), block->count, sampleRate, &bands[i]);
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (int t = 1; t < threads; ++t) helpers.emplace_back(work, per * std::size_t(t), std::min(stale.size(), per * std::size_t(t + 1)));
+  } catch (const std::system_error&) {
+    // No thread to spare: this one does the rest below.
+  }
+  work(0, std::min(stale.size(), per));
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t t = helpers.size() + 1; t < std::size_t(threads); ++t) work(per * t, std::min(stale.size(), per * (t + 1)));
+  for (std::size_t i = 0; i < stale.size(); ++i) {
+    SampleBlock* block = stale[i].first;
+    if (block->count > 0) bands_->Set(block, bands[i], sampleRate);
+    block->stale = false;
+  }
+}
+
+void CAP_SampleTrack::Settle() {
+  if (!needsSettle_ || !left_) return;
+  std::vector<std::pair<SampleBlock*, int>> stale;
+  long long staleSamples = 0;
+  int start = 0;
+  for (SampleBlock* b = head_; b; start += b->count, b = b->next)
+    if (b->stale) {
+      stale.emplace_back(b, start);
+      staleSamples += b->count;
+    }
+  if (staleSamples >= kParallelSettleSamples) {
+    SettleInParallel(stale);
+  } else {
+    std::vector<float> samples;
+    for (auto [block, at] : stale) {
+      samples.resize(std::size_t(block->count));
+      ProduceSamples(samples.data(), block->count, at);
+      FillBlock(block, samples.data());
+    }
+  }
+  needsSettle_ = false;
+}
 
 void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) {
   bands_->Forget(block);
@@ -122,7 +261,17 @@ SampleBlock* CAP_SampleTrack::LocateWithStart(int position, int* offset, int* st
   }
   SampleBlock* b;
   int s;
-  if (hintBlock_ && hintStart_ <= position) {
+  if (hintBlock_ && hintStart_ > position && hintStart_ - position < position &&
+      hintStart_ - position < length_ - position) {
+    // Just before the last place (a computed track reading the block a write began in): back
+    // from there.
+    b = hintBlock_;
+    s = hintStart_;
+    while (s > position) {
+      b = b->prev;
+      s -= b->count;
+    }
+  } else if (hintBlock_ && hintStart_ <= position) {
     b = hintBlock_;
     s = hintStart_;
   } else if (position >= length_ / 2) {
@@ -178,7 +327,7 @@ void CAP_SampleTrack::Link(SampleBlock* block, SampleBlock* after, SampleBlock* 
 SampleBlock* CAP_SampleTrack::NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n) {
   SampleBlock* block = AllocateBlock();
   try {
-    Storage(store_.get(), n).MoveInto(block);
+    Storage(store_.get(), BlockFloats(n)).MoveInto(block);
   } catch (...) {
     ReleaseBlock(block);
     throw;
@@ -188,30 +337,43 @@ SampleBlock* CAP_SampleTrack::NewEmptyBlockBetween(SampleBlock* after, SampleBlo
   return block;
 }
 
-SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* before,
-                                              const SampleBlock* source, int n, int sourceIndex) {
-  if (!source) return NewEmptyBlockBetween(after, before, n);
+SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
+                                              const float* sourceSamples, int n, int sourceIndex) {
   SampleBlock* block = NewEmptyBlockBetween(after, before, n);
-  if (n == source->count && sourceIndex == 0) {
+  if (block->computed) {
+    RecomputeBlock(block);  // from the sources, once they hold what is copied
+    return block;
+  }
+  std::memcpy(block->Samples(), sourceSamples + sourceIndex, sizeof(float) * std::size_t(n));
+  if (n == source->count && sourceIndex == 0 && !source->stale) {
     // A whole block keeps its signature, colour and summaries.
     block->signature = source->signature;
     block->color = source->color;
-    std::memcpy(block->Samples(), source->Samples(), sizeof(float) * std::size_t(source->allocated));
+    std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n)));
     return block;
   }
-  std::memcpy(block->Samples(), source->Samples() + sourceIndex, sizeof(float) * std::size_t(n));
   RecomputeBlock(block);
   return block;
 }
 
 void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {
   ClearMatchMarks(block);
-  BuildSummaries(block);
-  if (block->count > 0) {
-    ComputeBlockSignature(block->Samples(), block->count, sampleRate, &block->signature);
-    block->color = SignatureColor(block->signature);
-    bands_->Update(block, sampleRate);
+  if (block->computed) {
+    block->stale = true;
+    needsSettle_ = true;
+    return;
   }
+  FillBlock(block, block->Samples());
+}
+
+void CAP_SampleTrack::FillBlock(SampleBlock* block, const float* samples) {
+  BuildSummaries(block, samples);
+  if (block->count > 0) {
+    ComputeBlockSignature(samples, block->count, sampleRate, &block->signature);
+    block->color = SignatureColor(block->signature);
+    if (keepBands_) bands_->Update(block, samples, sampleRate);
+  }
+  block->stale = false;
 }
 
 void CAP_SampleTrack::ClearAllMarks() {
@@ -250,10 +412,12 @@ void CAP_SampleTrack::SplitBlock(SampleBlock* block, int at) {
   ClearMatchMarks(block);
   const int rest = block->count - at;
   // The first part keeps its samples in storage sized for them.
-  Storage first(store_.get(), at);
+  Storage first(store_.get(), BlockFloats(at));
   SampleBlock* second = NewEmptyBlockBetween(block, block->next, rest);
-  std::memcpy(second->Samples(), block->Samples() + at, sizeof(float) * std::size_t(rest));
-  std::memcpy(first.get(), block->Samples(), sizeof(float) * std::size_t(at));
+  if (!block->computed) {
+    std::memcpy(second->Samples(), block->Samples() + at, sizeof(float) * std::size_t(rest));
+    std::memcpy(first.get(), block->Samples(), sizeof(float) * std::size_t(at));
+  }
   first.MoveInto(block);
   block->count = at;
   RecomputeBlock(block);
@@ -265,9 +429,11 @@ void CAP_SampleTrack::MergeBlocks(SampleBlock* a, SampleBlock* b) {
   ClearMatchMarks(a);
   ClearMatchMarks(b);
   const int first = a->count;
-  Storage merged(store_.get(), first + b->count);
-  std::memcpy(merged.get(), a->Samples(), sizeof(float) * std::size_t(first));
-  std::memcpy(merged.get() + first, b->Samples(), sizeof(float) * std::size_t(b->count));
+  Storage merged(store_.get(), BlockFloats(first + b->count));
+  if (!a->computed) {
+    std::memcpy(merged.get(), a->Samples(), sizeof(float) * std::size_t(first));
+    std::memcpy(merged.get() + first, b->Samples(), sizeof(float) * std::size_t(b->count));
+  }
   merged.MoveInto(a);
   a->count = first + b->count;
   DeleteBlock(b);
@@ -301,6 +467,18 @@ void CAP_SampleTrack::RemoveViewer(CAP_AudioViewer* viewer) {
 }
 
 int CAP_SampleTrack::ReadSamples(float* dest, int count, int position, int step) {
+  if (left_) {
+    position = std::clamp(position, 0, length_);
+    count = std::clamp(count, 0, length_ - position);
+    if (step == 1) {
+      ProduceSamples(dest, count, position);
+    } else {
+      std::vector<float> mixed(static_cast<std::size_t>(count));
+      ProduceSamples(mixed.data(), count, position);
+      CopyStrided(dest, step, mixed.data(), 1, count);
+    }
+    return count;
+  }
   int offset = 0, start = 0;
   SampleBlock* b = LocateWithStart(position, &offset, &start);
   if (!b || count <= 0) return 0;
@@ -336,7 +514,20 @@ int CAP_SampleTrack::WriteSamples(const float* source, int count, int position, 
   const int rest = count - inPlace;
   const bool plain = newPercent == 100 && oldPercent == 0;
   const float newGain = float(newPercent), oldGain = float(oldPercent);
-  if (inPlace > 0) {
+  if (inPlace > 0 && left_) {
+    // The mixer wrote the sources first: the touched blocks are made again from them.
+    int offset = 0, start = 0;
+    SampleBlock* b = LocateWithStart(position, &offset, &start);
+    std::vector<float> samples;
+    for (int k = 0; k < inPlace && b; start += b->count, b = b->next) {
+      ClearMatchMarks(b);
+      samples.resize(std::size_t(b->count));
+      ProduceSamples(samples.data(), b->count, start);
+      FillBlock(b, samples.data());
+      k += b->count - offset;
+      offset = 0;
+    }
+  } else if (inPlace > 0) {
     int offset = 0;
     SampleBlock* b = Locate(position, &offset);
     int k = 0;
@@ -359,7 +550,7 @@ int CAP_SampleTrack::WriteSamples(const float* source, int count, int position, 
       offset = 0;
     }
   }
-  if (rest > 0) InsertSamples(source + std::size_t(inPlace) * step, rest, length_, step);
+  if (rest > 0) InsertBlocks(source + std::size_t(inPlace) * step, rest, length_, step, true);
   NotifyViewers(inPlace, position, 0);
   return inPlace + rest;
 }
@@ -387,6 +578,10 @@ bool CAP_SampleTrack::OpenGap(int* position, int count, SampleBlock** before, Sa
 }
 
 void CAP_SampleTrack::InsertSamples(const float* source, int count, int position, int step) {
+  InsertBlocks(source, count, position, step, false);
+}
+
+void CAP_SampleTrack::InsertBlocks(const float* source, int count, int position, int step, bool trusted) {
   SampleBlock *before, *following;
   if (!OpenGap(&position, count, &before, &following)) return;
   SampleBlock* last = before;
@@ -395,8 +590,20 @@ void CAP_SampleTrack::InsertSamples(const float* source, int count, int position
     for (int placed = 0; placed < count;) {
       const int n = std::min(count - placed, half);
       SampleBlock* block = NewEmptyBlockBetween(last, following, n);
-      CopyStrided(block->Samples(), 1, source + std::size_t(placed) * step, step, n);
-      RecomputeBlock(block);
+      if (!block->computed) {
+        CopyStrided(block->Samples(), 1, source + std::size_t(placed) * step, step, n);
+        RecomputeBlock(block);
+      } else if (trusted) {
+        const float* given = source + std::size_t(placed) * step;
+        if (step != 1) {
+          produced_[0].resize(std::size_t(n));
+          CopyStrided(produced_[0].data(), 1, given, step, n);
+          given = produced_[0].data();
+        }
+        FillBlock(block, given);
+      } else {
+        RecomputeBlock(block);
+      }
       last = block;
       placed += n;
     }
@@ -457,6 +664,7 @@ void CAP_SampleTrack::DeleteSamples(int count, int position) {
 }
 
 void CAP_SampleTrack::CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition) {
+  source.Settle();  // whole blocks keep its signatures
   if (&source == this) {
     // Splitting this track would move the source blocks under the copy: copy through a buffer.
     std::vector<float> samples(std::size_t(std::max(count, 0)));
@@ -467,16 +675,24 @@ void CAP_SampleTrack::CopySamples(CAP_SampleTrack& source, int count, int positi
   SampleBlock *before, *following;
   if (!OpenGap(&position, count, &before, &following)) return;
   SampleBlock* last = before;
-  int d = 0;
-  SampleBlock* q = source.Locate(sourcePosition, &d);
+  int d = 0, qStart = 0;
+  SampleBlock* q = source.LocateWithStart(sourcePosition, &d, &qStart);
   int copied = 0;
+  std::vector<float> produced;
   while (q && copied < count) {
     const int n = std::min(q->count - d, count - copied);
     if (n > 0) {
-      last = NewBlockBetween(last, following, q, n, d);
+      const float* samples = q->Samples();
+      if (q->computed && !left_) {
+        produced.resize(std::size_t(q->count));
+        source.ProduceSamples(produced.data(), q->count, qStart);
+        samples = produced.data();
+      }
+      last = NewBlockBetween(last, following, q, samples, n, d);
       copied += n;
     }
     d = 0;
+    qStart += q->count;
     q = q->next;
   }
   // Tidy from the block after the copy back to the block before it.
@@ -503,6 +719,32 @@ void CAP_SampleTrack::RecolorRange(int count, int position) {
   NotifyViewers(span, position, 0);
 }
 
+void CAP_SampleTrack::RangeMinMax(int count, int position, float* minimum, float* maximum) {
+  Settle();
+  int offset = 0, start = 0;
+  const SampleBlock* b = count > 0 ? LocateWithStart(position, &offset, &start) : nullptr;
+  std::vector<float> produced;
+  for (int left = count; left > 0 && b; start += b->count, b = b->next, offset = 0) {
+    const int m = std::min(b->count - offset, left);
+    left -= m;
+    if (m == b->count) {
+      BlockTotalMinMax(b, *minimum, *maximum);  // a whole block: its summary has the answer
+      continue;
+    }
+    const float* p = b->Samples() + offset;
+    if (b->computed) {
+      produced.resize(std::size_t(m));
+      ProduceSamples(produced.data(), m, start + offset);
+      p = produced.data();
+    }
+    for (int j = 0; j < m; ++j) {
+      // Both tests for every sample: the first sample must set both ends.
+      if (p[j] < *minimum) *minimum = p[j];
+      if (p[j] > *maximum) *maximum = p[j];
+    }
+  }
+}
+
 void CAP_SampleTrack::SetSampleRate(int rate) {
   SampleBlock* old = head_;
   const int oldLength = length_;
@@ -520,7 +762,7 @@ void CAP_SampleTrack::SetSampleRate(int rate) {
   try {
     while (old) {
       SampleBlock* next = old->next;
-      InsertSamples(old->Samples(), old->count, position, 1);
+      InsertBlocks(old->computed ? nullptr : old->Samples(), old->count, position, 1, false);
       position += old->count;
       ReleaseBlock(old);
       old = next;
@@ -537,8 +779,8 @@ void CAP_SampleTrack::SetSampleRate(int rate) {
 }
 
 float* CAP_SampleTrack::BeginBlockWalk(int start, int* n, int count) {
-  int offset = 0;
-  walkBlock_ = Locate(start, &offset);
+  int offset = 0, blockStart = 0;
+  walkBlock_ = LocateWithStart(start, &offset, &blockStart);
   walkRemaining_ = count;
   if (!walkBlock_) {
     *n = 0;
@@ -546,23 +788,32 @@ float* CAP_SampleTrack::BeginBlockWalk(int start, int* n, int count) {
   }
   *n = std::max(0, std::min(walkBlock_->count - offset, count));
   walkRemaining_ -= *n;
-  return walkBlock_->Samples() + offset;
+  walkStart_ = blockStart;
+  if (!left_) return walkBlock_->Samples() + offset;
+  walkSamples_.resize(std::size_t(std::max(*n, 1)));
+  ProduceSamples(walkSamples_.data(), *n, blockStart + offset);
+  return walkSamples_.data();
 }
 
 float* CAP_SampleTrack::NextBlockWalk(int* n) {
   *n = 0;
   if (!walkBlock_) return nullptr;
+  walkStart_ += walkBlock_->count;
   walkBlock_ = walkBlock_->next;
   if (!walkBlock_ || walkRemaining_ <= 0) return nullptr;
   *n = std::min(walkRemaining_, walkBlock_->count);
   walkRemaining_ -= *n;
-  return walkBlock_->Samples();
+  if (!left_) return walkBlock_->Samples();
+  walkSamples_.resize(std::size_t(std::max(*n, 1)));
+  ProduceSamples(walkSamples_.data(), *n, walkStart_);
+  return walkSamples_.data();
 }
 
 bool CAP_SampleTrack::ComputeRegionSignature(int count, int start, SoundSignature* signatureOut,
                                              BlockColor* colorOut, ProgressCallback progress,
                                              std::intptr_t user) {
   static const char kLabel[] = "Processing audio data:";
+  Settle();
   SignatureAnalyzer* analyzer = CreateSignatureAnalyzer(sampleRate);
   bool answer = true;
   if (progress) answer = progress(user, kLabel, 0);
@@ -581,11 +832,15 @@ bool CAP_SampleTrack::ComputeRegionSignature(int count, int start, SoundSignatur
 
 void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* mins, float* maxs,
                                  BlockColor* colors) {
+  Settle();
   const double rate = sampleRate;
   long long s = std::llround(rate * start);  // half away from zero
-  int offset = 0;
-  SampleBlock* block = Locate(int(std::clamp<long long>(s, 0, length_)), &offset);
+  int offset = 0, blockStart = 0;
+  SampleBlock* block = LocateWithStart(int(std::clamp<long long>(s, 0, length_)), &offset, &blockStart);
   if (!block) return;
+  // A computed block's samples, made when a column takes part of it (a high zoom).
+  std::vector<float> produced;
+  const SampleBlock* producedFor = nullptr;
   for (int k = 0; k < columns; ++k) {
     colors[k] = block->color;
     mins[k] = 1.0f;
@@ -597,11 +852,20 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
       const int take = int(std::min<long long>(block->count - offset, n));
       if (offset == 0 && take == block->count)
         BlockTotalMinMax(block, mins[k], maxs[k]);
-      else
+      else if (!block->computed)
         BlockMinMax(block, offset, offset + take, 0, mins[k], maxs[k]);
+      else {
+        if (producedFor != block) {
+          produced.resize(std::size_t(block->count));
+          ProduceSamples(produced.data(), block->count, blockStart);
+          producedFor = block;
+        }
+        BlockMinMax(block, produced.data(), offset, offset + take, 0, mins[k], maxs[k]);
+      }
       offset += take;
       n -= take;
       if (offset >= block->count) {
+        blockStart += block->count;
         block = block->next;
         offset = 0;
       }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "analysis/AudioContainer.h"
@@ -27,13 +28,21 @@ struct SampleBlock {
   // the grid.
   std::int32_t matchOffset = 0;
   bool inPrototype = false;
+  // A block of a computed track (the mix) stores no samples: data holds its summary levels alone.
+  bool computed = false;
+  // Its summaries, signature, colour and bands wait for the track's sources (Settle).
+  bool stale = false;
 
-  // count samples followed by the summary levels; sized for what the block holds.
+  // count samples followed by the summary levels (the levels alone when computed); sized for
+  // what the block holds.
   std::unique_ptr<float[]> data;
   std::int32_t allocated = 0;  // floats in data
 
+  // Only a stored block has samples here; a computed track's come from ReadSamples.
   float* Samples() { return data.get(); }
   const float* Samples() const { return data.get(); }
+  float* Summaries() { return data.get() + (computed ? 0 : count); }
+  const float* Summaries() const { return data.get() + (computed ? 0 : count); }
 };
 
 // Blocks taken out of a track (what an edit replaced, kept for its undo): they stay in the
@@ -72,6 +81,20 @@ public:
   CAP_SampleTrack(const CAP_SampleTrack&) = delete;
   CAP_SampleTrack& operator=(const CAP_SampleTrack&) = delete;
 
+  // A computed track: its samples are (left + right) / 2 of two other tracks of the same length,
+  // worked out when read instead of stored (the mix track of a stereo document). Its blocks keep
+  // their signatures, colours, summaries and match marks. Set while the track is empty; the
+  // sources outlive it. Edits change a computed track as they change the others (the same
+  // ranges, in the same order), but the samples it is given are not kept: the blocks they touch
+  // wait, stale, until Settle reads the sources. Only the samples its mixer appends through
+  // WriteSamples are taken as they are: the mixer worked them out from the frames it wrote to the
+  // sources.
+  void ComputeFrom(CAP_SampleTrack* left, CAP_SampleTrack* right);
+  bool Computed() const { return left_ != nullptr; }
+  // Brings the stale blocks of a computed track up to date from its sources: called by whoever
+  // changes the sources and this track together, once both agree; the readers here call it too.
+  void Settle();
+
   // Container slots (frames are samples: one channel).
   int ReadFloat(float* dest, int frames, int position) override;
   int WriteFloat(const float* source, int frames, int position) override;
@@ -88,6 +111,8 @@ public:
   void DeleteSamples(int count, int position);
   void CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition);
   void RecolorRange(int count, int position);
+  // Lowers *minimum and raises *maximum by the samples of [position, position + count).
+  void RangeMinMax(int count, int position, float* minimum, float* maximum);
 
   // Moving blocks (SampleChains.cpp). Each either changes the track completely or throws
   // std::bad_alloc with the samples as they were.
@@ -144,6 +169,10 @@ public:
 
   // The band energies of the blocks, for the sound search.
   TrackBands& Bands() const { return *bands_; }
+  // Off: a changed block's bands are made when first asked for rather than with its signature
+  // (the channel tracks of a stereo document, which the search never reads). Not for a computed
+  // track, whose blocks cannot make them later.
+  void SetKeepBands(bool keep) { keepBands_ = keep || left_; }
 
   SampleBlock* Head() const { return head_; }
   SampleBlock* Tail() const { return tail_; }
@@ -170,14 +199,27 @@ private:
   // Marks the prototype's blocks; returns the start of the first.
   int MarkPrototype(SampleBlock* first, SampleBlock* last);
   SampleBlock* LocateWithStart(int position, int* offset, int* start);
+  // A new block holding n samples of source from sourceIndex; sourceSamples are its samples.
   SampleBlock* NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
-                               int n, int sourceIndex);
+                               const float* sourceSamples, int n, int sourceIndex);
   SampleBlock* NewEmptyBlockBetween(SampleBlock* after, SampleBlock* before, int n);
   void SplitBlock(SampleBlock* block, int at);
   void MergeBlocks(SampleBlock* a, SampleBlock* b);
   void NormalizeAround(SampleBlock* block);
   void DeleteBlock(SampleBlock* block);
+  // After a change of the block's samples: clears its marks and recomputes its summaries,
+  // signature, colour and bands (a computed track's block turns stale instead).
   void RecomputeBlock(SampleBlock* block);
+  // The summaries, signature, colour and bands of samples, the block's own.
+  void FillBlock(SampleBlock* block, const float* samples);
+  // Floats of a block of n samples in this track (the summaries alone when computed).
+  std::int32_t BlockFloats(int n) const;
+  // A computed track's samples [position, position + count), read from its sources.
+  void ProduceSamples(float* dest, int count, int position);
+  // The inserted samples: a computed track takes them as its own only when trusted.
+  void InsertBlocks(const float* source, int count, int position, int step, bool trusted);
+  // Settle with the blocks spread over threads.
+  void SettleInParallel(std::vector<std::pair<SampleBlock*, int>>& stale);
   void ClearMatchMarks(SampleBlock* block);
   void ClearAllMarks();
   void NotifyViewers(int count, int start, int shift);
@@ -199,6 +241,15 @@ private:
   // Block walk cursor, shared with ReadSamples.
   SampleBlock* walkBlock_ = nullptr;
   std::int32_t walkRemaining_ = 0;
+  std::int32_t walkStart_ = 0;       // where walkBlock_ starts (a computed track's walk)
+  std::vector<float> walkSamples_;   // a computed track's walk: the block's samples
+
+  // A computed track's sources; null for a track that stores its samples.
+  CAP_SampleTrack* left_ = nullptr;
+  CAP_SampleTrack* right_ = nullptr;
+  bool needsSettle_ = false;  // some block in the list may be stale
+  bool keepBands_ = true;
+  std::vector<float> produced_[2];  // the sources' samples while producing
 
   // Last block found by Locate and its start: sequential reads continue from it. Forgotten on
   // every change of the block list.

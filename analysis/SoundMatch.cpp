@@ -423,6 +423,7 @@ long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, con
 }
 
 void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
+  track.Settle();  // the bands of a computed track's changed blocks
   for (SampleBlock* b = track.Head(); b; b = b->next) {
     b->score = 0;
     b->runHead = nullptr;

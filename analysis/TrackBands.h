@@ -14,6 +14,12 @@ struct SampleBlock;
 class TrackBands {
 public:
   void Update(const SampleBlock* block, int rate);
+  // The same from the block's samples given (a computed block keeps none).
+  void Update(const SampleBlock* block, const float* samples, int rate);
+  // Bands computed elsewhere (another thread) for the block as it is now.
+  void Set(const SampleBlock* block, const BandEnergies& bands, int rate);
+  // A copy of a block takes its entry (a computed block's bands cannot be made again from it).
+  void Copy(const SampleBlock* from, const SampleBlock* to);
   void Forget(const SampleBlock* block) { entries_.erase(block); }
   // The block's bands; recomputed when the block's length or signature no longer agree with
   // the ones they were computed with (samples changed behind the track's back).

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -275,9 +276,17 @@ BENCHMARK(BM_WholeFileFadeIn)->Unit(benchmark::kMillisecond)->UseManualTime()->I
 // Select All, Normalize, then its undo and its redo, each on its own clock (the user's first
 // whole-file command on a long recording); the time is the normalize's, undo_ms and redo_ms the
 // others'. The redo is undone again so that every iteration starts from the same document.
+// This thread's processor time in seconds: on a shared machine the wall clock of a short undo
+// is mostly waiting for a core.
+double ThreadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
+}
+
 void BM_SelectAllNormalize(benchmark::State& state) {
   EditorDocument& doc = *TheHour().document;
-  double undoSeconds = 0, redoSeconds = 0;
+  double undoSeconds = 0, redoSeconds = 0, undoCpu = 0, redoCpu = 0;
   for (auto _ : state) {
     doc.Editor()->SelectAll();
     auto t = Clock::now();
@@ -287,11 +296,15 @@ void BM_SelectAllNormalize(benchmark::State& state) {
     }
     state.SetIterationTime(Since(t));
     t = Clock::now();
+    double cpu = ThreadSeconds();
     const bool undone = doc.Undo();
     undoSeconds += Since(t);
+    undoCpu += ThreadSeconds() - cpu;
     t = Clock::now();
+    cpu = ThreadSeconds();
     const bool redone = doc.Redo();
     redoSeconds += Since(t);
+    redoCpu += ThreadSeconds() - cpu;
     if (!undone || !redone || !doc.Undo()) {
       state.SkipWithError("undo or redo did nothing");
       return;
@@ -299,6 +312,8 @@ void BM_SelectAllNormalize(benchmark::State& state) {
   }
   state.counters["undo_ms"] = benchmark::Counter(1000 * undoSeconds, benchmark::Counter::kAvgIterations);
   state.counters["redo_ms"] = benchmark::Counter(1000 * redoSeconds, benchmark::Counter::kAvgIterations);
+  state.counters["undo_cpu_ms"] = benchmark::Counter(1000 * undoCpu, benchmark::Counter::kAvgIterations);
+  state.counters["redo_cpu_ms"] = benchmark::Counter(1000 * redoCpu, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_SelectAllNormalize)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 

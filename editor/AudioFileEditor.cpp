@@ -173,6 +173,7 @@ void EP_AudioFileEditor::FillWithSilence(ProgressCallback progress, std::intptr_
         progress(user, "Creating audio data:", int((100.0 * double(written + n * i)) / double(n * tracks) + 0.5));
     }
   }
+  for (int i = 0; i < tracks; ++i) mixer_->Track(i)->Settle();  // a computed mix reads the silence
 }
 
 bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed,

@@ -150,10 +150,20 @@ bool EP_EditHistory::Transact(Body&& body) {
     bool* flag;
     ~Leave() { *flag = false; }
   } leave{&inTransaction_};
+  // A computed track (the mix) catches up with its sources once every track has changed.
+  auto settle = [this] {
+    for (int i = 0; i < TrackCount(); ++i) mixer_->Track(i)->Settle();
+  };
   try {
     body();
+    settle();
   } catch (const std::bad_alloc&) {
     Rollback(current, extensions);
+    try {
+      settle();
+    } catch (const std::bad_alloc&) {
+      // The stale blocks wait for the next reader.
+    }
     return false;
   }
   inTransaction_ = false;
@@ -480,23 +490,7 @@ void EP_EditHistory::FindPeak(int length, int start, float* minimum, float* maxi
   float lo = 1.0f, hi = -1.0f;
   for (int i = 0; i < TrackCount(); ++i) {
     CAP_SampleTrack* t = mixer_->Track(i);
-    const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-    int offset = 0;
-    const SampleBlock* b = n > 0 ? t->Locate(s, &offset) : nullptr;
-    for (int left = n; left > 0 && b; b = b->next, offset = 0) {
-      const int m = std::min(b->count - offset, left);
-      left -= m;
-      if (m == b->count) {
-        BlockTotalMinMax(b, lo, hi);  // a whole block: its summary has the answer
-        continue;
-      }
-      const float* p = b->Samples() + offset;
-      for (int j = 0; j < m; ++j) {
-        // Both tests for every sample: the first sample must set both ends.
-        if (p[j] < lo) lo = p[j];
-        if (p[j] > hi) hi = p[j];
-      }
-    }
+    t->RangeMinMax(ClampedLength(t, length, start), ClampedStart(t, length, start), &lo, &hi);
   }
   if (minimum) *minimum = lo;
   if (maximum) *maximum = hi;

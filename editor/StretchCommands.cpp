@@ -110,7 +110,8 @@ bool EP_AudioFileEditor::Stretch(double timeRatio, double pitchScale) {
       SetError(error);
       return false;
     }
-    if (channels == 2 && mixer_->TrackCount() > 2) made.push_back(MixOf(*made[0], *made[1], rate));
+    const bool withMix = channels == 2 && mixer_->TrackCount() > 2;
+    if (withMix && !mixer_->Track(2)->Computed()) made.push_back(MixOf(*made[0], *made[1], rate));
   } catch (const std::bad_alloc&) {
     SetWaitCursor(false);
     return EditFailed();
@@ -118,6 +119,8 @@ bool EP_AudioFileEditor::Stretch(double timeRatio, double pitchScale) {
   SetWaitCursor(false);
   std::vector<CAP_SampleTrack*> sources;
   for (auto& track : made) sources.push_back(track.get());
+  // A computed mix track takes only the length from its source: its samples are the new channels'.
+  if (int(sources.size()) == 2 && mixer_->TrackCount() > 2 && mixer_->Track(2)->Computed()) sources.push_back(sources[0]);
   if (!history_->ReplaceTracks(wholeLength, wholeStart, sources, GetViewState())) return EditFailed();
   // A selection stays selected at its new length; otherwise the cursor stays where it was.
   if (length > 0) ShowRange(int(newLength), start, FollowNone);

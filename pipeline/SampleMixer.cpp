@@ -26,6 +26,8 @@ int MachineThreads() { return std::max(1, int(std::thread::hardware_concurrency(
 // Chunks of decoded audio waiting for the tracks during a parallel load.
 constexpr int kLoadSlots = 32;
 
+bool mixComputed = true;
+
 }  // namespace
 
 CAP_SampleMixer::CAP_SampleMixer(int channelCount, int rate, bool withMixTrack) : loadThreads_(MachineThreads()) {
@@ -43,7 +45,19 @@ CAP_SampleMixer::CAP_SampleMixer(int channelCount, int rate, bool withMixTrack) 
   if (withMixTrack) {
     SetTrackCount(channels != 1 ? channels + 1 : 1);
     for (int j = 0; j < channels; ++j) writeGain_[j][trackCount_ - 1] = 1.0f / float(channels);
+    // The mix is (left + right) / 2 of the channels: a third of the samples not kept.
+    if (mixComputed && channels == 2) tracks_[2]->ComputeFrom(tracks_[0], tracks_[1]);
+    // Only the mix track is searched: the channels' band energies wait until someone asks.
+    for (int k = 0; k < channels && trackCount_ > channels; ++k) tracks_[k]->SetKeepBands(false);
   }
+}
+
+void CAP_SampleMixer::SetMixComputed(bool computed) { mixComputed = computed; }
+
+bool CAP_SampleMixer::MixComputed() { return mixComputed; }
+
+void CAP_SampleMixer::SettleTracks() {
+  for (int k = 0; k < trackCount_; ++k) tracks_[k]->Settle();
 }
 
 CAP_SampleMixer::~CAP_SampleMixer() {
@@ -119,6 +133,7 @@ void CAP_SampleMixer::SetPitchShift(float halftones) {
   pitch_ = std::clamp(halftones, float(lowest), float(highest));
   sampleRate = RateForPitch(pitch_);
   for (int k = 0; k < trackCount_; ++k) tracks_[k]->SetSampleRate(sampleRate);
+  SettleTracks();
   UpdateDuration();
 }
 
@@ -194,10 +209,17 @@ void CAP_SampleMixer::WriteTrack(int i, const float* source, int frames, int pos
 
 int CAP_SampleMixer::WriteFloat(const float* source, int frames, int position) {
   if (frames <= 0) return 0;
+  WriteFrames(source, frames, position);
+  SettleTracks();
+  return frames;
+}
+
+void CAP_SampleMixer::WriteFrames(const float* source, int frames, int position) {
+  if (frames <= 0) return;
+  // The channels first: a computed mix track reads them for blocks it cannot take whole.
   for (int i = 0; i < trackCount_; ++i) WriteTrack(i, source, frames, position, scratch_);
   writePosition = position + frames;
   UpdateDuration();
-  return frames;
 }
 
 void CAP_SampleMixer::RemoveDCOffsets(const DCOffsetMeter& meter, std::int64_t frames) {
@@ -253,7 +275,7 @@ bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, P
       if (meter && n > 0) meter->Add(buffer.data(), n);
       // Loading is no edit: the editor's growth notice (the history's extension while recording)
       // is not given for it, and the history does not exist yet when the document loads.
-      CAP_SampleMixer::WriteFloat(buffer.data(), n, int(loaded));
+      WriteFrames(buffer.data(), n, int(loaded));
       loaded += std::max(n, 0);
       if (progress && total != 0) {
         answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded * 100 / total, 100)));
@@ -262,6 +284,7 @@ bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, P
       if (n <= 0) break;
     }
   }
+  SettleTracks();
   if (answer && meter) RemoveDCOffsets(*meter, loaded);
   if (progress && loaded < total) progress(user, "", 100);
   return answer;

@@ -28,6 +28,10 @@ public:
   CAP_SampleMixer& operator=(const CAP_SampleMixer&) = delete;
 
   void SetTrackCount(int n);
+  // Whether the mix track of a stereo mixer computes its samples from the two channel tracks
+  // (the default) or stores them as it did before: read when a mixer is made.
+  static void SetMixComputed(bool computed);
+  static bool MixComputed();
   int TrackCount() const { return trackCount_; }
   CAP_SampleTrack* Track(int index) const;
 
@@ -66,6 +70,10 @@ public:
 
 private:
   void BuildRateTable();
+  // The computed mix track catches up with the channels after a write, a load or a pitch shift.
+  void SettleTracks();
+  // One write of frames to every track, the mix not yet settled.
+  void WriteFrames(const float* source, int frames, int position);
   void UpdateDuration();
   bool ReadGainIsIdentity(int channel) const;
   bool WriteGainIsIdentity(int track) const;

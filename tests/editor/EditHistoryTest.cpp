@@ -40,8 +40,15 @@ testing::AssertionResult Same(const Tracks& got, const Tracks& want) {
   return testing::AssertionSuccess();
 }
 
-struct Doc {
+// The model fills every track with noise of its own and edits each on its own, so the mix track
+// here is stored (a computed mix is the editor's differential test's).
+struct StoredMixTrack {
+  StoredMixTrack() { CAP_SampleMixer::SetMixComputed(false); }
+};
+
+struct Doc : StoredMixTrack {
   Doc(int channels, int rate, int length, unsigned seed) : mixer(channels, rate, true), history(&mixer, &clipboard) {
+    CAP_SampleMixer::SetMixComputed(true);
     for (int i = 0; i < mixer.TrackCount(); ++i)
       mixer.Track(i)->InsertSamples(testaudio::Noise(length, seed + i).data(), length, 0);
   }

@@ -1,15 +1,23 @@
 // Thousands of random commands on two documents (stereo at 8,000 Hz, mono at 11,025 Hz) through
 // the document and its controller, each checked against a plain model of the samples, the
-// selection, the cursor and the undo and redo stacks, with "Undo levels" at 5 and unlimited.
+// selection, the cursor and the undo and redo stacks, with "Undo levels" at 5 and unlimited, and
+// with the stereo document's mix track computed from its channels or stored as a track of its own.
+// A computed mix is (left + right) / 2 of the model's channels after every command, and its
+// blocks' summaries, signatures, colours and bands are those of the samples it produces.
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <random>
 
+#include "analysis/BandEnergies.h"
+#include "analysis/BlockSummary.h"
+#include "analysis/SignatureKernels.h"
+#include "analysis/TrackBands.h"
 #include "editor/CommandCode.h"
 #include "editor/EditHistory.h"
 #include "editor/SharedClipboard.h"
 #include "formats/RateConverter.h"
+#include "pipeline/SampleMixer.h"
 #include "tests/editor/EditorTestSupport.h"
 
 namespace {
@@ -35,6 +43,7 @@ struct Model {
   int cursor = 0;
   std::deque<ModelGroup> undo, redo;
   int levels = 5;  // 0: unlimited
+  bool computedMix = false;  // track 2 is the mix of tracks 0 and 1
 
   int Length() const { return int(tracks.back().size()); }
   bool HasSelection() const { return selA < selB; }
@@ -69,6 +78,41 @@ std::vector<float> Convert(const std::vector<float>& in, int from, int to) {
 
 float Clamp(float x) { return x > 1.0f ? 1.0f : x <= -1.0f ? -1.0f : x; }
 
+// The mixer's mix of two channels, written out here in its own order.
+std::vector<float> MixOf(const std::vector<float>& left, const std::vector<float>& right) {
+  std::vector<float> mix(left.size());
+  for (std::size_t i = 0; i < mix.size(); ++i) {
+    float sum = 0.0f;
+    sum += 0.5f * left[i];
+    sum += 0.5f * right[i];
+    mix[i] = sum;
+  }
+  return mix;
+}
+
+// Every block of a computed track describes the samples the track produces for it.
+void ExpectBlocksDescribeTheirSamples(CAP_SampleTrack& track, const std::string& where) {
+  std::vector<float> samples(std::size_t(track.Length()));
+  track.ReadSamples(samples.data(), track.Length(), 0);
+  int start = 0;
+  for (const SampleBlock* b = track.Head(); b; start += b->count, b = b->next) {
+    const float* p = samples.data() + start;
+    ASSERT_FALSE(b->stale) << where << " block at " << start;
+    SoundSignature signature;
+    ComputeBlockSignature(p, b->count, track.sampleRate, &signature);
+    ASSERT_TRUE(signature == b->signature) << where << " block at " << start;
+    ASSERT_EQ(b->color, SignatureColor(signature)) << where << " block at " << start;
+    float lo = 1, hi = -1, blo = 1, bhi = -1;
+    for (int k = 0; k < b->count; ++k) lo = std::min(lo, p[k]), hi = std::max(hi, p[k]);
+    BlockTotalMinMax(b, blo, bhi);
+    ASSERT_EQ(blo, lo) << where << " block at " << start;
+    ASSERT_EQ(bhi, hi) << where << " block at " << start;
+    BandEnergies bands;
+    ComputeBandEnergies(p, b->count, track.sampleRate, &bands);
+    ASSERT_TRUE(bands == track.Bands().Of(b, track.sampleRate)) << where << " block at " << start;
+  }
+  ASSERT_EQ(start, track.Length()) << where;
+}
 struct Document {
   Rig rig;
   Model model;
@@ -82,6 +126,7 @@ struct Document {
     model.levels = levels;
     rig.document->SetUndoLevels(levels);
     for (int t = 0; t < rig.Mixer()->TrackCount(); ++t) model.tracks.push_back(rig.TrackSamples(t));
+    model.computedMix = rig.Mixer()->TrackCount() == 3 && rig.Mixer()->Track(2)->Computed();
   }
 };
 
@@ -293,8 +338,12 @@ protected:
   }
 
   void Check(Document& d, int step, const std::string& name) {
-    const Model& m = d.model;
+    Model& m = d.model;
     AudioEditorApp& ed = *d.rig.Editor();
+    if (m.computedMix) {
+      m.tracks[2] = MixOf(m.tracks[0], m.tracks[1]);
+      if (step % 7 == 0) ExpectBlocksDescribeTheirSamples(*d.rig.Mixer()->Track(2), std::to_string(step) + " " + name);
+    }
     ASSERT_EQ(d.rig.Mixer()->sampleRate, m.rate) << step << " " << name;
     for (std::size_t t = 0; t < m.tracks.size(); ++t) {
       const std::vector<float> samples = d.rig.TrackSamples(int(t));
@@ -311,10 +360,13 @@ protected:
     ASSERT_EQ(ed.History()->RedoCount(), int(m.redo.size())) << step << " " << name;
   }
 
-  void Run(int levels, int steps) {
+  void Run(int levels, int steps, bool computedMix = true) {
     SharedClipboard::Instance().Clear();
+    CAP_SampleMixer::SetMixComputed(computedMix);
     docs[0].Start(2, 8000, 12000, levels, random);
     docs[1].Start(1, 11025, 9000, levels, random);
+    CAP_SampleMixer::SetMixComputed(true);
+    ASSERT_EQ(docs[0].model.computedMix, computedMix);
     int active = 0;
     std::map<std::string, int> counts;
     for (int step = 0; step < steps; ++step) {
@@ -344,4 +396,41 @@ TEST_F(EditorDifferential, RandomCommandsOnTwoDocumentsMatchThePlainModel) { Run
 // copy of the document per group).
 TEST_F(EditorDifferential, RandomCommandsWithUnlimitedUndo) { Run(0, 900); }
 
+// The mix track stored as a track of its own, edited as the channels are.
+TEST_F(EditorDifferential, RandomCommandsWithAStoredMixTrack) { Run(5, 1500, false); }
+
 }  // namespace
+
+// A whole-file change of a long stereo document settles its mix on several threads; its undo and
+// redo move the settled blocks back and forth. The mix stays (left + right) / 2 and every block
+// describes its samples, as the one-thread path makes them for short changes above.
+TEST(ComputedMixTrack, LongChangesSettleOnSeveralThreadsWithTheSameRecords) {
+  const int frames = 1500000;
+  CAP_SampleMixer mixer(2, 44100, true);
+  ASSERT_TRUE(mixer.Track(2)->Computed());
+  std::vector<float> interleaved(std::size_t(frames) * 2);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> noise(-0.6f, 0.6f);
+  for (float& x : interleaved) x = noise(random);
+  mixer.WriteFloat(interleaved.data(), frames, 0);
+  SharedClipboard clipboard;
+  EP_EditHistory history(&mixer, &clipboard);
+  auto check = [&](const char* where) {
+    std::vector<float> left(frames), right(frames), mix(frames);
+    mixer.Track(0)->ReadSamples(left.data(), frames, 0);
+    mixer.Track(1)->ReadSamples(right.data(), frames, 0);
+    mixer.Track(2)->ReadSamples(mix.data(), frames, 0);
+    ASSERT_TRUE(mix == MixOf(left, right)) << where;
+    ExpectBlocksDescribeTheirSamples(*mixer.Track(2), where);
+  };
+  check("loaded");
+  ASSERT_TRUE(history.Fade(frames - 1000, 500, 1.0f, 0.2f, ViewState()));
+  check("faded");
+  ASSERT_TRUE(history.Reverse(frames, 0, ViewState()));
+  check("reversed");
+  int length = 0, start = 0;
+  ASSERT_TRUE(history.Undo(&length, &start, nullptr));
+  check("undone");
+  ASSERT_TRUE(history.Redo(&length, &start));
+  check("redone");
+}
