@@ -13,7 +13,6 @@
 #include "analysis/BlockSummary.h"
 #include "analysis/BlockStore.h"
 #include "analysis/SignatureKernels.h"
-#include "analysis/TrackBands.h"
 
 namespace {
 void CopyStrided(float* dest, int destStep, const float* source, int sourceStep, int n) {
@@ -80,7 +79,6 @@ CAP_SampleTrack::CAP_SampleTrack(int rate) {
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
   store_ = std::make_shared<BlockStore>(StorageFloats(capacity_ / 2), StorageFloats(capacity_));
-  bands_ = std::make_unique<TrackBands>();
 }
 
 CAP_SampleTrack::~CAP_SampleTrack() {
@@ -94,10 +92,7 @@ CAP_SampleTrack::~CAP_SampleTrack() {
 
 SampleBlock* CAP_SampleTrack::AllocateBlock() { return store_->NewRecord(); }
 
-void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) {
-  bands_->Forget(block);
-  store_->FreeRecord(block);
-}
+void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) { store_->FreeRecord(block); }
 
 int CAP_SampleTrack::ReadFloat(float* dest, int frames, int position) {
   return ReadSamples(dest, frames, position, 1);
@@ -196,6 +191,7 @@ SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* b
     // A whole block keeps its signature, colour and summaries.
     block->signature = source->signature;
     block->color = source->color;
+    block->bands = source->bands, block->bandsRate = source->bandsRate;
     std::memcpy(block->Samples(), source->Samples(), sizeof(float) * std::size_t(source->allocated));
     return block;
   }
@@ -210,8 +206,8 @@ void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {
   if (block->count > 0) {
     ComputeBlockSignature(block->Samples(), block->count, sampleRate, &block->signature);
     block->color = SignatureColor(block->signature);
-    bands_->Update(block, sampleRate);
   }
+  block->bandsRate = 0;
 }
 
 void CAP_SampleTrack::ClearAllMarks() {

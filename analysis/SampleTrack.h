@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "analysis/AudioContainer.h"
+#include "analysis/BandEnergies.h"
 #include "analysis/SoundSignature.h"
 
 class BlockStore;
-class TrackBands;
 
 struct SampleBlock {
   std::int32_t count = 0;
@@ -27,6 +27,10 @@ struct SampleBlock {
   // the grid.
   std::int32_t matchOffset = 0;
   bool inPrototype = false;
+  // What the sound search reads of the samples (TrackBands.h): made on the first search after
+  // they last changed, at the rate in bandsRate (0: not yet). Lives and dies with the record.
+  BandShape bands;
+  std::int32_t bandsRate = 0;
 
   // count samples followed by the summary levels; sized for what the block holds.
   std::unique_ptr<float[]> data;
@@ -142,9 +146,6 @@ public:
   bool FindNextMatch(int threshold, int* position, float* score);
   bool FindPreviousMatch(int threshold, int* position, float* score);
 
-  // The band energies of the blocks, for the sound search.
-  TrackBands& Bands() const { return *bands_; }
-
   SampleBlock* Head() const { return head_; }
   SampleBlock* Tail() const { return tail_; }
   int Length() const { return length_; }
@@ -222,5 +223,4 @@ private:
   // Shared with the chains taken out of the track; new slots are half the capacity (what
   // loading and insertion make).
   std::shared_ptr<BlockStore> store_;
-  std::unique_ptr<TrackBands> bands_;
 };

@@ -217,13 +217,9 @@ Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, 
   for (int k = 0; k < p.phases; ++k) {
     int s = firstStart, i = 0;
     for (SampleBlock* b = first; b && i < blocks; s += b->count, b = b->next, ++i) {
-      if (k == 0) {
-        bands[i] = track.Bands().Of(b, track.sampleRate);
-      } else {
-        samples.resize(std::size_t(b->count));
-        track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
-        ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
-      }
+      samples.resize(std::size_t(b->count));
+      track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
+      ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
     }
     for (int w = 0; w < kWarpCount; ++w) {
       for (int i = 0; i < blocks; ++i) raw[i] = ShapeOf(Warp(bands[i], kWarps[w]));
@@ -431,6 +427,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     b->inPrototype = false;
   }
   if (count <= 0 || !track.Head()) return;
+  FillBandShapes(track);
   SampleBlock* firstBlock = track.Locate(start, nullptr);
   SampleBlock* lastBlock = track.Locate(start + count - 1, nullptr);
   std::vector<SampleBlock*> block;
@@ -444,7 +441,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
       if (inside) b->inPrototype = true, ++protoBlocks;
       if (b == lastBlock) inside = false;
       block.push_back(b);
-      raw.push_back(track.Bands().ShapeOf(b, track.sampleRate));
+      raw.push_back(b->bands);
     }
   }
   const int n = int(block.size()), m = protoBlocks;

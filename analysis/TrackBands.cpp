@@ -1,22 +1,45 @@
 #include "analysis/TrackBands.h"
 
+#include <system_error>
+#include <thread>
+#include <vector>
+
 #include "analysis/SampleTrack.h"
 
-void TrackBands::Update(const SampleBlock* block, int rate) {
-  Entry& e = entries_[block];
-  ComputeBandEnergies(block->Samples(), block->count, rate, &e.bands);
-  e.shape = ::ShapeOf(e.bands);
-  e.signature = block->signature;
-  e.count = block->count;
-  e.rate = rate;
-}
+namespace {
+// Below this many blocks (about 20 s) a second thread costs more than it saves.
+constexpr std::size_t kBlocksPerWorker = 200;
 
-const TrackBands::Entry& TrackBands::EntryOf(const SampleBlock* block, int rate) {
-  auto it = entries_.find(block);
-  if (it == entries_.end() || it->second.count != block->count || it->second.rate != rate ||
-      !(it->second.signature == block->signature)) {
-    Update(block, rate);
-    it = entries_.find(block);
+void ComputeShapes(SampleBlock* const* blocks, std::size_t n, int rate) {
+  BandEnergies bands;
+  for (std::size_t i = 0; i < n; ++i) {
+    SampleBlock* b = blocks[i];
+    ComputeBandEnergies(b->Samples(), b->count, rate, &bands);
+    b->bands = ShapeOf(bands);
+    b->bandsRate = rate;
   }
-  return it->second;
+}
+}  // namespace
+
+void FillBandShapes(CAP_SampleTrack& track) {
+  const int rate = track.sampleRate;
+  std::vector<SampleBlock*> missing;
+  for (SampleBlock* b = track.Head(); b; b = b->next)
+    if (b->bandsRate != rate) missing.push_back(b);
+  if (missing.empty()) return;
+  // Each block's shape comes from its own samples alone: the split changes no result.
+  const std::size_t half = missing.size() / 2;
+  if (half < kBlocksPerWorker || std::thread::hardware_concurrency() < 2) {
+    ComputeShapes(missing.data(), missing.size(), rate);
+    return;
+  }
+  std::thread worker;
+  try {
+    worker = std::thread(ComputeShapes, missing.data() + half, missing.size() - half, rate);
+  } catch (const std::system_error&) {
+    ComputeShapes(missing.data(), missing.size(), rate);  // no thread to be had: all here
+    return;
+  }
+  ComputeShapes(missing.data(), half, rate);
+  worker.join();
 }

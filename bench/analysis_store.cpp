@@ -122,7 +122,6 @@ void BM_SoundMatches(benchmark::State& state) {
   }
   state.counters["blocks"] = t.BlockCount();
   state.counters["matches70"] = t.CountMatches(70);
-  state.counters["band_entries"] = double(t.Bands().Size());
 }
 BENCHMARK(BM_SoundMatches)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(3);
 
