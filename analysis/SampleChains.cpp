@@ -166,7 +166,7 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(b->allocated));
       block->signature = b->signature;
       block->color = b->color;
-      block->bands = b->bands, block->bandsRate = b->bandsRate;
+      block->bands = b->bands;
     }
     index += n;
     remaining -= n;

@@ -191,7 +191,7 @@ SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* b
     // A whole block keeps its signature, colour and summaries.
     block->signature = source->signature;
     block->color = source->color;
-    block->bands = source->bands, block->bandsRate = source->bandsRate;
+    block->bands = source->bands;
     std::memcpy(block->Samples(), source->Samples(), sizeof(float) * std::size_t(source->allocated));
     return block;
   }
@@ -207,7 +207,7 @@ void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {
     ComputeBlockSignature(block->Samples(), block->count, sampleRate, &block->signature);
     block->color = SignatureColor(block->signature);
   }
-  block->bandsRate = 0;
+  block->bands.rate = 0;
 }
 
 void CAP_SampleTrack::ClearAllMarks() {

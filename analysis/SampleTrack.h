@@ -28,9 +28,8 @@ struct SampleBlock {
   std::int32_t matchOffset = 0;
   bool inPrototype = false;
   // What the sound search reads of the samples (TrackBands.h): made on the first search after
-  // they last changed, at the rate in bandsRate (0: not yet). Lives and dies with the record.
-  BandShape bands;
-  std::int32_t bandsRate = 0;
+  // they last changed. Lives and dies with the record.
+  BlockBands bands;
 
   // count samples followed by the summary levels; sized for what the block holds.
   std::unique_ptr<float[]> data;

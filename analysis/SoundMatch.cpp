@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <numeric>
 #include <vector>
 
+#include "analysis/RememberedResults.h"
 #include "analysis/SampleTrack.h"
 #include "analysis/TrackBands.h"
 
@@ -316,11 +318,20 @@ void AlignFast(const float* q, const float* w, int m, const float* t, int from, 
   }
 }
 
-// Candidates by score, the higher first, equal scores in track order.
+// Candidates by score, the higher first, equal scores in track order (a sort of keys that hold
+// both: the order of a stable sort by score, in a fraction of its time).
 std::vector<int> ByScore(const std::vector<float>& score) {
+  std::vector<std::uint64_t> keys(score.size());
+  for (std::size_t j = 0; j < score.size(); ++j) {
+    std::uint32_t bits;
+    const float s = score[j] == 0 ? 0.0f : score[j];  // -0 ranks as 0
+    std::memcpy(&bits, &s, sizeof bits);
+    const std::uint32_t ordered = bits & 0x80000000u ? ~bits : bits | 0x80000000u;  // rises with s
+    keys[j] = std::uint64_t(~ordered) << 32 | j;
+  }
+  std::sort(keys.begin(), keys.end());
   std::vector<int> order(score.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score[a] > score[b]; });
+  for (std::size_t j = 0; j < keys.size(); ++j) order[j] = int(keys[j] & 0xffffffffu);
   return order;
 }
 
@@ -418,7 +429,15 @@ long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, con
   return found;
 }
 
-void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
+// What the fast search keeps for the next search of the same prototype (RememberedResults.h):
+// the second alignment of each run and the placed start of each copy.
+struct SearchMemory {
+  RememberedResults<char>::Inputs prototype;
+  RememberedResults<Best> refined;        // the run's start relative to its head
+  RememberedResults<long long> placed;    // the start found less the estimate
+};
+
+void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchMemory* memory) {
   for (SampleBlock* b = track.Head(); b; b = b->next) {
     b->score = 0;
     b->runHead = nullptr;
@@ -441,7 +460,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
       if (inside) b->inPrototype = true, ++protoBlocks;
       if (b == lastBlock) inside = false;
       block.push_back(b);
-      raw.push_back(b->bands);
+      raw.push_back(b->bands.shape);
     }
   }
   const int n = int(block.size()), m = protoBlocks;
@@ -452,6 +471,34 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   const Prototype proto = MakePrototype(track, firstBlock, m, firstStart, share);
   const int phases = proto.phases;
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
+  const int headCount = std::min(count, kStartWindow);
+  std::vector<long long> blockStarts(std::size_t(n) + 1, 0);
+  for (int j = 0; j < n; ++j) blockStarts[j + 1] = blockStarts[j] + block[j]->count;
+  // The block holding sample at (the last one for a sample past the end).
+  auto blockAt = [&](long long at) {
+    return int(std::upper_bound(blockStarts.begin() + 1, blockStarts.end() - 1, at) - blockStarts.begin()) - 1;
+  };
+  auto addStamps = [&](RememberedResults<char>::Inputs& inputs, int from, int to) {
+    for (int j = from; j < to; ++j) inputs.push_back(block[j]->bands.stamp);
+  };
+  if (memory) {
+    // Everything the prototype's part of the search reads: its blocks, the block before (its
+    // phases), what its contrast is measured against, the samples its start is placed by.
+    const int lo = std::max(0, protoIndex - m - 1);
+    const int hi = std::min(n, std::max(protoIndex + 2 * m, blockAt(start + headCount + kCoarseLag) + 1));
+    RememberedResults<char>::Inputs key = {std::uint64_t(track.sampleRate), std::uint64_t(count),
+                                           std::uint64_t(start - firstStart),
+                                           std::uint64_t(std::min(firstStart, firstBlock->count)),
+                                           std::uint64_t(protoIndex - lo)};
+    addStamps(key, lo, hi);
+    if (key != memory->prototype) {
+      memory->refined.Clear();
+      memory->placed.Clear();
+      memory->prototype = std::move(key);
+    }
+    memory->refined.StartSearch();
+    memory->placed.StartSearch();
+  }
 
   // The first alignment, with the prototype as its blocks lie.
   std::vector<float> cost(static_cast<std::size_t>(n));
@@ -492,6 +539,24 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     winner.score = least < kFar ? ScoreOfCost(least, scale) : -1;
     return winner;
   };
+  // The same, remembered: a run far enough from the track's ends reads the blocks within
+  // max(pad, length) of it and nothing else.
+  auto refineRemembered = [&](int head, int length) {
+    const int reach = std::max(pad, length);
+    if (!memory || head - reach < 0 || head + length + reach > n) return refine(head, length);
+    RememberedResults<Best>::Inputs inputs = {std::uint64_t(length)};
+    addStamps(inputs, head - reach, head + length + reach);
+    Best r;
+    if (const Best* known = memory->refined.Find(inputs)) {
+      r = *known;
+    } else {
+      r = refine(head, length);
+      r.start -= head;
+      memory->refined.Keep(inputs, r);
+    }
+    r.start += head;
+    return r;
+  };
   const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
   const int budget = int(std::clamp(kRefineCells / cells, 2.0, 4096.0));
   std::vector<float> score(static_cast<std::size_t>(n));
@@ -514,7 +579,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
       ++refinedCount;
-      results.push_back({head, refine(head, runLength[head])});
+      results.push_back({head, refineRemembered(head, runLength[head])});
     }
     if (results.empty()) break;
     for (const auto& [head, r] : results) {
@@ -538,7 +603,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     b->runLength = runLength[j];
     b->runHead = runHead[j] < 0 ? nullptr : block[runHead[j]];
   }
-  std::vector<float> head(static_cast<std::size_t>(std::min(count, kStartWindow)));
+  std::vector<float> head(static_cast<std::size_t>(headCount));
   track.ReadSamples(head.data(), int(head.size()), start);
   std::vector<float> smoothHead(head.size());
   {
@@ -547,6 +612,22 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     for (std::size_t i = 0; i < head.size(); ++i)
       for (int k = 0; k < kCoarseLag; ++k) smoothHead[i] += ahead[i + std::size_t(k)];
   }
+  // ExactStart, remembered: away from the track's ends it reads the samples from reach before
+  // the estimate to reach after it and the head's length on, nothing else.
+  const int reach = track.Capacity() / 16;
+  auto place = [&](long long estimate) {
+    const long long from = estimate - reach - kCoarseLag, to = estimate + reach + kCoarseLag;
+    const long long end = to + headCount + kCoarseLag;
+    if (!memory || from < 0 || to > track.Length() - headCount - kCoarseLag)
+      return ExactStart(track, head, smoothHead, estimate, reach);
+    const int first = blockAt(from);
+    RememberedResults<long long>::Inputs inputs = {std::uint64_t(from - blockStarts[first])};
+    addStamps(inputs, first, blockAt(end - 1) + 1);
+    if (const long long* known = memory->placed.Find(inputs)) return estimate + *known;
+    const long long found = ExactStart(track, head, smoothHead, estimate, reach);
+    memory->placed.Keep(inputs, found - estimate);
+    return found;
+  };
   long long blockStart = 0;
   for (int j = 0; j < n; blockStart += block[j]->count, ++j) {
     SampleBlock* b = block[j];
@@ -557,7 +638,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     for (int k = j; k < j + b->runLength && k < n; ++k) span += block[k]->count;
     long long offset = proto.offset[best[j].phase] + selectionOffset;
     if (b->score >= kExactStartFloor && !b->inPrototype)
-      offset = ExactStart(track, head, smoothHead, blockStart + offset, track.Capacity() / 16) - blockStart;
+      offset = place(blockStart + offset) - blockStart;
     b->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
   }
 }
@@ -588,11 +669,12 @@ void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start) {
     track.ComputeMatches(count, start, kMatchAnywherePhases);
     return;
   }
-  Search(track, count, start, AlignFast);
+  thread_local SearchMemory memory;
+  Search(track, count, start, AlignFast, &memory);
 }
 
 void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start) {
-  Search(track, count, start, AlignPlain);
+  Search(track, count, start, AlignPlain, nullptr);
 }
 
 void FindSoundsLike(CAP_SampleTrack& track, int count, int start, SearchMode mode) {
