@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include "analysis/RememberedResults.h"
@@ -76,7 +77,8 @@ std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h, double 
     loudest[c] = raw[queue.front()].level;
   }
   // Running sums of the weighted cepstra over the window.
-  std::vector<double> sum(std::size_t(n + 1) * (kCeps + 1), 0.0);
+  thread_local std::vector<double> sum;  // kept: megabytes that would be fresh pages each search
+  sum.assign(std::size_t(n + 1) * (kCeps + 1), 0.0);
   for (int j = 0; j < n; ++j) {
     const float w = Presence(raw[j].level, loudest[j]);
     for (int k = 0; k < kCeps; ++k)
@@ -277,61 +279,115 @@ void AlignPlain(const float* q, const float* w, int m, const float* t, int from,
   for (int j = 0; j < n; ++j) cost[j] = D[at(m - 1, j)], start[j] = S[at(m - 1, j)];
 }
 
-// Fast: column by column with two columns kept, the distances of a column computed together.
-void AlignFast(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start) {
+// Fast: kChunk columns at a time, their distances in vectors across the columns (each lane adds
+// the coefficients in the plain form's order), then column by column with two columns kept, the
+// cells of a column in vectors down the rows (a cell needs only the two columns before).
+constexpr int kChunk = 16;
+
+[[gnu::target_clones("avx2", "default")]] void AlignFast(const float* q, const float* w, int m, const float* t,
+                                                         int from, int to, float* cost, int* start) {
   const std::size_t rows = std::size_t(m);
-  std::vector<float> dist(rows), p1(rows, kFar), p2(rows, kFar), cur(rows);
-  std::vector<int> s1(rows, 0), s2(rows, 0), curS(rows);
-  for (int j = from; j < to; ++j) {
-    const float* f = t + std::size_t(j) * kDims;
-    float* __restrict dd = dist.data();
-    std::fill(dist.begin(), dist.end(), 0.0f);
-    for (int c = 0; c < kDims; ++c) {
-      const float* __restrict qc = q + std::size_t(c) * m;
-      const float v = f[c];
-      for (int i = 0; i < m; ++i) {
-        const float d = qc[i] - v;
-        dd[i] += d * d;
+  // Kept between calls: the second alignment makes thousands of small ones.
+  thread_local std::vector<float> costs, dists;
+  thread_local std::vector<int> starts;
+  costs.assign(3 * rows, kFar), starts.assign(3 * rows, 0), dists.assign(kChunk * rows, 0.0f);
+  float *p1 = costs.data(), *p2 = p1 + rows, *cur = p2 + rows;
+  int *s1 = starts.data(), *s2 = s1 + rows, *curS = s2 + rows;
+  float columns[kDims][kChunk];  // the chunk's frames, coefficient by coefficient
+  for (int j0 = from; j0 < to; j0 += kChunk) {
+    const int width = std::min(kChunk, to - j0);
+    for (int k = 0; k < kChunk; ++k)
+      for (int c = 0; c < kDims; ++c) columns[c][k] = k < width ? t[std::size_t(j0 + k) * kDims + c] : 0.0f;
+    for (int i = 0; i < m; ++i) {
+      float sum[kChunk] = {};
+      for (int c = 0; c < kDims; ++c) {
+        const float v = q[std::size_t(c) * m + i];
+        for (int k = 0; k < kChunk; ++k) {
+          const float d = v - columns[c][k];
+          sum[k] += d * d;
+        }
       }
+      for (int k = 0; k < kChunk; ++k) sum[k] = std::sqrt(sum[k]) * w[i];
+      for (int k = 0; k < kChunk; ++k) dists[std::size_t(k) * rows + i] = sum[k];
     }
-    for (int i = 0; i < m; ++i) dd[i] = std::sqrt(dd[i]) * w[i];
-    cur[0] = dd[0];
-    curS[0] = j;
-    const bool first = j == from;
-    for (int i = 1; i < m; ++i) {
-      float best = p1[i - 1];
-      int s = first ? j : s1[i - 1];
-      if (p2[i - 1] < best) best = p2[i - 1], s = s2[i - 1];
-      if (i >= 2 && !first) {
-        const float c = p1[i - 2] + dd[i - 1];
-        if (c < best) best = c, s = s1[i - 2];
+    for (int k = 0; k < width; ++k) {
+      const int j = j0 + k;
+      const float* __restrict dd = &dists[std::size_t(k) * rows];
+      cur[0] = dd[0];
+      curS[0] = j;
+      if (j == from) {
+        // No path comes from before the first column.
+        for (int i = 1; i < m; ++i) cur[i] = kFar + dd[i], curS[i] = j;
+      } else {
+        if (m > 1) {
+          const bool two = p2[0] < p1[0];
+          cur[1] = (two ? p2[0] : p1[0]) + dd[1];
+          curS[1] = two ? s2[0] : s1[0];
+        }
+        const float *__restrict a1 = p1, *__restrict a2 = p2;
+        const int *__restrict b1 = s1, *__restrict b2 = s2;
+        float* __restrict out = cur;
+        int* __restrict outS = curS;
+        for (int i = 2; i < m; ++i) {
+          const float x1 = a1[i - 1], x2 = a2[i - 1], c = a1[i - 2] + dd[i - 1];
+          const int y1 = b1[i - 1], y2 = b2[i - 1], y0 = b1[i - 2];
+          // std::min(a, b) is b < a ? b : a: the plain form's choices, without branches.
+          const float best = std::min(x1, x2);
+          const int two = -int(x2 < x1), skip = -int(c < best);
+          const int s = (y2 & two) | (y1 & ~two);
+          out[i] = std::min(best, c) + dd[i];
+          outS[i] = (y0 & skip) | (s & ~skip);
+        }
       }
-      cur[i] = best + dd[i];
-      curS[i] = s;
+      cost[j - from] = cur[m - 1];
+      start[j - from] = curS[m - 1];
+      float* f = p2;
+      p2 = p1, p1 = cur, cur = f;
+      int* g = s2;
+      s2 = s1, s1 = curS, curS = g;
     }
-    cost[j - from] = cur[m - 1];
-    start[j - from] = curS[m - 1];
-    std::swap(p2, p1);
-    std::swap(p1, cur);
-    std::swap(s2, s1);
-    std::swap(s1, curS);
   }
 }
 
-// Candidates by score, the higher first, equal scores in track order (a sort of keys that hold
-// both: the order of a stable sort by score, in a fraction of its time).
+// Candidates by score, the higher first, equal scores in track order: a stable sort by a key
+// that falls as the score rises, three passes of a radix sort (the order of a stable sort by
+// score, in a fraction of its time).
 std::vector<int> ByScore(const std::vector<float>& score) {
-  std::vector<std::uint64_t> keys(score.size());
-  for (std::size_t j = 0; j < score.size(); ++j) {
+  const std::size_t n = score.size();
+  thread_local std::vector<std::uint32_t> key, keyNext;
+  thread_local std::vector<int> next;
+  std::vector<int> order(n);
+  key.resize(n), keyNext.resize(n), next.resize(n);
+  for (std::size_t j = 0; j < n; ++j) {
     std::uint32_t bits;
     const float s = score[j] == 0 ? 0.0f : score[j];  // -0 ranks as 0
     std::memcpy(&bits, &s, sizeof bits);
-    const std::uint32_t ordered = bits & 0x80000000u ? ~bits : bits | 0x80000000u;  // rises with s
-    keys[j] = std::uint64_t(~ordered) << 32 | j;
+    const std::uint32_t rising = bits & 0x80000000u ? ~bits : bits | 0x80000000u;
+    key[j] = ~rising;
+    order[j] = int(j);
   }
-  std::sort(keys.begin(), keys.end());
-  std::vector<int> order(score.size());
-  for (std::size_t j = 0; j < keys.size(); ++j) order[j] = int(keys[j] & 0xffffffffu);
+  for (int shift : {0, 11, 22}) {
+    std::array<std::uint32_t, 2048> first{};
+    for (std::size_t j = 0; j < n; ++j) ++first[(key[j] >> shift) & 2047];
+    std::uint32_t sum = 0;
+    for (auto& f : first) sum += std::exchange(f, sum);
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::uint32_t at = first[(key[j] >> shift) & 2047]++;
+      keyNext[at] = key[j];
+      next[at] = order[j];
+    }
+    std::swap(key, keyNext);
+    std::copy(next.begin(), next.begin() + std::ptrdiff_t(n), order.begin());
+  }
+  return order;
+}
+
+// The candidates scoring floor or more, in the order of ByScore.
+std::vector<int> ByScoreFrom(const std::vector<float>& score, float floor) {
+  std::vector<int> order;
+  for (std::size_t j = 0; j < score.size(); ++j)
+    if (score[j] >= floor) order.push_back(int(j));
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score[a] > score[b]; });
   return order;
 }
 
@@ -365,35 +421,27 @@ void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start,
   }
 }
 
-// The correlation of head with x at each lag lo, lo + step, .. hi (x[lag - from ..]), over
-// every step-th sample: (correlation, lag) pairs.
-std::vector<std::pair<double, long long>> Correlations(const std::vector<float>& head, const std::vector<float>& x,
-                                                       long long from, long long lo, long long hi, int step) {
+// The correlation of head with x at each lag lo .. hi (x[lag - from ..]): (correlation, lag)
+// pairs.
+[[gnu::target_clones("avx2", "default")]] std::vector<std::pair<double, long long>> Correlations(
+    const std::vector<float>& head, const std::vector<float>& x, long long from, long long lo, long long hi) {
   const int n = int(head.size());
   double headPower = 0;
-  for (int i = 0; i < n; i += step) headPower += double(head[std::size_t(i)]) * head[std::size_t(i)];
+  for (int i = 0; i < n; ++i) headPower += double(head[std::size_t(i)]) * head[std::size_t(i)];
   std::vector<std::pair<double, long long>> out;
-  for (long long at = lo; at <= hi; at += step) {
+  for (long long at = lo; at <= hi; ++at) {
     const float* xs = &x[std::size_t(at - from)];
     double dot = 0, power = 0;
-    if (step == 1) {
-      // Eight sums side by side, which the compiler turns into vector code.
-      float d[8] = {}, p[8] = {};
-      int i = 0;
-      for (; i + 8 <= n; i += 8)
-        for (int k = 0; k < 8; ++k) {
-          d[k] += head[std::size_t(i + k)] * xs[i + k];
-          p[k] += xs[i + k] * xs[i + k];
-        }
-      for (int k = 0; k < 8; ++k) dot += d[k], power += p[k];
-      for (; i < n; ++i) dot += double(head[std::size_t(i)]) * xs[i], power += double(xs[i]) * xs[i];
-    } else {
-      for (int i = 0; i < n; i += step) {
-        const double v = xs[i];
-        dot += head[std::size_t(i)] * v;
-        power += v * v;
+    // Eight sums side by side, which the compiler turns into vector code.
+    float d[8] = {}, p[8] = {};
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+      for (int k = 0; k < 8; ++k) {
+        d[k] += head[std::size_t(i + k)] * xs[i + k];
+        p[k] += xs[i + k] * xs[i + k];
       }
-    }
+    for (int k = 0; k < 8; ++k) dot += d[k], power += p[k];
+    for (; i < n; ++i) dot += double(head[std::size_t(i)]) * xs[i], power += double(xs[i]) * xs[i];
     out.push_back({dot / std::sqrt(std::max(headPower * power, 1e-30)), at});
   }
   return out;
@@ -418,13 +466,19 @@ long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, con
     for (int k = 0; k < kCoarseLag; ++k) sum += x[i + std::size_t(k)];
     smooth[i] = sum;
   }
-  auto coarse = Correlations(smoothHead, smooth, from, from, to, kCoarseLag);
+  // Every kCoarseLag-th lag over every kCoarseLag-th sum is a correlation of the two taken every
+  // kCoarseLag-th sum: one in contiguous memory, which runs in vectors.
+  std::vector<float> headSums, trackSums;
+  for (std::size_t i = 0; i < smoothHead.size(); i += kCoarseLag) headSums.push_back(smoothHead[i]);
+  for (std::size_t i = 0; i < smooth.size(); i += kCoarseLag) trackSums.push_back(smooth[i]);
+  auto coarse = Correlations(headSums, trackSums, 0, 0, (to - from) / kCoarseLag);
+  for (auto& c : coarse) c.second = from + c.second * kCoarseLag;
   std::sort(coarse.begin(), coarse.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
   double best = kExactCorrelation;
   long long found = estimate;
   for (std::size_t c = 0; c < std::min<std::size_t>(coarse.size(), kCoarseTries); ++c)
     for (const auto& [r, at] : Correlations(head, x, from, std::max(from, coarse[c].second - kCoarseLag),
-                                            std::min(to, coarse[c].second + kCoarseLag), 1))
+                                            std::min(to, coarse[c].second + kCoarseLag)))
       if (r > best) best = r, found = at;
   return found;
 }
@@ -432,12 +486,36 @@ long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, con
 // What the fast search keeps for the next search of the same prototype (RememberedResults.h):
 // the second alignment of each run and the placed start of each copy.
 struct SearchMemory {
-  RememberedResults<char>::Inputs prototype;
+  RememberedResults<char>::Inputs key;  // what the prototype is made of
+  Prototype prototype;                  // as the alignment reads it
   RememberedResults<Best> refined;        // the run's start relative to its head
   RememberedResults<long long> placed;    // the start found less the estimate
 };
+// The memories of the last few prototypes: an edit of the selection makes a new prototype, and
+// its undo and redo bring back the ones before.
+class SearchMemories {
+public:
+  SearchMemory& For(RememberedResults<char>::Inputs&& prototype) {
+    for (SearchMemory& m : slots_)
+      if (m.key == prototype) return m;
+    SearchMemory& m = slots_[next_];
+    next_ = (next_ + 1) % slots_.size();
+    m = SearchMemory();
+    m.key = std::move(prototype);
+    return m;
+  }
 
-void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchMemory* memory) {
+private:
+  std::array<SearchMemory, 3> slots_;
+  std::size_t next_ = 0;
+};
+
+SearchMemories& TheMemories() {
+  thread_local SearchMemories memories;
+  return memories;
+}
+
+void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchMemories* memories) {
   for (SampleBlock* b = track.Head(); b; b = b->next) {
     b->score = 0;
     b->runHead = nullptr;
@@ -451,6 +529,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   SampleBlock* lastBlock = track.Locate(start + count - 1, nullptr);
   std::vector<SampleBlock*> block;
   std::vector<BandShape> raw;
+  block.reserve(std::size_t(track.BlockCount()));
+  raw.reserve(std::size_t(track.BlockCount()));
   int firstStart = 0, protoBlocks = 0, protoIndex = 0;
   {
     int s = 0;
@@ -464,13 +544,6 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     }
   }
   const int n = int(block.size()), m = protoBlocks;
-  const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
-  // A steady sound's spectrum is all there is to it: the same distance says more.
-  const float scale = kDistanceScale * float(kSteadyScale + (1 - kSteadyScale) * share);
-  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
-  const Prototype proto = MakePrototype(track, firstBlock, m, firstStart, share);
-  const int phases = proto.phases;
-  const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
   const int headCount = std::min(count, kStartWindow);
   std::vector<long long> blockStarts(std::size_t(n) + 1, 0);
   for (int j = 0; j < n; ++j) blockStarts[j + 1] = blockStarts[j] + block[j]->count;
@@ -481,7 +554,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   auto addStamps = [&](RememberedResults<char>::Inputs& inputs, int from, int to) {
     for (int j = from; j < to; ++j) inputs.push_back(block[j]->bands.stamp);
   };
-  if (memory) {
+  SearchMemory* memory = nullptr;
+  if (memories) {
     // Everything the prototype's part of the search reads: its blocks, the block before (its
     // phases), what its contrast is measured against, the samples its start is placed by.
     const int lo = std::max(0, protoIndex - m - 1);
@@ -491,14 +565,20 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
                                            std::uint64_t(std::min(firstStart, firstBlock->count)),
                                            std::uint64_t(protoIndex - lo)};
     addStamps(key, lo, hi);
-    if (key != memory->prototype) {
-      memory->refined.Clear();
-      memory->placed.Clear();
-      memory->prototype = std::move(key);
-    }
+    memory = &memories->For(std::move(key));
     memory->refined.StartSearch();
     memory->placed.StartSearch();
   }
+  const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
+  // A steady sound's spectrum is all there is to it: the same distance says more.
+  const float scale = kDistanceScale * float(kSteadyScale + (1 - kSteadyScale) * share);
+  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
+  Prototype made;
+  if (!memory || memory->prototype.blocks == 0) made = MakePrototype(track, firstBlock, m, firstStart, share);
+  if (memory && memory->prototype.blocks == 0) memory->prototype = std::move(made);
+  const Prototype& proto = memory ? memory->prototype : made;
+  const int phases = proto.phases;
+  const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
 
   // The first alignment, with the prototype as its blocks lie.
   std::vector<float> cost(static_cast<std::size_t>(n));
@@ -574,8 +654,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   int refinedCount = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
     std::vector<std::pair<int, Best>> results;  // coarse head, result
-    for (int head : ByScore(score)) {
-      if (refinedCount >= budget || score[head] < kRefineFloor) break;
+    for (int head : ByScoreFrom(score, kRefineFloor)) {
+      if (refinedCount >= budget) break;
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
       ++refinedCount;
@@ -669,9 +749,10 @@ void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start) {
     track.ComputeMatches(count, start, kMatchAnywherePhases);
     return;
   }
-  thread_local SearchMemory memory;
-  Search(track, count, start, AlignFast, &memory);
+  Search(track, count, start, AlignFast, &TheMemories());
 }
+
+void ForgetRememberedSearches() { TheMemories() = SearchMemories(); }
 
 void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start) {
   Search(track, count, start, AlignPlain, nullptr);
