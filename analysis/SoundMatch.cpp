@@ -9,6 +9,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "analysis/RememberedResults.h"
 #include "analysis/SampleTrack.h"
 #include "analysis/TrackBands.h"
@@ -283,9 +287,54 @@ void AlignPlain(const float* q, const float* w, int m, const float* t, int from,
 // the coefficients in the plain form's order), then column by column with two columns kept, the
 // cells of a column in vectors down the rows (a cell needs only the two columns before).
 constexpr int kChunk = 16;
+using ChunkColumns = float[kDims][kChunk];  // a chunk's frames, coefficient by coefficient
+
+// dists[k * m + i] = the distance of prototype frame i from column k, weighed.
+void ChunkDistancesPlain(const float* q, const float* w, int m, const ChunkColumns& columns, float* dists) {
+  for (int i = 0; i < m; ++i)
+    for (int k = 0; k < kChunk; ++k) {
+      float sum = 0;
+      for (int c = 0; c < kDims; ++c) {
+        const float d = q[std::size_t(c) * m + i] - columns[c][k];
+        sum += d * d;
+      }
+      dists[std::size_t(k) * m + i] = std::sqrt(sum) * w[i];
+    }
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void ChunkDistancesAvx2(const float* q, const float* w, int m, const ChunkColumns& columns,
+                                                float* dists) {
+  static_assert(kChunk == 16);
+  for (int i = 0; i < m; ++i) {
+    __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
+    for (int c = 0; c < kDims; ++c) {
+      const __m256 v = _mm256_set1_ps(q[std::size_t(c) * m + i]);
+      const __m256 d0 = _mm256_sub_ps(v, _mm256_loadu_ps(&columns[c][0]));
+      const __m256 d1 = _mm256_sub_ps(v, _mm256_loadu_ps(&columns[c][8]));
+      low = _mm256_add_ps(low, _mm256_mul_ps(d0, d0));
+      high = _mm256_add_ps(high, _mm256_mul_ps(d1, d1));
+    }
+    const __m256 weight = _mm256_set1_ps(w[i]);
+    alignas(32) float out[kChunk];
+    _mm256_store_ps(out, _mm256_mul_ps(_mm256_sqrt_ps(low), weight));
+    _mm256_store_ps(out + 8, _mm256_mul_ps(_mm256_sqrt_ps(high), weight));
+    for (int k = 0; k < kChunk; ++k) dists[std::size_t(k) * m + i] = out[k];
+  }
+}
+#endif
+
+using ChunkDistances = void (*)(const float*, const float*, int, const ChunkColumns&, float*);
+ChunkDistances ChooseChunkDistances() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) return ChunkDistancesAvx2;
+#endif
+  return ChunkDistancesPlain;
+}
 
 [[gnu::target_clones("avx2", "default")]] void AlignFast(const float* q, const float* w, int m, const float* t,
                                                          int from, int to, float* cost, int* start) {
+  static const ChunkDistances chunkDistances = ChooseChunkDistances();
   const std::size_t rows = std::size_t(m);
   // Kept between calls: the second alignment makes thousands of small ones.
   thread_local std::vector<float> costs, dists;
@@ -293,23 +342,12 @@ constexpr int kChunk = 16;
   costs.assign(3 * rows, kFar), starts.assign(3 * rows, 0), dists.assign(kChunk * rows, 0.0f);
   float *p1 = costs.data(), *p2 = p1 + rows, *cur = p2 + rows;
   int *s1 = starts.data(), *s2 = s1 + rows, *curS = s2 + rows;
-  float columns[kDims][kChunk];  // the chunk's frames, coefficient by coefficient
+  alignas(32) ChunkColumns columns;
   for (int j0 = from; j0 < to; j0 += kChunk) {
     const int width = std::min(kChunk, to - j0);
     for (int k = 0; k < kChunk; ++k)
       for (int c = 0; c < kDims; ++c) columns[c][k] = k < width ? t[std::size_t(j0 + k) * kDims + c] : 0.0f;
-    for (int i = 0; i < m; ++i) {
-      float sum[kChunk] = {};
-      for (int c = 0; c < kDims; ++c) {
-        const float v = q[std::size_t(c) * m + i];
-        for (int k = 0; k < kChunk; ++k) {
-          const float d = v - columns[c][k];
-          sum[k] += d * d;
-        }
-      }
-      for (int k = 0; k < kChunk; ++k) sum[k] = std::sqrt(sum[k]) * w[i];
-      for (int k = 0; k < kChunk; ++k) dists[std::size_t(k) * rows + i] = sum[k];
-    }
+    chunkDistances(q, w, m, columns, dists.data());
     for (int k = 0; k < width; ++k) {
       const int j = j0 + k;
       const float* __restrict dd = &dists[std::size_t(k) * rows];
@@ -422,27 +460,35 @@ void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start,
 }
 
 // The correlation of head with x at each lag lo .. hi (x[lag - from ..]): (correlation, lag)
-// pairs.
+// pairs. Eight neighbouring lags at a time, one to a lane; the powers of x from running sums.
 [[gnu::target_clones("avx2", "default")]] std::vector<std::pair<double, long long>> Correlations(
     const std::vector<float>& head, const std::vector<float>& x, long long from, long long lo, long long hi) {
   const int n = int(head.size());
+  const int lags = int(hi - lo + 1);
+  std::vector<std::pair<double, long long>> out;
+  if (lags <= 0) return out;
+  out.reserve(std::size_t(lags));
   double headPower = 0;
   for (int i = 0; i < n; ++i) headPower += double(head[std::size_t(i)]) * head[std::size_t(i)];
-  std::vector<std::pair<double, long long>> out;
-  for (long long at = lo; at <= hi; ++at) {
-    const float* xs = &x[std::size_t(at - from)];
-    double dot = 0, power = 0;
-    // Eight sums side by side, which the compiler turns into vector code.
-    float d[8] = {}, p[8] = {};
-    int i = 0;
-    for (; i + 8 <= n; i += 8)
-      for (int k = 0; k < 8; ++k) {
-        d[k] += head[std::size_t(i + k)] * xs[i + k];
-        p[k] += xs[i + k] * xs[i + k];
+  const float* xs = &x[std::size_t(lo - from)];
+  std::vector<double> power(std::size_t(lags + n) + 1, 0.0);  // power[k]: xs[0 .. k - 1] squared
+  for (int k = 0; k < lags + n; ++k) power[std::size_t(k) + 1] = power[std::size_t(k)] + double(xs[k]) * xs[k];
+  for (int a = 0; a < lags; a += 8) {
+    float dot[8] = {};
+    const int lanes = std::min(8, lags - a);
+    if (lanes == 8) {
+      for (int i = 0; i < n; ++i) {
+        const float h = head[std::size_t(i)];
+        for (int l = 0; l < 8; ++l) dot[l] += h * xs[a + i + l];
       }
-    for (int k = 0; k < 8; ++k) dot += d[k], power += p[k];
-    for (; i < n; ++i) dot += double(head[std::size_t(i)]) * xs[i], power += double(xs[i]) * xs[i];
-    out.push_back({dot / std::sqrt(std::max(headPower * power, 1e-30)), at});
+    } else {
+      for (int l = 0; l < lanes; ++l)
+        for (int i = 0; i < n; ++i) dot[l] += head[std::size_t(i)] * xs[a + i + l];
+    }
+    for (int l = 0; l < lanes; ++l) {
+      const double p = power[std::size_t(a + l + n)] - power[std::size_t(a + l)];
+      out.push_back({dot[l] / std::sqrt(std::max(headPower * p, 1e-30)), lo + a + l});
+    }
   }
   return out;
 }
