@@ -459,73 +459,116 @@ void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start,
   }
 }
 
-// The correlation of head with x at each lag lo .. hi (x[lag - from ..]): (correlation, lag)
-// pairs. Eight neighbouring lags at a time, one to a lane; the powers of x from running sums.
-[[gnu::target_clones("avx2", "default")]] std::vector<std::pair<double, long long>> Correlations(
-    const std::vector<float>& head, const std::vector<float>& x, long long from, long long lo, long long hi) {
+// Samples of the track from a start, for correlations with them at many lags: padded with
+// zeros for a last group of lanes, with the running sums of their squares.
+struct Stretch {
+  std::vector<float> x;
+  std::vector<double> power;  // power[k]: x[0 .. k - 1] squared
+  explicit Stretch(std::vector<float> samples) : x(std::move(samples)), power(x.size() + 1, 0.0) {
+    for (std::size_t k = 0; k < x.size(); ++k) power[k + 1] = power[k] + double(x[k]) * x[k];
+    x.resize(x.size() + 7, 0.0f);
+  }
+};
+
+// dot[l] = the sum of head[i] * xs[i + l] over i < n for l < 8, in four partial sums (i modulo
+// 4) added pairwise: the same in both forms.
+void EightDotsPlain(const float* head, int n, const float* xs, float* dot) {
+  for (int l = 0; l < 8; ++l) {
+    float part[4] = {};
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+      for (int k = 0; k < 4; ++k) part[k] += head[i + k] * xs[i + k + l];
+    for (int k = 0; i < n; ++i, ++k) part[k] += head[i] * xs[i + l];
+    dot[l] = (part[0] + part[1]) + (part[2] + part[3]);
+  }
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void EightDotsAvx2(const float* head, int n, const float* xs, float* dot) {
+  __m256 part[4] = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (int k = 0; k < 4; ++k)
+      part[k] = _mm256_add_ps(part[k], _mm256_mul_ps(_mm256_set1_ps(head[i + k]), _mm256_loadu_ps(xs + i + k)));
+  for (int k = 0; i < n; ++i, ++k)
+    part[k] = _mm256_add_ps(part[k], _mm256_mul_ps(_mm256_set1_ps(head[i]), _mm256_loadu_ps(xs + i)));
+  _mm256_storeu_ps(dot, _mm256_add_ps(_mm256_add_ps(part[0], part[1]), _mm256_add_ps(part[2], part[3])));
+}
+#endif
+
+using EightDots = void (*)(const float*, int, const float*, float*);
+EightDots ChooseEightDots() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) return EightDotsAvx2;
+#endif
+  return EightDotsPlain;
+}
+
+// The correlation of head (its power given) with the stretch at each lag lo .. hi (relative to
+// the stretch's start): (correlation, lag) pairs. Eight neighbouring lags at a time.
+void Correlations(const std::vector<float>& head, double headPower, const Stretch& stretch, int lo, int hi,
+                  std::vector<std::pair<double, int>>* out) {
+  static const EightDots eightDots = ChooseEightDots();
   const int n = int(head.size());
-  const int lags = int(hi - lo + 1);
-  std::vector<std::pair<double, long long>> out;
-  if (lags <= 0) return out;
-  out.reserve(std::size_t(lags));
-  double headPower = 0;
-  for (int i = 0; i < n; ++i) headPower += double(head[std::size_t(i)]) * head[std::size_t(i)];
-  const float* xs = &x[std::size_t(lo - from)];
-  std::vector<double> power(std::size_t(lags + n) + 1, 0.0);  // power[k]: xs[0 .. k - 1] squared
-  for (int k = 0; k < lags + n; ++k) power[std::size_t(k) + 1] = power[std::size_t(k)] + double(xs[k]) * xs[k];
-  for (int a = 0; a < lags; a += 8) {
-    float dot[8] = {};
-    const int lanes = std::min(8, lags - a);
-    if (lanes == 8) {
-      for (int i = 0; i < n; ++i) {
-        const float h = head[std::size_t(i)];
-        for (int l = 0; l < 8; ++l) dot[l] += h * xs[a + i + l];
-      }
-    } else {
-      for (int l = 0; l < lanes; ++l)
-        for (int i = 0; i < n; ++i) dot[l] += head[std::size_t(i)] * xs[a + i + l];
-    }
-    for (int l = 0; l < lanes; ++l) {
-      const double p = power[std::size_t(a + l + n)] - power[std::size_t(a + l)];
-      out.push_back({dot[l] / std::sqrt(std::max(headPower * p, 1e-30)), lo + a + l});
+  out->clear();
+  for (int a = lo; a <= hi; a += 8) {
+    float dot[8];
+    eightDots(head.data(), n, &stretch.x[std::size_t(a)], dot);
+    for (int l = 0; l < 8 && a + l <= hi; ++l) {
+      const double p = stretch.power[std::size_t(a + l + n)] - stretch.power[std::size_t(a + l)];
+      out->push_back({dot[l] / std::sqrt(std::max(headPower * p, 1e-30)), a + l});
     }
   }
-  return out;
 }
+
+double Power(const std::vector<float>& v) {
+  double sum = 0;
+  for (float x : v) sum += double(x) * x;
+  return sum;
+}
+
+// The selection's first samples, as ExactStart compares them: as they are, and summed in groups
+// of kCoarseLag taken every kCoarseLag-th sample.
+struct SelectionHead {
+  std::vector<float> samples, sums;
+  double power = 0, sumsPower = 0;
+};
 
 // Where the prototype's first samples (head) line up best with the track within reach of
 // estimate, when they line up well (a copy of the selection, louder or softer); else estimate.
 // The block analysis places a sound to a few milliseconds; this places a copy to the sample:
 // first every kCoarseLag-th lag on samples summed in groups of as many, then every lag near the
 // best few of those (a voice's periods make near ties one period apart).
-long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, const std::vector<float>& smoothHead,
-                     long long estimate, int reach) {
-  const int n = int(head.size());
+long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
+  const int n = int(head.samples.size());
   const long long from = std::max<long long>(0, estimate - reach - kCoarseLag);
   const long long to = std::min<long long>(track.Length() - n - kCoarseLag, estimate + reach + kCoarseLag);
   if (n < 64 || to < from) return estimate;
   std::vector<float> x(static_cast<std::size_t>(to - from + n + kCoarseLag));
   track.ReadSamples(x.data(), int(x.size()), int(from));
-  std::vector<float> smooth(x.size() - kCoarseLag);
-  for (std::size_t i = 0; i < smooth.size(); ++i) {
+  // Every kCoarseLag-th lag over every kCoarseLag-th group sum is a correlation of the group sums
+  // taken every kCoarseLag-th sample.
+  std::vector<float> sums((x.size() - kCoarseLag + kCoarseLag - 1) / kCoarseLag);
+  for (std::size_t k = 0; k < sums.size(); ++k) {
     float sum = 0;
-    for (int k = 0; k < kCoarseLag; ++k) sum += x[i + std::size_t(k)];
-    smooth[i] = sum;
+    for (int j = 0; j < kCoarseLag; ++j) sum += x[k * kCoarseLag + std::size_t(j)];
+    sums[k] = sum;
   }
-  // Every kCoarseLag-th lag over every kCoarseLag-th sum is a correlation of the two taken every
-  // kCoarseLag-th sum: one in contiguous memory, which runs in vectors.
-  std::vector<float> headSums, trackSums;
-  for (std::size_t i = 0; i < smoothHead.size(); i += kCoarseLag) headSums.push_back(smoothHead[i]);
-  for (std::size_t i = 0; i < smooth.size(); i += kCoarseLag) trackSums.push_back(smooth[i]);
-  auto coarse = Correlations(headSums, trackSums, 0, 0, (to - from) / kCoarseLag);
-  for (auto& c : coarse) c.second = from + c.second * kCoarseLag;
-  std::sort(coarse.begin(), coarse.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  const Stretch coarseStretch(std::move(sums)), fine(std::move(x));
+  thread_local std::vector<std::pair<double, int>> coarse, near;
+  Correlations(head.sums, head.sumsPower, coarseStretch, 0, int((to - from) / kCoarseLag), &coarse);
+  const std::size_t tries = std::min<std::size_t>(coarse.size(), kCoarseTries);
+  std::partial_sort(coarse.begin(), coarse.begin() + std::ptrdiff_t(tries), coarse.end(),
+                    [](const auto& a, const auto& b) { return a.first > b.first || (a.first == b.first && a.second < b.second); });
   double best = kExactCorrelation;
   long long found = estimate;
-  for (std::size_t c = 0; c < std::min<std::size_t>(coarse.size(), kCoarseTries); ++c)
-    for (const auto& [r, at] : Correlations(head, x, from, std::max(from, coarse[c].second - kCoarseLag),
-                                            std::min(to, coarse[c].second + kCoarseLag)))
-      if (r > best) best = r, found = at;
+  const int last = int(to - from);
+  for (std::size_t c = 0; c < tries; ++c) {
+    const int at = coarse[c].second * kCoarseLag;
+    Correlations(head.samples, head.power, fine, std::max(0, at - kCoarseLag), std::min(last, at + kCoarseLag), &near);
+    for (const auto& [r, lag] : near)
+      if (r > best) best = r, found = from + lag;
+  }
   return found;
 }
 
@@ -729,15 +772,20 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     b->runLength = runLength[j];
     b->runHead = runHead[j] < 0 ? nullptr : block[runHead[j]];
   }
-  std::vector<float> head(static_cast<std::size_t>(headCount));
-  track.ReadSamples(head.data(), int(head.size()), start);
-  std::vector<float> smoothHead(head.size());
+  SelectionHead head;
+  head.samples.resize(std::size_t(headCount));
+  track.ReadSamples(head.samples.data(), headCount, start);
   {
-    std::vector<float> ahead(head.size() + kCoarseLag);
+    std::vector<float> ahead(std::size_t(headCount) + kCoarseLag);
     track.ReadSamples(ahead.data(), int(ahead.size()), start);
-    for (std::size_t i = 0; i < head.size(); ++i)
-      for (int k = 0; k < kCoarseLag; ++k) smoothHead[i] += ahead[i + std::size_t(k)];
+    for (std::size_t i = 0; i < std::size_t(headCount); i += kCoarseLag) {
+      float sum = 0;
+      for (int k = 0; k < kCoarseLag; ++k) sum += ahead[i + std::size_t(k)];
+      head.sums.push_back(sum);
+    }
   }
+  head.power = Power(head.samples);
+  head.sumsPower = Power(head.sums);
   // ExactStart, remembered: away from the track's ends it reads the samples from reach before
   // the estimate to reach after it and the head's length on, nothing else.
   const int reach = track.Capacity() / 16;
@@ -745,12 +793,12 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     const long long from = estimate - reach - kCoarseLag, to = estimate + reach + kCoarseLag;
     const long long end = to + headCount + kCoarseLag;
     if (!memory || from < 0 || to > track.Length() - headCount - kCoarseLag)
-      return ExactStart(track, head, smoothHead, estimate, reach);
+      return ExactStart(track, head, estimate, reach);
     const int first = blockAt(from);
     RememberedResults<long long>::Inputs inputs = {std::uint64_t(from - blockStarts[first])};
     addStamps(inputs, first, blockAt(end - 1) + 1);
     if (const long long* known = memory->placed.Find(inputs)) return estimate + *known;
-    const long long found = ExactStart(track, head, smoothHead, estimate, reach);
+    const long long found = ExactStart(track, head, estimate, reach);
     memory->placed.Keep(inputs, found - estimate);
     return found;
   };
