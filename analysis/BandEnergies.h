@@ -29,8 +29,8 @@ struct BandShape {
 BandShape ShapeOf(const BandEnergies& bands);
 
 // A block's shape as its record keeps it for the search: the rate it was made at (0: none yet,
-// or the samples changed since) and a number no other shape gets, by which the search knows that
-// what it found near the block last time still holds (a copy of the block's samples keeps it).
+// or the samples changed since) and a hash of the samples, by which the search knows that what it
+// found near the block last time still holds (the same samples give the same stamp).
 struct BlockBands {
   BandShape shape;
   std::int32_t rate = 0;

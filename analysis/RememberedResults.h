@@ -1,7 +1,7 @@
 #pragma once
 // Results of the sound search's costly steps, remembered from one search to the next under
-// everything they were computed from: the stamps of the blocks they read (a changed block gets a
-// new one) and the numbers that placed them. After an edit, what it did not touch is taken as it
+// everything they were computed from: the stamps of the blocks they read (hashes of their samples)
+// and the numbers that placed them. After an edit, what it did not touch is taken as it
 // was and what it touched is computed again, so a search that follows every edit costs little
 // more than the edit. Only what the last search used is kept. Used from one thread.
 #include <cstdint>

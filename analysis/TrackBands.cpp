@@ -1,7 +1,7 @@
 #include "analysis/TrackBands.h"
 
-#include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -12,16 +12,37 @@ namespace {
 // Below this many blocks (about 20 s) a second thread costs more than it saves.
 constexpr std::size_t kBlocksPerWorker = 200;
 
-std::atomic<std::uint64_t> lastStamp{0};
+// A 64-bit hash of the samples' bits, their count and the rate: blocks made again with the same
+// samples (by an undo, or a mix written again) get the same stamp, so that what the search
+// remembers of them still serves.
+std::uint64_t ContentStamp(const float* samples, int n, int rate) {
+  auto mix = [](std::uint64_t h, std::uint64_t v) {
+    h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+    return h * 0xff51afd7ed558ccdull;
+  };
+  std::uint64_t h = mix(std::uint64_t(n), std::uint64_t(rate));
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    std::uint64_t pair;
+    std::memcpy(&pair, samples + i, sizeof pair);
+    h = mix(h, pair);
+  }
+  if (i < n) {
+    std::uint32_t last;
+    std::memcpy(&last, samples + i, sizeof last);
+    h = mix(h, last);
+  }
+  return h ^ (h >> 33);
+}
 
-void ComputeShapes(SampleBlock* const* blocks, std::size_t n, int rate, std::uint64_t firstStamp) {
+void ComputeShapes(SampleBlock* const* blocks, std::size_t n, int rate) {
   BandEnergies bands;
   for (std::size_t i = 0; i < n; ++i) {
     SampleBlock* b = blocks[i];
     ComputeBandEnergies(b->Samples(), b->count, rate, &bands);
     b->bands.shape = ShapeOf(bands);
     b->bands.rate = rate;
-    b->bands.stamp = firstStamp + i;
+    b->bands.stamp = ContentStamp(b->Samples(), b->count, rate);
   }
 }
 }  // namespace
@@ -32,20 +53,19 @@ void FillBandShapes(CAP_SampleTrack& track) {
   for (SampleBlock* b = track.Head(); b; b = b->next)
     if (b->bands.rate != rate) missing.push_back(b);
   if (missing.empty()) return;
-  const std::uint64_t first = lastStamp.fetch_add(missing.size()) + 1;
   // Each block's shape comes from its own samples alone: the split changes no result.
   const std::size_t half = missing.size() / 2;
   if (half < kBlocksPerWorker || std::thread::hardware_concurrency() < 2) {
-    ComputeShapes(missing.data(), missing.size(), rate, first);
+    ComputeShapes(missing.data(), missing.size(), rate);
     return;
   }
   std::thread worker;
   try {
-    worker = std::thread(ComputeShapes, missing.data() + half, missing.size() - half, rate, first + half);
+    worker = std::thread(ComputeShapes, missing.data() + half, missing.size() - half, rate);
   } catch (const std::system_error&) {
-    ComputeShapes(missing.data(), missing.size(), rate, first);  // no thread to be had: all here
+    ComputeShapes(missing.data(), missing.size(), rate);  // no thread to be had: all here
     return;
   }
-  ComputeShapes(missing.data(), half, rate, first);
+  ComputeShapes(missing.data(), half, rate);
   worker.join();
 }
