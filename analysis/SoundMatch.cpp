@@ -546,9 +546,9 @@ long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long lon
   if (n < 64 || to < from) return estimate;
   std::vector<float> x(static_cast<std::size_t>(to - from + n + kCoarseLag));
   track.ReadSamples(x.data(), int(x.size()), int(from));
-  // Every kCoarseLag-th lag over every kCoarseLag-th group sum is a correlation of the group sums
-  // taken every kCoarseLag-th sample.
-  std::vector<float> sums((x.size() - kCoarseLag + kCoarseLag - 1) / kCoarseLag);
+  // The coarse pass: sums of kCoarseLag samples from every kCoarseLag-th sample on, correlated at
+  // each of their lags (every kCoarseLag-th lag of the samples).
+  std::vector<float> sums((x.size() - 1) / kCoarseLag);
   for (std::size_t k = 0; k < sums.size(); ++k) {
     float sum = 0;
     for (int j = 0; j < kCoarseLag; ++j) sum += x[k * kCoarseLag + std::size_t(j)];
