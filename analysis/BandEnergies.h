@@ -27,3 +27,12 @@ struct BandShape {
   float ceps[kCeps] = {};
 };
 BandShape ShapeOf(const BandEnergies& bands);
+
+// A block's shape as its record keeps it for the search: the rate it was made at (0: none yet,
+// or the samples changed since) and a hash of the samples, by which the search knows that what it
+// found near the block last time still holds (the same samples give the same stamp).
+struct BlockBands {
+  BandShape shape;
+  std::int32_t rate = 0;
+  std::uint64_t stamp = 0;
+};

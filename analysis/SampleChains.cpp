@@ -9,7 +9,6 @@
 #include "analysis/BlockStore.h"
 #include "analysis/BlockSummary.h"
 #include "analysis/SampleTrack.h"
-#include "analysis/TrackBands.h"
 
 BlockChain::~BlockChain() { Release(); }
 
@@ -168,7 +167,7 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       block->signature = b->signature;
       block->color = b->color;
       block->stale = b->stale;
-      bands_->Copy(b, block);
+      block->bands = b->bands;
     } else if (change) {
       const std::size_t tail = std::size_t(b->count - offset - n);
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(offset));
@@ -180,6 +179,7 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(b->allocated));
       block->signature = b->signature;
       block->color = b->color;
+      block->bands = b->bands;
     }
     index += n;
     remaining -= n;

@@ -15,8 +15,6 @@
 #include "analysis/BlockSummary.h"
 #include "analysis/BlockStore.h"
 #include "analysis/SignatureKernels.h"
-#include "analysis/TrackBands.h"
-#include "analysis/BandEnergies.h"
 
 namespace {
 void CopyStrided(float* dest, int destStep, const float* source, int sourceStep, int n) {
@@ -126,7 +124,6 @@ CAP_SampleTrack::CAP_SampleTrack(int rate) {
   sampleRate = rate;
   capacity_ = CapacityForRate(rate);
   store_ = std::make_shared<BlockStore>(StorageFloats(capacity_ / 2), StorageFloats(capacity_));
-  bands_ = std::make_unique<TrackBands>();
 }
 
 CAP_SampleTrack::~CAP_SampleTrack() {
@@ -167,8 +164,7 @@ void CAP_SampleTrack::ProduceSamples(float* dest, int count, int position) {
 }
 
 void CAP_SampleTrack::SettleInParallel(std::vector<std::pair<SampleBlock*, int>>& stale) {
-  // Each thread takes a run of blocks in order; the bands go into their map on this thread.
-  std::vector<BandEnergies> bands(stale.size());
+  // Each thread takes a run of blocks in order.
   const int threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
   const std::size_t per = (stale.size() + std::size_t(threads) - 1) / std::size_t(threads);
   auto work = [&](std::size_t from, std::size_t to) {
@@ -190,8 +186,9 @@ void CAP_SampleTrack::SettleInParallel(std::vector<std::pair<SampleBlock*, int>>
       if (block->count > 0) {
         ComputeBlockSignature(mixed.data(), block->count, sampleRate, &block->signature);
         block->color = SignatureColor(block->signature);
-        ComputeBandEnergies(mixed.data(), block->count, sampleRate, &bands[i]);
       }
+      block->bands.rate = 0;
+      block->stale = false;
     }
   };
   std::vector<std::thread> helpers;
@@ -203,11 +200,6 @@ void CAP_SampleTrack::SettleInParallel(std::vector<std::pair<SampleBlock*, int>>
   work(0, std::min(stale.size(), per));
   for (std::thread& helper : helpers) helper.join();
   for (std::size_t t = helpers.size() + 1; t < std::size_t(threads); ++t) work(per * t, std::min(stale.size(), per * (t + 1)));
-  for (std::size_t i = 0; i < stale.size(); ++i) {
-    SampleBlock* block = stale[i].first;
-    if (block->count > 0) bands_->Set(block, bands[i], sampleRate);
-    block->stale = false;
-  }
 }
 
 void CAP_SampleTrack::Settle() {
@@ -233,10 +225,7 @@ void CAP_SampleTrack::Settle() {
   needsSettle_ = false;
 }
 
-void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) {
-  bands_->Forget(block);
-  store_->FreeRecord(block);
-}
+void CAP_SampleTrack::ReleaseBlock(SampleBlock* block) { store_->FreeRecord(block); }
 
 int CAP_SampleTrack::ReadFloat(float* dest, int frames, int position) {
   return ReadSamples(dest, frames, position, 1);
@@ -350,6 +339,7 @@ SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* b
     block->signature = source->signature;
     block->color = source->color;
     std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n)));
+    block->bands = source->bands;
     return block;
   }
   RecomputeBlock(block);
@@ -360,6 +350,7 @@ void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {
   ClearMatchMarks(block);
   if (block->computed) {
     block->stale = true;
+    block->bands.rate = 0;
     needsSettle_ = true;
     return;
   }
@@ -371,8 +362,8 @@ void CAP_SampleTrack::FillBlock(SampleBlock* block, const float* samples) {
   if (block->count > 0) {
     ComputeBlockSignature(samples, block->count, sampleRate, &block->signature);
     block->color = SignatureColor(block->signature);
-    if (keepBands_) bands_->Update(block, samples, sampleRate);
   }
+  block->bands.rate = 0;  // the sound search makes the shape again when it next looks
   block->stale = false;
 }
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "analysis/AudioContainer.h"
+#include "analysis/BandEnergies.h"
 #include "analysis/SoundSignature.h"
 
 class BlockStore;
-class TrackBands;
 
 struct SampleBlock {
   std::int32_t count = 0;
@@ -30,8 +30,11 @@ struct SampleBlock {
   bool inPrototype = false;
   // A block of a computed track (the mix) stores no samples: data holds its summary levels alone.
   bool computed = false;
-  // Its summaries, signature, colour and bands wait for the track's sources (Settle).
+  // Its summaries, signature and colour wait for the track's sources (Settle).
   bool stale = false;
+  // What the sound search reads of the samples (TrackBands.h): made on the first search after
+  // they last changed. Lives and dies with the record.
+  BlockBands bands;
 
   // count samples followed by the summary levels (the levels alone when computed); sized for
   // what the block holds.
@@ -167,13 +170,6 @@ public:
   bool FindNextMatch(int threshold, int* position, float* score);
   bool FindPreviousMatch(int threshold, int* position, float* score);
 
-  // The band energies of the blocks, for the sound search.
-  TrackBands& Bands() const { return *bands_; }
-  // Off: a changed block's bands are made when first asked for rather than with its signature
-  // (the channel tracks of a stereo document, which the search never reads). Not for a computed
-  // track, whose blocks cannot make them later.
-  void SetKeepBands(bool keep) { keepBands_ = keep || left_; }
-
   SampleBlock* Head() const { return head_; }
   SampleBlock* Tail() const { return tail_; }
   int Length() const { return length_; }
@@ -248,7 +244,6 @@ private:
   CAP_SampleTrack* left_ = nullptr;
   CAP_SampleTrack* right_ = nullptr;
   bool needsSettle_ = false;  // some block in the list may be stale
-  bool keepBands_ = true;
   std::vector<float> produced_[2];  // the sources' samples while producing
 
   // Last block found by Locate and its start: sequential reads continue from it. Forgotten on
@@ -273,5 +268,4 @@ private:
   // Shared with the chains taken out of the track; new slots are half the capacity (what
   // loading and insertion make).
   std::shared_ptr<BlockStore> store_;
-  std::unique_ptr<TrackBands> bands_;
 };

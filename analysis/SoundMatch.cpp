@@ -3,10 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <numeric>
+#include <utility>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "analysis/RememberedResults.h"
 #include "analysis/SampleTrack.h"
 #include "analysis/TrackBands.h"
 
@@ -74,7 +81,8 @@ std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h, double 
     loudest[c] = raw[queue.front()].level;
   }
   // Running sums of the weighted cepstra over the window.
-  std::vector<double> sum(std::size_t(n + 1) * (kCeps + 1), 0.0);
+  thread_local std::vector<double> sum;  // kept: megabytes that would be fresh pages each search
+  sum.assign(std::size_t(n + 1) * (kCeps + 1), 0.0);
   for (int j = 0; j < n; ++j) {
     const float w = Presence(raw[j].level, loudest[j]);
     for (int k = 0; k < kCeps; ++k)
@@ -217,13 +225,9 @@ Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, 
   for (int k = 0; k < p.phases; ++k) {
     int s = firstStart, i = 0;
     for (SampleBlock* b = first; b && i < blocks; s += b->count, b = b->next, ++i) {
-      if (k == 0) {
-        bands[i] = track.Bands().Of(b, track.sampleRate);
-      } else {
-        samples.resize(std::size_t(b->count));
-        track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
-        ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
-      }
+      samples.resize(std::size_t(b->count));
+      track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
+      ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
     }
     for (int w = 0; w < kWarpCount; ++w) {
       for (int i = 0; i < blocks; ++i) raw[i] = ShapeOf(Warp(bands[i], kWarps[w]));
@@ -279,51 +283,148 @@ void AlignPlain(const float* q, const float* w, int m, const float* t, int from,
   for (int j = 0; j < n; ++j) cost[j] = D[at(m - 1, j)], start[j] = S[at(m - 1, j)];
 }
 
-// Fast: column by column with two columns kept, the distances of a column computed together.
-void AlignFast(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start) {
-  const std::size_t rows = std::size_t(m);
-  std::vector<float> dist(rows), p1(rows, kFar), p2(rows, kFar), cur(rows);
-  std::vector<int> s1(rows, 0), s2(rows, 0), curS(rows);
-  for (int j = from; j < to; ++j) {
-    const float* f = t + std::size_t(j) * kDims;
-    float* __restrict dd = dist.data();
-    std::fill(dist.begin(), dist.end(), 0.0f);
+// Fast: kChunk columns at a time, their distances in vectors across the columns (each lane adds
+// the coefficients in the plain form's order), then column by column with two columns kept, the
+// cells of a column in vectors down the rows (a cell needs only the two columns before).
+constexpr int kChunk = 16;
+using ChunkColumns = float[kDims][kChunk];  // a chunk's frames, coefficient by coefficient
+
+// dists[k * m + i] = the distance of prototype frame i from column k, weighed.
+void ChunkDistancesPlain(const float* q, const float* w, int m, const ChunkColumns& columns, float* dists) {
+  for (int i = 0; i < m; ++i)
+    for (int k = 0; k < kChunk; ++k) {
+      float sum = 0;
+      for (int c = 0; c < kDims; ++c) {
+        const float d = q[std::size_t(c) * m + i] - columns[c][k];
+        sum += d * d;
+      }
+      dists[std::size_t(k) * m + i] = std::sqrt(sum) * w[i];
+    }
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void ChunkDistancesAvx2(const float* q, const float* w, int m, const ChunkColumns& columns,
+                                                float* dists) {
+  static_assert(kChunk == 16);
+  for (int i = 0; i < m; ++i) {
+    __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
     for (int c = 0; c < kDims; ++c) {
-      const float* __restrict qc = q + std::size_t(c) * m;
-      const float v = f[c];
-      for (int i = 0; i < m; ++i) {
-        const float d = qc[i] - v;
-        dd[i] += d * d;
-      }
+      const __m256 v = _mm256_set1_ps(q[std::size_t(c) * m + i]);
+      const __m256 d0 = _mm256_sub_ps(v, _mm256_loadu_ps(&columns[c][0]));
+      const __m256 d1 = _mm256_sub_ps(v, _mm256_loadu_ps(&columns[c][8]));
+      low = _mm256_add_ps(low, _mm256_mul_ps(d0, d0));
+      high = _mm256_add_ps(high, _mm256_mul_ps(d1, d1));
     }
-    for (int i = 0; i < m; ++i) dd[i] = std::sqrt(dd[i]) * w[i];
-    cur[0] = dd[0];
-    curS[0] = j;
-    const bool first = j == from;
-    for (int i = 1; i < m; ++i) {
-      float best = p1[i - 1];
-      int s = first ? j : s1[i - 1];
-      if (p2[i - 1] < best) best = p2[i - 1], s = s2[i - 1];
-      if (i >= 2 && !first) {
-        const float c = p1[i - 2] + dd[i - 1];
-        if (c < best) best = c, s = s1[i - 2];
+    const __m256 weight = _mm256_set1_ps(w[i]);
+    alignas(32) float out[kChunk];
+    _mm256_store_ps(out, _mm256_mul_ps(_mm256_sqrt_ps(low), weight));
+    _mm256_store_ps(out + 8, _mm256_mul_ps(_mm256_sqrt_ps(high), weight));
+    for (int k = 0; k < kChunk; ++k) dists[std::size_t(k) * m + i] = out[k];
+  }
+}
+#endif
+
+using ChunkDistances = void (*)(const float*, const float*, int, const ChunkColumns&, float*);
+ChunkDistances ChooseChunkDistances() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) return ChunkDistancesAvx2;
+#endif
+  return ChunkDistancesPlain;
+}
+
+[[gnu::target_clones("avx2", "default")]] void AlignFast(const float* q, const float* w, int m, const float* t,
+                                                         int from, int to, float* cost, int* start) {
+  static const ChunkDistances chunkDistances = ChooseChunkDistances();
+  const std::size_t rows = std::size_t(m);
+  // Kept between calls: the second alignment makes thousands of small ones.
+  thread_local std::vector<float> costs, dists;
+  thread_local std::vector<int> starts;
+  costs.assign(3 * rows, kFar), starts.assign(3 * rows, 0), dists.assign(kChunk * rows, 0.0f);
+  float *p1 = costs.data(), *p2 = p1 + rows, *cur = p2 + rows;
+  int *s1 = starts.data(), *s2 = s1 + rows, *curS = s2 + rows;
+  alignas(32) ChunkColumns columns;
+  for (int j0 = from; j0 < to; j0 += kChunk) {
+    const int width = std::min(kChunk, to - j0);
+    for (int k = 0; k < kChunk; ++k)
+      for (int c = 0; c < kDims; ++c) columns[c][k] = k < width ? t[std::size_t(j0 + k) * kDims + c] : 0.0f;
+    chunkDistances(q, w, m, columns, dists.data());
+    for (int k = 0; k < width; ++k) {
+      const int j = j0 + k;
+      const float* __restrict dd = &dists[std::size_t(k) * rows];
+      cur[0] = dd[0];
+      curS[0] = j;
+      if (j == from) {
+        // No path comes from before the first column.
+        for (int i = 1; i < m; ++i) cur[i] = kFar + dd[i], curS[i] = j;
+      } else {
+        if (m > 1) {
+          const bool two = p2[0] < p1[0];
+          cur[1] = (two ? p2[0] : p1[0]) + dd[1];
+          curS[1] = two ? s2[0] : s1[0];
+        }
+        const float *__restrict a1 = p1, *__restrict a2 = p2;
+        const int *__restrict b1 = s1, *__restrict b2 = s2;
+        float* __restrict out = cur;
+        int* __restrict outS = curS;
+        for (int i = 2; i < m; ++i) {
+          const float x1 = a1[i - 1], x2 = a2[i - 1], c = a1[i - 2] + dd[i - 1];
+          const int y1 = b1[i - 1], y2 = b2[i - 1], y0 = b1[i - 2];
+          // std::min(a, b) is b < a ? b : a: the plain form's choices, without branches.
+          const float best = std::min(x1, x2);
+          const int two = -int(x2 < x1), skip = -int(c < best);
+          const int s = (y2 & two) | (y1 & ~two);
+          out[i] = std::min(best, c) + dd[i];
+          outS[i] = (y0 & skip) | (s & ~skip);
+        }
       }
-      cur[i] = best + dd[i];
-      curS[i] = s;
+      cost[j - from] = cur[m - 1];
+      start[j - from] = curS[m - 1];
+      float* f = p2;
+      p2 = p1, p1 = cur, cur = f;
+      int* g = s2;
+      s2 = s1, s1 = curS, curS = g;
     }
-    cost[j - from] = cur[m - 1];
-    start[j - from] = curS[m - 1];
-    std::swap(p2, p1);
-    std::swap(p1, cur);
-    std::swap(s2, s1);
-    std::swap(s1, curS);
   }
 }
 
-// Candidates by score, the higher first, equal scores in track order.
+// Candidates by score, the higher first, equal scores in track order: a stable sort by a key
+// that falls as the score rises, three passes of a radix sort (the order of a stable sort by
+// score, in a fraction of its time).
 std::vector<int> ByScore(const std::vector<float>& score) {
-  std::vector<int> order(score.size());
-  std::iota(order.begin(), order.end(), 0);
+  const std::size_t n = score.size();
+  thread_local std::vector<std::uint32_t> key, keyNext;
+  thread_local std::vector<int> next;
+  std::vector<int> order(n);
+  key.resize(n), keyNext.resize(n), next.resize(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    std::uint32_t bits;
+    const float s = score[j] == 0 ? 0.0f : score[j];  // -0 ranks as 0
+    std::memcpy(&bits, &s, sizeof bits);
+    const std::uint32_t rising = bits & 0x80000000u ? ~bits : bits | 0x80000000u;
+    key[j] = ~rising;
+    order[j] = int(j);
+  }
+  for (int shift : {0, 11, 22}) {
+    std::array<std::uint32_t, 2048> first{};
+    for (std::size_t j = 0; j < n; ++j) ++first[(key[j] >> shift) & 2047];
+    std::uint32_t sum = 0;
+    for (auto& f : first) sum += std::exchange(f, sum);
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::uint32_t at = first[(key[j] >> shift) & 2047]++;
+      keyNext[at] = key[j];
+      next[at] = order[j];
+    }
+    std::swap(key, keyNext);
+    std::copy(next.begin(), next.begin() + std::ptrdiff_t(n), order.begin());
+  }
+  return order;
+}
+
+// The candidates scoring floor or more, in the order of ByScore.
+std::vector<int> ByScoreFrom(const std::vector<float>& score, float floor) {
+  std::vector<int> order;
+  for (std::size_t j = 0; j < score.size(); ++j)
+    if (score[j] >= floor) order.push_back(int(j));
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score[a] > score[b]; });
   return order;
 }
@@ -358,72 +459,153 @@ void BestPerStart(const std::vector<float>& cost, const std::vector<int>& start,
   }
 }
 
-// The correlation of head with x at each lag lo, lo + step, .. hi (x[lag - from ..]), over
-// every step-th sample: (correlation, lag) pairs.
-std::vector<std::pair<double, long long>> Correlations(const std::vector<float>& head, const std::vector<float>& x,
-                                                       long long from, long long lo, long long hi, int step) {
-  const int n = int(head.size());
-  double headPower = 0;
-  for (int i = 0; i < n; i += step) headPower += double(head[std::size_t(i)]) * head[std::size_t(i)];
-  std::vector<std::pair<double, long long>> out;
-  for (long long at = lo; at <= hi; at += step) {
-    const float* xs = &x[std::size_t(at - from)];
-    double dot = 0, power = 0;
-    if (step == 1) {
-      // Eight sums side by side, which the compiler turns into vector code.
-      float d[8] = {}, p[8] = {};
-      int i = 0;
-      for (; i + 8 <= n; i += 8)
-        for (int k = 0; k < 8; ++k) {
-          d[k] += head[std::size_t(i + k)] * xs[i + k];
-          p[k] += xs[i + k] * xs[i + k];
-        }
-      for (int k = 0; k < 8; ++k) dot += d[k], power += p[k];
-      for (; i < n; ++i) dot += double(head[std::size_t(i)]) * xs[i], power += double(xs[i]) * xs[i];
-    } else {
-      for (int i = 0; i < n; i += step) {
-        const double v = xs[i];
-        dot += head[std::size_t(i)] * v;
-        power += v * v;
-      }
-    }
-    out.push_back({dot / std::sqrt(std::max(headPower * power, 1e-30)), at});
+// Samples of the track from a start, for correlations with them at many lags: padded with
+// zeros for a last group of lanes, with the running sums of their squares.
+struct Stretch {
+  std::vector<float> x;
+  std::vector<double> power;  // power[k]: x[0 .. k - 1] squared
+  explicit Stretch(std::vector<float> samples) : x(std::move(samples)), power(x.size() + 1, 0.0) {
+    for (std::size_t k = 0; k < x.size(); ++k) power[k + 1] = power[k] + double(x[k]) * x[k];
+    x.resize(x.size() + 7, 0.0f);
   }
-  return out;
+};
+
+// dot[l] = the sum of head[i] * xs[i + l] over i < n for l < 8, in four partial sums (i modulo
+// 4) added pairwise: the same in both forms.
+void EightDotsPlain(const float* head, int n, const float* xs, float* dot) {
+  for (int l = 0; l < 8; ++l) {
+    float part[4] = {};
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+      for (int k = 0; k < 4; ++k) part[k] += head[i + k] * xs[i + k + l];
+    for (int k = 0; i < n; ++i, ++k) part[k] += head[i] * xs[i + l];
+    dot[l] = (part[0] + part[1]) + (part[2] + part[3]);
+  }
 }
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void EightDotsAvx2(const float* head, int n, const float* xs, float* dot) {
+  __m256 part[4] = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps()};
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (int k = 0; k < 4; ++k)
+      part[k] = _mm256_add_ps(part[k], _mm256_mul_ps(_mm256_set1_ps(head[i + k]), _mm256_loadu_ps(xs + i + k)));
+  for (int k = 0; i < n; ++i, ++k)
+    part[k] = _mm256_add_ps(part[k], _mm256_mul_ps(_mm256_set1_ps(head[i]), _mm256_loadu_ps(xs + i)));
+  _mm256_storeu_ps(dot, _mm256_add_ps(_mm256_add_ps(part[0], part[1]), _mm256_add_ps(part[2], part[3])));
+}
+#endif
+
+using EightDots = void (*)(const float*, int, const float*, float*);
+EightDots ChooseEightDots() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) return EightDotsAvx2;
+#endif
+  return EightDotsPlain;
+}
+
+// The correlation of head (its power given) with the stretch at each lag lo .. hi (relative to
+// the stretch's start): (correlation, lag) pairs. Eight neighbouring lags at a time.
+void Correlations(const std::vector<float>& head, double headPower, const Stretch& stretch, int lo, int hi,
+                  std::vector<std::pair<double, int>>* out) {
+  static const EightDots eightDots = ChooseEightDots();
+  const int n = int(head.size());
+  out->clear();
+  for (int a = lo; a <= hi; a += 8) {
+    float dot[8];
+    eightDots(head.data(), n, &stretch.x[std::size_t(a)], dot);
+    for (int l = 0; l < 8 && a + l <= hi; ++l) {
+      const double p = stretch.power[std::size_t(a + l + n)] - stretch.power[std::size_t(a + l)];
+      out->push_back({dot[l] / std::sqrt(std::max(headPower * p, 1e-30)), a + l});
+    }
+  }
+}
+
+double Power(const std::vector<float>& v) {
+  double sum = 0;
+  for (float x : v) sum += double(x) * x;
+  return sum;
+}
+
+// The selection's first samples, as ExactStart compares them: as they are, and summed in groups
+// of kCoarseLag taken every kCoarseLag-th sample.
+struct SelectionHead {
+  std::vector<float> samples, sums;
+  double power = 0, sumsPower = 0;
+};
 
 // Where the prototype's first samples (head) line up best with the track within reach of
 // estimate, when they line up well (a copy of the selection, louder or softer); else estimate.
 // The block analysis places a sound to a few milliseconds; this places a copy to the sample:
 // first every kCoarseLag-th lag on samples summed in groups of as many, then every lag near the
 // best few of those (a voice's periods make near ties one period apart).
-long long ExactStart(CAP_SampleTrack& track, const std::vector<float>& head, const std::vector<float>& smoothHead,
-                     long long estimate, int reach) {
-  const int n = int(head.size());
+long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
+  const int n = int(head.samples.size());
   const long long from = std::max<long long>(0, estimate - reach - kCoarseLag);
   const long long to = std::min<long long>(track.Length() - n - kCoarseLag, estimate + reach + kCoarseLag);
   if (n < 64 || to < from) return estimate;
   std::vector<float> x(static_cast<std::size_t>(to - from + n + kCoarseLag));
   track.ReadSamples(x.data(), int(x.size()), int(from));
-  std::vector<float> smooth(x.size() - kCoarseLag);
-  for (std::size_t i = 0; i < smooth.size(); ++i) {
+  // The coarse pass: sums of kCoarseLag samples from every kCoarseLag-th sample on, correlated at
+  // each of their lags (every kCoarseLag-th lag of the samples).
+  std::vector<float> sums((x.size() - 1) / kCoarseLag);
+  for (std::size_t k = 0; k < sums.size(); ++k) {
     float sum = 0;
-    for (int k = 0; k < kCoarseLag; ++k) sum += x[i + std::size_t(k)];
-    smooth[i] = sum;
+    for (int j = 0; j < kCoarseLag; ++j) sum += x[k * kCoarseLag + std::size_t(j)];
+    sums[k] = sum;
   }
-  auto coarse = Correlations(smoothHead, smooth, from, from, to, kCoarseLag);
-  std::sort(coarse.begin(), coarse.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  const Stretch coarseStretch(std::move(sums)), fine(std::move(x));
+  thread_local std::vector<std::pair<double, int>> coarse, near;
+  Correlations(head.sums, head.sumsPower, coarseStretch, 0, int((to - from) / kCoarseLag), &coarse);
+  const std::size_t tries = std::min<std::size_t>(coarse.size(), kCoarseTries);
+  std::partial_sort(coarse.begin(), coarse.begin() + std::ptrdiff_t(tries), coarse.end(),
+                    [](const auto& a, const auto& b) { return a.first > b.first || (a.first == b.first && a.second < b.second); });
   double best = kExactCorrelation;
   long long found = estimate;
-  for (std::size_t c = 0; c < std::min<std::size_t>(coarse.size(), kCoarseTries); ++c)
-    for (const auto& [r, at] : Correlations(head, x, from, std::max(from, coarse[c].second - kCoarseLag),
-                                            std::min(to, coarse[c].second + kCoarseLag), 1))
-      if (r > best) best = r, found = at;
+  const int last = int(to - from);
+  for (std::size_t c = 0; c < tries; ++c) {
+    const int at = coarse[c].second * kCoarseLag;
+    Correlations(head.samples, head.power, fine, std::max(0, at - kCoarseLag), std::min(last, at + kCoarseLag), &near);
+    for (const auto& [r, lag] : near)
+      if (r > best) best = r, found = from + lag;
+  }
   return found;
 }
 
-void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
-  track.Settle();  // the bands of a computed track's changed blocks
+// What the fast search keeps for the next search of the same prototype (RememberedResults.h):
+// the second alignment of each run and the placed start of each copy.
+struct SearchMemory {
+  RememberedResults<char>::Inputs key;  // what the prototype is made of
+  Prototype prototype;                  // as the alignment reads it
+  RememberedResults<Best> refined;        // the run's start relative to its head
+  RememberedResults<long long> placed;    // the start found less the estimate
+};
+// The memories of the last few prototypes: an edit of the selection makes a new prototype, and
+// its undo and redo bring back the ones before.
+class SearchMemories {
+public:
+  SearchMemory& For(RememberedResults<char>::Inputs&& prototype) {
+    for (SearchMemory& m : slots_)
+      if (m.key == prototype) return m;
+    SearchMemory& m = slots_[next_];
+    next_ = (next_ + 1) % slots_.size();
+    m = SearchMemory();
+    m.key = std::move(prototype);
+    return m;
+  }
+
+private:
+  std::array<SearchMemory, 3> slots_;
+  std::size_t next_ = 0;
+};
+
+SearchMemories& TheMemories() {
+  thread_local SearchMemories memories;
+  return memories;
+}
+
+void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchMemories* memories) {
+  track.Settle();  // a computed track's changed blocks, before their shapes are made
   for (SampleBlock* b = track.Head(); b; b = b->next) {
     b->score = 0;
     b->runHead = nullptr;
@@ -432,10 +614,13 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     b->inPrototype = false;
   }
   if (count <= 0 || !track.Head()) return;
+  FillBandShapes(track);
   SampleBlock* firstBlock = track.Locate(start, nullptr);
   SampleBlock* lastBlock = track.Locate(start + count - 1, nullptr);
   std::vector<SampleBlock*> block;
   std::vector<BandShape> raw;
+  block.reserve(std::size_t(track.BlockCount()));
+  raw.reserve(std::size_t(track.BlockCount()));
   int firstStart = 0, protoBlocks = 0, protoIndex = 0;
   {
     int s = 0;
@@ -445,15 +630,43 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
       if (inside) b->inPrototype = true, ++protoBlocks;
       if (b == lastBlock) inside = false;
       block.push_back(b);
-      raw.push_back(track.Bands().ShapeOf(b, track.sampleRate));
+      raw.push_back(b->bands.shape);
     }
   }
   const int n = int(block.size()), m = protoBlocks;
+  const int headCount = std::min(count, kStartWindow);
+  std::vector<long long> blockStarts(std::size_t(n) + 1, 0);
+  for (int j = 0; j < n; ++j) blockStarts[j + 1] = blockStarts[j] + block[j]->count;
+  // The block holding sample at (the last one for a sample past the end).
+  auto blockAt = [&](long long at) {
+    return int(std::upper_bound(blockStarts.begin() + 1, blockStarts.end() - 1, at) - blockStarts.begin()) - 1;
+  };
+  auto addStamps = [&](RememberedResults<char>::Inputs& inputs, int from, int to) {
+    for (int j = from; j < to; ++j) inputs.push_back(block[j]->bands.stamp);
+  };
+  SearchMemory* memory = nullptr;
+  if (memories) {
+    // Everything the prototype's part of the search reads: its blocks, the block before (its
+    // phases), what its contrast is measured against, the samples its start is placed by.
+    const int lo = std::max(0, protoIndex - m - 1);
+    const int hi = std::min(n, std::max(protoIndex + 2 * m, blockAt(start + headCount + kCoarseLag) + 1));
+    RememberedResults<char>::Inputs key = {std::uint64_t(track.sampleRate), std::uint64_t(count),
+                                           std::uint64_t(start - firstStart),
+                                           std::uint64_t(std::min(firstStart, firstBlock->count)),
+                                           std::uint64_t(protoIndex - lo)};
+    addStamps(key, lo, hi);
+    memory = &memories->For(std::move(key));
+    memory->refined.StartSearch();
+    memory->placed.StartSearch();
+  }
   const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
   // A steady sound's spectrum is all there is to it: the same distance says more.
   const float scale = kDistanceScale * float(kSteadyScale + (1 - kSteadyScale) * share);
   const std::vector<float> frames = TrackFrames(raw, m / 2, share);
-  const Prototype proto = MakePrototype(track, firstBlock, m, firstStart, share);
+  Prototype made;
+  if (!memory || memory->prototype.blocks == 0) made = MakePrototype(track, firstBlock, m, firstStart, share);
+  if (memory && memory->prototype.blocks == 0) memory->prototype = std::move(made);
+  const Prototype& proto = memory ? memory->prototype : made;
   const int phases = proto.phases;
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
 
@@ -496,6 +709,24 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     winner.score = least < kFar ? ScoreOfCost(least, scale) : -1;
     return winner;
   };
+  // The same, remembered: a run far enough from the track's ends reads the blocks within
+  // max(pad, length) of it and nothing else.
+  auto refineRemembered = [&](int head, int length) {
+    const int reach = std::max(pad, length);
+    if (!memory || head - reach < 0 || head + length + reach > n) return refine(head, length);
+    RememberedResults<Best>::Inputs inputs = {std::uint64_t(length)};
+    addStamps(inputs, head - reach, head + length + reach);
+    Best r;
+    if (const Best* known = memory->refined.Find(inputs)) {
+      r = *known;
+    } else {
+      r = refine(head, length);
+      r.start -= head;
+      memory->refined.Keep(inputs, r);
+    }
+    r.start += head;
+    return r;
+  };
   const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
   const int budget = int(std::clamp(kRefineCells / cells, 2.0, 4096.0));
   std::vector<float> score(static_cast<std::size_t>(n));
@@ -513,12 +744,12 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
   int refinedCount = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
     std::vector<std::pair<int, Best>> results;  // coarse head, result
-    for (int head : ByScore(score)) {
-      if (refinedCount >= budget || score[head] < kRefineFloor) break;
+    for (int head : ByScoreFrom(score, kRefineFloor)) {
+      if (refinedCount >= budget) break;
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
       ++refinedCount;
-      results.push_back({head, refine(head, runLength[head])});
+      results.push_back({head, refineRemembered(head, runLength[head])});
     }
     if (results.empty()) break;
     for (const auto& [head, r] : results) {
@@ -542,15 +773,36 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     b->runLength = runLength[j];
     b->runHead = runHead[j] < 0 ? nullptr : block[runHead[j]];
   }
-  std::vector<float> head(static_cast<std::size_t>(std::min(count, kStartWindow)));
-  track.ReadSamples(head.data(), int(head.size()), start);
-  std::vector<float> smoothHead(head.size());
+  SelectionHead head;
+  head.samples.resize(std::size_t(headCount));
+  track.ReadSamples(head.samples.data(), headCount, start);
   {
-    std::vector<float> ahead(head.size() + kCoarseLag);
+    std::vector<float> ahead(std::size_t(headCount) + kCoarseLag);
     track.ReadSamples(ahead.data(), int(ahead.size()), start);
-    for (std::size_t i = 0; i < head.size(); ++i)
-      for (int k = 0; k < kCoarseLag; ++k) smoothHead[i] += ahead[i + std::size_t(k)];
+    for (std::size_t i = 0; i < std::size_t(headCount); i += kCoarseLag) {
+      float sum = 0;
+      for (int k = 0; k < kCoarseLag; ++k) sum += ahead[i + std::size_t(k)];
+      head.sums.push_back(sum);
+    }
   }
+  head.power = Power(head.samples);
+  head.sumsPower = Power(head.sums);
+  // ExactStart, remembered: away from the track's ends it reads the samples from reach before
+  // the estimate to reach after it and the head's length on, nothing else.
+  const int reach = track.Capacity() / 16;
+  auto place = [&](long long estimate) {
+    const long long from = estimate - reach - kCoarseLag, to = estimate + reach + kCoarseLag;
+    const long long end = to + headCount + kCoarseLag;
+    if (!memory || from < 0 || to > track.Length() - headCount - kCoarseLag)
+      return ExactStart(track, head, estimate, reach);
+    const int first = blockAt(from);
+    RememberedResults<long long>::Inputs inputs = {std::uint64_t(from - blockStarts[first])};
+    addStamps(inputs, first, blockAt(end - 1) + 1);
+    if (const long long* known = memory->placed.Find(inputs)) return estimate + *known;
+    const long long found = ExactStart(track, head, estimate, reach);
+    memory->placed.Keep(inputs, found - estimate);
+    return found;
+  };
   long long blockStart = 0;
   for (int j = 0; j < n; blockStart += block[j]->count, ++j) {
     SampleBlock* b = block[j];
@@ -561,7 +813,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align) {
     for (int k = j; k < j + b->runLength && k < n; ++k) span += block[k]->count;
     long long offset = proto.offset[best[j].phase] + selectionOffset;
     if (b->score >= kExactStartFloor && !b->inPrototype)
-      offset = ExactStart(track, head, smoothHead, blockStart + offset, track.Capacity() / 16) - blockStart;
+      offset = place(blockStart + offset) - blockStart;
     b->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
   }
 }
@@ -592,11 +844,13 @@ void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start) {
     track.ComputeMatches(count, start, kMatchAnywherePhases);
     return;
   }
-  Search(track, count, start, AlignFast);
+  Search(track, count, start, AlignFast, &TheMemories());
 }
 
+void ForgetRememberedSearches() { TheMemories() = SearchMemories(); }
+
 void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start) {
-  Search(track, count, start, AlignPlain);
+  Search(track, count, start, AlignPlain, nullptr);
 }
 
 void FindSoundsLike(CAP_SampleTrack& track, int count, int start, SearchMode mode) {

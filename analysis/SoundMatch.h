@@ -22,6 +22,10 @@ const char* SearchModeName(SearchMode mode);
 // The prototype is samples start .. start + count - 1 of the track; one longer than 30 s is
 // searched by signatures, as SearchMode::Anywhere.
 void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start);
+// The fast search remembers what it found near each run for the next searches of the last few
+// prototypes (after an edit it computes again only what the edit touched); this forgets it all,
+// so that the next search computes everything (benchmarks).
+void ForgetRememberedSearches();
 // The same search written plainly (the block list walked, every cell of the alignment kept);
 // slower, kept to check the fast search against.
 void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start);

@@ -111,18 +111,37 @@ BENCHMARK(BM_ComputeMatches10s)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// The band shapes of the loaded hour, which the first sound search makes (loading no longer
+// does), on two threads where there are two processors.
+void BM_BandShapesHour(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto t = std::make_unique<CAP_SampleTrack>(kRate);
+    FillHour(*t);
+    state.ResumeTiming();
+    FillBandShapes(*t);
+    state.PauseTiming();
+    t.reset();
+    state.ResumeTiming();
+  }
+  state.counters["bytes_per_block"] = double(sizeof(BlockBands));
+  state.counters["ratio_to_samples"] = double(sizeof(BlockBands)) / (4.0 * CAP_SampleTrack::CapacityForRate(kRate) / 2);
+}
+BENCHMARK(BM_BandShapesHour)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime()->UseRealTime();
+
 // The sound search over the hour, Arg: the prototype's seconds (whole search, Match anywhere's
-// phases included in the second pass).
+// phases included in the second pass; nothing remembered from the search before).
 void BM_SoundMatches(benchmark::State& state) {
   CAP_SampleTrack& t = HourTrack();
+  FillBandShapes(t);
   const int seconds = int(state.range(0));
   for (auto _ : state) {
+    ForgetRememberedSearches();
     ComputeSoundMatches(t, seconds * kRate, 1800 * kRate + 777);
     benchmark::DoNotOptimize(t.CountMatches(70));
   }
   state.counters["blocks"] = t.BlockCount();
   state.counters["matches70"] = t.CountMatches(70);
-  state.counters["band_entries"] = double(t.Bands().Size());
 }
 BENCHMARK(BM_SoundMatches)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->Iterations(3);
 

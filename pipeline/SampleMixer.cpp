@@ -47,8 +47,6 @@ CAP_SampleMixer::CAP_SampleMixer(int channelCount, int rate, bool withMixTrack) 
     for (int j = 0; j < channels; ++j) writeGain_[j][trackCount_ - 1] = 1.0f / float(channels);
     // The mix is (left + right) / 2 of the channels: a third of the samples not kept.
     if (mixComputed && channels == 2) tracks_[2]->ComputeFrom(tracks_[0], tracks_[1]);
-    // Only the mix track is searched: the channels' band energies wait until someone asks.
-    for (int k = 0; k < channels && trackCount_ > channels; ++k) tracks_[k]->SetKeepBands(false);
   }
 }
 
