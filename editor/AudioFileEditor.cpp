@@ -419,7 +419,7 @@ void EP_AudioFileEditor::UpdateStatus() {
 }
 
 bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
-  if (!waveform_ || !player_ || !history_) return false;
+  if (!waveform_ || !player_ || !history_ || working_) return false;
   const int state = player_->State();
   const bool busy = state != kDeviceIdle;
   const bool recording = state == kDeviceRecording;

@@ -26,6 +26,8 @@ class CUP_FileBuffer;
 class EP_EditHistory;
 class EP_Window;
 class GraphicsHost;
+class LongWork;
+class LongWorkObserver;
 class SharedClipboard;
 
 // Makes the default device of a direction; null for none. The application passes the ALSA
@@ -199,6 +201,12 @@ public:
   // Whether the selection is short enough for the web search; warns when not.
   bool CheckWebRegion();
 
+  // ---- long commands (LongCommands.cpp) ----
+  // Where long commands report their progress and hear of a stop; null: none, and they run on
+  // the calling thread. While one runs, every command is disabled.
+  void SetLongWorkObserver(LongWorkObserver* observer) { longWorkObserver_ = observer; }
+  bool Working() const { return working_; }
+
   // ---- services ----
   void SetDeviceFactory(WaveDeviceFactory factory) { deviceFactory_ = std::move(factory); }
   void SetBrowserLauncher(BrowserLauncher launcher) { launcher_ = std::move(launcher); }
@@ -253,6 +261,10 @@ private:
   bool BeginRecordingGroup(double* from, double* to);
   bool Fade(float from, float to);
   bool Stretch(double timeRatio, double pitchScale);
+  // Runs a command's body as long work named text ("Normalizing"): a stop ends it with the
+  // document and its history as they were, "<what> stopped; the audio is unchanged" in pane 0
+  // and false without an error. A body that fails sets its error and returns false.
+  bool RunLong(const std::string& text, const std::string& what, const std::function<bool(LongWork&)>& body);
   // Takes over an opened file: its buffer, stream and decoder, a mixer for it, its annotations.
   void TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
                       std::unique_ptr<std::istream> stream, bool copyAnnotations);
@@ -287,6 +299,8 @@ private:
   double keyAnchor_ = -1;  // where the keys started extending the selection; -1: none
   bool channelsShown_ = false;
   bool matchingSuspended_ = false;
+  LongWorkObserver* longWorkObserver_ = nullptr;
+  bool working_ = false;
   bool keptMatchMode_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "analysis/BlockSummary.h"
+#include "editor/LongWork.h"
 #include "editor/SharedClipboard.h"
 #include "formats/RateConverter.h"
 #include "pipeline/SampleMixer.h"
@@ -155,6 +156,9 @@ bool EP_EditHistory::Transact(Body&& body) {
   } catch (const std::bad_alloc&) {
     Rollback(current, extensions);
     return false;
+  } catch (const WorkStopped&) {
+    Rollback(current, extensions);
+    throw;
   }
   inTransaction_ = false;
   DropBeyondLimit();
@@ -442,17 +446,30 @@ bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view,
     };
     std::vector<Prepared> prepared(std::size_t(std::max(tracks, 0)));
     for (int i = 0; i < tracks; ++i) CheckAllocation();
-    ForEachTrackInParallel(tracks, length >= kParallelSamples, [&](int i) {
-      CAP_SampleTrack* t = mixer_->Track(i);
-      Prepared& p = prepared[std::size_t(i)];
-      const int n = ClampedLength(t, length, start);
-      p.start = ClampedStart(t, length, start);
-      const SampleChange pass = [&change, n](const float* in, float* out, int m, long long index) {
-        const Change local = change;  // a copy no store can alias: the loop runs in vector registers
-        for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
-      };
-      p.chain = t->PrepareChange(n, p.start, pass, &p.chainStart, &p.span);
-    });
+    // Progress counts the samples changed over every track; a stop is seen between blocks.
+    long long total = 0;
+    for (int i = 0; i < tracks; ++i) total += ClampedLength(mixer_->Track(i), length, start);
+    std::atomic<long long> done{0};
+    LongWork* const work = work_;
+    auto prepare = [&] {
+      ForEachTrackInParallel(tracks, length >= kParallelSamples, [&](int i) {
+        CAP_SampleTrack* t = mixer_->Track(i);
+        Prepared& p = prepared[std::size_t(i)];
+        const int n = ClampedLength(t, length, start);
+        p.start = ClampedStart(t, length, start);
+        const SampleChange pass = [&change, n, work, &done, total](const float* in, float* out, int m, long long index) {
+          if (work) {
+            work->ThrowIfStopped();
+            work->Report(double(done += m) / double(total));
+          }
+          const Change local = change;  // a copy no store can alias: the loop runs in vector registers
+          for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
+        };
+        p.chain = t->PrepareChange(n, p.start, pass, &p.chainStart, &p.span);
+      });
+    };
+    if (work) work->RunOnWorker(prepare);
+    else prepare();
     for (int i = 0; i < tracks; ++i) {
       Prepared& p = prepared[std::size_t(i)];
       // On the blocks' own boundaries: the swap needs no memory.
@@ -563,7 +580,11 @@ bool EP_EditHistory::SetPitch(float halftones, const ViewState& view) {
   return Transact([&] {
     BeginGroup(GroupRate, &view, true);
     CheckAllocation();  // every block is made again at the new rate
-    mixer_->SetPitchShift(halftones);
+    // Between tracks the window paints and may ask to stop, which puts the done ones back.
+    LongWork* const work = work_;
+    if (work && !mixer_->SetPitchShift(halftones, [work](double fraction) { return work->Step(fraction); }))
+      throw WorkStopped();
+    if (!work) mixer_->SetPitchShift(halftones);
   });
 }
 

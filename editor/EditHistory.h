@@ -15,6 +15,7 @@
 #include "editor/ViewState.h"
 
 class CAP_SampleMixer;
+class LongWork;
 class SharedClipboard;
 
 enum EditGroupKind : int { GroupSamples = 0, GroupRate = 1 };
@@ -89,6 +90,11 @@ public:
   int RedoCount() const { return int(redo_.size()); }
   int ExtensionCount() const { return extensionCount_; }
 
+  // The long command under way: its changes are made on a worker while the UI hears of them,
+  // and a stop (WorkStopped, thrown out of the operation) leaves everything as it was. Null:
+  // on the calling thread, without progress.
+  void SetWork(LongWork* work) { work_ = work; }
+
   // Tests only: the nth allocation of saved or new samples from now on throws std::bad_alloc
   // (0 disarms).
   void FailAllocationAfter(int nth) { failAfter_ = nth; }
@@ -148,6 +154,7 @@ private:
   int extensionCount_ = 0;
   int failAfter_ = 0;
   int undoLevels_ = kMaxUndoGroups;
+  LongWork* work_ = nullptr;
 
   // The operation under way (Transact): what it opened and what it will drop when it commits.
   bool inTransaction_ = false;
