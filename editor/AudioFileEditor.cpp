@@ -188,8 +188,21 @@ bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, 
   displayTrack_ = mixer_->TrackCount() - 1;
   try {
     if (decoder_) {
-      if (!mixer_->LoadFromDecoder(decoder_.get(), progress, user)) {
-        SetError(decoder_->errorText.empty() ? "Could not decode audio" : decoder_->errorText);
+      // A load the user stopped says so, not that the file is bad.
+      struct Asking {
+        ProgressCallback progress;
+        std::intptr_t user;
+        bool stopped;
+      } asking{progress, user, false};
+      const ProgressCallback ask = [](std::intptr_t u, const char* text, int percent) {
+        auto* a = reinterpret_cast<Asking*>(u);
+        a->stopped = a->stopped || !a->progress(a->user, text, percent);
+        return !a->stopped;
+      };
+      if (!mixer_->LoadFromDecoder(decoder_.get(), progress ? ask : nullptr, reinterpret_cast<std::intptr_t>(&asking))) {
+        SetError(asking.stopped            ? kLoadStopped
+                 : decoder_->errorText.empty() ? "Could not decode audio"
+                                               : decoder_->errorText);
         return false;
       }
       // A file that breaks off in its audio is reported, not shown as if it were whole.

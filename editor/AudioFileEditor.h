@@ -52,6 +52,8 @@ class EP_AudioFileEditor : public MixerGrowthListener {
 public:
   static constexpr int kSaveChunkFrames = 2048;
   static constexpr double kMaxWebRegionSeconds = 10.0;
+  // The error of a load the user stopped.
+  static constexpr const char* kLoadStopped = "Loading stopped; the file was not opened";
 
   EP_AudioFileEditor();
   virtual ~EP_AudioFileEditor();

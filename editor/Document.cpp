@@ -136,8 +136,16 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
                             BytesToOpen(frames, decoder->channels), room);
     if (!refusal.empty()) return Fail(refusal);
   }
-  if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
+  if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user)) {
+    // The user knows they stopped it: the status bar says so, no message box.
+    if (editor->ErrorText() == AudioEditorApp::kLoadStopped) {
+      const std::size_t slash = path.rfind('/');
+      errorText_ = (slash == std::string::npos ? path : path.substr(slash + 1)) + ": " + editor->ErrorText();
+      if (frame_) frame_->SetPaneText(0, errorText_);
+      return false;
+    }
     return FailAbout(path, editor->ErrorText());
+  }
   editor->SetMatchThreshold(70);
   editor_ = std::move(editor);
   TakeSettingsFromDecoder();
