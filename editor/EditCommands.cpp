@@ -219,7 +219,10 @@ bool EP_AudioFileEditor::Reverse() {
   if (!IsCommandEnabled(CommandReverse)) return false;
   errorText_.clear();
   const int length = SelectionLength(false), start = SelectionStart(false);
-  if (!history_->Reverse(SelectionLength(true), SelectionStart(true), GetViewState())) return EditFailed();
+  if (!RunLong("Reversing", "Reverse", [&](LongWork&) {
+        return history_->Reverse(SelectionLength(true), SelectionStart(true), GetViewState()) || EditFailed();
+      }))
+    return false;
   ShowSelectionAsItWas(length, start);
   return true;
 }

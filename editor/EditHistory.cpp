@@ -432,11 +432,12 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
   return done ? pasted : -1;
 }
 
-// Changes every track's range sample by sample into new blocks: change(sample, index in the
-// range, range length). The old blocks are the undo group's. The tracks' new blocks are made on
-// as many threads as the machine has (each track's the same on any), then linked in here.
-template <class Change>
-bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view, Change change) {
+// Makes every track's range into new blocks, sample runs passing through the SampleChange that
+// makePass(track, range length) gives; the old blocks are the undo group's. The tracks' new
+// blocks are made on as many threads as the machine has (each track's the same on any), on the
+// long work's worker when there is one, then linked in here.
+template <class MakePass>
+bool EP_EditHistory::PrepareAndSwap(int length, int start, const ViewState& view, MakePass makePass) {
   return Transact([&] {
     BeginGroup(GroupSamples, &view, true);
     const int tracks = TrackCount();
@@ -457,15 +458,15 @@ bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view,
         Prepared& p = prepared[std::size_t(i)];
         const int n = ClampedLength(t, length, start);
         p.start = ClampedStart(t, length, start);
-        const SampleChange pass = [&change, n, work, &done, total](const float* in, float* out, int m, long long index) {
+        SampleChange change = makePass(*t, p.start, n);
+        const SampleChange pass = [&change, work, &done, total](const float* in, float* out, int m, long long index) {
           if (work) {
             work->ThrowIfStopped();
             work->Report(double(done += m) / double(total));
           }
-          const Change local = change;  // a copy no store can alias: the loop runs in vector registers
-          for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
+          change(in, out, m, index);
         };
-        p.chain = t->PrepareChange(n, p.start, pass, &p.chainStart, &p.span);
+        p.chain = t->PrepareChange(n, p.start, work ? pass : change, &p.chainStart, &p.span);
       });
     };
     if (work) work->RunOnWorker(prepare);
@@ -476,6 +477,17 @@ bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view,
       BlockChain old = mixer_->Track(i)->SwapRange(p.span, p.chainStart, std::move(p.chain));
       PushEntry(Entry{std::move(old), i, p.chainStart, p.span, p.start});
     }
+  });
+}
+
+// Changes every track's range sample by sample: change(sample, index in the range, range length).
+template <class Change>
+bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view, Change change) {
+  return PrepareAndSwap(length, start, view, [&change](CAP_SampleTrack&, int, int n) -> SampleChange {
+    return [&change, n](const float* in, float* out, int m, long long index) {
+      const Change local = change;  // a copy no store can alias: the loop runs in vector registers
+      for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
+    };
   });
 }
 
@@ -520,14 +532,29 @@ void EP_EditHistory::FindPeak(int length, int start, float* minimum, float* maxi
 }
 
 bool EP_EditHistory::Reverse(int length, int start, const ViewState& view) {
-  return Transact([&] {
-    BeginGroup(GroupSamples, &view, true);
-    for (int i = 0; i < TrackCount(); ++i) {
-      CAP_SampleTrack* t = mixer_->Track(i);
-      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      CheckAllocation();
-      PushEntry(Entry{t->ReverseRange(n, s), i, s, n, s});
-    }
+  return PrepareAndSwap(length, start, view, [](CAP_SampleTrack& t, int s, int n) -> SampleChange {
+    // Sample k of the range takes sample n - 1 - k: the runs come in order, their sources from
+    // the end backwards, found through the blocks' starts (the list is not changed meanwhile).
+    struct Run {
+      int start;
+      const SampleBlock* block;
+    };
+    std::vector<Run> runs;
+    int offset = 0;
+    const SampleBlock* b = n > 0 ? t.Locate(s, &offset) : nullptr;
+    for (int at = s - offset; b && at < s + n; at += b->count, b = b->next) runs.push_back({at, b});
+    return [runs = std::move(runs), s, n](const float*, float* out, int m, long long index) {
+      int from = s + n - int(index) - m;  // the source run is [from, from + m), written backwards
+      auto run = std::upper_bound(runs.begin(), runs.end(), from, [](int p, const Run& r) { return p < r.start; }) - 1;
+      for (int k = m; k > 0;) {
+        const int inBlock = std::min(k, run->start + run->block->count - from);
+        const float* src = run->block->Samples() + (from - run->start);
+        for (int j = 0; j < inBlock; ++j) out[k - 1 - j] = src[j];
+        k -= inBlock;
+        from += inBlock;
+        ++run;
+      }
+    };
   });
 }
 

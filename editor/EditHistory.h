@@ -124,6 +124,8 @@ private:
   // the result is false; otherwise the deferred dropping of groups happens.
   template <class Body>
   bool Transact(Body&& body);
+  template <class MakePass>
+  bool PrepareAndSwap(int length, int start, const ViewState& view, MakePass makePass);
   template <class Change>
   bool ChangeInPlace(int length, int start, const ViewState& view, Change change);
   void Rollback(Group* current, int extensionCount);

@@ -51,6 +51,7 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
       {"mute", [](EditorDocument& d) { return d.Mute(); }, "Muting", 1},
       {"fade in", [](EditorDocument& d) { return d.FadeIn(); }, "Fading in", 1},
       {"fade out", [](EditorDocument& d) { return d.FadeOut(); }, "Fading out", 1},
+      {"reverse", [](EditorDocument& d) { return d.Reverse(); }, "Reversing", 1},
       {"shift pitch, stopped before", [](EditorDocument& d) { return d.ShiftPitch(); }, "Shifting the pitch", 1},
       {"shift pitch, stopped after a track", [](EditorDocument& d) { return d.ShiftPitch(); }, "Shifting the pitch", 2},
       {"change pitch", [](EditorDocument& d) { return d.ChangePitch(); }, "Changing the pitch", 1},
@@ -110,7 +111,7 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
     EXPECT_TRUE(stopped.Editor()->ErrorText().empty());
     EXPECT_TRUE(stopped.frame.warnings.empty());
     EXPECT_NE(stopped.frame.panes[0].find("stopped; the audio is unchanged"), std::string::npos);
-    EXPECT_EQ(stop.ended, 1);
+    EXPECT_EQ(stop.ended, stop.begun);
     EXPECT_FALSE(stopped.Editor()->Working());
     ASSERT_TRUE(stopped.document->FlushJournal());
     EXPECT_EQ(fs::file_size(stopped.document->Journal()->Path()), journaled);
