@@ -78,8 +78,12 @@ public:
   bool SaveToFile(const std::string& path, int channels, int rate, int fileType, int compression,
                   ProgressCallback progress = nullptr, std::intptr_t user = 0);
   // Opens the saved file into fresh parts and swaps them in only when that worked; otherwise the
-  // document keeps its parts and "Could not reopen target file" is the error.
+  // document keeps its parts and "Could not reopen target file" is the error. When the file
+  // gives back exactly the document's samples (rate, channels and every bit), only the decoder
+  // and its file are swapped: the tracks, the view and the undo history stay.
   bool ReopenAfterSave(const std::string& path, ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // Whether the last ReopenAfterSave kept the undo history.
+  bool HistoryKeptBySave() const { return historyKept_; }
   void ReleaseParts();
 
   // ---- positions ----
@@ -281,6 +285,7 @@ private:
   void ScrollViewTo(int offset);
   double ZoomRatio() const;
   void FillWithSilence(ProgressCallback progress, std::intptr_t user);
+  static bool SameSamples(CAP_SampleMixer& kept, CAP_SampleMixer& reopened);
 
   // In the order the parts are made.
   CGP_MultiTrackDisplay* display_ = nullptr;  // owned by the window's tree
@@ -303,6 +308,7 @@ private:
   bool matchingSuspended_ = false;
   LongWorkObserver* longWorkObserver_ = nullptr;
   bool working_ = false;
+  bool historyKept_ = false;
   bool keptMatchMode_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;

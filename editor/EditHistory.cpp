@@ -286,6 +286,7 @@ void EP_EditHistory::ChangeIntoEntry(int track, int length, int start, const Sam
 void EP_EditHistory::BeginGroup(int kind, const ViewState* view, bool clearRedo) {
   auto group = std::make_unique<Group>();
   group->kind = kind;
+  group->serial = nextSerial_++;
   group->savedRate = DocumentRate();
   if (view) group->view = *view;
   undo_.push_front(std::move(group));
@@ -691,6 +692,11 @@ void EP_EditHistory::ApplyGroup(Group& group, int* changedLength, int* changedSt
   *changedLength = group.entries.empty() ? 0 : int(last - first);
 }
 
+bool EP_EditHistory::NextIsBeforeSave(bool undo) const {
+  const auto& stack = undo ? undo_ : redo_;
+  return !stack.empty() && stack.front()->serial < savedSerial_;
+}
+
 bool EP_EditHistory::Undo(int* changedLength, int* changedStart, ViewState* view) {
   if (undo_.empty() || !mixer_) return false;
   Group* taken = undo_.front().get();
@@ -700,6 +706,7 @@ bool EP_EditHistory::Undo(int* changedLength, int* changedStart, ViewState* view
     opposite->kind = taken->kind;
     opposite->savedRate = DocumentRate();
     opposite->view = taken->view;
+    opposite->serial = taken->serial;
     redo_.push_front(std::move(opposite));
     current_ = opened_ = redo_.front().get();
     openedOnRedo_ = true;
@@ -719,6 +726,7 @@ bool EP_EditHistory::Redo(int* changedLength, int* changedStart) {
   int length = 0, start = 0;
   const bool done = Transact([&] {
     BeginGroup(taken->kind, &taken->view, false);
+    current_->serial = taken->serial;
     ApplyGroup(*taken, &length, &start);
   });
   if (!done) return false;

@@ -84,6 +84,10 @@ public:
   // out of memory (then nothing changed).
   bool Undo(int* changedLength, int* changedStart, ViewState* view);
   bool Redo(int* changedLength, int* changedStart);
+  // The document was saved with exactly its samples and keeps its groups: those made before now
+  // are the saved file's past. Whether the next Undo (or Redo) would reach into that past.
+  void MarkSaved() { savedSerial_ = nextSerial_; }
+  bool NextIsBeforeSave(bool undo) const;
   bool CanUndo() const { return !undo_.empty(); }
   bool CanRedo() const { return !redo_.empty(); }
   int UndoCount() const { return int(undo_.size()); }
@@ -113,6 +117,7 @@ public:
     int kind = GroupSamples;
     int savedRate = 0;
     ViewState view;
+    std::uint64_t serial = 0;  // which edit: its undo and redo groups share it
   };
 
 private:
@@ -157,6 +162,8 @@ private:
   int failAfter_ = 0;
   int undoLevels_ = kMaxUndoGroups;
   LongWork* work_ = nullptr;
+  std::uint64_t nextSerial_ = 1;
+  std::uint64_t savedSerial_ = 0;
 
   // The operation under way (Transact): what it opened and what it will drop when it commits.
   bool inTransaction_ = false;
