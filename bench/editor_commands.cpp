@@ -19,6 +19,7 @@
 #include "bench/BenchSounds.h"
 #include "editor/Document.h"
 #include "editor/EditHistory.h"
+#include "editor/LongWork.h"
 #include "formats/Probe.h"
 #include "formats/Wave.h"
 #include "graphics/TrackWaveform.h"
@@ -301,6 +302,26 @@ void BM_SelectAllNormalize(benchmark::State& state) {
   state.counters["redo_ms"] = benchmark::Counter(1000 * redoSeconds, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_SelectAllNormalize)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
+// A whole-file command on the calling thread (arg 0) and as long work on a worker that the UI
+// thread watches every 30 ms (arg 1), then its undo: the worker should cost nothing beside it.
+struct GoOn : LongWorkObserver {
+  void BeginWork(const std::string&) override {}
+  bool WorkProgress(int) override { return true; }
+  void EndWork() override {}
+};
+void BM_WholeFileAsLongWork(benchmark::State& state, bool (EditorDocument::*command)()) {
+  EditorDocument& doc = *TheHour().document;
+  GoOn observer;
+  doc.Editor()->SetLongWorkObserver(state.range(0) ? &observer : nullptr);
+  doc.Editor()->SelectAll();
+  EditThenUndo(state, [&] { return (doc.*command)(); }, [&] { return doc.Undo(); });
+  doc.Editor()->SetLongWorkObserver(nullptr);
+}
+BENCHMARK_CAPTURE(BM_WholeFileAsLongWork, normalize, &EditorDocument::Normalize)
+    ->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+BENCHMARK_CAPTURE(BM_WholeFileAsLongWork, reverse, &EditorDocument::Reverse)
+    ->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 
 // The undo copy of a whole-file edit alone: what the history saves for each track (whole blocks
 // with their signatures and summaries copied into a fresh track). Freeing it is not timed.
