@@ -14,21 +14,25 @@ WorkInWindow::WorkInWindow(CMainFrame* frame, CGN_Wnd* view, int delayMs)
 }
 
 WorkInWindow::~WorkInWindow() {
-  if (depth_ > 0) qApp->removeEventFilter(this);
+  if (engaged_) qApp->removeEventFilter(this);
 }
 
 void WorkInWindow::BeginWork(const std::string& text) {
   if (depth_++ > 0) return;
   text_ = QString::fromStdString(text);
-  stop_ = shown_ = false;
+  stop_ = shown_ = engaged_ = false;
   paneBefore_ = frame_ ? frame_->PaneText(0) : QString();
   clock_.start();
-  if (view_) view_->SetFrozen(true);
-  qApp->installEventFilter(this);
 }
 
 bool WorkInWindow::WorkProgress(int percent) {
   if (depth_ == 0) return true;
+  if (!engaged_) {
+    // Work that never asks (an undo that moves blocks) leaves the window alone.
+    engaged_ = true;
+    if (view_) view_->SetFrozen(true);
+    qApp->installEventFilter(this);
+  }
   if (!shown_ && clock_.elapsed() >= delayMs_ && frame_ && !text_.isEmpty()) {
     frame_->BeginProgress(text_);
     shown_ = true;
@@ -40,6 +44,8 @@ bool WorkInWindow::WorkProgress(int percent) {
 
 void WorkInWindow::EndWork() {
   if (depth_ == 0 || --depth_ > 0) return;
+  if (!engaged_) return;
+  engaged_ = false;
   qApp->removeEventFilter(this);
   if (shown_ && frame_) {
     // What the work said last (its stop, say) stays after the bar goes.

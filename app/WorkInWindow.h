@@ -42,6 +42,7 @@ private:
   int depth_ = 0;
   bool stop_ = false;
   bool shown_ = false;
+  bool engaged_ = false;  // the work asked: input filtered, the view frozen
   QString text_;
   QString paneBefore_;
   QElapsedTimer clock_;

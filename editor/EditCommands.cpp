@@ -281,7 +281,9 @@ bool EP_AudioFileEditor::Undo() {
   errorText_.clear();
   int length = 0, start = 0;
   ViewState view;
-  if (!history_->Undo(&length, &start, &view)) return EditFailed();
+  // Moving blocks back is quick; a rate group makes every block again and reports it.
+  if (!RunLong("Undoing", "Undo", [&](LongWork&) { return history_->Undo(&length, &start, &view) || EditFailed(); }))
+    return false;
   waveform_->MarkAllChanged();
   ShowRange(view.selectionLength, view.selectionStart, FollowNone);
   // Only what differs is redone: each zoom or scroll recomputes the visible columns.
@@ -296,7 +298,8 @@ bool EP_AudioFileEditor::Redo() {
   if (!IsCommandEnabled(CommandRedo)) return false;
   errorText_.clear();
   int length = 0, start = 0;
-  if (!history_->Redo(&length, &start)) return EditFailed();
+  if (!RunLong("Redoing", "Redo", [&](LongWork&) { return history_->Redo(&length, &start) || EditFailed(); }))
+    return false;
   ShowRange(0, start, FollowNone);
   return true;
 }

@@ -608,12 +608,19 @@ bool EP_EditHistory::SetPitch(float halftones, const ViewState& view) {
   return Transact([&] {
     BeginGroup(GroupRate, &view, true);
     CheckAllocation();  // every block is made again at the new rate
-    // Between tracks the window paints and may ask to stop, which puts the done ones back.
-    LongWork* const work = work_;
-    if (work && !mixer_->SetPitchShift(halftones, [work](double fraction) { return work->Step(fraction); }))
-      throw WorkStopped();
-    if (!work) mixer_->SetPitchShift(halftones);
+    ShiftMixerPitch(halftones);
   });
+}
+
+void EP_EditHistory::ShiftMixerPitch(float halftones) {
+  LongWork* const work = work_;
+  if (!work) {
+    mixer_->SetPitchShift(halftones);
+    return;
+  }
+  // Between tracks the window paints and may ask to stop, which puts the done ones back.
+  if (!mixer_->SetPitchShift(halftones, [work](double fraction) { return work->Step(fraction); }))
+    throw WorkStopped();
 }
 
 bool EP_EditHistory::BeginRecording(int length, int start) {
@@ -658,7 +665,7 @@ bool EP_EditHistory::ExtendForRecording() {
 void EP_EditHistory::ApplyGroup(Group& group, int* changedLength, int* changedStart) {
   if (group.kind == GroupRate) {
     CheckAllocation();  // every block is made again at the new rate
-    mixer_->SetPitchShift(float(mixer_->NearestPitch(group.savedRate)));
+    ShiftMixerPitch(float(mixer_->NearestPitch(group.savedRate)));
     int longest = 0;
     for (int i = 0; i < TrackCount(); ++i) longest = std::max(longest, mixer_->Track(i)->Length());
     *changedStart = 0;

@@ -146,6 +146,8 @@ private:
   // replace the extra samples inserted after the range.
   void ChangeIntoEntry(int track, int length, int start, const SampleChange& change, int extra);
   void ApplyGroup(Group& group, int* changedLength, int* changedStart);
+  // Every track made again at the rate of the pitch; with long work, WorkStopped when stopped.
+  void ShiftMixerPitch(float halftones);
   void DeleteRange(int length, int start, const ViewState& view);
   std::vector<std::unique_ptr<CAP_SampleTrack>> CopyRange(int length, int start);
   void InstallClipboard(std::vector<std::unique_ptr<CAP_SampleTrack>>& tracks);

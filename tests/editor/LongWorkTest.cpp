@@ -121,6 +121,26 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
     ASSERT_TRUE(stopped.document->Undo());
     EXPECT_TRUE(command.run(*stopped.document));
   }
+
+  // The undo of a shift makes every block again too: stopped after one track, it changes nothing.
+  Rig rig;
+  ScriptedObserver stop;
+  rig.New(2, 44100, 30000, Tone);
+  rig.prompts.pitch = -3;
+  rig.Editor()->SetLongWorkObserver(&stop);
+  ASSERT_TRUE(rig.document->ShiftPitch());
+  const auto shifted = Tracks(rig);
+  const int rate = rig.Mixer()->sampleRate;
+  stop.stopAt = 2;
+  EXPECT_FALSE(rig.document->Undo());
+  EXPECT_EQ(Tracks(rig), shifted);
+  EXPECT_EQ(rig.Mixer()->sampleRate, rate);
+  EXPECT_EQ(rig.Editor()->History()->UndoCount(), 1);
+  EXPECT_EQ(rig.Editor()->History()->RedoCount(), 0);
+  EXPECT_NE(rig.frame.panes[0].find("Undo stopped"), std::string::npos);
+  stop.stopAt = 0;
+  EXPECT_TRUE(rig.document->Undo());
+  EXPECT_EQ(rig.Mixer()->sampleRate, 44100);
   fs::remove_all(dir);
 }
 
