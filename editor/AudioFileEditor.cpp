@@ -29,6 +29,20 @@
 #include "pipeline/SafeSave.h"
 
 namespace {
+// Passes a load's progress on and remembers whether the answer was to stop.
+struct AskingProgress {
+  ProgressCallback progress;
+  std::intptr_t user;
+  bool stopped = false;
+  static bool Ask(std::intptr_t self, const char* text, int percent) {
+    auto* asking = reinterpret_cast<AskingProgress*>(self);
+    asking->stopped = asking->stopped || !asking->progress(asking->user, text, percent);
+    return !asking->stopped;
+  }
+  ProgressCallback Callback() const { return progress ? &Ask : nullptr; }
+  std::intptr_t User() { return reinterpret_cast<std::intptr_t>(this); }
+};
+
 constexpr const char* kNoMemoryToLoad = "Not enough memory to load the file";
 constexpr const char* kNoScratchToLoad =
     "Not enough disk space for the file's audio in the scratch folder (~/.cache/tintwave); free some space and open it again";
@@ -190,17 +204,8 @@ bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, 
   try {
     if (decoder_) {
       // A load the user stopped says so, not that the file is bad.
-      struct Asking {
-        ProgressCallback progress;
-        std::intptr_t user;
-        bool stopped;
-      } asking{progress, user, false};
-      const ProgressCallback ask = [](std::intptr_t u, const char* text, int percent) {
-        auto* a = reinterpret_cast<Asking*>(u);
-        a->stopped = a->stopped || !a->progress(a->user, text, percent);
-        return !a->stopped;
-      };
-      if (!mixer_->LoadFromDecoder(decoder_.get(), progress ? ask : nullptr, reinterpret_cast<std::intptr_t>(&asking))) {
+      AskingProgress asking{progress, user};
+      if (!mixer_->LoadFromDecoder(decoder_.get(), asking.Callback(), asking.User())) {
         SetError(asking.stopped            ? kLoadStopped
                  : decoder_->errorText.empty() ? "Could not decode audio"
                                                : decoder_->errorText);
@@ -279,19 +284,21 @@ bool EP_AudioFileEditor::ReopenAfterSave(const std::string& path, ProgressCallba
   std::unique_ptr<std::istream> stream;
   std::unique_ptr<EP_SampleMixer> mixer;
   auto annotations = std::make_unique<EP_AnnotationHolder>();
+  AskingProgress asking{progress, user};
   bool loaded = OpenDecoder(path, &decoder, &buffer, &stream) && decoder->channels <= CAP_SampleMixer::kMaxChannels;
   if (loaded) {
     try {
       mixer = std::make_unique<EP_SampleMixer>(decoder->channels, decoder->sampleRate, this, true);
       mixer->SetCorrectDC(correctDC);
       decoder->CopyAnnotations(annotations->list);
-      loaded = mixer->LoadFromDecoder(decoder.get(), progress, user) && decoder->errorText.empty();
+      loaded = mixer->LoadFromDecoder(decoder.get(), asking.Callback(), asking.User()) && decoder->errorText.empty();
     } catch (const std::bad_alloc&) {
       loaded = false;
     }
   }
   if (!loaded) {
-    SetError("Could not reopen target file");
+    SetError(asking.stopped ? "The file is saved; reading it back was stopped, so the document stays as it was"
+                            : "Could not reopen target file");
     return false;
   }
   historyKept_ = history_ && SameSamples(*mixer_, *mixer);

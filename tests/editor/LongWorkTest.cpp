@@ -141,6 +141,30 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
   stop.stopAt = 0;
   EXPECT_TRUE(rig.document->Undo());
   EXPECT_EQ(rig.Mixer()->sampleRate, 44100);
+
+  // A load stopped at its first report opens nothing and says so without a message box; a
+  // stopped reading back after a save leaves the document as it was.
+  fs::create_directories(dir);
+  const std::string saved = (dir / "saved.wav").string();
+  rig.document->SetSaveSettings(1, 44100, 2, 20);
+  ASSERT_TRUE(rig.document->SaveUnder(saved));
+  const ProgressCallback stopAtOnce = [](std::intptr_t, const char*, int) { return false; };
+  Rig opened;
+  opened.document = std::make_unique<EditorDocument>(opened.Options(1, 22050, 1), &opened.frame, &opened.prompts);
+  EXPECT_FALSE(opened.document->Open(saved, nullptr, 400, 100, stopAtOnce));
+  EXPECT_EQ(opened.document->ErrorText(), "saved.wav: Loading stopped; the file was not opened");
+  EXPECT_TRUE(opened.frame.warnings.empty());
+  EXPECT_EQ(opened.document->Editor(), nullptr);
+  rig.prompts.volume = 50;
+  ASSERT_TRUE(rig.document->Volume());
+  const auto halved = Tracks(rig);
+  rig.document->SetProgress(
+      [](std::intptr_t, const char* text, int) { return std::string(text).rfind("Loading", 0) != 0; }, 0);
+  ASSERT_TRUE(rig.document->SaveUnder(saved));
+  EXPECT_NE(rig.frame.warnings.back().find("reading it back was stopped"), std::string::npos);
+  EXPECT_EQ(Tracks(rig), halved);
+  EXPECT_TRUE(rig.Editor()->History()->CanUndo());
+  fs::remove_all(dir);
   fs::remove_all(dir);
 }
 
