@@ -70,7 +70,9 @@ bool WorkInWindow::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
     case QEvent::Wheel:
-    case QEvent::ContextMenu: {
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::Drop: {
       // Only widgets are filtered: the window system's events reach the Cancel button through
       // its window.
       auto* widget = qobject_cast<QWidget*>(watched);
