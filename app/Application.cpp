@@ -13,6 +13,7 @@
 #include "app/AppUi.h"
 #include "app/Dialogs.h"
 #include "app/RecoveryDlg.h"
+#include "app/WorkInWindow.h"
 #include "app/DocumentView.h"
 #include "app/MainFrame.h"
 #include "devices/alsa/DefaultDevices.h"
@@ -483,14 +484,16 @@ int VIZoravuApp::RecoverDocuments() {
 // ---- progress ----
 
 void VIZoravuApp::BeginLongWork() {
-  loadClock_.start();
-  lastEvents_ = 0;
-  progressShown_ = false;
+  if (!loadWork_ || loadWorkFrame_ != frame_.get()) {
+    loadWork_ = std::make_unique<WorkInWindow>(frame_.get(), nullptr, progressDelayMs_);
+    loadWorkFrame_ = frame_.get();
+  }
+  loadWork_->SetDelay(progressDelayMs_);
+  loadWork_->BeginWork("");
 }
 
 void VIZoravuApp::EndLongWork() {
-  if (progressShown_) EndProgress();
-  progressShown_ = false;
+  if (loadWork_) loadWork_->EndWork();
 }
 
 bool VIZoravuApp::LoadProgress(std::intptr_t user, const char* text, int percent) {
@@ -498,19 +501,10 @@ bool VIZoravuApp::LoadProgress(std::intptr_t user, const char* text, int percent
 }
 
 bool VIZoravuApp::OnLoadProgress(const char* text, int percent) {
-  const qint64 now = loadClock_.elapsed();
-  // Short loads show nothing; longer ones a bar in pane 0.
-  if (!progressShown_ && now >= progressDelayMs_ && text && *text) {
-    BeginProgress(QString::fromUtf8(text));
-    progressShown_ = true;
-  }
-  if (progressShown_) SetProgress(percent / 100.0);
-  // The window keeps painting while the file loads; clicks and keys wait until it is done.
-  if (now - lastEvents_ >= 50 || progressDelayMs_ == 0) {
-    lastEvents_ = now;
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  }
-  return true;
+  // Short loads show nothing; longer ones a bar in pane 0, and Escape or Cancel stops them.
+  if (!loadWork_ || !loadWork_->Running()) return true;
+  if (text && *text) loadWork_->SetText(QString::fromUtf8(text));
+  return loadWork_->WorkProgress(percent);
 }
 
 void VIZoravuApp::EndProgress() {

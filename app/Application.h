@@ -3,7 +3,6 @@
 // values for new and headerless files, the last path, the open type, the recent files), the
 // commands New, Open, Preferences, About and Help, the introduction window and the command
 // line. It owns the main frame and makes the documents. UI thread only.
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -20,6 +19,7 @@ class QApplication;
 class QSettings;
 class QTextStream;
 class VIZoravuDoc;
+class WorkInWindow;
 
 // Progress display and messages for the rest of the program; this base shows nothing.
 class CUI_Application {
@@ -118,7 +118,8 @@ public:
   // How long a load runs before its progress bar appears.
   void SetProgressDelay(int ms) { progressDelayMs_ = ms; }
   bool Loading() const { return loading_ > 0; }
-  // A load or a save begins or ends: its progress bar shows once it has run half a second.
+  // A load or a save begins or ends: its progress bar shows once it has run half a second;
+  // Escape or the Cancel button stops it.
   void BeginLongWork();
   void EndLongWork();
   // The progress callback of loads and saves; user is the application.
@@ -161,8 +162,7 @@ private:
   // The load in progress.
   int loading_ = 0;
   int progressDelayMs_ = 500;
-  QElapsedTimer loadClock_;
-  qint64 lastEvents_ = 0;
-  bool progressShown_ = false;
+  std::unique_ptr<WorkInWindow> loadWork_;  // the progress and stop of loads and saves
+  CMainFrame* loadWorkFrame_ = nullptr;
   std::string recoveryDir_;
 };

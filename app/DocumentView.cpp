@@ -14,6 +14,7 @@
 #include "app/DocumentPrompts.h"
 #include "app/HostWindow.h"
 #include "app/MainFrame.h"
+#include "app/WorkInWindow.h"
 #include "devices/AudioPlayer.h"
 #include "editor/AudioFileEditor.h"
 #include "editor/CommandCode.h"
@@ -77,6 +78,8 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 QString FromLocal(const std::string& text) { return QFile::decodeName(QByteArray::fromStdString(text)); }
 
 constexpr const char* kAudioErrorCaption = "Audio Error";
+// A command that runs longer shows its progress.
+constexpr int kCommandProgressDelayMs = 300;
 }  // namespace
 
 // ---- VIZoravuDoc ----
@@ -85,7 +88,8 @@ VIZoravuDoc::VIZoravuDoc(VIZoravuApp* app, CMainFrame* frame, VIZoravuView* view
     : app_(app),
       frame_(frame),
       view_(view),
-      prompts_(std::make_unique<QtDocumentPrompts>(frame, app ? app->Devices() : WaveDeviceFactory())) {}
+      prompts_(std::make_unique<QtDocumentPrompts>(frame, app ? app->Devices() : WaveDeviceFactory())),
+      work_(std::make_unique<WorkInWindow>(frame, view ? view->HostWindow() : nullptr, kCommandProgressDelayMs)) {}
 
 VIZoravuDoc::~VIZoravuDoc() {
   document_.reset();
@@ -119,6 +123,7 @@ bool VIZoravuDoc::MakeDocument(const std::function<bool(EditorDocument&, Graphic
     return false;
   }
   document_->SetProgress(&VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(app_));
+  document_->Editor()->SetLongWorkObserver(work_.get());
   HookNotifications();
   RenewTitle();
   return true;

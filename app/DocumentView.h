@@ -27,6 +27,7 @@ class EditorDocument;
 class QtDocumentPrompts;
 class VIZoravuApp;
 class VIZoravuView;
+class WorkInWindow;
 
 class VIZoravuDoc : public QObject, public EditorFrame {
   Q_OBJECT
@@ -49,6 +50,8 @@ public:
   EditorDocument* Document() const { return document_.get(); }
   AudioEditorApp* Editor() const;
   VIZoravuView* View() const { return view_; }
+  // Where the document's long commands show their progress and hear Escape and Cancel.
+  WorkInWindow* Work() const { return work_.get(); }
   QString Title() const;
   QString Path() const;
   bool Modified() const;
@@ -92,6 +95,7 @@ private:
   QPointer<CMainFrame> frame_;
   VIZoravuView* view_;
   std::unique_ptr<QtDocumentPrompts> prompts_;
+  std::unique_ptr<WorkInWindow> work_;  // the long commands' progress and stop
   std::unique_ptr<EditorDocument> document_;
   CAI_AudioPlayer* hookedPlayer_ = nullptr;
   int waitCursors_ = 0;

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyle>
 #include <QWheelEvent>
@@ -111,6 +112,7 @@ void CGN_Wnd::StopTimer() { timer_.stop(); }
 
 void CGN_Wnd::timerEvent(QTimerEvent* event) {
   if (event->timerId() != timer_.timerId()) return QAbstractScrollArea::timerEvent(event);
+  if (frozen_) return;
   HostTimer(root_);
   ApplyCursor();
 }
@@ -149,10 +151,36 @@ void CGN_Wnd::ResumeBuffer() {
   viewport()->update();
 }
 
+void CGN_Wnd::SetFrozen(bool frozen) {
+  if (frozen_ == frozen) return;
+  frozen_ = frozen;
+  if (frozen_) return;
+  if (resizeWaiting_) {
+    resizeWaiting_ = false;
+    QResizeEvent resize(size(), size());
+    resizeEvent(&resize);
+  }
+  viewport()->update();
+}
+
 void CGN_Wnd::RepaintNow() { viewport()->repaint(); }
 
 bool CGN_Wnd::viewportEvent(QEvent* event) {
   // Paint, mouse and resize events of the viewport come through here to the handlers below.
+  if (frozen_) {
+    switch (event->type()) {
+      // The pointer would reach the tree, which must not read the document now.
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::Leave:
+        return true;
+      default: break;
+    }
+  }
   return QAbstractScrollArea::viewportEvent(event);
 }
 
@@ -161,6 +189,10 @@ void CGN_Wnd::paintEvent(QPaintEvent* event) {
   QPainter screen(viewport());
   if (!root_) {
     screen.fillRect(r, Qt::white);
+    return;
+  }
+  if (frozen_) {
+    if (!buffer_.isNull()) screen.drawImage(r.topLeft(), buffer_, r);
     return;
   }
   if (suspended_ || buffer_.isNull()) {
@@ -182,6 +214,10 @@ void CGN_Wnd::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   const QSize size = ClientSize();
   if (size.width() <= 0 || size.height() <= 0) return;
+  if (frozen_) {
+    resizeWaiting_ = true;  // the tree lays itself out again once the work is done
+    return;
+  }
   if (!suspended_) BuildBuffer();
   HostResize(root_, size.width(), size.height());
 }

@@ -37,6 +37,10 @@ public:
   void SuspendBuffer();
   void ResumeBuffer();
   bool Suspended() const { return suspended_; }
+  // While frozen the window shows what it last painted and its timer does not reach the root:
+  // long work is reading the document on another thread. Thawing paints everything again.
+  void SetFrozen(bool frozen);
+  bool Frozen() const { return frozen_; }
   // Paints the whole client area now through the same path as a paint request.
   void RepaintNow();
   bool TimerRunning() const { return timer_.isActive(); }
@@ -64,6 +68,8 @@ private:
   CGI_Window* root_ = nullptr;
   QImage buffer_;
   bool suspended_ = false;
+  bool frozen_ = false;
+  bool resizeWaiting_ = false;
   QBasicTimer timer_;
   QElapsedTimer clock_;
   int shownCursor_ = -1;

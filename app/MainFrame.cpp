@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
@@ -375,10 +376,17 @@ void CMainFrame::CreateStatusBar() {
   progressBar_->setRange(0, 100);
   progressBar_->setFixedWidth(150);
   progressBar_->setMaximumHeight(bar->fontMetrics().height() + 4);
+  progressCancel_ = new QPushButton(tr("Cancel"), pane0_);
+  progressCancel_->setObjectName("progressCancel");
+  progressCancel_->setToolTip(tr("Stops the work (Esc); the document stays as it was"));
+  progressCancel_->setFocusPolicy(Qt::NoFocus);
+  progressCancel_->setMaximumHeight(bar->fontMetrics().height() + 6);
   progressLabel_->hide();
   progressBar_->hide();
+  progressCancel_->hide();
   layout->addWidget(progressLabel_);
   layout->addWidget(progressBar_);
+  layout->addWidget(progressCancel_);
   layout->addWidget(panes_[0], 1);
   bar->addWidget(pane0_, 1);
   for (int i = 1; i < kPanes; ++i) bar->addPermanentWidget(panes_[i]);
@@ -722,6 +730,7 @@ void CMainFrame::BeginProgress(const QString& text) {
   panes_[0]->hide();
   progressLabel_->show();
   progressBar_->show();
+  progressCancel_->show();
 }
 
 void CMainFrame::SetProgress(double fraction) {
@@ -731,6 +740,7 @@ void CMainFrame::SetProgress(double fraction) {
 void CMainFrame::EndProgress() {
   progressLabel_->hide();
   progressBar_->hide();
+  progressCancel_->hide();
   panes_[0]->setText(QString(33, ' '));
   panes_[0]->show();
 }

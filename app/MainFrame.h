@@ -14,6 +14,7 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 class QProgressBar;
+class QPushButton;
 class QToolBar;
 class SelectionBar;
 class ThresholdBar;
@@ -129,6 +130,8 @@ public:
   bool ProgressShown() const;
   int ProgressValue() const;
   int ProgressBegun() const { return progressBegun_; }
+  // The Cancel button beside the bar, shown with it; long work listens to it.
+  QPushButton* ProgressCancel() const { return progressCancel_; }
 
   // The document of a sub-window.
   static VIZoravuDoc* DocumentOf(QMdiSubWindow* window);
@@ -185,6 +188,7 @@ private:
   QWidget* pane0_ = nullptr;
   QLabel* progressLabel_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
+  QPushButton* progressCancel_ = nullptr;
   int progressBegun_ = 0;
   VIZoravuDoc* active_ = nullptr;
   bool closingAll_ = false;

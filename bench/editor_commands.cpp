@@ -20,6 +20,7 @@
 #include "bench/BenchSounds.h"
 #include "editor/Document.h"
 #include "editor/EditHistory.h"
+#include "editor/LongWork.h"
 #include "formats/Probe.h"
 #include "formats/Wave.h"
 #include "graphics/TrackWaveform.h"
@@ -322,6 +323,58 @@ void BM_SelectAllNormalize(benchmark::State& state) {
   state.counters["redo_cpu_ms"] = benchmark::Counter(1000 * redoCpu, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_SelectAllNormalize)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
+// A whole-file command on the calling thread (arg 0) and as long work on a worker that the UI
+// thread watches every 30 ms (arg 1), then its undo: the worker should cost nothing beside it.
+struct GoOn : LongWorkObserver {
+  void BeginWork(const std::string&) override {}
+  bool WorkProgress(int) override { return true; }
+  void EndWork() override {}
+};
+void BM_WholeFileAsLongWork(benchmark::State& state, bool (EditorDocument::*command)()) {
+  EditorDocument& doc = *TheHour().document;
+  GoOn observer;
+  doc.Editor()->SetLongWorkObserver(state.range(0) ? &observer : nullptr);
+  doc.Editor()->SelectAll();
+  EditThenUndo(state, [&] { return (doc.*command)(); }, [&] { return doc.Undo(); });
+  doc.Editor()->SetLongWorkObserver(nullptr);
+}
+BENCHMARK_CAPTURE(BM_WholeFileAsLongWork, normalize, &EditorDocument::Normalize)
+    ->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+BENCHMARK_CAPTURE(BM_WholeFileAsLongWork, reverse, &EditorDocument::Reverse)
+    ->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
+// Ten minutes of one track reversed by the track itself (arg 0: it splits and mirrors blocks in
+// place) and by the history (arg 1: new blocks prepared beside the list, then swapped in, as a
+// stoppable command does); both then undone by reversing again / by the history's undo.
+void BM_ReverseTenMinutes(benchmark::State& state) {
+  constexpr int kFrames = kRate * 600;
+  EP_SampleMixer mixer(1, kRate, nullptr, false);
+  std::mt19937 rng(5);
+  std::vector<float> second(static_cast<std::size_t>(kRate) * 2), left(static_cast<std::size_t>(kRate));
+  for (int s = 0; s < 600; ++s) {
+    FillSecond(int(rng() % 8), rng, second);
+    for (int i = 0; i < kRate; ++i) left[std::size_t(i)] = second[std::size_t(2 * i)];
+    mixer.WriteFloat(left.data(), kRate, s * kRate);
+  }
+  EP_EditHistory history(&mixer, nullptr);
+  const ViewState view;
+  for (auto _ : state) {
+    const auto t = Clock::now();
+    if (state.range(0) == 0) {
+      BlockChain old = mixer.Track(0)->ReverseRange(kFrames, 0);
+      state.SetIterationTime(Since(t));
+      mixer.Track(0)->ReverseRange(kFrames, 0);
+    } else {
+      history.Reverse(kFrames, 0, view);
+      state.SetIterationTime(Since(t));
+      int length = 0, start = 0;
+      ViewState restored;
+      history.Undo(&length, &start, &restored);
+    }
+  }
+}
+BENCHMARK(BM_ReverseTenMinutes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 // The undo copy of a whole-file edit alone: what the history saves for each track (whole blocks
 // with their signatures and summaries copied into a fresh track). Freeing it is not timed.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <new>
 
@@ -28,6 +29,20 @@
 #include "pipeline/SafeSave.h"
 
 namespace {
+// Passes a load's progress on and remembers whether the answer was to stop.
+struct AskingProgress {
+  ProgressCallback progress;
+  std::intptr_t user;
+  bool stopped = false;
+  static bool Ask(std::intptr_t self, const char* text, int percent) {
+    auto* asking = reinterpret_cast<AskingProgress*>(self);
+    asking->stopped = asking->stopped || !asking->progress(asking->user, text, percent);
+    return !asking->stopped;
+  }
+  ProgressCallback Callback() const { return progress ? &Ask : nullptr; }
+  std::intptr_t User() { return reinterpret_cast<std::intptr_t>(this); }
+};
+
 constexpr const char* kNoMemoryToLoad = "Not enough memory to load the file";
 constexpr const char* kNoScratchToLoad =
     "Not enough disk space for the file's audio in the scratch folder (~/.cache/tintwave); free some space and open it again";
@@ -189,8 +204,12 @@ bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, 
   displayTrack_ = mixer_->TrackCount() - 1;
   try {
     if (decoder_) {
-      if (!mixer_->LoadFromDecoder(decoder_.get(), progress, user)) {
-        SetError(decoder_->errorText.empty() ? "Could not decode audio" : decoder_->errorText);
+      // A load the user stopped says so, not that the file is bad.
+      AskingProgress asking{progress, user};
+      if (!mixer_->LoadFromDecoder(decoder_.get(), asking.Callback(), asking.User())) {
+        SetError(asking.stopped            ? kLoadStopped
+                 : decoder_->errorText.empty() ? "Could not decode audio"
+                                               : decoder_->errorText);
         return false;
       }
       // A file that breaks off in its audio is reported, not shown as if it were whole.
@@ -266,20 +285,34 @@ bool EP_AudioFileEditor::ReopenAfterSave(const std::string& path, ProgressCallba
   std::unique_ptr<std::istream> stream;
   std::unique_ptr<EP_SampleMixer> mixer;
   auto annotations = std::make_unique<EP_AnnotationHolder>();
+  AskingProgress asking{progress, user};
   bool loaded = OpenDecoder(path, &decoder, &buffer, &stream) && decoder->channels <= CAP_SampleMixer::kMaxChannels;
   if (loaded) {
     try {
       mixer = std::make_unique<EP_SampleMixer>(decoder->channels, decoder->sampleRate, this, true);
       mixer->SetCorrectDC(correctDC);
       decoder->CopyAnnotations(annotations->list);
-      loaded = mixer->LoadFromDecoder(decoder.get(), progress, user) && decoder->errorText.empty();
+      loaded = mixer->LoadFromDecoder(decoder.get(), asking.Callback(), asking.User()) && decoder->errorText.empty();
     } catch (const std::bad_alloc&) {
       loaded = false;
     }
   }
   if (!loaded) {
-    SetError("Could not reopen target file");
+    SetError(asking.stopped ? "The file is saved; reading it back was stopped, so the document stays as it was"
+                            : "Could not reopen target file");
     return false;
+  }
+  historyKept_ = history_ && SameSamples(*mixer_, *mixer);
+  if (historyKept_) {
+    // The file holds exactly what the document holds: the tracks, the view and the undo history
+    // stay, and only the file behind them changes (the decoder before the stream it reads).
+    decoder_ = std::move(decoder);
+    annotations_ = std::move(annotations);
+    inputStream_ = std::move(stream);
+    fileBuffer_ = std::move(buffer);
+    history_->MarkSaved();
+    errorText_.clear();
+    return true;
   }
   ReleaseParts();
   host_ = host;
@@ -291,6 +324,28 @@ bool EP_AudioFileEditor::ReopenAfterSave(const std::string& path, ProgressCallba
   displayTrack_ = mixer_->TrackCount() - 1;
   BuildViews(width, height);
   errorText_.clear();
+  return true;
+}
+
+bool EP_AudioFileEditor::SameSamples(CAP_SampleMixer& kept, CAP_SampleMixer& reopened) {
+  if (kept.channels != reopened.channels || kept.TrackCount() != reopened.TrackCount() ||
+      kept.sampleRate != reopened.sampleRate || kept.PitchShift() != 0 || reopened.PitchShift() != 0)
+    return false;
+  std::vector<float> a(kSaveChunkFrames), b(kSaveChunkFrames);
+  // The channels are what the file holds; a stereo document's mix track is its own (after a
+  // gain it may differ from a fresh mix in the last bit) and stays with its history.
+  for (int t = 0; t < kept.channels; ++t) {
+    CAP_SampleTrack& x = *kept.Track(t);
+    CAP_SampleTrack& y = *reopened.Track(t);
+    if (x.Length() != y.Length()) return false;
+    for (int at = 0; at < x.Length(); at += kSaveChunkFrames) {
+      const int n = std::min(kSaveChunkFrames, x.Length() - at);
+      x.ReadSamples(a.data(), n, at);
+      y.ReadSamples(b.data(), n, at);
+      // Bit for bit: a -0 that came back as 0 is a change too.
+      if (std::memcmp(a.data(), b.data(), sizeof(float) * std::size_t(n)) != 0) return false;
+    }
+  }
   return true;
 }
 
@@ -423,7 +478,7 @@ void EP_AudioFileEditor::UpdateStatus() {
 }
 
 bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
-  if (!waveform_ || !player_ || !history_) return false;
+  if (!waveform_ || !player_ || !history_ || working_) return false;
   const int state = player_->State();
   const bool busy = state != kDeviceIdle;
   const bool recording = state == kDeviceRecording;

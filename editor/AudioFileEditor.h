@@ -26,6 +26,8 @@ class CUP_FileBuffer;
 class EP_EditHistory;
 class EP_Window;
 class GraphicsHost;
+class LongWork;
+class LongWorkObserver;
 class SharedClipboard;
 
 // Makes the default device of a direction; null for none. The application passes the ALSA
@@ -50,6 +52,8 @@ class EP_AudioFileEditor : public MixerGrowthListener {
 public:
   static constexpr int kSaveChunkFrames = 2048;
   static constexpr double kMaxWebRegionSeconds = 10.0;
+  // The error of a load the user stopped.
+  static constexpr const char* kLoadStopped = "Loading stopped; the file was not opened";
 
   EP_AudioFileEditor();
   virtual ~EP_AudioFileEditor();
@@ -74,8 +78,12 @@ public:
   bool SaveToFile(const std::string& path, int channels, int rate, int fileType, int compression,
                   ProgressCallback progress = nullptr, std::intptr_t user = 0);
   // Opens the saved file into fresh parts and swaps them in only when that worked; otherwise the
-  // document keeps its parts and "Could not reopen target file" is the error.
+  // document keeps its parts and "Could not reopen target file" is the error. When the file
+  // gives back exactly the document's samples (rate, channels and every bit), only the decoder
+  // and its file are swapped: the tracks, the view and the undo history stay.
   bool ReopenAfterSave(const std::string& path, ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // Whether the last ReopenAfterSave kept the undo history.
+  bool HistoryKeptBySave() const { return historyKept_; }
   void ReleaseParts();
 
   // ---- positions ----
@@ -200,6 +208,12 @@ public:
   // Whether the selection is short enough for the web search; warns when not.
   bool CheckWebRegion();
 
+  // ---- long commands (LongCommands.cpp) ----
+  // Where long commands report their progress and hear of a stop; null: none, and they run on
+  // the calling thread. While one runs, every command is disabled.
+  void SetLongWorkObserver(LongWorkObserver* observer) { longWorkObserver_ = observer; }
+  bool Working() const { return working_; }
+
   // ---- services ----
   void SetDeviceFactory(WaveDeviceFactory factory) { deviceFactory_ = std::move(factory); }
   void SetBrowserLauncher(BrowserLauncher launcher) { launcher_ = std::move(launcher); }
@@ -254,6 +268,10 @@ private:
   bool BeginRecordingGroup(double* from, double* to);
   bool Fade(float from, float to);
   bool Stretch(double timeRatio, double pitchScale);
+  // Runs a command's body as long work named text ("Normalizing"): a stop ends it with the
+  // document and its history as they were, "<what> stopped; the audio is unchanged" in pane 0
+  // and false without an error. A body that fails sets its error and returns false.
+  bool RunLong(const std::string& text, const std::string& what, const std::function<bool(LongWork&)>& body);
   // Takes over an opened file: its buffer, stream and decoder, a mixer for it, its annotations.
   void TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
                       std::unique_ptr<std::istream> stream, bool copyAnnotations);
@@ -268,6 +286,7 @@ private:
   void ScrollViewTo(int offset);
   double ZoomRatio() const;
   void FillWithSilence(ProgressCallback progress, std::intptr_t user);
+  static bool SameSamples(CAP_SampleMixer& kept, CAP_SampleMixer& reopened);
 
   // In the order the parts are made.
   CGP_MultiTrackDisplay* display_ = nullptr;  // owned by the window's tree
@@ -288,6 +307,9 @@ private:
   double keyAnchor_ = -1;  // where the keys started extending the selection; -1: none
   bool channelsShown_ = false;
   bool matchingSuspended_ = false;
+  LongWorkObserver* longWorkObserver_ = nullptr;
+  bool working_ = false;
+  bool historyKept_ = false;
   bool keptMatchMode_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;

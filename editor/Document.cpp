@@ -7,6 +7,7 @@
 
 #include "analysis/SampleTrack.h"
 #include "editor/CommandCode.h"
+#include "editor/EditHistory.h"
 #include "editor/EditorFrame.h"
 #include "editor/RoomToOpen.h"
 #include "formats/FormatCodes.h"
@@ -136,8 +137,16 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
                             BytesToOpen(frames, decoder->channels), room);
     if (!refusal.empty()) return Fail(refusal);
   }
-  if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
+  if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user)) {
+    // The user knows they stopped it: the status bar says so, no message box.
+    if (editor->ErrorText() == AudioEditorApp::kLoadStopped) {
+      const std::size_t slash = path.rfind('/');
+      errorText_ = (slash == std::string::npos ? path : path.substr(slash + 1)) + ": " + editor->ErrorText();
+      if (frame_) frame_->SetPaneText(0, errorText_);
+      return false;
+    }
     return FailAbout(path, editor->ErrorText());
+  }
   editor->SetMatchThreshold(70);
   editor_ = std::move(editor);
   TakeSettingsFromDecoder();
@@ -231,6 +240,7 @@ bool EditorDocument::SaveUnder(const std::string& path) {
     return FailAbout(path, editor_->ErrorText());
   path_ = path;
   hasFile_ = true;
+  const bool hadHistory = editor_->History() && (editor_->History()->CanUndo() || editor_->History()->CanRedo());
   // The file is written whatever happens next; a failed reopen keeps the document as it was,
   // and saying so is all that is left to do.
   if (!editor_->ReopenAfterSave(path, progress_, progressUser_)) {
@@ -238,7 +248,15 @@ bool EditorDocument::SaveUnder(const std::string& path) {
   } else {
     editor_->SetMatchThreshold(editor_->MatchThreshold());
     TakeSettingsFromDecoder();
+    if (frame_ && hadHistory)
+      frame_->SetPaneText(0, editor_->HistoryKeptBySave()
+                                 ? "Saved; the undo history is kept"
+                                 : "Saved; the undo history was cleared: the file does not hold exactly the "
+                                   "document's samples");
   }
+  // A new journal starts from the saved file, so a journal stopped by an undo past the last
+  // save may start again.
+  if (journalPastSave_) journalFailed_ = journalPastSave_ = false;
   modifications_ = 0;
   modified_ = false;
   // The saved file is the document's source from now on; its journal has done its work.
@@ -296,8 +314,21 @@ bool EditorDocument::FadeOut() { return Run(JournalOp::FadeOut, [this] { return 
 bool EditorDocument::Normalize() { return Run(JournalOp::Normalize, [this] { return editor_->Normalize(); }); }
 bool EditorDocument::Mute() { return Run(JournalOp::Mute, [this] { return editor_->Mute(); }); }
 bool EditorDocument::Reverse() { return Run(JournalOp::Reverse, [this] { return editor_->Reverse(); }); }
-bool EditorDocument::Undo() { return Run(JournalOp::Undo, [this] { return editor_->Undo(); }, -1); }
-bool EditorDocument::Redo() { return Run(JournalOp::Redo, [this] { return editor_->Redo(); }); }
+bool EditorDocument::Undo() { return UndoOrRedo(true); }
+bool EditorDocument::Redo() { return UndoOrRedo(false); }
+
+bool EditorDocument::UndoOrRedo(bool undo) {
+  const bool pastSave = editor_ && editor_->History() && editor_->History()->NextIsBeforeSave(undo);
+  const bool done = undo ? Run(JournalOp::Undo, [this] { return editor_->Undo(); }, -1)
+                         : Run(JournalOp::Redo, [this] { return editor_->Redo(); });
+  if (!done || !pastSave || options_.recoveryDir.empty() || journalFailed_) return done;
+  // The journal replays from the saved file, which does not know the edits before it: the
+  // journal goes, and the next save starts a new one.
+  EndJournal();
+  journalFailed_ = journalPastSave_ = true;
+  if (frame_) frame_->SetPaneText(0, "Changes past the last save are not kept for recovery until the next save");
+  return true;
+}
 
 bool EditorDocument::Mix() {
   if (!editor_ || !editor_->IsCommandEnabled(CommandMix)) return false;

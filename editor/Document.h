@@ -189,6 +189,8 @@ private:
   bool Fail(const std::string& text);
   bool FailAbout(const std::string& path, const std::string& text);
   void WarnIfShort();
+  // Undo and Redo; one that reaches past a save that kept the history ends the journal.
+  bool UndoOrRedo(bool undo);
   // Ends every edit command: the count moves by delta, the modified flag and the title follow.
   bool Changed(bool changed, int delta = 1);
   void TakeSettingsFromDecoder();
@@ -235,4 +237,5 @@ private:
   std::vector<std::string> recordingFiles_;    // of every recording the journal names
   std::uint64_t journaledClipboard_ = 0;  // the clipboard generation the journal can rebuild
   bool journalFailed_ = false;            // warned once; no journal for this document
+  bool journalPastSave_ = false;          // no journal since an undo or redo went past the save
 };

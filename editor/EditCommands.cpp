@@ -8,6 +8,7 @@
 #include "editor/CommandCode.h"
 #include "editor/EditHistory.h"
 #include "editor/EditorWindow.h"
+#include "editor/LongWork.h"
 #include "editor/SharedClipboard.h"
 #include "graphics/MultiTrackDisplay.h"
 #include "graphics/TrackWaveform.h"
@@ -171,7 +172,11 @@ bool EP_AudioFileEditor::Fade(float from, float to) {
   if (!IsCommandEnabled(CommandFade)) return false;
   errorText_.clear();
   const int length = SelectionLength(false), start = SelectionStart(false);
-  if (!history_->Fade(SelectionLength(true), SelectionStart(true), from, to, GetViewState())) return EditFailed();
+  const bool fadeIn = from < to;
+  if (!RunLong(fadeIn ? "Fading in" : "Fading out", fadeIn ? "Fade In" : "Fade Out", [&](LongWork&) {
+        return history_->Fade(SelectionLength(true), SelectionStart(true), from, to, GetViewState()) || EditFailed();
+      }))
+    return false;
   ShowSelectionAsItWas(length, start);
   return true;
 }
@@ -184,7 +189,9 @@ bool EP_AudioFileEditor::Normalize() {
   float minimum = 1, maximum = -1;
   history_->FindPeak(wholeLength, wholeStart, &minimum, &maximum);
   const float peak = std::max({std::fabs(minimum), std::fabs(maximum), kNormalizeFloor});
-  if (!history_->Scale(wholeLength, wholeStart, 1 / peak, GetViewState())) return EditFailed();
+  if (!RunLong("Normalizing", "Normalize",
+               [&](LongWork&) { return history_->Scale(wholeLength, wholeStart, 1 / peak, GetViewState()) || EditFailed(); }))
+    return false;
   ShowSelectionAsItWas(length, start);
   return true;
 }
@@ -199,8 +206,11 @@ bool EP_AudioFileEditor::Volume(int percent) {
     return false;
   }
   const int length = SelectionLength(false), start = SelectionStart(false);
-  if (!history_->Scale(SelectionLength(true), SelectionStart(true), percent / 100.0f, GetViewState()))
-    return EditFailed();
+  if (!RunLong(percent == 0 ? "Muting" : "Changing the volume", percent == 0 ? "Mute" : "Volume", [&](LongWork&) {
+        return history_->Scale(SelectionLength(true), SelectionStart(true), percent / 100.0f, GetViewState()) ||
+               EditFailed();
+      }))
+    return false;
   ShowSelectionAsItWas(length, start);
   return true;
 }
@@ -209,7 +219,10 @@ bool EP_AudioFileEditor::Reverse() {
   if (!IsCommandEnabled(CommandReverse)) return false;
   errorText_.clear();
   const int length = SelectionLength(false), start = SelectionStart(false);
-  if (!history_->Reverse(SelectionLength(true), SelectionStart(true), GetViewState())) return EditFailed();
+  if (!RunLong("Reversing", "Reverse", [&](LongWork&) {
+        return history_->Reverse(SelectionLength(true), SelectionStart(true), GetViewState()) || EditFailed();
+      }))
+    return false;
   ShowSelectionAsItWas(length, start);
   return true;
 }
@@ -233,7 +246,7 @@ bool EP_AudioFileEditor::InsertSilence(double seconds) {
 }
 
 bool EP_AudioFileEditor::ShiftPitch(int halftones) {
-  if (!waveform_ || !history_) return false;
+  if (!waveform_ || !history_ || working_) return false;
   errorText_.clear();
   int lowest = 0, highest = 0;
   mixer_->PitchRange(&lowest, &highest);
@@ -248,7 +261,9 @@ bool EP_AudioFileEditor::ShiftPitch(int halftones) {
   const double ratio = ZoomRatio();
   const int window = waveform_->Parent() ? waveform_->Parent()->Width() : waveform_->Width();
   const double scrollFraction = -double(waveform_->X()) / std::max(1, waveform_->Width() - window);
-  if (!history_->SetPitch(float(halftones), GetViewState())) return EditFailed();
+  if (!RunLong("Shifting the pitch", "Shift Pitch",
+               [&](LongWork&) { return history_->SetPitch(float(halftones), GetViewState()) || EditFailed(); }))
+    return false;
   waveform_->MarkAllChanged();
   const double samples = DisplayTrack()->Length();
   const int from = int(fromFraction * samples), to = int(toFraction * samples);
@@ -266,7 +281,9 @@ bool EP_AudioFileEditor::Undo() {
   errorText_.clear();
   int length = 0, start = 0;
   ViewState view;
-  if (!history_->Undo(&length, &start, &view)) return EditFailed();
+  // Moving blocks back is quick; a rate group makes every block again and reports it.
+  if (!RunLong("Undoing", "Undo", [&](LongWork&) { return history_->Undo(&length, &start, &view) || EditFailed(); }))
+    return false;
   waveform_->MarkAllChanged();
   ShowRange(view.selectionLength, view.selectionStart, FollowNone);
   // Only what differs is redone: each zoom or scroll recomputes the visible columns.
@@ -281,7 +298,8 @@ bool EP_AudioFileEditor::Redo() {
   if (!IsCommandEnabled(CommandRedo)) return false;
   errorText_.clear();
   int length = 0, start = 0;
-  if (!history_->Redo(&length, &start)) return EditFailed();
+  if (!RunLong("Redoing", "Redo", [&](LongWork&) { return history_->Redo(&length, &start) || EditFailed(); }))
+    return false;
   ShowRange(0, start, FollowNone);
   return true;
 }

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "analysis/BlockSummary.h"
+#include "editor/LongWork.h"
 #include "editor/SharedClipboard.h"
 #include "formats/RateConverter.h"
 #include "pipeline/SampleMixer.h"
@@ -165,6 +166,9 @@ bool EP_EditHistory::Transact(Body&& body) {
       // The stale blocks wait for the next reader.
     }
     return false;
+  } catch (const WorkStopped&) {
+    Rollback(current, extensions);
+    throw;
   }
   inTransaction_ = false;
   DropBeyondLimit();
@@ -292,6 +296,7 @@ void EP_EditHistory::ChangeIntoEntry(int track, int length, int start, const Sam
 void EP_EditHistory::BeginGroup(int kind, const ViewState* view, bool clearRedo) {
   auto group = std::make_unique<Group>();
   group->kind = kind;
+  group->serial = nextSerial_++;
   group->savedRate = DocumentRate();
   if (view) group->view = *view;
   undo_.push_front(std::move(group));
@@ -438,11 +443,12 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
   return done ? pasted : -1;
 }
 
-// Changes every track's range sample by sample into new blocks: change(sample, index in the
-// range, range length). The old blocks are the undo group's. The tracks' new blocks are made on
-// as many threads as the machine has (each track's the same on any), then linked in here.
-template <class Change>
-bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view, Change change) {
+// Makes every track's range into new blocks, sample runs passing through the SampleChange that
+// makePass(track, range length) gives; the old blocks are the undo group's. The tracks' new
+// blocks are made on as many threads as the machine has (each track's the same on any), on the
+// long work's worker when there is one, then linked in here.
+template <class MakePass>
+bool EP_EditHistory::PrepareAndSwap(int length, int start, const ViewState& view, MakePass makePass) {
   return Transact([&] {
     BeginGroup(GroupSamples, &view, true);
     const int tracks = TrackCount();
@@ -452,23 +458,47 @@ bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view,
     };
     std::vector<Prepared> prepared(std::size_t(std::max(tracks, 0)));
     for (int i = 0; i < tracks; ++i) CheckAllocation();
-    ForEachTrackInParallel(tracks, length >= kParallelSamples, [&](int i) {
-      CAP_SampleTrack* t = mixer_->Track(i);
-      Prepared& p = prepared[std::size_t(i)];
-      const int n = ClampedLength(t, length, start);
-      p.start = ClampedStart(t, length, start);
-      const SampleChange pass = [&change, n](const float* in, float* out, int m, long long index) {
-        const Change local = change;  // a copy no store can alias: the loop runs in vector registers
-        for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
-      };
-      p.chain = t->PrepareChange(n, p.start, pass, &p.chainStart, &p.span);
-    });
+    // Progress counts the samples changed over every track; a stop is seen between blocks.
+    long long total = 0;
+    for (int i = 0; i < tracks; ++i) total += ClampedLength(mixer_->Track(i), length, start);
+    std::atomic<long long> done{0};
+    LongWork* const work = work_;
+    auto prepare = [&] {
+      ForEachTrackInParallel(tracks, length >= kParallelSamples, [&](int i) {
+        CAP_SampleTrack* t = mixer_->Track(i);
+        Prepared& p = prepared[std::size_t(i)];
+        const int n = ClampedLength(t, length, start);
+        p.start = ClampedStart(t, length, start);
+        SampleChange change = makePass(*t, p.start, n);
+        const SampleChange pass = [&change, work, &done, total](const float* in, float* out, int m, long long index) {
+          if (work) {
+            work->ThrowIfStopped();
+            work->Report(double(done += m) / double(total));
+          }
+          change(in, out, m, index);
+        };
+        p.chain = t->PrepareChange(n, p.start, work ? pass : change, &p.chainStart, &p.span);
+      });
+    };
+    if (work) work->RunOnWorker(prepare);
+    else prepare();
     for (int i = 0; i < tracks; ++i) {
       Prepared& p = prepared[std::size_t(i)];
       // On the blocks' own boundaries: the swap needs no memory.
       BlockChain old = mixer_->Track(i)->SwapRange(p.span, p.chainStart, std::move(p.chain));
       PushEntry(Entry{std::move(old), i, p.chainStart, p.span, p.start});
     }
+  });
+}
+
+// Changes every track's range sample by sample: change(sample, index in the range, range length).
+template <class Change>
+bool EP_EditHistory::ChangeInPlace(int length, int start, const ViewState& view, Change change) {
+  return PrepareAndSwap(length, start, view, [&change](CAP_SampleTrack&, int, int n) -> SampleChange {
+    return [&change, n](const float* in, float* out, int m, long long index) {
+      const Change local = change;  // a copy no store can alias: the loop runs in vector registers
+      for (int j = 0; j < m; ++j) out[j] = local(in[j], index + j, n);
+    };
   });
 }
 
@@ -497,14 +527,29 @@ void EP_EditHistory::FindPeak(int length, int start, float* minimum, float* maxi
 }
 
 bool EP_EditHistory::Reverse(int length, int start, const ViewState& view) {
-  return Transact([&] {
-    BeginGroup(GroupSamples, &view, true);
-    for (int i = 0; i < TrackCount(); ++i) {
-      CAP_SampleTrack* t = mixer_->Track(i);
-      const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
-      CheckAllocation();
-      PushEntry(Entry{t->ReverseRange(n, s), i, s, n, s});
-    }
+  return PrepareAndSwap(length, start, view, [](CAP_SampleTrack& t, int s, int n) -> SampleChange {
+    // Sample k of the range takes sample n - 1 - k: the runs come in order, their sources from
+    // the end backwards, found through the blocks' starts (the list is not changed meanwhile).
+    struct Run {
+      int start;
+      const SampleBlock* block;
+    };
+    std::vector<Run> runs;
+    int offset = 0;
+    const SampleBlock* b = n > 0 ? t.Locate(s, &offset) : nullptr;
+    for (int at = s - offset; b && at < s + n; at += b->count, b = b->next) runs.push_back({at, b});
+    return [runs = std::move(runs), s, n](const float*, float* out, int m, long long index) {
+      int from = s + n - int(index) - m;  // the source run is [from, from + m), written backwards
+      auto run = std::upper_bound(runs.begin(), runs.end(), from, [](int p, const Run& r) { return p < r.start; }) - 1;
+      for (int k = m; k > 0;) {
+        const int inBlock = std::min(k, run->start + run->block->count - from);
+        const float* src = run->block->Samples() + (from - run->start);
+        for (int j = 0; j < inBlock; ++j) out[k - 1 - j] = src[j];
+        k -= inBlock;
+        from += inBlock;
+        ++run;
+      }
+    };
   });
 }
 
@@ -557,8 +602,19 @@ bool EP_EditHistory::SetPitch(float halftones, const ViewState& view) {
   return Transact([&] {
     BeginGroup(GroupRate, &view, true);
     CheckAllocation();  // every block is made again at the new rate
-    mixer_->SetPitchShift(halftones);
+    ShiftMixerPitch(halftones);
   });
+}
+
+void EP_EditHistory::ShiftMixerPitch(float halftones) {
+  LongWork* const work = work_;
+  if (!work) {
+    mixer_->SetPitchShift(halftones);
+    return;
+  }
+  // Between tracks the window paints and may ask to stop, which puts the done ones back.
+  if (!mixer_->SetPitchShift(halftones, [work](double fraction) { return work->Step(fraction); }))
+    throw WorkStopped();
 }
 
 bool EP_EditHistory::BeginRecording(int length, int start) {
@@ -603,7 +659,7 @@ bool EP_EditHistory::ExtendForRecording() {
 void EP_EditHistory::ApplyGroup(Group& group, int* changedLength, int* changedStart) {
   if (group.kind == GroupRate) {
     CheckAllocation();  // every block is made again at the new rate
-    mixer_->SetPitchShift(float(mixer_->NearestPitch(group.savedRate)));
+    ShiftMixerPitch(float(mixer_->NearestPitch(group.savedRate)));
     int longest = 0;
     for (int i = 0; i < TrackCount(); ++i) longest = std::max(longest, mixer_->Track(i)->Length());
     *changedStart = 0;
@@ -637,6 +693,11 @@ void EP_EditHistory::ApplyGroup(Group& group, int* changedLength, int* changedSt
   *changedLength = group.entries.empty() ? 0 : int(last - first);
 }
 
+bool EP_EditHistory::NextIsBeforeSave(bool undo) const {
+  const auto& stack = undo ? undo_ : redo_;
+  return !stack.empty() && stack.front()->serial < savedSerial_;
+}
+
 bool EP_EditHistory::Undo(int* changedLength, int* changedStart, ViewState* view) {
   if (undo_.empty() || !mixer_) return false;
   Group* taken = undo_.front().get();
@@ -646,6 +707,7 @@ bool EP_EditHistory::Undo(int* changedLength, int* changedStart, ViewState* view
     opposite->kind = taken->kind;
     opposite->savedRate = DocumentRate();
     opposite->view = taken->view;
+    opposite->serial = taken->serial;
     redo_.push_front(std::move(opposite));
     current_ = opened_ = redo_.front().get();
     openedOnRedo_ = true;
@@ -665,6 +727,7 @@ bool EP_EditHistory::Redo(int* changedLength, int* changedStart) {
   int length = 0, start = 0;
   const bool done = Transact([&] {
     BeginGroup(taken->kind, &taken->view, false);
+    current_->serial = taken->serial;
     ApplyGroup(*taken, &length, &start);
   });
   if (!done) return false;

@@ -15,6 +15,7 @@
 #include "editor/ViewState.h"
 
 class CAP_SampleMixer;
+class LongWork;
 class SharedClipboard;
 
 enum EditGroupKind : int { GroupSamples = 0, GroupRate = 1 };
@@ -83,11 +84,20 @@ public:
   // out of memory (then nothing changed).
   bool Undo(int* changedLength, int* changedStart, ViewState* view);
   bool Redo(int* changedLength, int* changedStart);
+  // The document was saved with exactly its samples and keeps its groups: those made before now
+  // are the saved file's past. Whether the next Undo (or Redo) would reach into that past.
+  void MarkSaved() { savedSerial_ = nextSerial_; }
+  bool NextIsBeforeSave(bool undo) const;
   bool CanUndo() const { return !undo_.empty(); }
   bool CanRedo() const { return !redo_.empty(); }
   int UndoCount() const { return int(undo_.size()); }
   int RedoCount() const { return int(redo_.size()); }
   int ExtensionCount() const { return extensionCount_; }
+
+  // The long command under way: its changes are made on a worker while the UI hears of them,
+  // and a stop (WorkStopped, thrown out of the operation) leaves everything as it was. Null:
+  // on the calling thread, without progress.
+  void SetWork(LongWork* work) { work_ = work; }
 
   // Tests only: the nth allocation of saved or new samples from now on throws std::bad_alloc
   // (0 disarms).
@@ -107,6 +117,7 @@ public:
     int kind = GroupSamples;
     int savedRate = 0;
     ViewState view;
+    std::uint64_t serial = 0;  // which edit: its undo and redo groups share it
   };
 
 private:
@@ -118,6 +129,8 @@ private:
   // the result is false; otherwise the deferred dropping of groups happens.
   template <class Body>
   bool Transact(Body&& body);
+  template <class MakePass>
+  bool PrepareAndSwap(int length, int start, const ViewState& view, MakePass makePass);
   template <class Change>
   bool ChangeInPlace(int length, int start, const ViewState& view, Change change);
   void Rollback(Group* current, int extensionCount);
@@ -133,6 +146,8 @@ private:
   // replace the extra samples inserted after the range.
   void ChangeIntoEntry(int track, int length, int start, const SampleChange& change, int extra);
   void ApplyGroup(Group& group, int* changedLength, int* changedStart);
+  // Every track made again at the rate of the pitch; with long work, WorkStopped when stopped.
+  void ShiftMixerPitch(float halftones);
   void DeleteRange(int length, int start, const ViewState& view);
   std::vector<std::unique_ptr<CAP_SampleTrack>> CopyRange(int length, int start);
   void InstallClipboard(std::vector<std::unique_ptr<CAP_SampleTrack>>& tracks);
@@ -148,6 +163,9 @@ private:
   int extensionCount_ = 0;
   int failAfter_ = 0;
   int undoLevels_ = kMaxUndoGroups;
+  LongWork* work_ = nullptr;
+  std::uint64_t nextSerial_ = 1;
+  std::uint64_t savedSerial_ = 0;
 
   // The operation under way (Transact): what it opened and what it will drop when it commits.
   bool inTransaction_ = false;

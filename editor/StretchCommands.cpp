@@ -11,6 +11,7 @@
 #include "editor/AudioFileEditor.h"
 #include "editor/CommandCode.h"
 #include "editor/EditHistory.h"
+#include "editor/LongWork.h"
 #include "graphics/TrackWaveform.h"
 #include "pipeline/TimeStretch.h"
 
@@ -94,29 +95,47 @@ bool EP_AudioFileEditor::Stretch(double timeRatio, double pitchScale) {
   std::vector<std::unique_ptr<CAP_SampleTrack>> made;
   std::string error;
   SetWaitCursor(true);
+  bool done = false;
+  const bool pitch = timeRatio == 1.0;
   try {
-    for (int c = 0; c < channels; ++c) made.push_back(std::make_unique<CAP_SampleTrack>(rate));
-    const bool done = StretchAudio(
-        request,
-        [&](float* const* out, int frames, std::int64_t position) {
-          for (int c = 0; c < channels; ++c) mixer_->Track(c)->ReadSamples(out[c], frames, wholeStart + int(position));
-        },
-        [&](const float* const* in, int frames) {
-          for (int c = 0; c < channels; ++c) made[std::size_t(c)]->InsertSamples(in[c], frames, made[std::size_t(c)]->Length());
-        },
-        &error);
-    if (!done) {
-      SetWaitCursor(false);
-      SetError(error);
-      return false;
-    }
-    const bool withMix = channels == 2 && mixer_->TrackCount() > 2;
-    if (withMix && !mixer_->Track(2)->Computed()) made.push_back(MixOf(*made[0], *made[1], rate));
+    // The stretcher reads the document and fills tracks of its own: nothing changes until the
+    // history takes them in below, so a stop leaves the document as it was.
+    done = RunLong(pitch ? "Changing the pitch" : "Changing the tempo", pitch ? "Change Pitch" : "Change Tempo",
+                   [&](LongWork& work) {
+                     work.RunOnWorker([&] {
+                       for (int c = 0; c < channels; ++c) made.push_back(std::make_unique<CAP_SampleTrack>(rate));
+                       const bool stretched = StretchAudio(
+                           request,
+                           [&](float* const* out, int frames, std::int64_t position) {
+                             for (int c = 0; c < channels; ++c)
+                               mixer_->Track(c)->ReadSamples(out[c], frames, wholeStart + int(position));
+                           },
+                           [&](const float* const* in, int frames) {
+                             for (int c = 0; c < channels; ++c)
+                               made[std::size_t(c)]->InsertSamples(in[c], frames, made[std::size_t(c)]->Length());
+                           },
+                           &error,
+                           [&work](double fraction) {
+                             work.ThrowIfStopped();
+                             work.Report(fraction);
+                           });
+                       if (stretched && channels == 2 && mixer_->TrackCount() > 2 && !mixer_->Track(2)->Computed())
+                         made.push_back(MixOf(*made[0], *made[1], rate));
+                       if (!stretched) made.clear();
+                     });
+                     if (made.empty()) {
+                       SetError(error);
+                       return false;
+                     }
+                     return true;
+                   });
   } catch (const std::bad_alloc&) {
+    made.clear();
     SetWaitCursor(false);
     return EditFailed();
   }
   SetWaitCursor(false);
+  if (!done) return false;
   std::vector<CAP_SampleTrack*> sources;
   for (auto& track : made) sources.push_back(track.get());
   // A computed mix track takes only the length from its source: its samples are the new channels'.

@@ -124,15 +124,30 @@ int CAP_SampleMixer::NearestPitch(int rate) const {
   return best - baseIndex_;
 }
 
-void CAP_SampleMixer::SetPitchShift(float halftones) {
-  if (std::isnan(halftones) || halftones == pitch_) return;
+void CAP_SampleMixer::SetPitchShift(float halftones) { SetPitchShift(halftones, nullptr); }
+
+bool CAP_SampleMixer::SetPitchShift(float halftones, const std::function<bool(double)>& step) {
+  if (std::isnan(halftones) || halftones == pitch_) return true;
+  const float oldPitch = pitch_;
+  const int oldRate = sampleRate;
   int lowest, highest;
   PitchRange(&lowest, &highest);
   pitch_ = std::clamp(halftones, float(lowest), float(highest));
   sampleRate = RateForPitch(pitch_);
-  for (int k = 0; k < trackCount_; ++k) tracks_[k]->SetSampleRate(sampleRate);
+  for (int k = 0; k < trackCount_; ++k) {
+    tracks_[k]->SetSampleRate(sampleRate);
+    if (step && k + 1 < trackCount_ && !step(double(k + 1) / trackCount_)) {
+      for (int j = 0; j <= k; ++j) tracks_[j]->SetSampleRate(oldRate);
+      pitch_ = oldPitch;
+      sampleRate = oldRate;
+      SettleTracks();
+      UpdateDuration();
+      return false;
+    }
+  }
   SettleTracks();
   UpdateDuration();
+  return true;
 }
 
 void CAP_SampleMixer::UpdateDuration() {

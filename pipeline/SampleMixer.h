@@ -6,6 +6,7 @@
 // sample rate (no resampling).
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "analysis/AudioContainer.h"
@@ -53,6 +54,9 @@ public:
   double DCOffset(int channel) const { return dcOffset_[channel]; }
 
   void SetPitchShift(float halftones);
+  // The same telling step the fraction done after each track but the last; a false answer puts
+  // the tracks back at the old rate (the same samples) and the shift is not made (false).
+  bool SetPitchShift(float halftones, const std::function<bool(double)>& step);
   float PitchShift() const { return pitch_; }
   void PitchRange(int* lowest, int* highest) const;
   int RateForPitch(float halftones) const;

@@ -19,7 +19,7 @@ std::int64_t StretchedLength(std::int64_t frames, double timeRatio) {
 }
 
 bool StretchAudio(const StretchRequest& request, const StretchReader& read, const StretchWriter& write,
-                  std::string* error) {
+                  std::string* error, const StretchProgress& progress) {
   using RubberBand::RubberBandStretcher;
   if (request.channels < 1 || request.rate < 1 || request.frames < 0 || !(request.timeRatio > 0) ||
       !(request.pitchScale > 0)) {
@@ -53,6 +53,7 @@ bool StretchAudio(const StretchRequest& request, const StretchReader& read, cons
     for (int pass = 0; pass < 2; ++pass) {
       for (std::int64_t at = 0; at < request.frames; at += kBlock) {
         const int count = int(std::min<std::int64_t>(kBlock, request.frames - at));
+        if (progress) progress((double(pass) * double(request.frames) + double(at)) / (2.0 * double(request.frames)));
         read(pointers.data(), count, at);
         const bool last = at + kBlock >= request.frames;
         if (pass == 0) {

@@ -10,6 +10,8 @@
 using StretchReader = std::function<void(float* const* channels, int frames, std::int64_t position)>;
 // Takes the next frames of the result, one array per channel.
 using StretchWriter = std::function<void(const float* const* channels, int frames)>;
+// Hears the fraction done (both passes) once a block; it may throw to stop the work.
+using StretchProgress = std::function<void(double fraction)>;
 
 struct StretchRequest {
   int channels = 1;
@@ -29,4 +31,4 @@ std::int64_t StretchedLength(std::int64_t frames, double timeRatio);
 // Writes exactly StretchedLength(frames, timeRatio) frames. False with *error when the library
 // refused the request (std::bad_alloc passes through to the caller).
 bool StretchAudio(const StretchRequest& request, const StretchReader& read, const StretchWriter& write,
-                  std::string* error);
+                  std::string* error, const StretchProgress& progress = nullptr);

@@ -13,6 +13,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSettings>
 #include <QSlider>
 #include <QToolBar>
@@ -30,6 +31,7 @@
 #include "app/MainFrame.h"
 #include "app/RecoveryDlg.h"
 #include "app/ThresholdBar.h"
+#include "app/WorkInWindow.h"
 #include "devices/AudioPlayer.h"
 #include "editor/AudioFileEditor.h"
 #include "editor/Document.h"
@@ -819,6 +821,63 @@ private slots:
     app.reset();
     auto again = StartApp();
     QVERIFY(ui_->dialogs.isEmpty());
+  }
+
+  // ---- long work ----
+
+  void longWorkStopsOnEscapeAndCancel() {
+    const QString path = Sox("long.wav", {"-r", "44100", "-c", "2", "-b", "16"}, {"20", "sine", "440", "sine", "660"});
+    QVERIFY(!path.isEmpty());
+    auto app = StartApp();
+    CMainFrame* frame = app->MainFrame();
+    app->SetProgressDelay(0);
+    auto escape = [frame] {
+      QCoreApplication::postEvent(frame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    };
+    // A load stopped by Escape opens nothing and says so without a message box.
+    escape();
+    QVERIFY(!app->OpenDocumentFile(path));
+    QCOMPARE(frame->MdiArea()->subWindowList().size(), 0);
+    QVERIFY(ui_->warnings.isEmpty());
+    QVERIFY2(frame->PaneText(0).contains("Loading stopped"), qPrintable(frame->PaneText(0)));
+
+    VIZoravuDoc* doc = app->OpenDocumentFile(path);
+    QVERIFY(doc);
+    doc->Work()->SetDelay(0);
+    auto samples = [doc] {
+      QList<QByteArray> tracks;
+      EP_SampleMixer* mixer = doc->Editor()->Mixer();
+      for (int t = 0; t < mixer->TrackCount(); ++t) {
+        QByteArray bytes(mixer->Track(t)->Length() * int(sizeof(float)), '\0');
+        mixer->Track(t)->ReadSamples(reinterpret_cast<float*>(bytes.data()), mixer->Track(t)->Length(), 0);
+        tracks << bytes;
+      }
+      return tracks;
+    };
+    const auto before = samples();
+    QVERIFY(frame->Trigger(CommandId::SelectAll));
+    // Escape during Normalize, the Cancel button during Fade In: the audio, the title and the
+    // undo list as they were, and the view painting again.
+    escape();
+    QVERIFY(frame->Trigger(CommandId::Normalize));
+    QVERIFY(samples() == before);
+    QVERIFY(!doc->Modified() && !Enabled(*app, CommandId::Undo));
+    QVERIFY2(frame->PaneText(0).contains("Normalize stopped"), qPrintable(frame->PaneText(0)));
+    QVERIFY(!frame->ProgressShown());
+    QVERIFY(!doc->View()->HostWindow()->Frozen());
+    QTimer::singleShot(0, frame, [frame] {
+      QVERIFY(frame->ProgressCancel()->isVisible());
+      QTest::mouseClick(frame->ProgressCancel(), Qt::LeftButton);
+    });
+    QVERIFY(frame->Trigger(CommandId::FadeIn));
+    QVERIFY(samples() == before);
+    QVERIFY(!doc->Modified());
+    QVERIFY2(frame->PaneText(0).contains("Fade In stopped"), qPrintable(frame->PaneText(0)));
+    // Unstopped, the command completes and can be undone.
+    QVERIFY(frame->Trigger(CommandId::Normalize));
+    QVERIFY(samples() != before);
+    QVERIFY(doc->Modified() && Enabled(*app, CommandId::Undo));
+    QVERIFY(ui_->warnings.isEmpty());
   }
 };
 

@@ -29,7 +29,7 @@ struct RecordingFrame : EditorFrame {
 struct ScriptedPrompts : DocumentPrompts {
   bool answer = true;
   int mixClipboard = 50, mixWaveform = 50, volume = 100, pitch = 0;
-  double silence = 1.0;
+  double silence = 1.0, changePitch = 0, changeTempo = 0;
   bool recordCorrectDC = false;
   float dcLeft = 0, dcRight = 0;
   SaveChangesAnswer saveChanges = SaveChangesAnswer::Cancel;
@@ -41,6 +41,8 @@ struct ScriptedPrompts : DocumentPrompts {
   bool AskVolume(int* p) override { *p = volume; return answer; }
   bool AskPitch(int* h) override { *h = pitch; return answer; }
   bool AskSilence(double* s) override { *s = silence; return answer; }
+  bool AskChangePitch(double* h) override { *h = changePitch; return answer; }
+  bool AskChangeTempo(double* p) override { *p = changeTempo; return answer; }
   bool AskRecord(int, int, bool* correct, float* l, float* r) override {
     *correct = recordCorrectDC;
     *l = dcLeft;
