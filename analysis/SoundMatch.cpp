@@ -6,6 +6,8 @@
 #include <cstring>
 #include <deque>
 #include <numeric>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,6 +31,7 @@ constexpr double kSteadyScale = 0.35;  // of kDistanceScale for a steady prototy
 constexpr float kRefineFloor = 2.0f;
 constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
+constexpr std::size_t kRefinesPerWorker = 8;  // below this many, a second thread costs more than it saves
 constexpr int kLongestPrototype = 30;  // seconds
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
@@ -711,21 +714,48 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   };
   // The same, remembered: a run far enough from the track's ends reads the blocks within
   // max(pad, length) of it and nothing else.
-  auto refineRemembered = [&](int head, int length) {
-    const int reach = std::max(pad, length);
-    if (!memory || head - reach < 0 || head + length + reach > n) return refine(head, length);
-    RememberedResults<Best>::Inputs inputs = {std::uint64_t(length)};
-    addStamps(inputs, head - reach, head + length + reach);
-    Best r;
-    if (const Best* known = memory->refined.Find(inputs)) {
-      r = *known;
-    } else {
-      r = refine(head, length);
-      r.start -= head;
-      memory->refined.Keep(inputs, r);
+  // The second alignment of a round's runs (their coarse heads): what the memory holds is taken
+  // from it, the rest is computed, on a worker thread beside this one when there is much of it
+  // (each alignment reads only what the first pass left, so the split changes no result), and
+  // kept. A run far enough from the track's ends reads the blocks within max(pad, length) of it
+  // and nothing else.
+  auto refineRound = [&](const std::vector<int>& heads, const std::vector<int>& runLength) {
+    std::vector<Best> out(heads.size());
+    std::vector<RememberedResults<Best>::Inputs> inputs(heads.size());
+    std::vector<std::size_t> todo;
+    for (std::size_t k = 0; k < heads.size(); ++k) {
+      const int head = heads[k], length = runLength[head], reach = std::max(pad, length);
+      if (memory && head - reach >= 0 && head + length + reach <= n) {
+        inputs[k] = {std::uint64_t(length)};
+        addStamps(inputs[k], head - reach, head + length + reach);
+        if (const Best* known = memory->refined.Find(inputs[k])) {
+          out[k] = *known;
+          out[k].start += head;
+          continue;
+        }
+      }
+      todo.push_back(k);
     }
-    r.start += head;
-    return r;
+    auto compute = [&](std::size_t from, std::size_t to) {
+      for (std::size_t t = from; t < to; ++t) out[todo[t]] = refine(heads[todo[t]], runLength[heads[todo[t]]]);
+    };
+    const std::size_t half = todo.size() / 2;
+    std::thread worker;
+    if (half >= kRefinesPerWorker && std::thread::hardware_concurrency() > 1) {
+      try {
+        worker = std::thread(compute, half, todo.size());
+      } catch (const std::system_error&) {
+      }
+    }
+    compute(0, worker.joinable() ? half : todo.size());
+    if (worker.joinable()) worker.join();
+    for (std::size_t k : todo)
+      if (!inputs[k].empty()) {
+        Best relative = out[k];
+        relative.start -= heads[k];
+        memory->refined.Keep(inputs[k], relative);
+      }
+    return out;
   };
   const double cells = double(phases + kWarpCount - 1) * m * (2.0 * m + 2 * pad);
   const int budget = int(std::clamp(kRefineCells / cells, 2.0, 4096.0));
@@ -743,14 +773,17 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   std::vector<char> final(std::size_t(n), 0), done(std::size_t(n), 0);
   int refinedCount = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
-    std::vector<std::pair<int, Best>> results;  // coarse head, result
+    std::vector<int> heads;
     for (int head : ByScoreFrom(score, kRefineFloor)) {
       if (refinedCount >= budget) break;
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
       ++refinedCount;
-      results.push_back({head, refineRemembered(head, runLength[head])});
+      heads.push_back(head);
     }
+    const std::vector<Best> refined = refineRound(heads, runLength);
+    std::vector<std::pair<int, Best>> results;  // coarse head, result
+    for (std::size_t k = 0; k < heads.size(); ++k) results.push_back({heads[k], refined[k]});
     if (results.empty()) break;
     for (const auto& [head, r] : results) {
       const int lo = std::max(0, head - pad), hi = std::min(n, head + runLength[head] + pad);

@@ -4,7 +4,9 @@
 // with every stretch of the track (a candidate may take from half to twice as long), and a second
 // alignment of the best candidates with the prototype shifted by fractions of its first block.
 // Leaves the same marks on the blocks as the signature search: scores 0..100, claimed runs, the
-// sound's start on each run's head.
+// sound's start on each run's head. Runs on the calling thread (the track's owner), with a worker
+// beside it for the blocks' missing band shapes and for the second alignments when there are
+// many; the results are those of the calling thread alone.
 #include <string>
 
 class CAP_SampleTrack;
