@@ -1,5 +1,6 @@
 #pragma once
-// A document's audio: one track per channel plus, for a stereo document, a mono mix track. As a
+// A document's audio: one track per channel plus, for a stereo document, a mono mix track (which
+// computes its samples from the two channels: CAP_SampleTrack::ComputeFrom). As a
 // container it spreads interleaved frames over the tracks on writes and gathers them back on
 // reads, each through a small gain matrix. It loads from a decoder with optional DC-offset
 // correction and shifts the pitch of the whole document in halftones by changing the tracks'
