@@ -70,8 +70,14 @@ std::unique_ptr<EditorDocument> MakeHourDocument(Answers* answers) {
   options.newChannels = kChannels;
   options.newRate = kRate;
   options.newSeconds = kHourSeconds;
+  // TINTWAVE_BENCH_STORED_MIX=1: the mix track stored as a track of its own, as it was before it
+  // was computed from the channels (for comparing the two on the same machine and load).
+  const char* stored = std::getenv("TINTWAVE_BENCH_STORED_MIX");
+  CAP_SampleMixer::SetMixComputed(!(stored && *stored == '1'));
   auto document = std::make_unique<EditorDocument>(options, nullptr, answers);
-  if (!document->New(nullptr, 1600, 400)) return nullptr;
+  const bool made = document->New(nullptr, 1600, 400);
+  CAP_SampleMixer::SetMixComputed(true);
+  if (!made) return nullptr;
   std::mt19937 rng(11);
   std::vector<float> second(std::size_t(kRate) * kChannels);
   EP_SampleMixer* mixer = document->Editor()->Mixer();
