@@ -155,6 +155,8 @@ public:
   void Play();
   void Pause();
   void Stop();
+  // After a recording ended: every visible column made again from the finished blocks.
+  void RedrawRecorded();
   void Record(float dcLeft, float dcRight);
   // A recording brought back from its recovery file: the frames (16-bit or float, interleaved
   // as the device gave them, DC already corrected) go where the recorder put them, from its

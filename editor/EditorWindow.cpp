@@ -24,6 +24,7 @@ void EP_Window::OnTimerTick() {
   player->Poll();
   if (before != kDeviceIdle && player->State() == kDeviceIdle) {
     editor_->Stop();
+    if (before == kDeviceRecording) editor_->RedrawRecorded();
     editor_->OnNotification();
   }
   const int state = player->State();

@@ -59,12 +59,19 @@ void EP_AudioFileEditor::Pause() {
   pausedPlay_ = !pausedRecording_;
 }
 
+void EP_AudioFileEditor::RedrawRecorded() {
+  // The columns drawn while the recording grew were made from blocks still filling (and at
+  // widths the growth kept changing): the finished recording is drawn again as a whole.
+  waveform_->MarkAllChanged();
+  waveform_->ApplyChanges(0, 0);
+}
+
 void EP_AudioFileEditor::Stop() {
   if (!player_ || !waveform_) return;
   const int state = player_->State();
   player_->Stop();
   waveform_->SetCursorTime(waveform_->SelStart(), FollowMargin);
-  if (state == kDeviceRecording) waveform_->ApplyChanges(0, 0);
+  if (state == kDeviceRecording) RedrawRecorded();
   SetStatusText(6, FormatTime(waveform_->CursorTime(), 3, true, false));
   waveform_->SetCaret(true);
   pausedPlay_ = pausedRecording_ = false;

@@ -156,7 +156,8 @@ public:
     prompts_.silence = 0.01 + pick(100) / 1000.0;
     prompts_.pitch = pick(9) - 4;
     const bool small = duration < 3.0;
-    switch (pick(18)) {
+    lastKind = pick(18);
+    switch (lastKind) {
       case 0: journaled = doc.Copy() && hadJournal; break;
       case 1: journaled = doc.Cut(); break;
       case 2: journaled = small && doc.Paste(); break;
@@ -174,7 +175,7 @@ public:
       case 14:
       case 15: journaled = doc.Undo(); break;
       case 16: journaled = doc.Redo(); break;
-      case 17:
+      case kRecord:
         // A short recording on the fake input, to its end or the selection's.
         if (small && doc.Record()) {
           journaled = true;
@@ -193,6 +194,9 @@ public:
   }
   EditorDocument& Document(int i) { return *documents_[std::size_t(i)]; }
   int Count(int i) const { return counts_[std::size_t(i)]; }
+  static constexpr int kRecord = 17;
+  int lastKind = -1;  // the kind of command the last step picked
+  int Active() const { return active_; }
 
 private:
   std::mt19937 random_;
@@ -589,3 +593,24 @@ TEST(EditJournal, ARecordingKilledAfterTenMinutesKeepsAllButItsLastSecond) {
 }
 
 }  // namespace
+
+// The columns drawn while a recording grows are made from blocks still filling; once it ends the
+// window shows the recorded blocks as they are (a recomputation changes no column).
+TEST(EditJournal, AFinishedRecordingIsDrawnFromItsBlocks) {
+  Sources sources;
+  TempFolder journals;
+  int recordings = 0;
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    RandomEditor session(sources.paths, journals.path.string(), seed);
+    for (int i = 0; i < 60; ++i) {
+      if (session.Step() < 0 || session.lastKind != RandomEditor::kRecord) continue;
+      ++recordings;
+      EditorDocument& doc = session.Document(session.Active());
+      const std::vector<std::int64_t> shown = PictureOf(doc);
+      doc.Editor()->Waveform()->MarkAllChanged();
+      doc.Editor()->Waveform()->ApplyChanges(0, 0);
+      EXPECT_EQ(shown, PictureOf(doc)) << "seed " << seed << " step " << i;
+    }
+  }
+  EXPECT_GT(recordings, 5);
+}
