@@ -91,6 +91,12 @@ void ChunkWalker::Skip(std::int64_t n) {
   in_.seekg(fileSize_ > 0 ? std::min(at + n, fileSize_) : at + n);
 }
 
+void ChunkWalker::SetOutermostSize(std::int64_t size) {
+  Chunk& outer = stack_[0];
+  outer.remaining = std::max<std::int64_t>(0, outer.remaining + (size - outer.size));
+  outer.size = size;
+}
+
 void ChunkWalker::CloseTop() {
   Chunk& chunk = stack_[top_];
   std::int64_t size = chunk.size;

@@ -57,6 +57,8 @@ public:
   int Depth() const { return top_ + 1; }
   Chunk& Top() { return stack_[top_]; }
   const Chunk& Outermost() const { return stack_[0]; }
+  // RF64: the outermost chunk's true size, from the ds64 chunk (its header says "unknown").
+  void SetOutermostSize(std::int64_t size);
   // The container of the top chunk; null at the outermost level.
   const Chunk* Parent() const { return top_ > 0 ? &stack_[top_ - 1] : nullptr; }
   // The stream position, -1 when the stream cannot tell.

@@ -18,6 +18,7 @@ constexpr std::uint32_t kRf64 = FourCC("RF64");
 constexpr std::uint32_t kBw64 = FourCC("BW64");
 constexpr std::uint32_t kDs64 = FourCC("ds64");
 constexpr std::uint32_t kSizeInDs64 = 0xFFFFFFFF;
+constexpr int kDs64Size = 28;  // RIFF size, data size, sample count (64-bit each), table length
 constexpr std::uint32_t kWave = FourCC("WAVE");
 constexpr std::uint32_t kList = FourCC("LIST");
 constexpr std::uint32_t kInfo = FourCC("INFO");
@@ -25,6 +26,11 @@ constexpr std::uint32_t kFmt = FourCC("fmt ");
 constexpr std::uint32_t kFact = FourCC("fact");
 constexpr std::uint32_t kData = FourCC("data");
 constexpr std::uint32_t kDisp = FourCC("DISP");
+
+void WriteLittleEndian64(std::ostream& out, std::int64_t value) {
+  WriteLittleEndian(out, std::uint32_t(std::uint64_t(value) & 0xFFFFFFFFu), 4);
+  WriteLittleEndian(out, std::uint32_t(std::uint64_t(value) >> 32), 4);
+}
 
 constexpr int kTagPcm = 1;
 constexpr int kTagMsAdpcm = 2;
@@ -134,6 +140,10 @@ void WaveRead::TreatChunk(ChunkWalker::Chunk& chunk) {
     ds64DataSize_ = LittleEndian64(&ds64[8]);
     if (ds64DataSize_ < 0 || ds64DataSize_ > format_limits::kMaxDataBytes)
       throw SoundError("Corrupted ds64 chunk in RF64 file");
+    // The RF64 chunk's own size: what follows the data chunk (tags) is inside it.
+    const std::int64_t riffSize = LittleEndian64(&ds64[0]);
+    if (walker_.Outermost().size == kSizeInDs64 && riffSize > kSizeInDs64 && riffSize <= format_limits::kMaxDataBytes)
+      walker_.SetOutermostSize(riffSize);
   } else if (chunk.id == kFmt) {
     if (walker_.Depth() != 2) throw SoundError("FMT chunk found at wrong level");
     if (chunk.size > format_limits::kMaxFormatChunk) throw SoundError("Corrupted WAVE file\n");
@@ -363,16 +373,27 @@ WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, i
   // Every encoding but integer PCM gets the 18-byte fmt chunk (with its extra size, 0) and a
   // fact chunk: readers such as sox expect both for float data.
   const bool extended = IsG711(compression) || compression == CompressionFloat32;
-  const std::int64_t headerRiff = extended ? 50 : 36;
-  const std::int64_t riffLength =
-      headerRiff + RoundUpToEven(dataSize_) + (infoTotal_ > 0 ? infoTotal_ + 12 : 0) + dispTotal_;
-  if (riffLength > 0xFFFFFFFFll) throw SoundError("Audio too long for a WAVE file");
+  std::int64_t headerRiff = extended ? 50 : 36;
+  const std::int64_t rest = RoundUpToEven(dataSize_) + (infoTotal_ > 0 ? infoTotal_ + 12 : 0) + dispTotal_;
+  // Beyond what 32-bit sizes hold (about 6.7 hours of 16-bit stereo at 44.1 kHz) the file is
+  // RF64, as sox, ffmpeg and libsndfile write and read it: the sizes go into a ds64 chunk.
+  const bool rf64 = headerRiff + rest > 0xFFFFFFFFll;
+  if (rf64) headerRiff += 8 + kDs64Size;
+  const std::int64_t riffLength = headerRiff + rest;
 
   const std::streamoff at = out_.tellp();
   headerStart_ = at < 0 ? 0 : std::int64_t(at);
-  WriteBigEndian(out_, kRiff, 4);
-  WriteLittleEndian(out_, std::uint32_t(riffLength), 4);
+  WriteBigEndian(out_, rf64 ? kRf64 : kRiff, 4);
+  WriteLittleEndian(out_, rf64 ? kSizeInDs64 : std::uint32_t(riffLength), 4);
   WriteBigEndian(out_, kWave, 4);
+  if (rf64) {
+    WriteBigEndian(out_, kDs64, 4);
+    WriteLittleEndian(out_, kDs64Size, 4);
+    WriteLittleEndian64(out_, riffLength);
+    WriteLittleEndian64(out_, dataSize_);
+    WriteLittleEndian64(out_, frameCount_);
+    WriteLittleEndian(out_, 0, 4);  // no table of other chunks' sizes
+  }
   WriteBigEndian(out_, kFmt, 4);
   WriteLittleEndian(out_, extended ? 18 : 16, 4);
   WriteLittleEndian(out_, FormatTagForCompression(compression), 2);
@@ -385,10 +406,10 @@ WaveWrite::WaveWrite(std::ostream& out, std::int64_t frameCount, int channels, i
     WriteLittleEndian(out_, 0, 2);
     WriteBigEndian(out_, kFact, 4);
     WriteLittleEndian(out_, 4, 4);
-    WriteLittleEndian(out_, std::uint32_t(frameCount_), 4);
+    WriteLittleEndian(out_, rf64 ? kSizeInDs64 : std::uint32_t(frameCount_), 4);
   }
   WriteBigEndian(out_, kData, 4);
-  WriteLittleEndian(out_, std::uint32_t(dataSize_), 4);
+  WriteLittleEndian(out_, rf64 ? kSizeInDs64 : std::uint32_t(dataSize_), 4);
   dataStart_ = headerStart_ + headerRiff + 8;
   CreateCompressor();
 }

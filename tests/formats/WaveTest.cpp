@@ -121,12 +121,39 @@ TEST(WaveWriteTest, RejectsWhatAWaveFileCannotHold) {
   EXPECT_THROW(WaveWrite(out, 10, 0, 8000, CompressionPcm16, AnnotationList()), SoundError);
   EXPECT_THROW(WaveWrite(out, 10, 65, 8000, CompressionPcm16, AnnotationList()), SoundError);
   EXPECT_THROW(WaveWrite(out, 10, 1, 0, CompressionPcm16, AnnotationList()), SoundError);
-  try {
-    WaveWrite(out, std::int64_t(1) << 30, 2, 44100, CompressionPcm16, AnnotationList());
-    FAIL() << "no error";
-  } catch (const SoundError& error) {
-    EXPECT_STREQ(error.what(), "Audio too long for a WAVE file");
+}
+
+TEST(WaveWriteTest, AudioBeyondFourGigabytesIsWrittenAsRf64) {
+  // 2^30 frames of 16-bit stereo: 4 GiB of data. Only the header is kept: the stream fails
+  // before the completion pads the data.
+  const std::int64_t frames = std::int64_t(1) << 30, dataBytes = frames * 4;
+  AnnotationList tags;
+  const std::string title = "Ten hours";
+  tags.SetByKind(AnnotationName, reinterpret_cast<const std::uint8_t*>(title.data()), std::int32_t(title.size()));
+  std::ostringstream out;
+  {
+    WaveWrite writer(out, frames, 2, 44100, CompressionPcm16, tags);
+    EXPECT_EQ(writer.HeaderSize(), 80);
+    out.setstate(std::ios::badbit);
   }
+  const std::string header = out.str().substr(0, 80);
+  EXPECT_EQ(header.substr(0, 4), "RF64");
+  EXPECT_EQ(header.substr(4, 4), Le32(0xFFFFFFFF));
+  EXPECT_EQ(header.substr(8, 8), "WAVEds64");
+  EXPECT_EQ(header.substr(16, 4), Le32(28));
+  auto le64 = [&](int at) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | std::uint8_t(header[std::size_t(at + i)]);
+    return std::int64_t(v);
+  };
+  EXPECT_EQ(le64(28), dataBytes);
+  EXPECT_EQ(le64(36), frames);
+  EXPECT_GT(le64(20), dataBytes + 72);  // the RF64 size: header, data and the INFO list
+  EXPECT_EQ(header.substr(72, 8), "data" + Le32(0xFFFFFFFF));
+  // The reader takes the sizes from the ds64 chunk.
+  std::istringstream in(header);
+  WaveRead reader(in, 80 + dataBytes, false);
+  EXPECT_EQ(reader.FloatByteCount(), frames * 2 * 4);
 }
 
 TEST(WaveWriteTest, LongDocumentsDeclareTheirTrueSize) {
