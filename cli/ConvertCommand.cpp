@@ -52,10 +52,6 @@ private:
   bool shortened_ = false;
 };
 
-void PrintFitNotice(const std::string& input, const CAP_AudioDecoder* decoder) {
-  if (decoder && !decoder->notice.empty()) std::fprintf(stderr, "note: %s\n", AboutFile(input, decoder->notice).c_str());
-}
-
 enum class Streamed { Saved, Failed, NotTaken };
 
 // A convert changes nothing, so the document's tracks, signatures and views are work for nothing:

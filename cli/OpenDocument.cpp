@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -90,4 +91,8 @@ bool OpenHeader(const std::string& path, OpenedHeader* header, OpenFailure* fail
   if (header->editor->OpenFile(path)) return true;
   *failure = FailureOpening(path, header->editor->ErrorText());
   return false;
+}
+
+void PrintFitNotice(const std::string& path, const CAP_AudioDecoder* decoder) {
+  if (decoder && !decoder->notice.empty()) std::fprintf(stderr, "note: %s\n", AboutFile(path, decoder->notice).c_str());
 }

@@ -36,6 +36,10 @@ private:
   std::unique_ptr<EditorDocument> document_;
 };
 
+// A file fitted to the editor (down-mixed, converted to 96,000 Hz) says so on stderr, as the
+// window says it in its status bar: "note: PATH: 5.1 down-mixed to stereo".
+void PrintFitNotice(const std::string& path, const CAP_AudioDecoder* decoder);
+
 class ConsoleProgress;
 
 struct OpenFailure {

@@ -278,6 +278,7 @@ bool ScriptRunner::Open(const std::string& path, std::string* error) {
     *error = OneLine(failure.Text(path));
     return false;
   }
+  if (!quiet_) PrintFitNotice(path, entry->document->Editor().Decoder());
   if (active_ >= 0) documents_[std::size_t(active_)]->document->Editor().OnActivate(false);
   documents_.push_back(std::move(entry));
   active_ = int(documents_.size()) - 1;

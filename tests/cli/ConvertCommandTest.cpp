@@ -204,7 +204,7 @@ namespace {
 
 // A convert streams the file's decoder into the save; the edit command with nothing to do goes
 // through the document. Both write the same file: byte for byte, or for Ogg and Opus (whose
-// streams get a random serial number) the same decoded samples. Fitted files say so on stderr;
+// streams get a random serial number) the same decoded samples. Fitted files say so on stderr, both ways;
 // a damaged file fails both ways alike and leaves no output.
 TEST_F(SoxFixture, ConvertWritesWhatTheDocumentsSaveWrites) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
@@ -251,10 +251,12 @@ TEST_F(SoxFixture, ConvertWritesWhatTheDocumentsSaveWrites) {
       const std::string document = dir / (std::string(input.name) + ".document" + output.extension);
       const CliRun convert = RunCli("convert " + file + " " + streamed + output.options);
       ASSERT_EQ(convert.status, 0) << convert.err;
-      ASSERT_EQ(RunCli("edit " + file + " " + document + " " + script + output.options).status, 0);
+      const CliRun edit = RunCli("edit " + file + " " + document + " " + script + output.options);
+      ASSERT_EQ(edit.status, 0) << edit.err;
       if (output.sameBytes) EXPECT_TRUE(ReadText(streamed) == ReadText(document));
       else EXPECT_EQ(CliFloats(streamed), CliFloats(document));
       EXPECT_EQ(convert.err, input.notice ? "note: " + file + ": " + input.notice + "\n" : "");
+      EXPECT_EQ(edit.err, convert.err);
     }
   }
   // Cut in its audio, a FLAC file is refused both ways with the same text and nothing is written.
