@@ -829,9 +829,10 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
   int offset = 0, blockStart = 0;
   SampleBlock* block = LocateWithStart(int(std::clamp<long long>(s, 0, length_)), &offset, &blockStart);
   if (!block) return;
-  // A computed block's samples, made when a column takes part of it (a high zoom).
+  // A computed block's samples where a column takes part of it: the summaries serve the middle
+  // of the part, so only the samples its two edges read are made (the summaries' first two
+  // levels come from samples: less than 64 beyond each edge's multiple of 8).
   std::vector<float> produced;
-  const SampleBlock* producedFor = nullptr;
   for (int k = 0; k < columns; ++k) {
     colors[k] = block->color;
     mins[k] = 1.0f;
@@ -846,12 +847,13 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
       else if (!block->computed)
         BlockMinMax(block, offset, offset + take, 0, mins[k], maxs[k]);
       else {
-        if (producedFor != block) {
-          produced.resize(std::size_t(block->count));
-          ProduceSamples(produced.data(), block->count, blockStart);
-          producedFor = block;
-        }
-        BlockMinMax(block, produced.data(), offset, offset + take, 0, mins[k], maxs[k]);
+        const int end = offset + take;
+        produced.resize(std::size_t(block->count));
+        const int headFrom = offset & ~7, headTo = std::min(end, headFrom + 72);
+        const int tailFrom = std::max(headTo, (end & ~7) - 64);
+        ProduceSamples(produced.data() + headFrom, headTo - headFrom, blockStart + headFrom);
+        if (tailFrom < end) ProduceSamples(produced.data() + tailFrom, end - tailFrom, blockStart + tailFrom);
+        BlockMinMax(block, produced.data(), offset, end, 0, mins[k], maxs[k]);
       }
       offset += take;
       n -= take;

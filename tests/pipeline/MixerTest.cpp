@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,58 @@ TEST(Mixer, TheEditorHearsBeforeTheAudioGrows) {
   EXPECT_TRUE(loader.lengths.empty());
   EP_SampleMixer alone(1, 8000, nullptr, true);
   EXPECT_EQ(alone.WriteFloat(frames.data(), 10, 0), 10);
+}
+
+// A sweep and a noise for the column checks.
+std::vector<float> Sweep(int n, int rate) {
+  std::vector<float> v(static_cast<std::size_t>(n));
+  double phase = 0;
+  for (int i = 0; i < n; ++i) {
+    phase += 2 * M_PI * (50.0 + 9000.0 * i / n) / rate;
+    v[std::size_t(i)] = float(0.7 * std::sin(phase));
+  }
+  return v;
+}
+std::vector<float> Noise(int n) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> d(-0.4f, 0.4f);
+  std::vector<float> v(static_cast<std::size_t>(n));
+  for (float& x : v) x = d(rng);
+  return v;
+}
+
+// A computed mix makes only the samples a column's edges need: its columns equal min/max taken
+// straight from the samples it produces, at every zoom.
+TEST(Mixer, ComputedMixColumnsEqualBruteForce) {
+  const int rate = 44100, frames = rate * 3;
+  CAP_SampleMixer mixer(2, rate, true);
+  ASSERT_TRUE(mixer.Track(2)->Computed());
+  const auto left = Sweep(frames, rate);
+  const auto right = Noise(frames);
+  std::vector<float> interleaved(std::size_t(frames) * 2);
+  for (int i = 0; i < frames; ++i) interleaved[2 * std::size_t(i)] = left[std::size_t(i)], interleaved[2 * std::size_t(i) + 1] = right[std::size_t(i)];
+  mixer.WriteFloat(interleaved.data(), frames, 0);
+  CAP_SampleTrack& mix = *mixer.Track(2);
+  std::vector<float> v(std::size_t(mix.Length()));
+  mix.ReadSamples(v.data(), mix.Length(), 0);
+  std::mt19937 rng(9);
+  const int columns = 200;
+  std::vector<float> mins(columns), maxs(columns);
+  std::vector<BlockColor> colors(columns);
+  for (int trial = 0; trial < 60; ++trial) {
+    const double step = std::pow(2.0, std::uniform_real_distribution<double>(-14, -2)(rng));
+    const double start = std::uniform_real_distribution<double>(0, 2.9)(rng);
+    mix.GetColumns(start, step, columns, mins.data(), maxs.data(), colors.data());
+    long long s = std::llround(rate * start);
+    for (int k = 0; k < columns && s < (long long)v.size(); ++k) {
+      const long long e = std::llround(rate * start + (k + 1) * step * rate);
+      float lo = 1.0f, hi = -1.0f;
+      for (long long i = s; i < e && i < (long long)v.size(); ++i) lo = std::min(lo, v[std::size_t(i)]), hi = std::max(hi, v[std::size_t(i)]);
+      ASSERT_EQ(mins[k], lo) << trial << " column " << k;
+      ASSERT_EQ(maxs[k], hi) << trial << " column " << k;
+      s = e;
+    }
+  }
 }
 
 }  // namespace
