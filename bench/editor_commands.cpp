@@ -18,6 +18,7 @@
 #include "analysis/SampleTrack.h"
 #include "analysis/SoundMatch.h"
 #include "bench/BenchSounds.h"
+#include "editor/AnsweringPrompts.h"
 #include "editor/Document.h"
 #include "editor/EditHistory.h"
 #include "editor/LongWork.h"
@@ -41,28 +42,12 @@ using Clock = std::chrono::steady_clock;
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 // The dialogs' answers: half volume, one second of silence, an even mix, one halftone up.
-struct Answers : DocumentPrompts {
-  bool AskMixLevels(int* clipboard, int* waveform) override {
-    *clipboard = 50;
-    *waveform = 50;
-    return true;
+struct Answers : AnsweringPrompts {
+  Answers() {
+    volume = 50;
+    pitch = 1;
+    saveChanges = SaveChangesAnswer::No;
   }
-  bool AskVolume(int* percent) override {
-    *percent = 50;
-    return true;
-  }
-  bool AskPitch(int* halftones) override {
-    *halftones = 1;
-    return true;
-  }
-  bool AskSilence(double* seconds) override {
-    *seconds = 1.0;
-    return true;
-  }
-  bool AskRecord(int, int, bool*, float*, float*) override { return false; }
-  bool AskWebSearch(WebSearchChoices*) override { return false; }
-  SaveChangesAnswer AskSaveChanges(const std::string&) override { return SaveChangesAnswer::No; }
-  bool AskSaveAs(SaveAsRequest*) override { return false; }
 };
 
 std::unique_ptr<EditorDocument> MakeHourDocument(Answers* answers) {

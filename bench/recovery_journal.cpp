@@ -14,6 +14,7 @@
 #include "bench/BenchSounds.h"
 #include "devices/AudioPlayer.h"
 #include "devices/FakeWaveDevice.h"
+#include "editor/AnsweringPrompts.h"
 #include "editor/Document.h"
 #include "editor/EditorWindow.h"
 #include "editor/EditJournal.h"
@@ -93,15 +94,12 @@ const std::string& HourWave() {
   return path;
 }
 
-struct Answers : DocumentPrompts {
-  bool AskMixLevels(int* c, int* w) override { *c = *w = 50; return true; }
-  bool AskVolume(int* p) override { *p = 70; return true; }
-  bool AskPitch(int* h) override { *h = 0; return true; }
-  bool AskSilence(double* s) override { *s = 0.5; return true; }
-  bool AskRecord(int, int, bool*, float*, float*) override { return false; }
-  bool AskWebSearch(WebSearchChoices*) override { return false; }
-  SaveChangesAnswer AskSaveChanges(const std::string&) override { return SaveChangesAnswer::No; }
-  bool AskSaveAs(SaveAsRequest*) override { return false; }
+struct Answers : AnsweringPrompts {
+  Answers() {
+    volume = 70;
+    silence = 0.5;
+    saveChanges = SaveChangesAnswer::No;
+  }
 };
 
 // Opening the hour, then recovering it after 100 edits of 1 s selections across it (fades,

@@ -8,6 +8,7 @@
 #include "devices/AudioPlayer.h"
 #include "editor/Document.h"
 #include "editor/EditorFrame.h"
+#include "editor/AnsweringPrompts.h"
 #include "editor/SharedClipboard.h"
 #include "graphics/TrackWaveform.h"
 
@@ -46,38 +47,13 @@ void RestoreClipboard(const JournalClipboard& clipboard) {
 }  // namespace
 
 // The dialogs of a replayed command answer with the values the user gave.
-class ReplayPrompts : public DocumentPrompts {
+class ReplayPrompts : public AnsweringPrompts {
 public:
-  JournalCommand command;
-  bool AskMixLevels(int* clipboard, int* waveform) override {
-    *clipboard = command.values[0];
-    *waveform = command.values[1];
-    return true;
+  void Take(const JournalCommand& c) {
+    mixClipboard = volume = pitch = c.values[0];
+    mixWaveform = c.values[1];
+    silence = changePitch = changeTempo = c.seconds;
   }
-  bool AskVolume(int* percent) override {
-    *percent = command.values[0];
-    return true;
-  }
-  bool AskPitch(int* halftones) override {
-    *halftones = command.values[0];
-    return true;
-  }
-  bool AskChangePitch(double* halftones) override {
-    *halftones = command.seconds;
-    return true;
-  }
-  bool AskChangeTempo(double* percent) override {
-    *percent = command.seconds;
-    return true;
-  }
-  bool AskSilence(double* seconds) override {
-    *seconds = command.seconds;
-    return true;
-  }
-  bool AskRecord(int, int, bool*, float*, float*) override { return false; }
-  bool AskWebSearch(WebSearchChoices*) override { return false; }
-  SaveChangesAnswer AskSaveChanges(const std::string&) override { return SaveChangesAnswer::Cancel; }
-  bool AskSaveAs(SaveAsRequest*) override { return false; }
 };
 
 JournalCommand EditorDocument::NoteCommand(JournalOp op) const {
@@ -209,7 +185,7 @@ bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
     wave->SetCursorTime(c.cursor, FollowNone);
     wave->SetSelection(c.selStart, c.selEnd);
   }
-  answers->command = c;
+  answers->Take(c);
   switch (c.op) {
     case JournalOp::Cut: return Cut();
     case JournalOp::Copy: return Copy();

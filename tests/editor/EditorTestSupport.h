@@ -10,6 +10,7 @@
 #include "analysis/SampleTrack.h"
 #include "devices/AudioPlayer.h"
 #include "devices/FakeWaveDevice.h"
+#include "editor/AnsweringPrompts.h"
 #include "editor/Document.h"
 #include "editor/EditorFrame.h"
 #include "editor/EditorWindow.h"
@@ -26,23 +27,13 @@ struct RecordingFrame : EditorFrame {
   void ShowWarning(const std::string& text) override { warnings.push_back(text); }
 };
 
-struct ScriptedPrompts : DocumentPrompts {
-  bool answer = true;
-  int mixClipboard = 50, mixWaveform = 50, volume = 100, pitch = 0;
-  double silence = 1.0, changePitch = 0, changeTempo = 0;
+struct ScriptedPrompts : AnsweringPrompts {
   bool recordCorrectDC = false;
   float dcLeft = 0, dcRight = 0;
-  SaveChangesAnswer saveChanges = SaveChangesAnswer::Cancel;
   SaveAsRequest saveAs;
   bool saveAsAnswer = false;
   int saveChangesAsked = 0;
   SaveAsRequest offered;
-  bool AskMixLevels(int* c, int* w) override { *c = mixClipboard; *w = mixWaveform; return answer; }
-  bool AskVolume(int* p) override { *p = volume; return answer; }
-  bool AskPitch(int* h) override { *h = pitch; return answer; }
-  bool AskSilence(double* s) override { *s = silence; return answer; }
-  bool AskChangePitch(double* h) override { *h = changePitch; return answer; }
-  bool AskChangeTempo(double* p) override { *p = changeTempo; return answer; }
   bool AskRecord(int, int, bool* correct, float* l, float* r) override {
     *correct = recordCorrectDC;
     *l = dcLeft;
