@@ -182,13 +182,7 @@ void CAP_SampleTrack::SettleInParallel(std::vector<std::pair<SampleBlock*, int>>
       right.Read(r.data(), block->count);
       at = start + block->count;
       for (std::size_t k = 0; k < n; ++k) mixed[k] = MixOfPair(l[k], r[k]);
-      BuildSummaries(block, mixed.data());
-      if (block->count > 0) {
-        ComputeBlockSignature(mixed.data(), block->count, sampleRate, &block->signature);
-        block->color = SignatureColor(block->signature);
-      }
-      block->bands.rate = 0;
-      block->stale = false;
+      FillBlock(block, mixed.data());  // touches this block alone
     }
   };
   std::vector<std::thread> helpers;
