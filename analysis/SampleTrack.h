@@ -204,9 +204,11 @@ private:
   void NormalizeAround(SampleBlock* block);
   void DeleteBlock(SampleBlock* block);
   // After a change of the block's samples: clears its marks and recomputes its summaries,
-  // signature, colour and bands (a computed track's block turns stale instead).
+  // signature and colour, and its band shape is made again on the next sound search (a computed
+  // track's block turns stale instead).
   void RecomputeBlock(SampleBlock* block);
-  // The summaries, signature, colour and bands of samples, the block's own.
+  // The summaries, signature and colour of samples, the block's own; the band shape is marked
+  // missing.
   void FillBlock(SampleBlock* block, const float* samples);
   // Floats of a block of n samples in this track (the summaries alone when computed).
   std::int32_t BlockFloats(int n) const;
