@@ -18,6 +18,8 @@
 #include "editor/Document.h"
 #include "editor/EditorWindow.h"
 #include "editor/EditJournal.h"
+#include "editor/SharedClipboard.h"
+#include "analysis/SampleTrack.h"
 #include "formats/Wave.h"
 
 namespace {
@@ -59,21 +61,24 @@ void BM_JournalOneCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_JournalOneCommand)->Unit(benchmark::kMicrosecond);
 
-// A paste of a clipboard from another document: its three tracks (left, right, mix) of 1 s.
-void BM_JournalClipboard1sStereo(benchmark::State& state) {
+// A paste of a clipboard from another document: its three tracks (left, right, mix) of the
+// argument's seconds. The UI thread only lists the clipboard's blocks; the writer reads them.
+void BM_JournalClipboardStereo(benchmark::State& state) {
   JournalSource source;
   JournalWriter writer(Folder(), source);
-  JournalClipboard clipboard;
-  clipboard.tracks.resize(3);
-  for (auto& t : clipboard.tracks) {
-    t.rate = 44100;
-    t.samples.assign(44100, 0.25f);
+  SharedClipboard& clipboard = SharedClipboard::Instance();
+  const std::vector<float> samples(std::size_t(44100 * state.range(0)), 0.25f);
+  for (int i = 0; i < 3; ++i) {
+    auto track = std::make_unique<CAP_SampleTrack>(44100);
+    track->InsertSamples(samples.data(), int(samples.size()), 0);
+    clipboard.SetSlot(i, std::move(track));
   }
   for (auto _ : state) writer.Append(EncodeClipboard(clipboard));
   writer.Flush();
   writer.Discard();
+  clipboard.Clear();
 }
-BENCHMARK(BM_JournalClipboard1sStereo)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_JournalClipboardStereo)->Arg(1)->Arg(60)->Iterations(30)->Unit(benchmark::kMicrosecond);
 
 constexpr int kRate = 44100;
 

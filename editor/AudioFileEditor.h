@@ -9,6 +9,8 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "analysis/SoundSignature.h"
 #include "devices/WaveDevice.h"
@@ -193,6 +195,12 @@ public:
   static constexpr double kMaxTempoChange = 900;
   bool Undo();
   bool Redo();
+  // Where the last Undo or Redo changed the samples: start and length after it.
+  std::pair<int, int> LastUndoSpan() const { return lastUndoSpan_; }
+  // The length replaced at start becomes the tracks made, one for each track that stores its
+  // samples (a computed mix follows its channels): an undoable edit, as a recovery replays an
+  // undo whose group it does not have.
+  bool ReplaceSpan(int start, int replaced, const std::vector<CAP_SampleTrack*>& made);
 
   // ---- find ----
   // The message for status pane 0: "Found match (%.2f)" or "Match not found".
@@ -312,6 +320,7 @@ private:
   LongWorkObserver* longWorkObserver_ = nullptr;
   bool working_ = false;
   bool historyKept_ = false;
+  std::pair<int, int> lastUndoSpan_{0, 0};
   bool keptMatchMode_ = false;
   std::string errorText_;
   GraphicsHost* host_ = nullptr;

@@ -317,19 +317,6 @@ bool EditorDocument::Reverse() { return Run(JournalOp::Reverse, [this] { return 
 bool EditorDocument::Undo() { return UndoOrRedo(true); }
 bool EditorDocument::Redo() { return UndoOrRedo(false); }
 
-bool EditorDocument::UndoOrRedo(bool undo) {
-  const bool pastSave = editor_ && editor_->History() && editor_->History()->NextIsBeforeSave(undo);
-  const bool done = undo ? Run(JournalOp::Undo, [this] { return editor_->Undo(); }, -1)
-                         : Run(JournalOp::Redo, [this] { return editor_->Redo(); });
-  if (!done || !pastSave || options_.recoveryDir.empty() || journalFailed_) return done;
-  // The journal replays from the saved file, which does not know the edits before it: the
-  // journal goes, and the next save starts a new one.
-  EndJournal();
-  journalFailed_ = journalPastSave_ = true;
-  if (frame_) frame_->SetPaneText(0, "Changes past the last save are not kept for recovery until the next save");
-  return true;
-}
-
 bool EditorDocument::Mix() {
   if (!editor_ || !editor_->IsCommandEnabled(CommandMix)) return false;
   int clipboard = mixClipboard_, waveform = mixWaveform_;

@@ -200,7 +200,12 @@ private:
   bool Run(JournalOp op, const std::function<bool()>& command, int delta = 1, std::int32_t value0 = 0,
            std::int32_t value1 = 0, double seconds = 0);
   JournalCommand NoteCommand(JournalOp op) const;
-  void AppendToJournal(const JournalCommand& command);
+  // audio: the Audio record a Restore needs, written before it.
+  void AppendToJournal(const JournalCommand& command, JournalPayload* audio = nullptr);
+  // Journals an undo or redo as the audio of [start, start + length) that replaced `replaced`
+  // samples; delta is the change to the modification count.
+  void JournalRestore(int start, int length, int replaced, int delta);
+  bool ReplayRestore(const JournalCommand& command);
   // Starts the journal if need be and the recovery file of the recording that just began, or,
   // with replayed, takes that file over for this document's journal.
   void JournalRecording(JournalCommand note, const JournalCommand* replayed);
@@ -238,4 +243,6 @@ private:
   std::uint64_t journaledClipboard_ = 0;  // the clipboard generation the journal can rebuild
   bool journalFailed_ = false;            // warned once; no journal for this document
   bool journalPastSave_ = false;          // no journal since an undo or redo went past the save
+  bool restoresByAudio_ = false;          // undo and redo go into the journal as Restores
+  const JournalClipboard* replayAudio_ = nullptr;  // a replay's last Audio record
 };

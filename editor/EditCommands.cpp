@@ -284,6 +284,7 @@ bool EP_AudioFileEditor::Undo() {
   // Moving blocks back is quick; a rate group makes every block again and reports it.
   if (!RunLong("Undoing", "Undo", [&](LongWork&) { return history_->Undo(&length, &start, &view) || EditFailed(); }))
     return false;
+  lastUndoSpan_ = {start, length};
   waveform_->MarkAllChanged();
   ShowRange(view.selectionLength, view.selectionStart, FollowNone);
   // Only what differs is redone: each zoom or scroll recomputes the visible columns.
@@ -300,6 +301,7 @@ bool EP_AudioFileEditor::Redo() {
   int length = 0, start = 0;
   if (!RunLong("Redoing", "Redo", [&](LongWork&) { return history_->Redo(&length, &start) || EditFailed(); }))
     return false;
+  lastUndoSpan_ = {start, length};
   ShowRange(0, start, FollowNone);
   return true;
 }

@@ -1,5 +1,9 @@
 #include "editor/EditJournal.h"
 
+#include "analysis/SampleTrack.h"
+#include "editor/SharedClipboard.h"
+#include "pipeline/SampleMixer.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -172,10 +176,10 @@ bool DecodeEntry(In& in, JournalEntry* e, bool summary) {
     c.seconds = in.F64();
     c.file = in.Text();
     c.timeMs = in.I64();
-    return in.ok && c.op >= JournalOp::Cut && c.op <= JournalOp::Record;
+    return in.ok && c.op >= JournalOp::Cut && c.op <= kLastJournalOp;
   }
-  if (kind == JournalEntry::Clipboard) {
-    e->kind = JournalEntry::Clipboard;
+  if (kind == JournalEntry::Clipboard || kind == JournalEntry::Audio) {
+    e->kind = JournalEntry::Kind(kind);
     const std::uint32_t count = in.U32();
     if (count > 32) return false;
     for (std::uint32_t i = 0; i < count && in.ok; ++i) {
@@ -204,12 +208,14 @@ const char* JournalOpName(JournalOp op) {
                                        "delete",    "trim",      "fade-in",  "fade-out", "normalize",
                                        "mute",      "volume",    "reverse",  "insert-silence",
                                        "pitch",     "undo",      "redo",     "record",
-                                       "change-pitch", "change-tempo"};
+                                       "change-pitch", "change-tempo", "restore"};
   const auto i = std::size_t(op);
   return i < std::size(kNames) ? kNames[i] : "?";
 }
 
-std::uint32_t Crc32(const void* data, std::size_t size) {
+std::uint32_t Crc32(const void* data, std::size_t size) { return ~Crc32Update(kCrc32Start, data, size); }
+
+std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size) {
   static const std::array<std::uint32_t, 256> table = [] {
     std::array<std::uint32_t, 256> t{};
     for (std::uint32_t i = 0; i < 256; ++i) {
@@ -219,10 +225,9 @@ std::uint32_t Crc32(const void* data, std::size_t size) {
     }
     return t;
   }();
-  std::uint32_t crc = 0xFFFFFFFFu;
   const auto* p = static_cast<const std::uint8_t*>(data);
   for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
+  return crc;
 }
 
 bool IdentifySource(const std::string& path, JournalSource* source) {
@@ -300,20 +305,71 @@ std::vector<std::uint8_t> EncodeCommand(const JournalCommand& c) {
   return std::move(o.bytes);
 }
 
-std::vector<std::uint8_t> EncodeClipboard(const JournalClipboard& clipboard) {
-  Out o;
-  std::size_t total = 0;
-  for (const auto& t : clipboard.tracks) total += 12 + t.samples.size() * 4;
-  o.bytes.reserve(5 + total);
-  o.U8(JournalEntry::Clipboard);
-  o.U32(std::uint32_t(clipboard.tracks.size()));
-  for (const auto& t : clipboard.tracks) {
-    o.I32(t.rate);
-    o.U64(t.samples.size());
-    o.Raw(t.samples.data(), t.samples.size() * 4);  // floats are little-endian here
-  }
-  return std::move(o.bytes);
+void JournalPayload::AddOwned(std::vector<std::uint8_t> bytes) {
+  owned.push_back(std::move(bytes));  // the inner buffer stays where it is when owned grows
+  pieces.emplace_back(owned.back().data(), owned.back().size());
 }
+
+std::uint64_t JournalPayload::Size() const {
+  std::uint64_t size = 0;
+  for (const auto& piece : pieces) size += piece.second;
+  return size;
+}
+
+JournalPayload EncodeAudio(JournalEntry::Kind kind, const std::vector<JournalAudioTrack>& tracks,
+                           std::shared_ptr<const void> keep) {
+  JournalPayload payload;
+  payload.keep = std::move(keep);
+  Out head;
+  head.U8(kind);
+  head.U32(std::uint32_t(tracks.size()));
+  payload.AddOwned(std::move(head.bytes));
+  for (const JournalAudioTrack& track : tracks) {
+    std::uint64_t samples = 0;
+    for (const auto& span : track.spans) samples += span.second;
+    Out o;
+    o.I32(track.rate);
+    o.U64(samples);
+    payload.AddOwned(std::move(o.bytes));
+    for (const auto& span : track.spans) payload.AddBorrowed(span.first, span.second * 4);  // little-endian floats
+  }
+  return payload;
+}
+
+// Straight from the blocks: they never change once in the clipboard, and the payload keeps them
+// alive until the writer is done, so the UI thread copies nothing.
+JournalPayload EncodeClipboard(const SharedClipboard& clipboard) {
+  auto shared = std::make_shared<std::vector<std::shared_ptr<const CAP_SampleTrack>>>(clipboard.Share());
+  std::vector<JournalAudioTrack> tracks;
+  for (const auto& track : *shared) {
+    JournalAudioTrack t;
+    t.rate = track->sampleRate;
+    for (const SampleBlock* b = track->Head(); b; b = b->next) t.spans.emplace_back(b->Samples(), std::size_t(b->count));
+    tracks.push_back(std::move(t));
+  }
+  return EncodeAudio(JournalEntry::Clipboard, tracks, shared);
+}
+
+// Copied: the document's blocks may change in place after the command.
+JournalPayload EncodeSpan(CAP_SampleMixer& mixer, int start, int length) {
+  auto copies = std::make_shared<std::vector<std::vector<float>>>();
+  std::vector<JournalAudioTrack> tracks;
+  for (int i = 0; i < mixer.TrackCount(); ++i) {
+    CAP_SampleTrack* track = mixer.Track(i);
+    if (track->Computed()) continue;
+    copies->emplace_back(std::size_t(length));
+    track->ReadSamples(copies->back().data(), length, start);
+  }
+  for (const auto& copy : *copies) {
+    JournalAudioTrack t;
+    t.rate = mixer.sampleRate;
+    t.spans.emplace_back(copy.data(), copy.size());
+    tracks.push_back(std::move(t));
+  }
+  return EncodeAudio(JournalEntry::Audio, tracks, copies);
+}
+
+std::uint64_t MaxJournalRecord() { return kMaxRecord; }
 
 std::vector<std::uint8_t> FrameRecord(const std::vector<std::uint8_t>& payload) {
   Out o;
@@ -393,7 +449,7 @@ bool ReadJournalFile(const std::string& path, JournalContents* contents, std::st
 struct JournalWriter::Shared {
   std::mutex mutex;
   std::condition_variable wake, done;
-  std::deque<std::vector<std::uint8_t>> queue;
+  std::deque<JournalPayload> queue;
   std::uint64_t queued = 0, written = 0;
   bool stop = false;
   std::atomic<bool> failed{false};
@@ -434,7 +490,9 @@ JournalWriter::JournalWriter(const std::string& dir, const JournalSource& source
   std::vector<std::uint8_t> first = JournalFileHeader();
   const std::vector<std::uint8_t> record = FrameRecord(EncodeSource(stamped));
   first.insert(first.end(), record.begin(), record.end());
-  shared_->queue.push_back(std::move(first));
+  JournalPayload opening;
+  opening.AddOwned(std::move(first));
+  shared_->queue.push_back(std::move(opening));
   shared_->queued = 1;
   shared_->thread = std::thread([this] { Run(); });
 }
@@ -451,7 +509,13 @@ JournalWriter::~JournalWriter() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void JournalWriter::Append(std::vector<std::uint8_t> payload) {
+void JournalWriter::Append(std::vector<std::uint8_t> bytes) {
+  JournalPayload payload;
+  payload.AddOwned(std::move(bytes));
+  Append(std::move(payload));
+}
+
+void JournalWriter::Append(JournalPayload payload) {
   if (fd_ < 0 || shared_->failed) return;
   {
     // Framed (length and checksum) on the writer's thread.
@@ -468,24 +532,33 @@ void JournalWriter::Run() {
   for (;;) {
     shared_->wake.wait(lock, [&] { return shared_->stop || !shared_->queue.empty(); });
     if (shared_->queue.empty()) return;  // stopping with nothing left
-    std::deque<std::vector<std::uint8_t>> batch;
+    std::deque<JournalPayload> batch;
     batch.swap(shared_->queue);
     lock.unlock();
     bool ok = !shared_->failed;
-    for (const auto& payload : batch) {
+    auto writePieces = [&](const JournalPayload& payload) {
+      for (const auto& piece : payload.pieces)
+        if (!WriteAll(fd_, static_cast<const std::uint8_t*>(piece.first), piece.second)) return false;
+      return true;
+    };
+    for (JournalPayload& payload : batch) {
       if (!ok) break;
       if (first) {
-        ok = WriteAll(fd_, payload.data(), payload.size());  // the file's header and source, framed
+        ok = writePieces(payload);  // the file's header and source, framed
         first = false;
         continue;
       }
+      std::uint32_t crc = kCrc32Start;
+      for (const auto& piece : payload.pieces) crc = Crc32Update(crc, piece.first, piece.second);
+      crc = ~crc;
       std::uint8_t frame[8];
-      const std::uint32_t length = std::uint32_t(payload.size()), crc = Crc32(payload.data(), payload.size());
+      const std::uint32_t length = std::uint32_t(payload.Size());
       for (int i = 0; i < 4; ++i) {
         frame[i] = std::uint8_t(length >> (8 * i));
         frame[4 + i] = std::uint8_t(crc >> (8 * i));
       }
-      ok = WriteAll(fd_, frame, sizeof frame) && WriteAll(fd_, payload.data(), payload.size());
+      ok = WriteAll(fd_, frame, sizeof frame) && writePieces(payload);
+      payload = JournalPayload();  // what it kept alive may go
     }
     if (ok) ok = ::fdatasync(fd_) == 0;
     lock.lock();

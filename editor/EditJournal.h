@@ -11,7 +11,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+class CAP_SampleMixer;
+class SharedClipboard;
 
 inline constexpr std::uint32_t kJournalVersion = 1;
 
@@ -38,7 +42,11 @@ struct JournalSource {
 enum class JournalOp : std::uint8_t {
   Cut = 1, Copy, Paste, Mix, Delete, Trim, FadeIn, FadeOut, Normalize, Mute, Volume, Reverse,
   InsertSilence, ShiftPitch, Undo, Redo, Record, ChangePitch, ChangeTempo,
+  // An undo or redo the saved file cannot replay: the audio it put in place, in the Audio record
+  // before it; values are the span's start and the length it replaced.
+  Restore,
 };
+inline constexpr JournalOp kLastJournalOp = JournalOp::Restore;
 const char* JournalOpName(JournalOp op);
 
 // One command: the selection and the cursor it ran on (the view's seconds, exactly), the answers
@@ -53,7 +61,8 @@ struct JournalCommand {
   std::int64_t timeMs = 0;
 };
 
-// The clipboard's tracks, as a paste or mix from outside the document found them.
+// The clipboard's tracks, as a paste or mix from outside the document found them; or the tracks
+// of the span a Restore puts in place.
 struct JournalClipboard {
   struct Track {
     int rate = 0;
@@ -63,7 +72,7 @@ struct JournalClipboard {
 };
 
 struct JournalEntry {
-  enum Kind : std::uint8_t { Command = 1, Clipboard = 2 } kind = Command;
+  enum Kind : std::uint8_t { Command = 1, Clipboard = 2, Audio = 3 } kind = Command;
   JournalCommand command;
   JournalClipboard clipboard;
 };
@@ -77,6 +86,9 @@ struct JournalContents {
 };
 
 std::uint32_t Crc32(const void* data, std::size_t size);
+// Crc32 over pieces: start with kCrc32Start, finish with ~.
+inline constexpr std::uint32_t kCrc32Start = 0xFFFFFFFFu;
+std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size);
 // The source identity of a file as it is now; false when it cannot be read.
 bool IdentifySource(const std::string& path, JournalSource* source);
 // Whether the file still is what the journal was made from.
@@ -84,7 +96,30 @@ bool SameSource(const JournalSource& recorded, std::string* why);
 
 std::vector<std::uint8_t> EncodeSource(const JournalSource& source);
 std::vector<std::uint8_t> EncodeCommand(const JournalCommand& command);
-std::vector<std::uint8_t> EncodeClipboard(const JournalClipboard& clipboard);
+// A record's payload in pieces of memory that stay valid while keep lives, so that audio reaches
+// the writer's thread without a copy; small parts are owned here.
+struct JournalPayload {
+  std::vector<std::pair<const void*, std::size_t>> pieces;
+  std::vector<std::vector<std::uint8_t>> owned;
+  std::shared_ptr<const void> keep;
+  void AddOwned(std::vector<std::uint8_t> bytes);
+  void AddBorrowed(const void* data, std::size_t size) { pieces.emplace_back(data, size); }
+  std::uint64_t Size() const;
+};
+// Audio tracks as a Clipboard or Audio record, each track given as its pieces of floats.
+struct JournalAudioTrack {
+  int rate = 0;
+  std::vector<std::pair<const float*, std::size_t>> spans;  // samples
+};
+JournalPayload EncodeAudio(JournalEntry::Kind kind, const std::vector<JournalAudioTrack>& tracks,
+                           std::shared_ptr<const void> keep);
+// The clipboard's tracks as a Clipboard record.
+JournalPayload EncodeClipboard(const SharedClipboard& clipboard);
+// [start, start + length) of every track of the mixer that stores its samples as an Audio record.
+JournalPayload EncodeSpan(CAP_SampleMixer& mixer, int start, int length);
+// The largest payload a record can frame.
+std::uint64_t MaxJournalRecord();
+
 // A payload framed as a record: length, checksum, payload.
 std::vector<std::uint8_t> FrameRecord(const std::vector<std::uint8_t>& payload);
 std::vector<std::uint8_t> JournalFileHeader();
@@ -106,6 +141,7 @@ public:
 
   // A record's payload, queued for the thread, which frames it; nothing waits for the disk.
   void Append(std::vector<std::uint8_t> payload);
+  void Append(JournalPayload payload);
   // Waits until everything queued is written and synced; false when a write failed.
   bool Flush();
   // Stops and deletes the file.

@@ -7,6 +7,7 @@
 #include "analysis/SampleTrack.h"
 #include "devices/AudioPlayer.h"
 #include "editor/Document.h"
+#include "editor/EditHistory.h"
 #include "editor/EditorFrame.h"
 #include "editor/AnsweringPrompts.h"
 #include "editor/SharedClipboard.h"
@@ -17,20 +18,6 @@ namespace {
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
-}
-
-JournalClipboard ClipboardNow() {
-  JournalClipboard clipboard;
-  const SharedClipboard& shared = SharedClipboard::Instance();
-  for (int i = 0; i < shared.FilledCount(); ++i) {
-    CAP_SampleTrack* track = shared.Slot(i);
-    JournalClipboard::Track copy;
-    copy.rate = track->sampleRate;
-    copy.samples.resize(std::size_t(track->Length()));
-    track->ReadSamples(copy.samples.data(), track->Length(), 0);
-    clipboard.tracks.push_back(std::move(copy));
-  }
-  return clipboard;
 }
 
 void RestoreClipboard(const JournalClipboard& clipboard) {
@@ -103,7 +90,7 @@ bool EditorDocument::FlushJournal() {
   return ok && journal_ != nullptr;
 }
 
-void EditorDocument::AppendToJournal(const JournalCommand& command) {
+void EditorDocument::AppendToJournal(const JournalCommand& command, JournalPayload* audio) {
   if (options_.recoveryDir.empty() || journalFailed_) return;
   // A finished recording's file is complete on disk before any later command is: a replay
   // never finds a command after a recording whose end is missing.
@@ -117,8 +104,15 @@ void EditorDocument::AppendToJournal(const JournalCommand& command) {
   }
   if (!journal_) journal_ = std::make_unique<JournalWriter>(options_.recoveryDir, source_);
   const std::uint64_t clipboard = SharedClipboard::Instance().Generation();
-  if ((command.op == JournalOp::Paste || command.op == JournalOp::Mix) && clipboard != journaledClipboard_)
-    journal_->Append(EncodeClipboard(ClipboardNow()));
+  if ((command.op == JournalOp::Paste || command.op == JournalOp::Mix) && clipboard != journaledClipboard_) {
+    JournalPayload payload = EncodeClipboard(SharedClipboard::Instance());
+    if (payload.Size() > MaxJournalRecord()) {
+      DropFailedJournal("The clipboard is too large to keep for recovery");
+      return;
+    }
+    journal_->Append(std::move(payload));
+  }
+  if (audio) journal_->Append(std::move(*audio));
   JournalCommand stamped = command;
   stamped.timeMs = NowMs();
   journal_->Append(EncodeCommand(stamped));
@@ -170,11 +164,72 @@ void EditorDocument::JournalRecording(JournalCommand note, const JournalCommand*
   AppendToJournal(note);
 }
 
+bool EditorDocument::UndoOrRedo(bool undo) {
+  const EP_EditHistory* history = editor_ ? editor_->History() : nullptr;
+  const bool journaling = !options_.recoveryDir.empty() && !journalFailed_;
+  // The journal replays from the last saved file, which knows no edit before the save: an undo
+  // or redo reaching before it goes into the journal with the audio it put in place, and so does
+  // every later one, because the replay's history no longer mirrors this one.
+  if (!journaling || !history || !(restoresByAudio_ || history->NextIsBeforeSave(undo)))
+    return undo ? Run(JournalOp::Undo, [this] { return editor_->Undo(); }, -1)
+                : Run(JournalOp::Redo, [this] { return editor_->Redo(); });
+  const int rate = editor_->Mixer()->sampleRate;
+  const int lengthBefore = editor_->Mixer()->Track(0)->Length();
+  if (!Changed(undo ? editor_->Undo() : editor_->Redo(), undo ? -1 : 1)) return false;
+  const auto [start, length] = editor_->LastUndoSpan();
+  const int replaced = length - (editor_->Mixer()->Track(0)->Length() - lengthBefore);
+  if (editor_->Mixer()->sampleRate != rate || replaced < 0) {
+    // A pitch shift's group makes the whole document again at another rate: no span says it.
+    EndJournal();
+    journalFailed_ = journalPastSave_ = true;
+    if (frame_) frame_->SetPaneText(0, "Changes past the last save are not kept for recovery until the next save");
+    return true;
+  }
+  restoresByAudio_ = true;
+  JournalRestore(start, length, replaced, undo ? -1 : 1);
+  return true;
+}
+
+void EditorDocument::JournalRestore(int start, int length, int replaced, int delta) {
+  JournalCommand note = NoteCommand(JournalOp::Restore);  // the view the undo left
+  note.values[0] = start;
+  note.values[1] = replaced;
+  note.seconds = delta;
+  JournalPayload audio = EncodeSpan(*editor_->Mixer(), start, length);
+  if (audio.Size() > MaxJournalRecord()) {
+    DropFailedJournal("The undone audio is too large to keep for recovery");
+    return;
+  }
+  AppendToJournal(note, &audio);
+}
+
+bool EditorDocument::ReplayRestore(const JournalCommand& c) {
+  if (!replayAudio_ || replayAudio_->tracks.empty()) return false;
+  std::vector<std::unique_ptr<CAP_SampleTrack>> made;
+  std::vector<CAP_SampleTrack*> sources;
+  for (const auto& source : replayAudio_->tracks) {
+    if (source.rate != editor_->Mixer()->sampleRate) return false;
+    made.push_back(std::make_unique<CAP_SampleTrack>(source.rate));
+    made.back()->InsertSamples(source.samples.data(), int(source.samples.size()), 0);
+    sources.push_back(made.back().get());
+  }
+  const int length = made[0]->Length();
+  if (!Changed(editor_->ReplaceSpan(c.values[0], c.values[1], sources), c.seconds < 0 ? -1 : 1)) return false;
+  if (CGP_TrackWaveform* wave = editor_->Waveform()) {
+    wave->SetCursorTime(c.cursor, FollowNone);
+    wave->SetSelection(c.selStart, c.selEnd);
+  }
+  restoresByAudio_ = true;
+  JournalRestore(c.values[0], length, c.values[1], c.seconds < 0 ? -1 : 1);
+  return true;
+}
+
 void EditorDocument::EndJournal() {
   if (editor_ && editor_->Player()) editor_->Player()->SetRecordTap(nullptr);
   recording_.reset();
   for (const std::string& file : recordingFiles_) ::unlink(file.c_str());
   recordingFiles_.clear();
+  restoresByAudio_ = false;
   if (journal_) journal_->Discard();
   journal_.reset();
   journaledClipboard_ = 0;
@@ -205,6 +260,7 @@ bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
     case JournalOp::ChangeTempo: return ChangeTempo();
     case JournalOp::Undo: return Undo();
     case JournalOp::Redo: return Redo();
+    case JournalOp::Restore: return ReplayRestore(c);
     case JournalOp::Record: {
       RecordedAudio audio;
       std::string error;
@@ -260,6 +316,10 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
       RestoreClipboard(entry.clipboard);
       continue;
     }
+    if (entry.kind == JournalEntry::Audio) {
+      replayAudio_ = &entry.clipboard;  // for the Restore after it
+      continue;
+    }
     if (!Replay(entry.command, &answers)) {
       ok = false;
       break;
@@ -267,6 +327,7 @@ bool EditorDocument::Recover(const JournalContents& journal, GraphicsHost* host,
     ++replayed;
   }
   prompts_ = own;
+  replayAudio_ = nullptr;
   modified_ = true;
   editor_->SuspendForReplay(false);
   if (editor_) {

@@ -9,6 +9,10 @@ CAP_SampleTrack* SharedClipboard::Slot(int index) const {
   return index >= 0 && index < kSlots ? slots_[index].get() : nullptr;
 }
 
+std::vector<std::shared_ptr<const CAP_SampleTrack>> SharedClipboard::Share() const {
+  return {slots_.begin(), slots_.begin() + FilledCount()};
+}
+
 void SharedClipboard::SetSlot(int index, std::unique_ptr<CAP_SampleTrack> track) {
   if (index >= 0 && index < kSlots) slots_[index] = std::move(track);
   ++generation_;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "analysis/SampleTrack.h"
 
@@ -16,6 +17,9 @@ public:
   static SharedClipboard& Instance();
 
   CAP_SampleTrack* Slot(int index) const;
+  // The filled slots, kept alive for as long as the caller holds them: a track is never changed
+  // once it is in the clipboard, so another thread may read what it holds.
+  std::vector<std::shared_ptr<const CAP_SampleTrack>> Share() const;
   // Takes ownership; an index outside 0..31 destroys the track.
   void SetSlot(int index, std::unique_ptr<CAP_SampleTrack> track);
   // Destroys every track.
@@ -27,6 +31,6 @@ public:
   std::uint64_t Generation() const { return generation_; }
 
 private:
-  std::array<std::unique_ptr<CAP_SampleTrack>, kSlots> slots_;
+  std::array<std::shared_ptr<CAP_SampleTrack>, kSlots> slots_;
   std::uint64_t generation_ = 1;
 };

@@ -146,3 +146,21 @@ bool EP_AudioFileEditor::Stretch(double timeRatio, double pitchScale) {
   else ShowRange(0, std::min(start, DisplayTrack()->Length()), FollowNone);
   return true;
 }
+
+bool EP_AudioFileEditor::ReplaceSpan(int start, int replaced, const std::vector<CAP_SampleTrack*>& made) {
+  if (!history_ || !mixer_) return false;
+  errorText_.clear();
+  std::vector<CAP_SampleTrack*> sources;
+  std::size_t next = 0;
+  for (int i = 0; i < mixer_->TrackCount(); ++i) {
+    // A computed mix takes only the length from its source, as the stretches give it.
+    if (mixer_->Track(i)->Computed()) sources.push_back(sources.empty() ? nullptr : sources[0]);
+    else if (next < made.size()) sources.push_back(made[next++]);
+    else return false;
+  }
+  if (next != made.size() || !history_->ReplaceTracks(replaced, start, sources, GetViewState())) return EditFailed();
+  waveform_->MarkAllChanged();
+  UpdateScrollBar();
+  UpdateStatus();
+  return true;
+}
