@@ -19,6 +19,7 @@
 #include "editor/EditorWindow.h"
 #include "editor/EditJournal.h"
 #include "editor/SharedClipboard.h"
+#include "pipeline/SampleMixer.h"
 #include "analysis/SampleTrack.h"
 #include "formats/Wave.h"
 
@@ -79,6 +80,17 @@ void BM_JournalClipboardStereo(benchmark::State& state) {
   clipboard.Clear();
 }
 BENCHMARK(BM_JournalClipboardStereo)->Arg(1)->Arg(60)->Iterations(30)->Unit(benchmark::kMicrosecond);
+
+// An undo past a save that kept the history: the audio of the span it put back, copied on the
+// UI thread (the document's blocks may change in place afterwards), seconds of stereo.
+void BM_JournalRestoreSpanStereo(benchmark::State& state) {
+  CAP_SampleMixer mixer(2, 44100, true);
+  const std::vector<float> samples(std::size_t(44100 * state.range(0)), 0.25f);
+  for (int i = 0; i < 2; ++i) mixer.Track(i)->InsertSamples(samples.data(), int(samples.size()), 0);
+  mixer.Track(2)->InsertSamples(samples.data(), int(samples.size()), 0);
+  for (auto _ : state) benchmark::DoNotOptimize(EncodeSpan(mixer, 0, int(samples.size())));
+}
+BENCHMARK(BM_JournalRestoreSpanStereo)->Arg(1)->Arg(10)->Unit(benchmark::kMicrosecond);
 
 constexpr int kRate = 44100;
 
