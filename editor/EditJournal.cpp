@@ -473,23 +473,8 @@ bool ReadJournalFile(const std::string& path, JournalContents* contents, std::st
 
 // ---- the writer ----
 
-struct JournalWriter::Shared {
-  std::mutex mutex;
-  std::condition_variable wake, done;
-  std::deque<JournalPayload> queue;
-  std::uint64_t queued = 0, written = 0;
-  bool stop = false;
-  std::atomic<bool> failed{false};
-  std::string failure;
-  std::thread thread;
-};
-
-JournalWriter::JournalWriter(const std::string& dir, const JournalSource& source)
-    : shared_(std::make_unique<Shared>()) {
-  auto fail = [this](const std::string& what) {
-    shared_->failure = what + " (" + std::strerror(errno) + ")";
-    shared_->failed = true;
-  };
+JournalWriter::JournalWriter(const std::string& dir, const JournalSource& source) {
+  auto fail = [this](const std::string& what) { writer_.Fail(what + " (" + std::strerror(errno) + ")"); };
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   static std::atomic<int> serial{0};
@@ -517,22 +502,15 @@ JournalWriter::JournalWriter(const std::string& dir, const JournalSource& source
   std::vector<std::uint8_t> first = JournalFileHeader();
   const std::vector<std::uint8_t> record = FrameRecord(EncodeSource(stamped));
   first.insert(first.end(), record.begin(), record.end());
+  writer_.Start([this](std::deque<JournalPayload>& batch, bool) { return Write(batch); },
+                "The recovery journal could not be written");
   JournalPayload opening;
   opening.AddOwned(std::move(first));
-  shared_->queue.push_back(std::move(opening));
-  shared_->queued = 1;
-  shared_->thread = std::thread([this] { Run(); });
+  writer_.Queue(std::move(opening));
 }
 
 JournalWriter::~JournalWriter() {
-  if (shared_->thread.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(shared_->mutex);
-      shared_->stop = true;
-    }
-    shared_->wake.notify_all();
-    shared_->thread.join();
-  }
+  writer_.Stop(false);
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -543,89 +521,50 @@ void JournalWriter::Append(std::vector<std::uint8_t> bytes) {
 }
 
 void JournalWriter::Append(JournalPayload payload) {
-  if (fd_ < 0 || shared_->failed) return;
-  {
-    // Framed (length and checksum) on the writer's thread.
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->queue.push_back(std::move(payload));
-    ++shared_->queued;
-  }
-  shared_->wake.notify_one();
+  if (fd_ >= 0) writer_.Queue(std::move(payload));  // framed on the writer's thread
 }
 
-void JournalWriter::Run() {
-  bool first = true;
-  std::unique_lock<std::mutex> lock(shared_->mutex);
-  for (;;) {
-    shared_->wake.wait(lock, [&] { return shared_->stop || !shared_->queue.empty(); });
-    if (shared_->queue.empty()) return;  // stopping with nothing left
-    std::deque<JournalPayload> batch;
-    batch.swap(shared_->queue);
-    lock.unlock();
-    bool ok = !shared_->failed;
-    auto writePieces = [&](const JournalPayload& payload) {
-      for (const auto& piece : payload.pieces)
-        if (!WriteAll(fd_, static_cast<const std::uint8_t*>(piece.first), piece.second)) return false;
-      return true;
-    };
-    for (JournalPayload& payload : batch) {
-      if (!ok) break;
-      if (first) {
-        ok = writePieces(payload);  // the file's header and source, framed
-        first = false;
-        continue;
-      }
-      std::uint32_t crc = kCrc32Start;
-      for (const auto& piece : payload.pieces) crc = Crc32Update(crc, piece.first, piece.second);
-      crc = ~crc;
-      std::uint8_t frame[8];
-      const std::uint32_t length = std::uint32_t(payload.Size());
-      for (int i = 0; i < 4; ++i) {
-        frame[i] = std::uint8_t(length >> (8 * i));
-        frame[4 + i] = std::uint8_t(crc >> (8 * i));
-      }
-      ok = WriteAll(fd_, frame, sizeof frame) && writePieces(payload);
-      payload = JournalPayload();  // what it kept alive may go
+bool JournalWriter::Write(std::deque<JournalPayload>& batch) {
+  if (batch.empty()) return true;
+  auto writePieces = [&](const JournalPayload& payload) {
+    for (const auto& piece : payload.pieces)
+      if (!WriteAll(fd_, static_cast<const std::uint8_t*>(piece.first), piece.second)) return false;
+    return true;
+  };
+  for (JournalPayload& payload : batch) {
+    if (!opened_) {
+      opened_ = true;
+      if (!writePieces(payload)) return false;  // the file's header and source, framed
+      continue;
     }
-    if (ok) ok = ::fdatasync(fd_) == 0;
-    lock.lock();
-    if (!ok && !shared_->failed) {
-      shared_->failure = std::string("The recovery journal could not be written (") + std::strerror(errno) + ")";
-      shared_->failed = true;
+    std::uint32_t crc = kCrc32Start;
+    for (const auto& piece : payload.pieces) crc = Crc32Update(crc, piece.first, piece.second);
+    crc = ~crc;
+    std::uint8_t frame[8];
+    const std::uint32_t length = std::uint32_t(payload.Size());
+    for (int i = 0; i < 4; ++i) {
+      frame[i] = std::uint8_t(length >> (8 * i));
+      frame[4 + i] = std::uint8_t(crc >> (8 * i));
     }
-    shared_->written += batch.size();
-    shared_->done.notify_all();
+    if (!WriteAll(fd_, frame, sizeof frame) || !writePieces(payload)) return false;
+    payload = JournalPayload();  // what it kept alive may go
   }
+  return ::fdatasync(fd_) == 0;
 }
 
-bool JournalWriter::Flush() {
-  if (fd_ < 0) return false;
-  std::unique_lock<std::mutex> lock(shared_->mutex);
-  const std::uint64_t target = shared_->queued;
-  shared_->done.wait(lock, [&] { return shared_->written >= target; });
-  return !shared_->failed;
-}
+bool JournalWriter::Flush() { return fd_ >= 0 && writer_.Flush(); }
 
 void JournalWriter::Discard() {
   if (fd_ < 0) return;
-  {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->stop = true;
-    shared_->queue.clear();
-  }
-  shared_->wake.notify_all();
-  if (shared_->thread.joinable()) shared_->thread.join();
+  writer_.Stop(true);
   ::unlink(path_.c_str());
   ::close(fd_);
   fd_ = -1;
 }
 
-bool JournalWriter::Failed() const { return shared_->failed; }
+bool JournalWriter::Failed() const { return writer_.Failed(); }
 
-std::string JournalWriter::FailureText() const {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  return shared_->failure;
-}
+std::string JournalWriter::FailureText() const { return writer_.FailureText(); }
 
 // ---- finding the journals of processes that are gone ----
 

@@ -9,10 +9,13 @@
 // queued. The file is locked (flock) for as long as its document lives; a journal nobody holds
 // belongs to a process that is gone.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "editor/WriterThread.h"
 
 class CAP_SampleMixer;
 class SharedClipboard;
@@ -152,11 +155,12 @@ public:
   const std::string& Path() const { return path_; }
 
 private:
-  struct Shared;
-  void Run();
+  // The writer thread's work: each record framed, then one sync for the batch.
+  bool Write(std::deque<JournalPayload>& batch);
   std::string path_;
   int fd_ = -1;
-  std::unique_ptr<Shared> shared_;
+  bool opened_ = false;  // the writer thread's: the file's header is written
+  WriterThread<JournalPayload> writer_;
 };
 
 // The folder journals live in: $XDG_STATE_HOME/tintwave/recovery (~/.local/state/... without it).

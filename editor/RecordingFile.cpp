@@ -5,11 +5,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -58,128 +55,56 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
 
 }  // namespace
 
-struct RecordingFile::Shared {
-  std::mutex mutex;
-  std::condition_variable wake, done;
-  std::deque<std::vector<std::uint8_t>> queue;
-  std::uint64_t queued = 0, written = 0;  // buffers
-  bool stop = false;
-  bool flush = false;   // asked to write the header now
-  bool fresh = true;    // the header on disk tells everything written
-  bool failed = false;
-  std::string failure;
-  int fd = -1;
-  int channels = 1, rate = 0;
-  bool isFloat = false;
-  std::thread thread;
-};
-
 RecordingFile::RecordingFile(const std::string& path, int channels, int rate, bool isFloat)
-    : path_(path), frameBytes_(channels * (isFloat ? 4 : 2)), shared_(std::make_unique<Shared>()) {
-  Shared& s = *shared_;
-  s.channels = channels;
-  s.rate = rate;
-  s.isFloat = isFloat;
-  s.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    : path_(path), channels_(channels), rate_(rate), isFloat_(isFloat), frameBytes_(channels * (isFloat ? 4 : 2)) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   std::uint8_t header[kHeaderBytes];
   Header(header, channels, rate, isFloat, 0);
-  if (s.fd < 0 || !WriteAll(s.fd, header, sizeof header)) {
-    s.failure = std::string("The recording's recovery file could not be written (") + std::strerror(errno) + ")";
-    s.failed = true;
+  if (fd_ < 0 || !WriteAll(fd_, header, sizeof header)) {
+    writer_.Fail(std::string("The recording's recovery file could not be written (") + std::strerror(errno) + ")");
     return;
   }
-  s.thread = std::thread([this] { Run(); });
+  // Woken often enough that the header follows the audio within a second.
+  writer_.Start([this](std::deque<std::vector<std::uint8_t>>& batch, bool flushing) { return Write(batch, flushing); },
+                "The recording's recovery file could not be written", std::chrono::milliseconds(100));
 }
 
 RecordingFile::~RecordingFile() {
-  if (shared_->thread.joinable()) {
-    {
-      std::lock_guard<std::mutex> lock(shared_->mutex);
-      shared_->stop = true;
-    }
-    shared_->wake.notify_all();
-    shared_->thread.join();
-  }
-  if (shared_->fd >= 0) ::close(shared_->fd);
+  writer_.Stop(false);
+  if (fd_ >= 0) ::close(fd_);
 }
 
 void RecordingFile::Append(const void* data, int frames) {
   if (frames <= 0) return;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  std::vector<std::uint8_t> copy(bytes, bytes + std::size_t(frames) * std::size_t(frameBytes_));
-  {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    if (shared_->failed) return;
-    shared_->queue.push_back(std::move(copy));
-    ++shared_->queued;
-  }
-  shared_->wake.notify_one();
+  writer_.Queue(std::vector<std::uint8_t>(bytes, bytes + std::size_t(frames) * std::size_t(frameBytes_)));
 }
 
-void RecordingFile::Run() {
-  Shared& s = *shared_;
+bool RecordingFile::Write(std::deque<std::vector<std::uint8_t>>& batch, bool flushing) {
   using Clock = std::chrono::steady_clock;
-  std::uint64_t dataBytes = 0;
-  bool headerStale = false;
-  Clock::time_point lastHeader = Clock::now();
-  std::unique_lock<std::mutex> lock(s.mutex);
-  for (;;) {
-    s.wake.wait_until(lock, lastHeader + std::chrono::seconds(1),
-                      [&] { return s.stop || s.flush || !s.queue.empty(); });
-    std::deque<std::vector<std::uint8_t>> batch;
-    batch.swap(s.queue);
-    const bool stopping = s.stop, flushing = s.flush;
-    s.flush = false;
-    lock.unlock();
-    bool ok = true;
-    for (const auto& bytes : batch) {
-      ok = ok && WriteAll(s.fd, bytes.data(), bytes.size());
-      dataBytes += bytes.size();
-    }
-    headerStale = headerStale || !batch.empty();
-    // Once a second (and at the end) the header tells the size, and the disk has it all.
-    if (ok && headerStale && (stopping || flushing || Clock::now() - lastHeader >= std::chrono::seconds(1))) {
-      std::uint8_t header[kHeaderBytes];
-      Header(header, s.channels, s.rate, s.isFloat, dataBytes);
-      ok = ::pwrite(s.fd, header, sizeof header, 0) == kHeaderBytes && ::fdatasync(s.fd) == 0;
-      headerStale = false;
-      lastHeader = Clock::now();
-    } else if (!headerStale) {
-      lastHeader = Clock::now();
-    }
-    lock.lock();
-    if (!ok && !s.failed) {
-      s.failure = std::string("The recording's recovery file could not be written (") + std::strerror(errno) + ")";
-      s.failed = true;
-    }
-    s.written += batch.size();
-    s.fresh = !headerStale;
-    s.done.notify_all();
-    if (stopping && s.queue.empty()) return;
+  for (const auto& bytes : batch) {
+    if (!WriteAll(fd_, bytes.data(), bytes.size())) return false;
+    dataBytes_ += bytes.size();
   }
+  headerStale_ = headerStale_ || !batch.empty();
+  const Clock::time_point now = Clock::now();
+  if (!headerStale_) {
+    lastHeader_ = now;
+    return true;
+  }
+  // About once a second (and when asked) the header tells the size, and the disk has it all.
+  if (!flushing && now - lastHeader_ < std::chrono::milliseconds(900)) return true;
+  std::uint8_t header[kHeaderBytes];
+  Header(header, channels_, rate_, isFloat_, dataBytes_);
+  if (::pwrite(fd_, header, sizeof header, 0) != kHeaderBytes || ::fdatasync(fd_) != 0) return false;
+  headerStale_ = false;
+  lastHeader_ = now;
+  return true;
 }
 
-bool RecordingFile::Flush() {
-  std::unique_lock<std::mutex> lock(shared_->mutex);
-  if (!shared_->thread.joinable()) return false;
-  const std::uint64_t target = shared_->queued;
-  shared_->flush = true;
-  shared_->wake.notify_all();
-  shared_->done.wait(lock, [&] {
-    return (shared_->written >= target && shared_->fresh && !shared_->flush) || shared_->failed;
-  });
-  return !shared_->failed;
-}
-
-bool RecordingFile::Failed() const {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  return shared_->failed;
-}
-
-std::string RecordingFile::FailureText() const {
-  std::lock_guard<std::mutex> lock(shared_->mutex);
-  return shared_->failure;
-}
+bool RecordingFile::Flush() { return writer_.Flush(); }
+bool RecordingFile::Failed() const { return writer_.Failed(); }
+std::string RecordingFile::FailureText() const { return writer_.FailureText(); }
 
 bool ReadRecordingFile(const std::string& path, RecordedAudio* audio, std::string* error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

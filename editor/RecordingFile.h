@@ -3,10 +3,14 @@
 // its own to a WAVE file (16-bit or float, as the device records) whose header is rewritten and
 // synced once a second, so that the file is valid at any moment and a crash loses at most the
 // last second. The audio stays in the document as well; the file is only for recovery.
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "editor/WriterThread.h"
 
 struct RecordedAudio {
   int channels = 1;
@@ -32,11 +36,18 @@ public:
   const std::string& Path() const { return path_; }
 
 private:
-  struct Shared;
-  void Run();
+  // The writer thread's work: the buffers, then the header when it is due.
+  bool Write(std::deque<std::vector<std::uint8_t>>& batch, bool flushing);
   std::string path_;
+  int channels_, rate_;
+  bool isFloat_;
   int frameBytes_;
-  std::unique_ptr<Shared> shared_;
+  int fd_ = -1;
+  // The writer thread's own.
+  std::uint64_t dataBytes_ = 0;
+  bool headerStale_ = false;
+  std::chrono::steady_clock::time_point lastHeader_ = std::chrono::steady_clock::now();
+  WriterThread<std::vector<std::uint8_t>> writer_;  // last: it stops before the rest goes
 };
 
 // Every whole frame of a recovery file, also those after the size its header last gave.
