@@ -194,6 +194,8 @@ private:
                                     int firstStart, int phases);
   // Marks the prototype's blocks; returns the start of the first.
   int MarkPrototype(SampleBlock* first, SampleBlock* last);
+  // The search's marks for a prototype of every block, at one phase, without the search.
+  void MatchWholeTrack(int selectionOffset);
   SampleBlock* LocateWithStart(int position, int* offset, int* start);
   // A new block holding n samples of source from sourceIndex; sourceSamples are its samples.
   SampleBlock* NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
