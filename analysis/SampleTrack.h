@@ -112,7 +112,9 @@ public:
                    int oldPercent = 0);
   void InsertSamples(const float* source, int count, int position, int step = 1);
   void DeleteSamples(int count, int position);
-  void CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition);
+  // progress, when given, hears the samples copied so far now and then.
+  void CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition,
+                   const std::function<void(int copied)>& progress = {});
   void RecolorRange(int count, int position);
   // Lowers *minimum and raises *maximum by the samples of [position, position + count).
   void RangeMinMax(int count, int position, float* minimum, float* maximum);

@@ -151,7 +151,13 @@ private:
   void DeleteRange(int length, int start, const ViewState& view);
   std::vector<std::unique_ptr<CAP_SampleTrack>> CopyRange(int length, int start);
   void InstallClipboard(std::vector<std::unique_ptr<CAP_SampleTrack>>& tracks);
-  std::unique_ptr<CAP_SampleTrack> ConvertToDocumentRate(CAP_SampleTrack& source);
+  // progress hears the fraction converted; with long work, WorkStopped when stopped.
+  std::unique_ptr<CAP_SampleTrack> ConvertToDocumentRate(CAP_SampleTrack& source,
+                                                         const std::function<void(double)>& progress);
+  // Work done on the UI thread in pieces (paste, mix, insert silence): Tick reports and lets the
+  // window paint as it goes; StopIfAsked throws WorkStopped where every entry is complete.
+  void Tick(double fraction);
+  void StopIfAsked();
   int TrackCount() const;
   int DocumentRate() const;
 

@@ -56,6 +56,18 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
       {"shift pitch, stopped after a track", [](EditorDocument& d) { return d.ShiftPitch(); }, "Shifting the pitch", 2},
       {"change pitch", [](EditorDocument& d) { return d.ChangePitch(); }, "Changing the pitch", 1},
       {"change tempo", [](EditorDocument& d) { return d.ChangeTempo(); }, "Changing the tempo", 1},
+      // Done on the UI thread in pieces: a stop is seen after the first track's part.
+      {"paste", [](EditorDocument& d) { return d.Paste(); }, "Pasting", 1},
+      {"paste at another rate",
+       [](EditorDocument& d) {
+         Rig other;
+         other.New(1, 22050, 9000, Tone);
+         other.Editor()->SelectAll();
+         return other.document->Copy() && d.Paste();
+       },
+       "Pasting", 1},
+      {"mix", [](EditorDocument& d) { return d.Mix(); }, "Mixing", 1},
+      {"insert silence", [](EditorDocument& d) { return d.InsertSilence(); }, "Inserting silence", 1},
   };
   for (const Command& command : commands) {
     SCOPED_TRACE(command.name);
@@ -72,6 +84,10 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
       for (std::size_t i = 0; i < interleaved.size(); ++i) interleaved[i] = 0.4f * Tone(int(i / 2), int(i % 2));
       rig.Mixer()->WriteFloat(interleaved.data(), frames, 0);
       rig.Wave()->ApplyChanges(0, 0);
+      // The clipboard holds a part of it; paste and mix go to the cursor.
+      rig.Editor()->Select(0.1, 0.4);
+      ASSERT_TRUE(rig.document->Copy());
+      rig.Editor()->Select(0.2, 0.2);
       rig.prompts.volume = 60;
       rig.prompts.pitch = 4;
       rig.prompts.changePitch = 2.5;
