@@ -354,6 +354,10 @@ void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
   std::vector<float> sums(std::size_t(shifts) * kAlignedLanes);
   auto planned = [&](int q) { return sameAhead[q] >= reach; };
   for (int q0 = 0; q0 < blocks; q0 += kAlignedLanes) {
+    if (searchProgress_ && !searchProgress_(double(q0) / blocks)) {
+      ClearAllMarks();  // the prototype's marks too: a stopped search marks nothing
+      return;
+    }
     const int lanes = std::min(kAlignedLanes, blocks - q0);
     bool any = false;
     for (int l = 0; l < lanes; ++l) any = any || planned(q0 + l);

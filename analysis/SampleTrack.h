@@ -161,6 +161,9 @@ public:
   // as one on them: every candidate takes the best of every other phase, and each claimed run
   // then the better of the phases beside its winner. One phase is the grid.
   void ComputeMatches(int count, int start, int phases = kGridPhases);
+  // Asked by ComputeMatches as it goes, with the fraction done; false stops the search and
+  // leaves no marks. Empty: never asked.
+  void SetSearchProgress(std::function<bool(double)> progress) { searchProgress_ = std::move(progress); }
   // The same search walking the block list with RunScore and ClaimRun as written; slower, kept
   // to check the fast search against.
   void ComputeMatchesReference(int count, int start, int phases = kGridPhases);
@@ -255,6 +258,7 @@ private:
   // Last block found by Locate and its start: sequential reads continue from it. Forgotten on
   // every change of the block list.
   SampleBlock* hintBlock_ = nullptr;
+  std::function<bool(double)> searchProgress_;
   std::int32_t hintStart_ = 0;
 
   std::vector<CAP_AudioViewer*> viewers_;

@@ -158,6 +158,40 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
   EXPECT_TRUE(rig.document->Undo());
   EXPECT_EQ(rig.Mixer()->sampleRate, 44100);
 
+  // The match search after an edit asks too: stopped, the edit stays, no block is marked and
+  // pane 0 says so; the next search marks again.
+  {
+    struct StopTheSearch : LongWorkObserver {
+      bool stop = true;
+      std::string text;
+      void BeginWork(const std::string& t) override { text = t; }
+      bool WorkProgress(int) override { return !(stop && text == "Finding similar sounds"); }
+      void EndWork() override {}
+    } observer;
+    Rig searched;
+    searched.New(2, 44100, 30000, Tone);
+    searched.Editor()->SetSearchBySound(false);  // the signature search, which asks as it goes
+    searched.Editor()->SetLongWorkObserver(&observer);
+    searched.Editor()->Select(0.1, 0.3);
+    searched.prompts.volume = 60;
+    const auto loud = Tracks(searched);
+    auto marked = [&] {
+      int n = 0;
+      for (const SampleBlock* b = searched.Editor()->DisplayTrack()->Head(); b; b = b->next)
+        n += b->inPrototype || b->runHead;
+      return n;
+    };
+    ASSERT_TRUE(searched.document->Volume());
+    EXPECT_NE(Tracks(searched), loud);
+    EXPECT_EQ(searched.Editor()->History()->UndoCount(), 1);
+    EXPECT_EQ(marked(), 0);
+    EXPECT_NE(searched.frame.panes[0].find("Search stopped"), std::string::npos) << searched.frame.panes[0];
+    EXPECT_FALSE(searched.Editor()->Working());
+    observer.stop = false;
+    ASSERT_TRUE(searched.document->Volume());
+    EXPECT_GT(marked(), 0);
+  }
+
   // A load stopped at its first report opens nothing and says so without a message box; a
   // stopped reading back after a save leaves the document as it was.
   fs::create_directories(dir);
