@@ -15,6 +15,8 @@
 
 namespace {
 constexpr const char* kNoMemoryToEdit = "Not enough memory for this edit; the audio is unchanged";
+constexpr const char* kNoScratchToEdit =
+    "Not enough disk space in the scratch folder for this edit; the audio is unchanged";
 constexpr float kNormalizeFloor = 0.000001f;
 constexpr double kMaxSilenceSeconds = 3600;
 constexpr double kMinSilenceSeconds = 0.0001;
@@ -23,7 +25,7 @@ constexpr int kSilenceBufferLength = 1024;
 }  // namespace
 
 bool EP_AudioFileEditor::EditFailed() {
-  SetError(kNoMemoryToEdit);
+  SetError(history_ && history_->TakeDiskFull() ? kNoScratchToEdit : kNoMemoryToEdit);
   return false;
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "analysis/BlockSummary.h"
+#include "analysis/ScratchFile.h"
 #include "editor/LongWork.h"
 #include "editor/SharedClipboard.h"
 #include "formats/RateConverter.h"
@@ -177,7 +178,8 @@ bool EP_EditHistory::Transact(Body&& body) {
   try {
     body();
     settle();
-  } catch (const std::bad_alloc&) {
+  } catch (const std::bad_alloc& failure) {
+    diskFull_ = dynamic_cast<const ScratchFull*>(&failure) != nullptr;
     Rollback(current, extensions);
     try {
       settle();
