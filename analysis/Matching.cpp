@@ -43,6 +43,15 @@ float RunScoreIndexed(const PackedSignature* sig, const PackedSignature* prototy
   return sum / std::max(weight, 0.01f);
 }
 
+// The claim order's key: scores order as these unsigned integers (negative scores below the
+// positive ones, -0 with +0).
+std::uint32_t ClaimKey(float score) {
+  const float v = score == 0 ? 0.0f : score;
+  std::uint32_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits & 0x80000000u ? ~bits : bits | 0x80000000u;
+}
+
 // Candidates ascending by score, equal scores in track order; claiming takes them from the end.
 std::vector<int> ClaimOrderReference(const std::vector<float>& score) {
   std::vector<int> order(score.size());
@@ -51,17 +60,11 @@ std::vector<int> ClaimOrderReference(const std::vector<float>& score) {
   return order;
 }
 
-// The same order by a stable two-pass radix sort of the scores' bit patterns, turned so that
-// they order as unsigned integers (negative scores below the positive ones).
+// The same order by a stable two-pass radix sort of the scores' keys.
 std::vector<int> ClaimOrder(const std::vector<float>& score) {
   const std::size_t n = score.size();
   std::vector<std::uint32_t> key(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const float v = score[i] == 0 ? 0.0f : score[i];  // -0 sorts with +0, as the comparison has it
-    std::uint32_t bits;
-    std::memcpy(&bits, &v, sizeof bits);
-    key[i] = bits & 0x80000000u ? ~bits : bits | 0x80000000u;
-  }
+  for (std::size_t i = 0; i < n; ++i) key[i] = ClaimKey(score[i]);
   std::vector<int> order(n), scratch(n);
   for (std::size_t i = 0; i < n; ++i) scratch[i] = int(i);
   for (int pass = 0; pass < 2; ++pass) {
@@ -235,10 +238,48 @@ void CAP_SampleTrack::ComputeMatchesReference(int count, int start, int phases) 
   SettleRuns(head_, proto.offset, phases > 1 ? start - firstStart : 0, phase);
 }
 
+void CAP_SampleTrack::MatchWholeTrack(int selectionOffset) {
+  // Every later candidate ends past the track and scores 0; the first pairs each block with
+  // itself at weight 1, so its walk adds the blocks' own comparisons in order.
+  float sum = 0, weight = 0;
+  PackedSignature packed;
+  for (SampleBlock* b = head_; b; b = b->next) {
+    PackSignature(b->signature, &packed);
+    sum = sum + ComparePacked(packed, packed);
+    weight = weight + 1.0f;
+  }
+  const float own = sum / std::max(weight, 0.01f);
+  // Claims go from the highest score down, equal scores from the track's end: the first block's
+  // run takes the track when it scores above 0; otherwise the last block alone claims itself (its
+  // run ends past the track) and every other run overlaps it.
+  const bool ownRunClaims = blockCount_ == 1 || ClaimKey(own) > ClaimKey(0.0f);
+  SampleBlock* const head = ownRunClaims ? head_ : tail_;
+  int i = 0;
+  for (SampleBlock* b = head_; b; b = b->next, ++i) {
+    b->inPrototype = true;
+    b->runLength = i == 0 ? blockCount_ : blockCount_ - i + 1;
+    b->runHead = ownRunClaims || b == tail_ ? head : nullptr;
+    b->score = ownRunClaims || i == 0 ? own : 0.0f;
+    b->matchOffset = 0;
+  }
+  const int span = ownRunClaims ? length_ : tail_->count;
+  head->matchOffset = std::min(selectionOffset, std::max(span - 2, 0));
+}
+
 void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
   Settle();
+  if (count <= 0 || !head_) {
+    ClearAllMarks();
+    return;
+  }
+  // A prototype of every block can only meet itself (its phases start inside its first block,
+  // and there is nothing before it to shift into). Found without locating its end, a walk.
+  if (start < head_->count && (long long)start + count > length_ - tail_->count &&
+      (phases <= 1 || sampleRate < 8000 || head_->count >= phases)) {
+    MatchWholeTrack(phases > 1 ? start : 0);
+    return;
+  }
   ClearAllMarks();
-  if (count <= 0 || !head_) return;
   SampleBlock* firstBlock = Locate(start, nullptr);
   SampleBlock* lastBlock = Locate(start + count - 1, nullptr);
   const int firstStart = MarkPrototype(firstBlock, lastBlock);
@@ -313,6 +354,10 @@ void CAP_SampleTrack::ComputeMatches(int count, int start, int phases) {
   std::vector<float> sums(std::size_t(shifts) * kAlignedLanes);
   auto planned = [&](int q) { return sameAhead[q] >= reach; };
   for (int q0 = 0; q0 < blocks; q0 += kAlignedLanes) {
+    if (searchProgress_ && !searchProgress_(double(q0) / blocks)) {
+      ClearAllMarks();  // the prototype's marks too: a stopped search marks nothing
+      return;
+    }
     const int lanes = std::min(kAlignedLanes, blocks - q0);
     bool any = false;
     for (int l = 0; l < lanes; ++l) any = any || planned(q0 + l);

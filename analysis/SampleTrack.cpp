@@ -648,7 +648,8 @@ void CAP_SampleTrack::DeleteSamples(int count, int position) {
   NotifyViewers(length_ - position, position, -deleted);
 }
 
-void CAP_SampleTrack::CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition) {
+void CAP_SampleTrack::CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition,
+                                  const std::function<void(int copied)>& progress) {
   source.Settle();  // whole blocks keep its signatures
   if (&source == this) {
     // Splitting this track would move the source blocks under the copy: copy through a buffer.
@@ -675,6 +676,7 @@ void CAP_SampleTrack::CopySamples(CAP_SampleTrack& source, int count, int positi
       }
       last = NewBlockBetween(last, following, q, samples, n, d);
       copied += n;
+      if (progress) progress(copied);
     }
     d = 0;
     qStart += q->count;

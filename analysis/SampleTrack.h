@@ -112,7 +112,9 @@ public:
                    int oldPercent = 0);
   void InsertSamples(const float* source, int count, int position, int step = 1);
   void DeleteSamples(int count, int position);
-  void CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition);
+  // progress, when given, hears the samples copied so far now and then.
+  void CopySamples(CAP_SampleTrack& source, int count, int position, int sourcePosition,
+                   const std::function<void(int copied)>& progress = {});
   void RecolorRange(int count, int position);
   // Lowers *minimum and raises *maximum by the samples of [position, position + count).
   void RangeMinMax(int count, int position, float* minimum, float* maximum);
@@ -159,6 +161,9 @@ public:
   // as one on them: every candidate takes the best of every other phase, and each claimed run
   // then the better of the phases beside its winner. One phase is the grid.
   void ComputeMatches(int count, int start, int phases = kGridPhases);
+  // Asked by ComputeMatches as it goes, with the fraction done; false stops the search and
+  // leaves no marks. Empty: never asked.
+  void SetSearchProgress(std::function<bool(double)> progress) { searchProgress_ = std::move(progress); }
   // The same search walking the block list with RunScore and ClaimRun as written; slower, kept
   // to check the fast search against.
   void ComputeMatchesReference(int count, int start, int phases = kGridPhases);
@@ -194,6 +199,8 @@ private:
                                     int firstStart, int phases);
   // Marks the prototype's blocks; returns the start of the first.
   int MarkPrototype(SampleBlock* first, SampleBlock* last);
+  // The search's marks for a prototype of every block, at one phase, without the search.
+  void MatchWholeTrack(int selectionOffset);
   SampleBlock* LocateWithStart(int position, int* offset, int* start);
   // A new block holding n samples of source from sourceIndex; sourceSamples are its samples.
   SampleBlock* NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
@@ -251,6 +258,7 @@ private:
   // Last block found by Locate and its start: sequential reads continue from it. Forgotten on
   // every change of the block list.
   SampleBlock* hintBlock_ = nullptr;
+  std::function<bool(double)> searchProgress_;
   std::int32_t hintStart_ = 0;
 
   std::vector<CAP_AudioViewer*> viewers_;

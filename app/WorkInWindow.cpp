@@ -27,6 +27,9 @@ void WorkInWindow::BeginWork(const std::string& text) {
 
 bool WorkInWindow::WorkProgress(int percent) {
   if (depth_ == 0) return true;
+  // Work shorter than the delay (most match searches) leaves the window and its input alone; an
+  // Escape typed meanwhile waits in the queue for the first look.
+  if (!engaged_ && clock_.elapsed() < delayMs_) return !stop_;
   if (!engaged_) {
     // Work that never asks (an undo that moves blocks) leaves the window alone.
     engaged_ = true;

@@ -404,9 +404,9 @@ ViewState EP_AudioFileEditor::GetViewState() const {
 }
 
 void EP_AudioFileEditor::SetPrototypeFromSelection() {
-  if (matchMode_ && SelectionLength(false) >= 1)
-    FindSoundsLike(*DisplayTrack(), SelectionLength(false), SelectionStart(false),
-                   searchBySound_ ? SearchMode::Sound : matchAnywhere_ ? SearchMode::Anywhere : SearchMode::Grid);
+  if (!matchMode_ || SelectionLength(false) < 1) return;
+  const SearchMode mode = searchBySound_ ? SearchMode::Sound : matchAnywhere_ ? SearchMode::Anywhere : SearchMode::Grid;
+  RunSearch([&] { FindSoundsLike(*DisplayTrack(), SelectionLength(false), SelectionStart(false), mode); });
 }
 
 void EP_AudioFileEditor::SuspendForReplay(bool suspend) {

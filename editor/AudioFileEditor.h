@@ -282,6 +282,8 @@ private:
   // document and its history as they were, "<what> stopped; the audio is unchanged" in pane 0
   // and false without an error. A body that fails sets its error and returns false.
   bool RunLong(const std::string& text, const std::string& what, const std::function<bool(LongWork&)>& body);
+  // The match search of the selection, with progress and a stop that leaves no marks.
+  void RunSearch(const std::function<void()>& search);
   // Takes over an opened file: its buffer, stream and decoder, a mixer for it, its annotations.
   void TakeOpenedFile(std::unique_ptr<CAP_AudioDecoder> decoder, std::unique_ptr<CUP_FileBuffer> buffer,
                       std::unique_ptr<std::istream> stream, bool copyAnnotations);

@@ -15,6 +15,8 @@
 
 namespace {
 constexpr const char* kNoMemoryToEdit = "Not enough memory for this edit; the audio is unchanged";
+constexpr const char* kNoScratchToEdit =
+    "Not enough disk space in the scratch folder for this edit; the audio is unchanged";
 constexpr float kNormalizeFloor = 0.000001f;
 constexpr double kMaxSilenceSeconds = 3600;
 constexpr double kMinSilenceSeconds = 0.0001;
@@ -23,7 +25,7 @@ constexpr int kSilenceBufferLength = 1024;
 }  // namespace
 
 bool EP_AudioFileEditor::EditFailed() {
-  SetError(kNoMemoryToEdit);
+  SetError(history_ && history_->TakeDiskFull() ? kNoScratchToEdit : kNoMemoryToEdit);
   return false;
 }
 
@@ -119,7 +121,12 @@ bool EP_AudioFileEditor::Paste() {
   errorText_.clear();
   const int length = SelectionLength(false), start = SelectionStart(false);
   const bool convert = SharedClipboard::Instance().Slot(0)->sampleRate != mixer_->sampleRate;
-  const int pasted = history_->Paste(length, start, PasteReplace, convert, 100, 0, GetViewState());
+  int pasted = -1;
+  if (!RunLong("Pasting", "Paste", [&](LongWork&) {
+        pasted = history_->Paste(length, start, PasteReplace, convert, 100, 0, GetViewState());
+        return true;
+      }))
+    return false;
   if (pasted < 0) return EditFailed();
   ShowRange(0, start + pasted, FollowMargin);
   return true;
@@ -138,10 +145,14 @@ bool EP_AudioFileEditor::Mix(int clipboardPercent, int waveformPercent) {
   const int mixLength = int(std::min<std::int64_t>(length == 0 ? wanted : std::min<std::int64_t>(length, wanted),
                                                    INT32_MAX));
   const bool convert = clip->sampleRate != mixer_->sampleRate;
+  int mixed = -1;
   SetWaitCursor(true);
-  const int mixed = history_->Paste(mixLength, start, PasteMixOnce, convert, clipboardPercent, waveformPercent,
-                                    GetViewState());
+  const bool ran = RunLong("Mixing", "Mix", [&](LongWork&) {
+    mixed = history_->Paste(mixLength, start, PasteMixOnce, convert, clipboardPercent, waveformPercent, GetViewState());
+    return true;
+  });
   SetWaitCursor(false);
+  if (!ran) return false;
   if (mixed < 0) return EditFailed();
   ShowRange(0, start + mixed, FollowMargin);
   return true;
@@ -238,9 +249,12 @@ bool EP_AudioFileEditor::InsertSilence(double seconds) {
   const int cursor = CursorSample();
   if (n + DisplayTrack()->Length() >= INT32_MAX) return EditFailed();
   static const float zeros[kSilenceBufferLength] = {};
-  if (!history_->InsertRepeated(0, cursor, zeros, 0, int(std::min<std::int64_t>(kSilenceBufferLength, n)), int(n),
-                                GetViewState()))
-    return EditFailed();
+  if (!RunLong("Inserting silence", "Insert Silence", [&](LongWork&) {
+        return history_->InsertRepeated(0, cursor, zeros, 0, int(std::min<std::int64_t>(kSilenceBufferLength, n)),
+                                        int(n), GetViewState()) ||
+               EditFailed();
+      }))
+    return false;
   ShowRange(0, cursor + int(n), FollowNone);
   return true;
 }

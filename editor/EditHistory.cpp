@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "analysis/BlockSummary.h"
+#include "analysis/ScratchFile.h"
 #include "editor/LongWork.h"
 #include "editor/SharedClipboard.h"
 #include "formats/RateConverter.h"
@@ -68,6 +69,15 @@ SampleChange MixWith(CAP_SampleTrack& source, int sourceOffset, int sourcePercen
   };
 }
 
+// The change, telling progress the samples it has passed so far.
+SampleChange Ticking(SampleChange change, std::function<void(int done)> progress) {
+  return [change = std::move(change), progress = std::move(progress), done = 0](const float* in, float* out, int n,
+                                                                               long long index) mutable {
+    change(in, out, n, index);
+    progress(done += n);
+  };
+}
+
 // work(i) for every track i, on up to as many threads as the machine has when the work is large;
 // the first failure is thrown here once every track is done.
 template <class Work>
@@ -99,13 +109,15 @@ void ForEachTrackInParallel(int tracks, bool large, Work&& work) {
 
 // Inserts source [offset, offset + count) at position in pieces: one insertion per piece keeps a
 // long paste from walking the target's block list once per source block.
-void InsertFrom(CAP_SampleTrack& source, int count, int offset, CAP_SampleTrack& target, int position) {
+void InsertFrom(CAP_SampleTrack& source, int count, int offset, CAP_SampleTrack& target, int position,
+                const std::function<void(int done)>& progress = {}) {
   std::vector<float> piece(std::size_t(std::min(count, kInsertChunk)));
   for (int done = 0; done < count;) {
     const int got = source.ReadSamples(piece.data(), std::min(count - done, kInsertChunk), offset + done);
     if (got <= 0) break;
     target.InsertSamples(piece.data(), got, position + done);
     done += got;
+    if (progress) progress(done);
   }
 }
 
@@ -123,6 +135,14 @@ int EP_EditHistory::DocumentRate() const { return mixer_ ? mixer_->sampleRate : 
 void EP_EditHistory::CheckAllocation() {
   // Counts down to the failing allocation, then disarms: the rollback must not fail too.
   if (failAfter_ > 0 && --failAfter_ == 0) throw std::bad_alloc();
+}
+
+void EP_EditHistory::Tick(double fraction) {
+  if (work_) work_->Tick(fraction);
+}
+
+void EP_EditHistory::StopIfAsked() {
+  if (work_) work_->ThrowIfStopped();
 }
 
 std::unique_ptr<CAP_SampleTrack> EP_EditHistory::NewTrack(int rate) {
@@ -158,7 +178,8 @@ bool EP_EditHistory::Transact(Body&& body) {
   try {
     body();
     settle();
-  } catch (const std::bad_alloc&) {
+  } catch (const std::bad_alloc& failure) {
+    diskFull_ = dynamic_cast<const ScratchFull*>(&failure) != nullptr;
     Rollback(current, extensions);
     try {
       settle();
@@ -374,15 +395,18 @@ bool EP_EditHistory::Trim(int length, int start, const ViewState& view) {
   });
 }
 
-std::unique_ptr<CAP_SampleTrack> EP_EditHistory::ConvertToDocumentRate(CAP_SampleTrack& source) {
+std::unique_ptr<CAP_SampleTrack> EP_EditHistory::ConvertToDocumentRate(CAP_SampleTrack& source,
+                                                                      const std::function<void(double)>& progress) {
   std::unique_ptr<CAP_SampleTrack> converted = NewTrack(DocumentRate());
   RateConverter converter(1, source.sampleRate, converted->sampleRate);
   std::vector<float> out;
-  int n = 0;
+  int n = 0, done = 0;
   for (float* p = source.BeginBlockWalk(0, &n, source.Length()); p; p = source.NextBlockWalk(&n)) {
     out.resize(std::size_t(std::max(converter.MaxOutputFrames(n), 1)));
     const int made = converter.Process(p, n, out.data());
     converted->InsertSamples(out.data(), made, converted->Length());
+    progress(double(done += n) / std::max(source.Length(), 1));
+    StopIfAsked();  // only the converted copy exists so far
   }
   // The last input samples wait for the filter's look-ahead.
   out.resize(std::size_t(std::max(converter.MaxFlushFrames(), 1)));
@@ -402,13 +426,18 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
     const bool trackByTrack = filled == TrackCount();
     CAP_SampleTrack* convertedFrom = nullptr;
     std::unique_ptr<CAP_SampleTrack> converted;
-    for (int i = 0; i < TrackCount(); ++i) {
+    const int tracks = TrackCount();
+    for (int i = 0; i < tracks; ++i) {
+      // Each track's part reports as the i-th share; a stop waits for the end of the part.
+      auto part = [&](double fraction) { Tick((i + std::clamp(fraction, 0.0, 1.0)) / tracks); };
       CAP_SampleTrack* source = clipboard_->Slot(trackByTrack ? i : filled - 1);
+      double copyFrom = 0;  // the part's share that a conversion took
       // Equal rates would only copy; one conversion serves every track with the same source.
       if (convertRate && source->sampleRate != DocumentRate()) {
+        copyFrom = 0.5;
         if (convertedFrom != source) {
           converted.reset();
-          converted = ConvertToDocumentRate(*source);
+          converted = ConvertToDocumentRate(*source, [&](double f) { part(f / 2); });
           convertedFrom = source;
         }
         source = converted.get();
@@ -416,28 +445,35 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
       CAP_SampleTrack* t = mixer_->Track(i);
       const int c = source->Length();
       const int s = ClampedStart(t, length, start);
+      const auto samplesDone = [&](int total, int base) {
+        return [&part, copyFrom, total, base](int done) {
+          part(copyFrom + (1 - copyFrom) * (base + done) / std::max(total, 1));
+        };
+      };
       if (kind == PasteMixOnce) {
         // May run past the end: the rest of the clipboard is appended there.
         const int r = std::min(c, std::max(length, 0));
         const int inTrack = std::min(r, t->Length() - s);
-        ChangeIntoEntry(i, inTrack, s, MixWith(*source, 0, sourcePercent, targetPercent), r - inTrack);
-        InsertFrom(*source, r - inTrack, inTrack, *t, s + inTrack);
+        ChangeIntoEntry(i, inTrack, s, Ticking(MixWith(*source, 0, sourcePercent, targetPercent), samplesDone(r, 0)),
+                        r - inTrack);
+        InsertFrom(*source, r - inTrack, inTrack, *t, s + inTrack, samplesDone(r, inTrack));
         pasted = std::max(pasted, r);
       } else {
         const int n = ClampedLength(t, length, start);
         if (sourcePercent == 100 && targetPercent == 0) {
           MoveOut(i, n, s, c);
           // Whole blocks keep their signatures and summaries when the rates agree.
-          if (source->sampleRate == t->sampleRate) t->CopySamples(*source, c, s, 0);
-          else InsertFrom(*source, c, 0, *t, s);
+          if (source->sampleRate == t->sampleRate) t->CopySamples(*source, c, s, 0, samplesDone(c, 0));
+          else InsertFrom(*source, c, 0, *t, s, samplesDone(c, 0));
         } else {
           const int m = std::min(n, c);
-          ChangeIntoEntry(i, m, s, MixWith(*source, 0, sourcePercent, targetPercent), c - m);
-          InsertFrom(*source, c - m, m, *t, s + m);
+          ChangeIntoEntry(i, m, s, Ticking(MixWith(*source, 0, sourcePercent, targetPercent), samplesDone(c, 0)), c - m);
+          InsertFrom(*source, c - m, m, *t, s + m, samplesDone(c, m));
           if (n > m) MoveOut(i, n - m, s + m, 0);
         }
         pasted = std::max(pasted, c);
       }
+      StopIfAsked();  // this track's entries are complete
     }
   });
   return done ? pasted : -1;
@@ -566,18 +602,24 @@ bool EP_EditHistory::InsertRepeated(int length, int start, const float* buffer, 
       from = Silence();
       size = std::clamp(size, 1024, kSilentSamples);
     }
-    // Every track gets the same samples: one repeated track serves them all.
+    // Every track gets the same samples: one repeated track serves them all. Progress: the
+    // repeated track is one share, each track's copy another; a stop waits for a copy's end.
+    const int tracks = TrackCount();
+    const double shares = tracks + 1.0;
     std::unique_ptr<CAP_SampleTrack> repeated = NewTrack(DocumentRate());
     for (int placed = 0, offset = std::clamp(bufferOffset, 0, size); placed < total; offset = 0) {
       const int k = std::min(size - offset, total - placed);
       repeated->InsertSamples(from + offset, k, repeated->Length());
       placed += k;
+      Tick(double(placed) / total / shares);
+      StopIfAsked();  // nothing of the document changed yet
     }
-    for (int i = 0; i < TrackCount(); ++i) {
+    for (int i = 0; i < tracks; ++i) {
       CAP_SampleTrack* t = mixer_->Track(i);
       const int n = ClampedLength(t, length, start), s = ClampedStart(t, length, start);
       MoveOut(i, n, s, total);
-      t->CopySamples(*repeated, total, s, 0);
+      t->CopySamples(*repeated, total, s, 0, [&](int done) { Tick((i + 1 + double(done) / total) / shares); });
+      StopIfAsked();
     }
   });
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "analysis/SampleTrack.h"
@@ -99,6 +100,10 @@ public:
   // on the calling thread, without progress.
   void SetWork(LongWork* work) { work_ = work; }
 
+  // Whether the last operation that failed ran out of scratch disk rather than memory; asking
+  // forgets it.
+  bool TakeDiskFull() { return std::exchange(diskFull_, false); }
+
   // Tests only: the nth allocation of saved or new samples from now on throws std::bad_alloc
   // (0 disarms).
   void FailAllocationAfter(int nth) { failAfter_ = nth; }
@@ -151,7 +156,13 @@ private:
   void DeleteRange(int length, int start, const ViewState& view);
   std::vector<std::unique_ptr<CAP_SampleTrack>> CopyRange(int length, int start);
   void InstallClipboard(std::vector<std::unique_ptr<CAP_SampleTrack>>& tracks);
-  std::unique_ptr<CAP_SampleTrack> ConvertToDocumentRate(CAP_SampleTrack& source);
+  // progress hears the fraction converted; with long work, WorkStopped when stopped.
+  std::unique_ptr<CAP_SampleTrack> ConvertToDocumentRate(CAP_SampleTrack& source,
+                                                         const std::function<void(double)>& progress);
+  // Work done on the UI thread in pieces (paste, mix, insert silence): Tick reports and lets the
+  // window paint as it goes; StopIfAsked throws WorkStopped where every entry is complete.
+  void Tick(double fraction);
+  void StopIfAsked();
   int TrackCount() const;
   int DocumentRate() const;
 
@@ -164,6 +175,7 @@ private:
   int failAfter_ = 0;
   int undoLevels_ = kMaxUndoGroups;
   LongWork* work_ = nullptr;
+  bool diskFull_ = false;
   std::uint64_t nextSerial_ = 1;
   std::uint64_t savedSerial_ = 0;
 

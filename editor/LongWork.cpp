@@ -28,7 +28,14 @@ bool LongWork::Ask() {
 
 bool LongWork::Step(double fraction) {
   Report(fraction);
+  lastAsked_ = std::chrono::steady_clock::now();
   return Ask();
+}
+
+bool LongWork::Tick(double fraction) {
+  Report(fraction);
+  if (std::chrono::steady_clock::now() - lastAsked_ < kReportPeriod) return !Stopped();
+  return Step(fraction);
 }
 
 void LongWork::RunOnWorker(const std::function<void()>& work) {

@@ -6,6 +6,7 @@
 // document until the UI thread puts the result in, so a stop at any point leaves it as it was.
 // Without an observer (the command-line tool, replay) the piece runs on the calling thread.
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -39,6 +40,9 @@ public:
   // For work done on the UI thread itself: reports the fraction and lets the window paint;
   // false once the user asked to stop.
   bool Step(double fraction);
+  // The same for work that could ask very often (block by block): asks at most once per report
+  // period, and otherwise only notes the fraction.
+  bool Tick(double fraction);
 
   // Any thread.
   void Report(double fraction) { permille_.store(int(fraction * 1000), std::memory_order_relaxed); }
@@ -53,4 +57,5 @@ private:
   LongWorkObserver* observer_;
   std::atomic<int> permille_{0};
   std::atomic<bool> stopped_{false};
+  std::chrono::steady_clock::time_point lastAsked_{};
 };

@@ -362,6 +362,22 @@ protected:
     }
     ASSERT_EQ(ed.History()->UndoCount(), int(m.undo.size())) << step << " " << name;
     ASSERT_EQ(ed.History()->RedoCount(), int(m.redo.size())) << step << " " << name;
+    // The columns the edits left equal the visible columns computed afresh.
+    CGP_TrackWaveform* wave = d.rig.Wave();
+    if (step % 3 == 0 && wave->Width() > 0) {
+      std::vector<ColumnSpan> kept;
+      const int first = -wave->X(), visible = std::min(wave->VisibleWidth(), wave->Width());
+      for (int c = first; c < first + visible; ++c) kept.push_back(wave->CachedColumn(c));
+      wave->MarkAllChanged();
+      wave->ApplyChanges(0, 0);
+      for (int c = first; c < first + visible; ++c) {
+        const ColumnSpan& a = kept[std::size_t(c - first)];
+        const ColumnSpan& b = wave->CachedColumn(c);
+        ASSERT_TRUE(a.top == b.top && a.bottom == b.bottom && a.colour == b.colour && a.clipped == b.clipped)
+            << step << " " << name << " column " << c << " of " << wave->Width() << ": " << a.top << "-" << a.bottom
+            << " colour " << a.colour << ", afresh " << b.top << "-" << b.bottom << " colour " << b.colour;
+      }
+    }
   }
 
   void Run(int levels, int steps, bool computedMix = true) {

@@ -56,6 +56,18 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
       {"shift pitch, stopped after a track", [](EditorDocument& d) { return d.ShiftPitch(); }, "Shifting the pitch", 2},
       {"change pitch", [](EditorDocument& d) { return d.ChangePitch(); }, "Changing the pitch", 1},
       {"change tempo", [](EditorDocument& d) { return d.ChangeTempo(); }, "Changing the tempo", 1},
+      // Done on the UI thread in pieces: a stop is seen after the first track's part.
+      {"paste", [](EditorDocument& d) { return d.Paste(); }, "Pasting", 1},
+      {"paste at another rate",
+       [](EditorDocument& d) {
+         Rig other;
+         other.New(1, 22050, 9000, Tone);
+         other.Editor()->SelectAll();
+         return other.document->Copy() && d.Paste();
+       },
+       "Pasting", 1},
+      {"mix", [](EditorDocument& d) { return d.Mix(); }, "Mixing", 1},
+      {"insert silence", [](EditorDocument& d) { return d.InsertSilence(); }, "Inserting silence", 1},
   };
   for (const Command& command : commands) {
     SCOPED_TRACE(command.name);
@@ -72,6 +84,10 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
       for (std::size_t i = 0; i < interleaved.size(); ++i) interleaved[i] = 0.4f * Tone(int(i / 2), int(i % 2));
       rig.Mixer()->WriteFloat(interleaved.data(), frames, 0);
       rig.Wave()->ApplyChanges(0, 0);
+      // The clipboard holds a part of it; paste and mix go to the cursor.
+      rig.Editor()->Select(0.1, 0.4);
+      ASSERT_TRUE(rig.document->Copy());
+      rig.Editor()->Select(0.2, 0.2);
       rig.prompts.volume = 60;
       rig.prompts.pitch = 4;
       rig.prompts.changePitch = 2.5;
@@ -141,6 +157,40 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
   stop.stopAt = 0;
   EXPECT_TRUE(rig.document->Undo());
   EXPECT_EQ(rig.Mixer()->sampleRate, 44100);
+
+  // The match search after an edit asks too: stopped, the edit stays, no block is marked and
+  // pane 0 says so; the next search marks again.
+  {
+    struct StopTheSearch : LongWorkObserver {
+      bool stop = true;
+      std::string text;
+      void BeginWork(const std::string& t) override { text = t; }
+      bool WorkProgress(int) override { return !(stop && text == "Finding similar sounds"); }
+      void EndWork() override {}
+    } observer;
+    Rig searched;
+    searched.New(2, 44100, 30000, Tone);
+    searched.Editor()->SetSearchBySound(false);  // the signature search, which asks as it goes
+    searched.Editor()->SetLongWorkObserver(&observer);
+    searched.Editor()->Select(0.1, 0.3);
+    searched.prompts.volume = 60;
+    const auto loud = Tracks(searched);
+    auto marked = [&] {
+      int n = 0;
+      for (const SampleBlock* b = searched.Editor()->DisplayTrack()->Head(); b; b = b->next)
+        n += b->inPrototype || b->runHead;
+      return n;
+    };
+    ASSERT_TRUE(searched.document->Volume());
+    EXPECT_NE(Tracks(searched), loud);
+    EXPECT_EQ(searched.Editor()->History()->UndoCount(), 1);
+    EXPECT_EQ(marked(), 0);
+    EXPECT_NE(searched.frame.panes[0].find("Search stopped"), std::string::npos) << searched.frame.panes[0];
+    EXPECT_FALSE(searched.Editor()->Working());
+    observer.stop = false;
+    ASSERT_TRUE(searched.document->Volume());
+    EXPECT_GT(marked(), 0);
+  }
 
   // A load stopped at its first report opens nothing and says so without a message box; a
   // stopped reading back after a save leaves the document as it was.
