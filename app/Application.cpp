@@ -189,7 +189,7 @@ std::optional<int> VIZoravuApp::Start(const QStringList& arguments) {
   VIZoravuDoc* opened = nullptr;
   for (const QString& file : line.files)
     if (VIZoravuDoc* doc = OpenDocumentFile(file)) opened = doc;
-  if (line.play && opened) frame_->Trigger(CommandId::Play);
+  if (line.play && opened) PlayWhenItCan(opened);
 
   if (showIntro_ && line.files.isEmpty()) {
     intro_ = new CIntroDlg(frame_.get());
@@ -382,8 +382,9 @@ VIZoravuDoc* VIZoravuApp::NewDocument() { return CreateDocument(nullptr); }
 
 VIZoravuDoc* VIZoravuApp::OpenDocumentFile(const QString& path) {
   if (!frame_ || path.isEmpty()) return nullptr;
-  if (loading_ > 0) {
-    // A file that arrives while another loads (a drop handled between its chunks) waits for it.
+  if (Loading()) {
+    // A file that arrives while another loads (a drop handled between its chunks, or while a
+    // long file is shown loading) waits for it.
     QTimer::singleShot(100, this, [this, path] { OpenDocumentFile(path); });
     return nullptr;
   }
@@ -408,19 +409,58 @@ VIZoravuDoc* VIZoravuApp::OpenDocumentFile(const QString& path) {
 void VIZoravuApp::OpenRecentFile(int index) {
   if (index < 0 || index >= recent_.size()) return;
   const QString path = recent_[index];
-  if (!OpenDocumentFile(path)) RemoveRecentFile(path);
+  // A file that waits for another's load (opened later) stays in the list.
+  if (!OpenDocumentFile(path) && !Loading()) RemoveRecentFile(path);
 }
 
 VIZoravuDoc* VIZoravuApp::CreateDocument(const QString* path) {
   if (!path) return CreateDocument([](VIZoravuDoc* doc) { return doc->OnNewDocument(); });
   ++loading_;
   BeginLongWork();
+  // A long file is shown at once and loads while the user looks at it and plays it.
   VIZoravuDoc* doc = CreateDocument([&](VIZoravuDoc* made) {
-    return made->OnOpenDocument(*path, &VIZoravuApp::LoadProgress, reinterpret_cast<std::intptr_t>(this));
+    return made->OnOpenDocumentWhileLoading(*path, loadWhileShownFrom_, progressDelayMs_, &VIZoravuApp::LoadProgress,
+                                            reinterpret_cast<std::intptr_t>(this));
   });
   --loading_;
   EndLongWork();
+  if (doc && doc->Loading()) {
+    const QString full = *path;
+    QPointer<CChildFrame> child;
+    for (QMdiSubWindow* window : frame_->MdiArea()->subWindowList())
+      if (CMainFrame::DocumentOf(window) == doc) child = qobject_cast<CChildFrame*>(window);
+    // Queued: the document goes after the load's own step has returned.
+    connect(doc, &VIZoravuDoc::LoadEnded, this, [this, child, full](bool opened) {
+      if (opened) return;
+      RemoveRecentFile(full);
+      if (child) child->CloseWithoutAsking();
+    }, Qt::QueuedConnection);
+  }
   return doc;
+}
+
+void VIZoravuApp::PlayWhenItCan(VIZoravuDoc* doc) {
+  if (!doc->Loading()) {
+    frame_->Trigger(CommandId::Play);
+    return;
+  }
+  // A file shown while it loads plays as soon as its first audio has arrived.
+  QPointer<VIZoravuDoc> target(doc);
+  auto* poll = new QTimer(this);
+  connect(poll, &QTimer::timeout, this, [this, poll, target] {
+    if (target && target->Loading() && !target->IsCommandEnabled(CommandId::Play)) return;
+    poll->deleteLater();
+    if (target && frame_ && frame_->ActiveDocument() == target) frame_->Trigger(CommandId::Play);
+  });
+  poll->start(0);
+}
+
+bool VIZoravuApp::Loading() const {
+  if (loading_ > 0) return true;
+  if (frame_)
+    for (QMdiSubWindow* window : frame_->MdiArea()->subWindowList())
+      if (VIZoravuDoc* doc = CMainFrame::DocumentOf(window); doc && doc->Loading()) return true;
+  return false;
 }
 
 VIZoravuDoc* VIZoravuApp::CreateDocument(const std::function<bool(VIZoravuDoc*)>& make) {

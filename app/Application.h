@@ -117,7 +117,10 @@ public:
   CIntroDlg* Introduction() const;
   // How long a load runs before its progress bar appears.
   void SetProgressDelay(int ms) { progressDelayMs_ = ms; }
-  bool Loading() const { return loading_ > 0; }
+  // Whether a file is loading (at once, or while its document is shown).
+  bool Loading() const;
+  // Files that announce at least this many seconds are shown while they load (0: every file).
+  void SetLoadWhileShownFrom(double seconds) { loadWhileShownFrom_ = seconds; }
   // A load or a save begins or ends: its progress bar shows once it has run half a second;
   // Escape or the Cancel button stops it.
   void BeginLongWork();
@@ -134,6 +137,8 @@ public:
 private:
   bool OnLoadProgress(const char* text, int percent);
   VIZoravuDoc* CreateDocument(const QString* path);
+  // Plays the document (the command line's "play") once its first audio is there.
+  void PlayWhenItCan(VIZoravuDoc* doc);
   VIZoravuDoc* CreateDocument(const std::function<bool(VIZoravuDoc*)>& make);
   void LoadRecentFiles();
   void SaveRecentFiles();
@@ -162,6 +167,7 @@ private:
   // The load in progress.
   int loading_ = 0;
   int progressDelayMs_ = 500;
+  double loadWhileShownFrom_ = 60;
   std::unique_ptr<WorkInWindow> loadWork_;  // the progress and stop of loads and saves
   CMainFrame* loadWorkFrame_ = nullptr;
   std::string recoveryDir_;

@@ -13,6 +13,7 @@
 #include "app/Application.h"
 #include "app/DocumentPrompts.h"
 #include "app/HostWindow.h"
+#include "app/LoadInWindow.h"
 #include "app/MainFrame.h"
 #include "app/WorkInWindow.h"
 #include "devices/AudioPlayer.h"
@@ -92,6 +93,7 @@ VIZoravuDoc::VIZoravuDoc(VIZoravuApp* app, CMainFrame* frame, VIZoravuView* view
       work_(std::make_unique<WorkInWindow>(frame, view ? view->HostWindow() : nullptr, kCommandProgressDelayMs)) {}
 
 VIZoravuDoc::~VIZoravuDoc() {
+  load_.reset();
   document_.reset();
   while (waitCursors_ > 0) SetWaitCursor(false);
 }
@@ -109,6 +111,25 @@ bool VIZoravuDoc::OnOpenDocument(const QString& path, ProgressCallback progress,
     return doc.Open(LocalPath(path), host, size.width(), size.height(), progress, user);
   });
 }
+
+bool VIZoravuDoc::OnOpenDocumentWhileLoading(const QString& path, double fromSeconds, int progressDelayMs,
+                                             ProgressCallback progress, std::intptr_t user) {
+  const bool made = MakeDocument([&](EditorDocument& doc, GraphicsHost* host, QSize size) {
+    return doc.OpenWhileLoading(LocalPath(path), host, size.width(), size.height(), fromSeconds, progress, user);
+  });
+  if (!made || !document_->Loading()) return made;
+  load_ = std::make_unique<LoadInWindow>(document_.get(), frame_, view_->HostWindow(), progressDelayMs);
+  connect(load_.get(), &LoadInWindow::Ended, this, [this](bool opened) {
+    if (opened) {
+      HookNotifications();
+      RenewTitle();
+    }
+    emit LoadEnded(opened);
+  });
+  return true;
+}
+
+bool VIZoravuDoc::Loading() const { return document_ && document_->Loading(); }
 
 bool VIZoravuDoc::OnRecoverDocument(const JournalContents& journal, ProgressCallback progress, std::intptr_t user) {
   return MakeDocument([&](EditorDocument& doc, GraphicsHost* host, QSize size) {
@@ -130,6 +151,7 @@ bool VIZoravuDoc::MakeDocument(const std::function<bool(EditorDocument&, Graphic
 }
 
 void VIZoravuDoc::OnCloseDocument() {
+  load_.reset();
   hookedPlayer_ = nullptr;
   document_.reset();
 }
@@ -170,6 +192,9 @@ bool VIZoravuDoc::IsCommandEnabled(int id) const {
   const DocumentCommand* command = FindCommand(id);
   AudioEditorApp* editor = Editor();
   if (!command || !editor || !editor->Waveform()) return false;
+  // While the file loads, saving and shifting the pitch wait with the editing commands.
+  if (document_->Loading() && (id == CommandId::Save || id == CommandId::SaveAs || id == CommandId::ShiftPitch))
+    return false;
   if (command->code == kAlways) return true;
   return editor->IsCommandEnabled(command->code);
 }

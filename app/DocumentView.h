@@ -27,6 +27,7 @@ class EditorDocument;
 class QtDocumentPrompts;
 class VIZoravuApp;
 class VIZoravuView;
+class LoadInWindow;
 class WorkInWindow;
 
 class VIZoravuDoc : public QObject, public EditorFrame {
@@ -38,6 +39,14 @@ public:
   // New and Open: false (the warning shown) when the document could not be made.
   bool OnNewDocument();
   bool OnOpenDocument(const QString& path, ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // Open with the document shown at once while its audio loads between the window's events
+  // (LoadInWindow; its progress shows after progressDelayMs); LoadEnded says how it ended. A
+  // file shorter than fromSeconds loads at once as OnOpenDocument loads it, and a file that
+  // loads at once (or fails at once) ends here, with no signal.
+  bool OnOpenDocumentWhileLoading(const QString& path, double fromSeconds, int progressDelayMs,
+                                  ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  bool Loading() const;
+  LoadInWindow* Load() const { return load_.get(); }
   // The document a crash left unsaved: its source opened and its journal replayed.
   bool OnRecoverDocument(const JournalContents& journal, ProgressCallback progress = nullptr, std::intptr_t user = 0);
   // Makes the editor's document through make and hooks it up; false (nothing kept) on failure.
@@ -83,6 +92,8 @@ public:
 
 signals:
   void TitleChanged(const QString& title);
+  // The load of OnOpenDocumentWhileLoading is over; opened false: the document is to close.
+  void LoadEnded(bool opened);
 
 private:
   void RenewTitle();
@@ -97,6 +108,7 @@ private:
   std::unique_ptr<QtDocumentPrompts> prompts_;
   std::unique_ptr<WorkInWindow> work_;  // the long commands' progress and stop
   std::unique_ptr<EditorDocument> document_;
+  std::unique_ptr<LoadInWindow> load_;  // while the file loads
   CAI_AudioPlayer* hookedPlayer_ = nullptr;
   int waitCursors_ = 0;
 };

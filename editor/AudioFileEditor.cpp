@@ -26,6 +26,7 @@
 #include "graphics/TrackWaveform.h"
 #include "pipeline/AudioDecoder.h"
 #include "pipeline/FileBuffer.h"
+#include "pipeline/ProgressiveLoad.h"
 #include "pipeline/SafeSave.h"
 
 namespace {
@@ -43,9 +44,6 @@ struct AskingProgress {
   std::intptr_t User() { return reinterpret_cast<std::intptr_t>(this); }
 };
 
-constexpr const char* kNoMemoryToLoad = "Not enough memory to load the file";
-constexpr const char* kNoScratchToLoad =
-    "Not enough disk space for the file's audio in the scratch folder (~/.cache/tintwave); free some space and open it again";
 
 std::string StatusTime(double seconds) { return FormatTime(seconds, 3, true, false); }
 }  // namespace
@@ -191,8 +189,7 @@ void EP_AudioFileEditor::FillWithSilence(ProgressCallback progress, std::intptr_
   for (int i = 0; i < tracks; ++i) mixer_->Track(i)->Settle();  // a computed mix reads the silence
 }
 
-bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed,
-                                     ProgressCallback progress, std::intptr_t user) {
+bool EP_AudioFileEditor::PrepareToAttach(GraphicsHost* host, bool correctDC, double playbackSpeed) {
   if (!mixer_) {
     SetError("The document has no audio");
     return false;
@@ -202,6 +199,12 @@ bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, 
   if (!(playbackSpeed > 0)) playbackSpeed = 1.0;
   mixer_->SetPitchShift(float(mixer_->NearestPitch(RoundSamples(mixer_->sampleRate * playbackSpeed))));
   displayTrack_ = mixer_->TrackCount() - 1;
+  return true;
+}
+
+bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed,
+                                     ProgressCallback progress, std::intptr_t user) {
+  if (!PrepareToAttach(host, correctDC, playbackSpeed)) return false;
   try {
     if (decoder_) {
       // A load the user stopped says so, not that the file is bad.
@@ -350,6 +353,7 @@ bool EP_AudioFileEditor::SameSamples(CAP_SampleMixer& kept, CAP_SampleMixer& reo
 }
 
 void EP_AudioFileEditor::ReleaseParts() {
+  load_.reset();
   player_.reset();
   history_.reset();
   // The waveform takes itself off its track's viewers, so the tree goes before the tracks.
@@ -404,7 +408,8 @@ ViewState EP_AudioFileEditor::GetViewState() const {
 }
 
 void EP_AudioFileEditor::SetPrototypeFromSelection() {
-  if (!matchMode_ || SelectionLength(false) < 1) return;
+  // A file still loading is searched once it is all there.
+  if (!matchMode_ || load_ || SelectionLength(false) < 1) return;
   const SearchMode mode = searchBySound_ ? SearchMode::Sound : matchAnywhere_ ? SearchMode::Anywhere : SearchMode::Grid;
   RunSearch([&] { FindSoundsLike(*DisplayTrack(), SelectionLength(false), SelectionStart(false), mode); });
 }
@@ -479,6 +484,10 @@ void EP_AudioFileEditor::UpdateStatus() {
 
 bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
   if (!waveform_ || !player_ || !history_ || working_) return false;
+  // While the file loads, it can be looked at and played; edits, finds and the rest wait.
+  if (load_ && code != CommandZoomIn && code != CommandZoomOut && code != CommandColoredWaveform &&
+      code != CommandPlay && code != CommandPause && code != CommandStop)
+    return false;
   const int state = player_->State();
   const bool busy = state != kDeviceIdle;
   const bool recording = state == kDeviceRecording;

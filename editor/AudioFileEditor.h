@@ -4,6 +4,7 @@
 // saves and reopens the document, runs the transport, edit and find commands, keeps the status
 // panes up to date and answers which command is enabled. Everything runs on the UI thread; the
 // device notices reach it through the root graphic's 20 ms tick.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <istream>
@@ -30,6 +31,7 @@ class EP_Window;
 class GraphicsHost;
 class LongWork;
 class LongWorkObserver;
+class ProgressiveLoad;
 class SharedClipboard;
 
 // Makes the default device of a direction; null for none. The application passes the ALSA
@@ -56,6 +58,9 @@ public:
   static constexpr double kMaxWebRegionSeconds = 10.0;
   // The error of a load the user stopped.
   static constexpr const char* kLoadStopped = "Loading stopped; the file was not opened";
+  static constexpr const char* kNoMemoryToLoad = "Not enough memory to load the file";
+  static constexpr const char* kNoScratchToLoad =
+      "Not enough disk space for the file's audio in the scratch folder (~/.cache/tintwave); free some space and open it again";
 
   EP_AudioFileEditor();
   virtual ~EP_AudioFileEditor();
@@ -76,6 +81,24 @@ public:
                    bool isSigned);
   bool AttachViews(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed,
                    ProgressCallback progress = nullptr, std::intptr_t user = 0);
+
+  // ---- loading while shown (LoadWhileShown.cpp) ----
+  // An opened file's views over tracks that are still empty; a thread starts reading the audio
+  // and ContinueLoading appends it. Meanwhile the waveform shows what has arrived, selection,
+  // zoom, scrolling and playback work, and every other command is disabled. A new document (no
+  // decoder) is made whole at once, as AttachViews makes it.
+  bool AttachViewsWhileLoading(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed);
+  enum class LoadState { Loading, Done, Failed };
+  // Appends what has been read, for about budget. Failed: the error text says why (the
+  // document is then not to be shown); Done: the document is complete, as AttachViews makes it.
+  LoadState ContinueLoading(std::chrono::microseconds budget);
+  // The user stopped the load: the error text is kLoadStopped and the document is not to be shown.
+  void StopLoading();
+  bool Loading() const { return load_ != nullptr; }
+  // 0 to 100 of the file's announced audio appended.
+  int LoadPercent() const;
+  // The length the file announces while it loads, else the document's.
+  double ExpectedDuration() const;
   // Writes through a temporary file renamed over the target: a failure leaves the old file.
   bool SaveToFile(const std::string& path, int channels, int rate, int fileType, int compression,
                   ProgressCallback progress = nullptr, std::intptr_t user = 0);
@@ -299,6 +322,13 @@ private:
   double ZoomRatio() const;
   void FillWithSilence(ProgressCallback progress, std::intptr_t user);
   static bool SameSamples(CAP_SampleMixer& kept, CAP_SampleMixer& reopened);
+  // The common start of AttachViews and AttachViewsWhileLoading.
+  bool PrepareToAttach(GraphicsHost* host, bool correctDC, double playbackSpeed);
+  // The view after a step of the load: fitted to the window while attached, the axis, scroll bar
+  // and length pane following the audio that has arrived.
+  void ShowLoadedPart();
+  // The load ended unfinished (stopped, failed): the reading ends and the player stops.
+  void AbandonLoad();
 
   // In the order the parts are made.
   CGP_MultiTrackDisplay* display_ = nullptr;  // owned by the window's tree
@@ -330,6 +360,14 @@ private:
   float dcOffset_[2] = {0, 0};
   std::unique_ptr<CUP_FileBuffer> fileBuffer_;
   std::unique_ptr<std::istream> inputStream_;
+  // The load under way; it reads decoder_ on its thread, so it goes before the decoder.
+  std::unique_ptr<ProgressiveLoad> load_;
+  struct LoadFit {
+    bool on = true;  // the view is fitted to the window at every step of the load
+    int width = 0;   // the waveform's width and the window's at the last fitting
+    int window = 0;
+    std::chrono::steady_clock::time_point shownAt;  // the last time the view followed the load
+  } loadFit_;
   std::string panes_[11];
   WaveDeviceFactory deviceFactory_;
   BrowserLauncher launcher_;

@@ -107,8 +107,7 @@ bool EditorDocument::New(GraphicsHost* host, int width, int height) {
   return true;
 }
 
-bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width, int height,
-                          ProgressCallback progress, std::intptr_t user) {
+std::unique_ptr<AudioEditorApp> EditorDocument::OpenHeader(const std::string& path) {
   errorText_.clear();
   auto editor = std::make_unique<AudioEditorApp>(frame_);
   editor->SetDeviceFactory(options_.devices);
@@ -121,42 +120,46 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
                           ? editor->OpenRawFile(path, raw.channels, raw.rate, raw.bits, raw.compression,
                                                 raw.bigEndian, raw.isSigned)
                           : editor->OpenFile(path);
-  if (!opened) return FailAbout(path, editor->ErrorText());
+  if (!opened) return FailAbout(path, editor->ErrorText()), nullptr;
   const CAP_AudioDecoder* decoder = editor->Decoder();
   // The rate message replaces the channel message when both apply.
   std::string refusal;
   if (decoder->channels > 2) refusal = std::to_string(decoder->channels) + " channel audio is not supported";
   if (decoder->sampleRate > CAP_AudioDecoder::kMaxRate)
     refusal = std::to_string(decoder->sampleRate) + " sample rate audio is not supported";
-  if (!refusal.empty()) return FailAbout(path, refusal);
+  if (!refusal.empty()) return FailAbout(path, refusal), nullptr;
   // Refused before loading starts when the samples cannot fit (the text names the file).
   if (const std::int64_t frames = decoder->TotalFrames(); frames > 0) {
     const std::int64_t room = options_.roomForSamples ? options_.roomForSamples() : RoomForSamples();
     const std::size_t slash = path.rfind('/');
     refusal = RefusalToOpen(slash == std::string::npos ? path : path.substr(slash + 1),
                             BytesToOpen(frames, decoder->channels), room);
-    if (!refusal.empty()) return Fail(refusal);
+    if (!refusal.empty()) return Fail(refusal), nullptr;
   }
-  if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user)) {
-    // The user knows they stopped it: the status bar says so, no message box.
-    if (editor->ErrorText() == AudioEditorApp::kLoadStopped) {
-      const std::size_t slash = path.rfind('/');
-      errorText_ = (slash == std::string::npos ? path : path.substr(slash + 1)) + ": " + editor->ErrorText();
-      if (frame_) frame_->SetPaneText(0, errorText_);
-      return false;
-    }
-    return FailAbout(path, editor->ErrorText());
+  return editor;
+}
+
+bool EditorDocument::FailToLoad(const std::string& path, const AudioEditorApp& editor) {
+  // The user knows they stopped it: the status bar says so, no message box.
+  if (editor.ErrorText() == AudioEditorApp::kLoadStopped) {
+    const std::size_t slash = path.rfind('/');
+    errorText_ = (slash == std::string::npos ? path : path.substr(slash + 1)) + ": " + editor.ErrorText();
+    if (frame_) frame_->SetPaneText(0, errorText_);
+    return false;
   }
+  return FailAbout(path, editor.ErrorText());
+}
+
+void EditorDocument::TakeOpened(std::unique_ptr<AudioEditorApp> editor, const std::string& path) {
   editor->SetMatchThreshold(70);
   editor_ = std::move(editor);
   TakeSettingsFromDecoder();
-  // A file fitted to the tracks (down-mixed, converted) says so in the status bar.
-  if (frame_ && !decoder->notice.empty()) frame_->SetPaneText(0, decoder->notice);
   path_ = path;
   hasFile_ = true;
   modifications_ = 0;
   modified_ = false;
   EndJournal();
+  const RawLayout& raw = options_.raw;
   source_ = JournalSource();
   source_.isFile = true;
   source_.path = path;
@@ -169,8 +172,54 @@ bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width
   source_.rawSigned = raw.isSigned;
   source_.correctDC = options_.correctDC;
   if (!options_.recoveryDir.empty()) IdentifySource(path, &source_);
+}
+
+void EditorDocument::ReportLoaded() {
+  // A file fitted to the tracks (down-mixed, converted) says so in the status bar.
+  const CAP_AudioDecoder* decoder = editor_->Decoder();
+  if (frame_ && decoder && !decoder->notice.empty()) frame_->SetPaneText(0, decoder->notice);
   WarnIfShort();
+}
+
+bool EditorDocument::Open(const std::string& path, GraphicsHost* host, int width, int height,
+                          ProgressCallback progress, std::intptr_t user) {
+  std::unique_ptr<AudioEditorApp> editor = OpenHeader(path);
+  if (!editor) return false;
+  if (!editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user))
+    return FailToLoad(path, *editor);
+  TakeOpened(std::move(editor), path);
+  ReportLoaded();
   return true;
+}
+
+bool EditorDocument::OpenWhileLoading(const std::string& path, GraphicsHost* host, int width, int height,
+                                      double fromSeconds, ProgressCallback progress, std::intptr_t user) {
+  std::unique_ptr<AudioEditorApp> editor = OpenHeader(path);
+  if (!editor) return false;
+  // A file that says it is short loads at once (a file of unknown length loads while shown).
+  const CAP_AudioDecoder* decoder = editor->Decoder();
+  const std::int64_t frames = decoder->TotalFrames();
+  const bool atOnce = frames > 0 && double(frames) < fromSeconds * decoder->sampleRate;
+  const bool attached = atOnce ? editor->AttachViews(host, width, height, options_.correctDC, 1.0, progress, user)
+                               : editor->AttachViewsWhileLoading(host, width, height, options_.correctDC, 1.0);
+  if (!attached) return FailToLoad(path, *editor);
+  TakeOpened(std::move(editor), path);
+  if (!editor_->Loading()) ReportLoaded();
+  return true;
+}
+
+EditorDocument::LoadState EditorDocument::ContinueLoading(std::chrono::microseconds budget) {
+  if (!editor_ || !editor_->Loading()) return LoadState::Done;
+  const LoadState state = editor_->ContinueLoading(budget);
+  if (state == LoadState::Done) ReportLoaded();
+  if (state == LoadState::Failed) FailToLoad(path_, *editor_);
+  return state;
+}
+
+void EditorDocument::StopLoading() {
+  if (!editor_ || !editor_->Loading()) return;
+  editor_->StopLoading();
+  FailToLoad(path_, *editor_);
 }
 
 void EditorDocument::TakeSettingsFromDecoder() {

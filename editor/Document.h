@@ -99,6 +99,17 @@ public:
   bool New(GraphicsHost* host, int width, int height);
   bool Open(const std::string& path, GraphicsHost* host, int width, int height,
             ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  // The same with the document shown at once while its audio loads, unless the file announces
+  // less than fromSeconds (then it loads at once, as Open). ContinueLoading appends what has
+  // been read, for about budget; a load that fails or that StopLoading ends reports as Open
+  // would (ErrorText, a warning or pane 0) and the document is then to be closed. Until it is
+  // Done, only viewing and playback are enabled.
+  bool OpenWhileLoading(const std::string& path, GraphicsHost* host, int width, int height, double fromSeconds = 0,
+                        ProgressCallback progress = nullptr, std::intptr_t user = 0);
+  using LoadState = EP_AudioFileEditor::LoadState;
+  LoadState ContinueLoading(std::chrono::microseconds budget);
+  void StopLoading();
+  bool Loading() const { return editor_ && editor_->Loading(); }
 
   // ---- saving ----
   bool Save();
@@ -193,6 +204,13 @@ private:
   bool UndoOrRedo(bool undo);
   // Ends every edit command: the count moves by delta, the modified flag and the title follow.
   bool Changed(bool changed, int delta = 1);
+  // Open's parts: the editor with the file's header read and its size accepted (null after
+  // reporting why not); the report of a load that failed or was stopped; the document taking
+  // the opened editor; what a complete load tells the user.
+  std::unique_ptr<AudioEditorApp> OpenHeader(const std::string& path);
+  bool FailToLoad(const std::string& path, const AudioEditorApp& editor);
+  void TakeOpened(std::unique_ptr<AudioEditorApp> editor, const std::string& path);
+  void ReportLoaded();
   void TakeSettingsFromDecoder();
   void Warn(const std::string& text);
   // Every journaled command goes through here: the selection it runs on is noted, the command

@@ -36,7 +36,9 @@ void EP_AudioFileEditor::Play() {
       UpdateStatus();
       cursor = waveform_->CursorTime();
     }
-    if (!selection) player_->Play(cursor, DisplayTrack()->duration);
+    // While the file loads, playback goes on into what arrives meanwhile (and stops at the
+    // loaded end if it ever catches up).
+    if (!selection) player_->Play(cursor, Loading() ? ExpectedDuration() : DisplayTrack()->duration);
     else if (selStart <= cursor && cursor <= selEnd) player_->Play(cursor, selEnd);
     else player_->Play(selStart, selEnd);
     if (player_->State() == kDeviceIdle) Stop();

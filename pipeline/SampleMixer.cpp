@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <climits>
-#include <optional>
 #include <cstdlib>
 
 #include <thread>
@@ -262,44 +261,61 @@ bool CAP_SampleMixer::LoadFromDecoder(CAP_AudioDecoder* decoder, ProgressCallbac
   return LoadFrom(*decoder, decoder->TotalFrames(), progress, user);
 }
 
+int CAP_SampleMixer::LoadChunkFrames(int rate) {
+  // One block of the store per read (0.1 s, an even count).
+  return std::max(2, RoundHalfAway(rate * 0.1) & ~1);
+}
+
+void CAP_SampleMixer::BeginLoad() {
+  for (double& offset : dcOffset_) offset = 0;
+  loaded_ = 0;
+  loadMeter_.reset();
+  if (correctDC_) loadMeter_ = std::make_unique<DCOffsetMeter>(channels, LoadChunkFrames(sampleRate));
+}
+
+void CAP_SampleMixer::AppendLoaded(const float* frames, int n) {
+  if (loadMeter_ && n > 0) loadMeter_->Add(frames, n);
+  // Loading is no edit: the editor's growth notice (the history's extension while recording)
+  // is not given for it, and the history does not exist yet when the document loads.
+  WriteFrames(frames, n, int(loaded_));
+  loaded_ += std::max(n, 0);
+}
+
+void CAP_SampleMixer::EndLoad(bool whole) {
+  SettleTracks();
+  if (whole && loadMeter_) RemoveDCOffsets(*loadMeter_, loaded_);
+  loadMeter_.reset();
+}
+
 bool CAP_SampleMixer::LoadFrom(CAP_AudioContainer& source, std::int64_t total, ProgressCallback progress,
                                std::intptr_t user) {
   // The frames are spread over the tracks as the mixer's own channels: another count would be
   // read with the wrong stride.
   if (source.channels != channels) return false;
-  // One block of the store per read (0.1 s, an even count).
-  const int chunk = std::max(2, RoundHalfAway(source.sampleRate * 0.1) & ~1);
+  const int chunk = LoadChunkFrames(source.sampleRate);
   bool answer = true;
-  for (double& offset : dcOffset_) offset = 0;
-  std::optional<DCOffsetMeter> meter;
-  if (correctDC_) meter.emplace(channels, chunk);
+  BeginLoad();
   if (progress) answer = progress(user, kLoadingLabel, 0);
   if (!answer) return false;
   // Tracks that someone else watches (a waveform) are told of each change on this thread only.
   bool parallel = loadThreads_ > 1 && trackCount_ > 1;
   for (int k = 0; k < trackCount_; ++k) parallel = parallel && tracks_[k]->ViewerCount() == 1;
-  std::int64_t loaded = 0;
   if (parallel) {
-    loaded = LoadInParallel(source, chunk, total, progress, user, &answer, meter ? &*meter : nullptr);
+    loaded_ = LoadInParallel(source, chunk, total, progress, user, &answer, loadMeter_.get());
   } else {
     std::vector<float> buffer(std::size_t(chunk) * channels);
     for (;;) {
       const int n = source.ReadFloatAtCursor(buffer.data(), chunk);
-      if (meter && n > 0) meter->Add(buffer.data(), n);
-      // Loading is no edit: the editor's growth notice (the history's extension while recording)
-      // is not given for it, and the history does not exist yet when the document loads.
-      WriteFrames(buffer.data(), n, int(loaded));
-      loaded += std::max(n, 0);
+      AppendLoaded(buffer.data(), n);
       if (progress && total != 0) {
-        answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded * 100 / total, 100)));
+        answer = progress(user, kLoadingLabel, int(std::min<std::int64_t>(loaded_ * 100 / total, 100)));
         if (!answer) break;
       }
       if (n <= 0) break;
     }
   }
-  SettleTracks();
-  if (answer && meter) RemoveDCOffsets(*meter, loaded);
-  if (progress && loaded < total) progress(user, "", 100);
+  EndLoad(answer);
+  if (progress && loaded_ < total) progress(user, "", 100);
   return answer;
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "analysis/AudioContainer.h"
@@ -43,6 +44,16 @@ public:
   // The same from any container that announces totalFrames (0 = unknown) at its sampleRate.
   bool LoadFrom(CAP_AudioContainer& source, std::int64_t totalFrames, ProgressCallback progress,
                 std::intptr_t user);
+  // The same load in steps, for a document that is shown while it loads: BeginLoad, then
+  // AppendLoaded with every read of the source in order, each of LoadChunkFrames (the last read,
+  // which gave nothing, included), then EndLoad. The tracks end as LoadFrom on one thread leaves
+  // them. Meanwhile the tracks grow and tell their viewers, on the calling thread.
+  static int LoadChunkFrames(int rate);
+  void BeginLoad();
+  void AppendLoaded(const float* frames, int n);
+  // Settles the mix and, after a whole load with correctDC on, removes the offsets measured.
+  void EndLoad(bool whole);
+  std::int64_t LoadedFrames() const { return loaded_; }
   // Threads a load may use (the calling thread included): the machine's cores by default; 1
   // loads on the calling thread alone. The tracks end the same either way.
   void SetLoadThreads(int threads) { loadThreads_ = std::max(threads, 1); }
@@ -102,6 +113,8 @@ private:
   int count_ = 0;
   int baseRate_ = 0;
   std::vector<float> scratch_;  // the mixed read and write paths
+  std::unique_ptr<DCOffsetMeter> loadMeter_;  // while a load with correctDC on runs
+  std::int64_t loaded_ = 0;                   // frames the load in progress appended
   int loadThreads_;
 };
 

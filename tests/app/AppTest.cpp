@@ -17,7 +17,9 @@
 #include <QSettings>
 #include <QSlider>
 #include <QToolBar>
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -28,6 +30,7 @@
 #include "app/Dialogs.h"
 #include "app/DocumentView.h"
 #include "app/HostWindow.h"
+#include "app/LoadInWindow.h"
 #include "app/MainFrame.h"
 #include "app/RecoveryDlg.h"
 #include "app/ThresholdBar.h"
@@ -821,6 +824,83 @@ private slots:
     app.reset();
     auto again = StartApp();
     QVERIFY(ui_->dialogs.isEmpty());
+  }
+
+  // ---- a long file shown while it loads ----
+
+  void aFileIsShownAndPlayedWhileItLoads() {
+    if (!haveSox_) QSKIP("sox is not installed");
+    const QString path = Sox("loading.wav", {"-r", "44100", "-c", "2", "-b", "16"},
+                             {"6", "sine", "200-3000", "whitenoise", "vol", "0.4"});
+    const QString other = Tone();
+    QVERIFY(!path.isEmpty() && !other.isEmpty());
+    auto app = StartApp();
+    CMainFrame* frame = app->MainFrame();
+    app->SetLoadWhileShownFrom(0);
+    app->SetProgressDelay(0);
+    VIZoravuDoc* doc = app->OpenDocumentFile(path);
+    QVERIFY(doc && doc->Loading());
+    doc->Load()->SetStepBudget(std::chrono::microseconds(0));  // a tenth of a second a step
+    doc->Load()->SetStepInterval(10);
+    // Viewing and playback work while it loads; edits, saving and finding wait, and so does
+    // another file.
+    const int waiting[] = {CommandId::Save, CommandId::SaveAs, CommandId::Undo, CommandId::Cut, CommandId::Copy,
+                           CommandId::Paste, CommandId::Delete, CommandId::Normalize, CommandId::FadeIn,
+                           CommandId::Reverse, CommandId::InsertSilence, CommandId::ShiftPitch,
+                           CommandId::ChangeTempo, CommandId::FindNext, CommandId::WebSearch, CommandId::Record};
+    QTRY_VERIFY(doc->Editor()->Duration() > 0.5);
+    QVERIFY(doc->Loading());
+    for (int id : waiting) QVERIFY2(!doc->IsCommandEnabled(id), qPrintable(QString::number(id)));
+    for (int id : {CommandId::Play, CommandId::SelectAll, CommandId::FitToWindow, CommandId::ZoomIn})
+      QVERIFY2(doc->IsCommandEnabled(id), qPrintable(QString::number(id)));
+    QVERIFY(!app->OpenDocumentFile(other));
+    QVERIFY(frame->Trigger(CommandId::Play));
+    QVERIFY(frame->Trigger(CommandId::Stop));
+    QVERIFY(frame->Trigger(CommandId::SelectAll));
+    QTRY_VERIFY_WITH_TIMEOUT(!doc->Loading(), 20000);
+    QVERIFY(ui_->warnings.isEmpty());
+    QVERIFY(doc->IsCommandEnabled(CommandId::Normalize) && doc->IsCommandEnabled(CommandId::Save));
+    QTRY_COMPARE(frame->MdiArea()->subWindowList().size(), 2);  // the other file, once it could
+    QTRY_VERIFY(!app->Loading());
+
+    // The tracks and the columns on screen are those of the load at once.
+    AudioEditorApp& shown = *doc->Editor();
+    shown.SelectAll();
+    shown.Select(0, 0);
+    EditorDocument plain(app->MakeDocumentOptions(), nullptr, nullptr);
+    QVERIFY(plain.Open(path.toStdString(), nullptr, shown.Window()->Width(), shown.Window()->Height()));
+    AudioEditorApp& loaded = *plain.Editor();
+    QCOMPARE(shown.Mixer()->TrackCount(), loaded.Mixer()->TrackCount());
+    for (int t = 0; t < loaded.Mixer()->TrackCount(); ++t) {
+      const CAP_SampleTrack& a = *shown.Mixer()->Track(t);
+      const CAP_SampleTrack& b = *loaded.Mixer()->Track(t);
+      QCOMPARE(a.Length(), b.Length());
+      QCOMPARE(a.BlockCount(), b.BlockCount());
+      for (const SampleBlock *p = a.Head(), *q = b.Head(); p && q; p = p->next, q = q->next) {
+        QCOMPARE(p->count, q->count);
+        QVERIFY(p->signature == q->signature && p->color == q->color && p->allocated == q->allocated);
+        QVERIFY(std::memcmp(p->data.get(), q->data.get(), sizeof(float) * std::size_t(p->allocated)) == 0);
+      }
+    }
+    QCOMPARE(shown.Waveform()->Width(), loaded.Waveform()->Width());
+    for (int c = 0; c < shown.Waveform()->VisibleWidth(); ++c) {
+      const ColumnSpan& x = shown.Waveform()->CachedColumn(c);
+      const ColumnSpan& y = loaded.Waveform()->CachedColumn(c);
+      QVERIFY2(x.top == y.top && x.bottom == y.bottom && x.colour == y.colour && x.clipped == y.clipped,
+               qPrintable(QString("column %1").arg(c)));
+    }
+
+    // Escape stops a load: no document, no message box, the reason in the status bar.
+    const int windows = frame->MdiArea()->subWindowList().size();
+    VIZoravuDoc* stopped = app->OpenDocumentFile(Sox("again.wav", {"-r", "44100", "-c", "2", "-b", "16"}, {"6", "sine", "300"}));
+    QVERIFY(stopped && stopped->Loading());
+    stopped->Load()->SetStepBudget(std::chrono::microseconds(0));
+    QCoreApplication::postEvent(frame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    QTRY_COMPARE(frame->MdiArea()->subWindowList().size(), windows);
+    QVERIFY(ui_->warnings.isEmpty());
+    QVERIFY2(frame->PaneText(0).contains("Loading stopped"), qPrintable(frame->PaneText(0)));
+    QVERIFY(!frame->ProgressShown());
+    QVERIFY(!app->Loading());
   }
 
   // ---- long work ----

@@ -1,14 +1,17 @@
 // The load on several threads against the load on one: every track, block, signature, colour and
 // summary the same, with DC correction, at a rate whose chunk is wider than the mix pass, after a
-// cancel, and when a lane's decoder delivers less than asked. Also run under ThreadSanitizer.
+// cancel, and when a lane's decoder delivers less than asked; and the load in steps (a document
+// shown while it loads) the same again. Also run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "pipeline/ChunkPipeline.h"
+#include "pipeline/ProgressiveLoad.h"
 #include "pipeline/SampleMixer.h"
 #include "tests/analysis/TestAudio.h"
 #include "tests/pipeline/PipelineTestSupport.h"
@@ -109,6 +112,21 @@ TEST(ParallelLoad, TracksEqualTheLoadOnOneThread) {
     EXPECT_EQ(answers[0], c.cancelAt < 0) << c.what;
     EXPECT_EQ(answers[1], answers[0]) << c.what;
     ExpectSameTracks(one, many, c.what);
+    if (c.cancelAt < 0) {
+      // The load in steps of a document shown while it loads: a reading thread ahead, the
+      // tracks filled between steps of varying length (none: one chunk a step).
+      CAP_SampleMixer stepped(2, c.rate, true);
+      stepped.SetCorrectDC(c.correctDC);
+      std::unique_ptr<VectorSource> source =
+          c.shortReads ? std::make_unique<ShortSource>(2, c.rate, stereo) : std::make_unique<VectorSource>(2, c.rate, stereo);
+      ProgressiveLoad load(stepped, *source, frames);
+      for (int step = 0; load.Step(std::chrono::microseconds(step % 3 * 300)); ++step) {
+        EXPECT_LE(load.Percent(), 100);
+      }
+      EXPECT_TRUE(load.Finished()) << c.what;
+      EXPECT_EQ(load.Percent(), 100) << c.what;
+      ExpectSameTracks(one, stepped, c.what + ", in steps");
+    }
     if (c.cancelAt < 0 && !c.shortReads) {
       EXPECT_EQ(many.Track(2)->Length(), frames) << c.what;
     }

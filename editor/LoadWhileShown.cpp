@@ -1,0 +1,117 @@
+// Loading while the document is shown: the views come first, over empty tracks, and the audio
+// arrives in steps that the window paints in between.
+#include <algorithm>
+#include <new>
+
+#include "analysis/SampleTrack.h"
+#include "analysis/ScratchFile.h"
+#include "devices/AudioPlayer.h"
+#include "editor/AudioFileEditor.h"
+#include "editor/EditorWindow.h"
+#include "graphics/AxisBar.h"
+#include "graphics/FormatTime.h"
+#include "graphics/MultiTrackDisplay.h"
+#include "graphics/TrackWaveform.h"
+#include "pipeline/AudioDecoder.h"
+#include "pipeline/ProgressiveLoad.h"
+
+namespace {
+constexpr std::chrono::milliseconds kLoadViewPeriod{100};
+}  // namespace
+
+bool EP_AudioFileEditor::AttachViewsWhileLoading(GraphicsHost* host, int width, int height, bool correctDC,
+                                                 double playbackSpeed) {
+  if (!decoder_) return AttachViews(host, width, height, correctDC, playbackSpeed);
+  if (!PrepareToAttach(host, correctDC, playbackSpeed)) return false;
+  BuildViews(width, height);
+  loadFit_ = LoadFit();
+  load_ = std::make_unique<ProgressiveLoad>(*mixer_, *decoder_, decoder_->TotalFrames());
+  return true;
+}
+
+EP_AudioFileEditor::LoadState EP_AudioFileEditor::ContinueLoading(std::chrono::microseconds budget) {
+  if (!load_) return errorText_.empty() ? LoadState::Done : LoadState::Failed;
+  bool more = false;
+  try {
+    more = load_->Step(budget);
+  } catch (const ScratchFull&) {
+    SetError(kNoScratchToLoad);
+  } catch (const std::bad_alloc&) {
+    SetError(kNoMemoryToLoad);
+  }
+  if (!errorText_.empty()) {
+    AbandonLoad();
+    return LoadState::Failed;
+  }
+  if (more) {
+    // The view follows ten times a second: painting after every step would cost the load a
+    // sixth of its time.
+    const auto now = std::chrono::steady_clock::now();
+    if (loadFit_.shownAt == std::chrono::steady_clock::time_point() || now - loadFit_.shownAt >= kLoadViewPeriod) {
+      loadFit_.shownAt = now;
+      ShowLoadedPart();
+    }
+    return LoadState::Loading;
+  }
+  load_.reset();
+  // A file that breaks off in its audio is reported, not shown as if it were whole.
+  if (!decoder_->errorText.empty()) {
+    SetError(decoder_->errorText);
+    AbandonLoad();
+    return LoadState::Failed;
+  }
+  // The last step may have changed every sample (a DC offset removed): all is drawn again, and
+  // the selection made meanwhile is searched now that the whole file is there.
+  ShowLoadedPart();
+  for (int i = 0; i < kMaxDisplayRows; ++i)
+    if (CGP_TrackWaveform* row = display_->Waveform(i)) {
+      row->MarkAllChanged();
+      row->ApplyChanges(0, 0);
+    }
+  SetPrototypeFromSelection();
+  window_->InvalidateAll();
+  UpdateStatus();
+  return LoadState::Done;
+}
+
+void EP_AudioFileEditor::ShowLoadedPart() {
+  // Fitted to the window until the user zooms (the width is no longer the one fitted last while
+  // the window kept its width); after that the zoom stays and the audio grows to the right.
+  const int window = waveform_->Parent() ? waveform_->Parent()->Width() : waveform_->Width();
+  if (loadFit_.on && loadFit_.width > 0 && waveform_->Width() != loadFit_.width && window == loadFit_.window)
+    loadFit_.on = false;
+  waveform_->ApplyChanges(0, 0);
+  if (loadFit_.on) {
+    waveform_->SetSize(window, waveform_->Height());
+    waveform_->SetAttached(true);
+    loadFit_.width = waveform_->Width();
+    loadFit_.window = window;
+  }
+  CGP_AxisBar* axis = display_->TimeAxis();
+  axis->SetSize(waveform_->Width(), axis->Height());
+  axis->SetPosition(waveform_->X(), axis->Y());
+  axis->SetRange(0, Duration(), 0);
+  axis->InvalidateAll();
+  window_->InvalidateAll();
+  UpdateScrollBar();
+  UpdateStatus();
+}
+
+void EP_AudioFileEditor::AbandonLoad() {
+  if (player_) player_->Stop();
+  if (load_) load_->Stop();
+  load_.reset();
+}
+
+void EP_AudioFileEditor::StopLoading() {
+  if (!load_) return;
+  AbandonLoad();
+  SetError(kLoadStopped);
+}
+
+int EP_AudioFileEditor::LoadPercent() const { return load_ ? load_->Percent() : 100; }
+
+double EP_AudioFileEditor::ExpectedDuration() const {
+  if (load_ && mixer_ && load_->TotalFrames() > 0) return double(load_->TotalFrames()) / mixer_->sampleRate;
+  return Duration();
+}
