@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -29,6 +30,7 @@ constexpr double kSteadyScale = 0.35;  // of kDistanceScale for a steady prototy
 // The second alignment takes the best candidates down to this coarse score, as many as a budget
 // of alignment cells allows.
 constexpr float kRefineFloor = 2.0f;
+constexpr float kSteadyRefineFloor = 1e-4f;  // a steady sound in a background starts far lower
 constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
 constexpr std::size_t kRefinesPerWorker = 8;  // below this many, a second thread costs more than it saves
@@ -52,6 +54,7 @@ constexpr float kQuietDb = -80.0f;
 constexpr float kContourDb = 30.0f;
 constexpr float kContourWeight = 0.3f;  // per dB, against the cepstra's dB
 constexpr double kSteadySpread = 40, kMovingSpread = 120;  // dB squared: see MeanShare
+constexpr double kSteadyShare = 0.5;  // below this share of the mean taken off, a prototype counts as steady
 constexpr float kFaintWeight = 0.25f;   // of a prototype frame near silence
 constexpr float kContrastDb = 12.0f;
 constexpr float kContrastWeight = 0.6f;  // per dB of contrast that differs
@@ -169,6 +172,23 @@ float Contrast(const std::vector<BandShape>& raw, int first, int end) {
   return std::clamp(loud - quiet, 0.0f, kContrastDb);
 }
 
+// The least level of each band over the blocks: the steady background there.
+BandEnergies BackgroundOf(const std::vector<SampleBlock*>& block, int from, int to) {
+  BandEnergies least;
+  std::fill(std::begin(least.level), std::end(least.level), std::uint8_t(255));
+  for (int j = from; j < to; ++j)
+    for (int b = 0; b < kBands; ++b) least.level[b] = std::min(least.level[b], block[j]->bands.energies.level[b]);
+  return least;
+}
+
+// The bands missing at either edge of the spectrum (as a line or a band-limited copy loses them).
+std::uint32_t MissingEdges(std::uint32_t absent) {
+  std::uint32_t mask = 0;
+  for (int b = 0; b < kBands && (absent >> b & 1); ++b) mask |= 1u << b;
+  for (int b = kBands - 1; b >= 0 && (absent >> b & 1); --b) mask |= 1u << b;
+  return mask;
+}
+
 float ScoreOfCost(float meanDistance, float scale) {
   const float x = meanDistance / scale;
   return 100.0f * std::exp(-x * x * x);
@@ -183,6 +203,8 @@ struct Prototype {
   std::vector<float> ceps;
   std::vector<float> weights;  // per variant and frame: how much the frame counts
   std::vector<float> weight;   // per variant: their sum
+  std::vector<BandEnergies> bands;  // per phase, the blocks' band levels (bands[phase * blocks + i])
+  int loudest = 0;                  // the loudest band level of them
   int Variant(int warp, int phase) const { return warp * phases + phase; }
   const float* Frames(int v) const { return &ceps[std::size_t(v) * kDims * blocks]; }
   const float* Weights(int v) const { return &weights[std::size_t(v) * blocks]; }
@@ -193,6 +215,8 @@ struct Prototype {
 constexpr float kWarps[] = {0.0f, -1.0f, -0.5f, 0.5f, 1.0f};
 constexpr int kWarpCount = int(std::size(kWarps));
 constexpr float kWarpCost = 2.0f;  // added to the mean distance per band of shift
+// Added per band left out of the comparison: what a narrower line lost is not known to match.
+constexpr float kMissingBandCost = 0.8f;
 
 BandEnergies Warp(const BandEnergies& in, float shift) {
   if (shift == 0) return in;
@@ -232,6 +256,8 @@ Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, 
       track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
       ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
     }
+    p.bands.insert(p.bands.end(), bands.begin(), bands.end());
+    for (const BandEnergies& e : bands) p.loudest = std::max<int>(p.loudest, *std::max_element(e.level, e.level + kBands));
     for (int w = 0; w < kWarpCount; ++w) {
       for (int i = 0; i < blocks; ++i) raw[i] = ShapeOf(Warp(bands[i], kWarps[w]));
       const int v = p.Variant(w, k);
@@ -672,6 +698,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   const Prototype& proto = memory ? memory->prototype : made;
   const int phases = proto.phases;
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
+  const std::uint32_t protoMissing = MissingEdges(AbsentBands(proto.bands.data(), m));  // the edge bands it lacks
 
   // The first alignment, with the prototype as its blocks lie.
   std::vector<float> cost(static_cast<std::size_t>(n));
@@ -709,6 +736,43 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     for (int k = 0; k < phases; ++k) tryVariant(0, k);
     const int phase = winner.phase;
     for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
+    // Heard through a background or a narrower line: a steady prototype (whose colour a
+    // background changes) as it would sound at the run's level through the background around
+    // the run, and both sides without the edge bands either lacks. Reads the blocks within
+    // max(pad, length) of the run, as the rest.
+    const int reach = std::max(pad, length);
+    const BandEnergies background = BackgroundOf(block, std::max(0, head - reach), std::min(n, runEnd + reach));
+    bool covered = false;
+    int runTop = 0;
+    for (int j = head; j < runEnd; ++j) {
+      covered |= Covers(background, block[j]->bands.energies);
+      for (int b = 0; b < kBands; ++b) runTop = std::max<int>(runTop, block[j]->bands.energies.level[b]);
+    }
+    covered = covered && share < kSteadyShare;
+    std::vector<BandEnergies> run(static_cast<std::size_t>(runEnd - head));
+    for (int j = head; j < runEnd; ++j) run[j - head] = block[j]->bands.energies;
+    const std::uint32_t missing = MissingEdges(AbsentBands(run.data(), runEnd - head)) | protoMissing;
+    if (covered || missing != protoMissing) {
+      std::vector<BandShape> shapes(static_cast<std::size_t>(hi - lo));
+      for (int j = lo; j < hi; ++j) shapes[j - lo] = ShapeOf(WithoutBands(block[j]->bands.energies, missing));
+      const Surroundings shapesAround = SurroundingsOf(&shapes[head - lo], &shapes[runEnd - lo], share);
+      for (int j = lo; j < hi; ++j)
+        Normalise(shapes[j - lo], shapesAround.mean, shapesAround.loudest, &local[std::size_t(j - lo) * kDims]);
+      const BandEnergies* protoBands = &proto.bands[std::size_t(phase) * m];
+      std::vector<BandShape> protoShapes(static_cast<std::size_t>(m));
+      for (int i = 0; i < m; ++i) {
+        const BandEnergies& e = protoBands[i];
+        protoShapes[i] = ShapeOf(WithoutBands(covered ? ThroughBackground(e, runTop - proto.loudest, background) : e, missing));
+      }
+      std::vector<float> frames(std::size_t(kDims) * m), weights(static_cast<std::size_t>(m));
+      const float weight = PrototypeFrames(protoShapes, share, frames.data(), weights.data());
+      align(frames.data(), weights.data(), m, local.data(), 0, hi - lo, c.data(), s.data());
+      for (int e = 0; e < hi - lo; ++e) {
+        if (c[e] >= kFar) continue;
+        const float cost = c[e] / weight + penalty + kMissingBandCost * float(std::popcount(missing));
+        if (cost < least) least = cost, winner = {0, lo + s[e], e - s[e] + 1, phase};
+      }
+    }
     winner.score = least < kFar ? ScoreOfCost(least, scale) : -1;
     return winner;
   };
@@ -774,7 +838,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   int refinedCount = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
     std::vector<int> heads;
-    for (int head : ByScoreFrom(score, kRefineFloor)) {
+    for (int head : ByScoreFrom(score, share < kSteadyShare ? kSteadyRefineFloor : kRefineFloor)) {
       if (refinedCount >= budget) break;
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
