@@ -58,6 +58,7 @@ constexpr double kSteadyShare = 0.5;  // below this share of the mean taken off,
 constexpr float kFaintWeight = 0.25f;   // of a prototype frame near silence
 constexpr float kContrastDb = 12.0f;
 constexpr float kContrastWeight = 0.6f;  // per dB of contrast that differs
+constexpr float kSpreadRange = 1.5f;     // the most a candidate's spread is scaled by
 
 float Presence(float level, float loudest) {
   if (level < kQuietDb) return 0;
@@ -156,6 +157,18 @@ float PrototypeFrames(const std::vector<BandShape>& raw, double share, float* ou
   float sum = 0;
   for (int i = 0; i < m; ++i) sum += weights[i];
   return std::max(sum, 1e-3f);
+}
+
+// The root mean square of the frames' cepstra (kDims per frame, as Normalise leaves them), each
+// weighed by its presence beside the loudest: how far the sound moves about its mean.
+float SpreadOf(const float* frames, const BandShape* raw, int count, float loudest) {
+  double sum = 0, weight = 0;
+  for (int i = 0; i < count; ++i) {
+    const float w = Presence(raw[i].level, loudest);
+    for (int d = 0; d < kCeps; ++d) sum += double(w) * frames[std::size_t(i) * kDims + d] * frames[std::size_t(i) * kDims + d];
+    weight += w;
+  }
+  return weight > 1e-6 ? float(std::sqrt(sum / weight)) : 0.0f;
 }
 
 // 100 for no distance, falling slowly at first (small differences of an exact copy's
@@ -711,6 +724,13 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   // The second: the best claimed runs again at every phase, in a window around each, with the
   // candidate's own surroundings (as the prototype has its own) and its contrast with them.
   const int pad = std::max(2, m / 4 + 1);
+  const float protoSpread = [&] {
+    const Surroundings around = SurroundingsOf(&raw[protoIndex], &raw[protoIndex + m], share);
+    std::vector<float> rows(std::size_t(m) * kDims);
+    for (int i = 0; i < m; ++i)
+      for (int d = 0; d < kDims; ++d) rows[std::size_t(i) * kDims + d] = proto.Frames(0)[std::size_t(d) * m + i];
+    return SpreadOf(rows.data(), &raw[protoIndex], m, around.loudest);
+  }();
   auto refine = [&](int head, int length) {
     const int lo = std::max(0, head - pad), hi = std::min(n, head + length + pad);
     const int runEnd = std::min(n, head + length);
@@ -718,6 +738,12 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     const float penalty = kContrastWeight * std::abs(Contrast(raw, head, runEnd) - protoContrast);
     std::vector<float> local(std::size_t(hi - lo) * kDims);
     for (int j = lo; j < hi; ++j) Normalise(raw[j], around.mean, around.loudest, &local[std::size_t(j - lo) * kDims]);
+    // A voice that moves its spectrum less or more than the prototype's: the run's frames scaled
+    // to the prototype's spread (within a range: the spread is part of what a sound is).
+    const float r = std::clamp(protoSpread / std::max(SpreadOf(&local[std::size_t(head - lo) * kDims], &raw[head], runEnd - head, around.loudest), 1e-3f),
+                               1 / kSpreadRange, kSpreadRange);
+    for (int j = lo; j < hi; ++j)
+      for (int d = 0; d < kCeps; ++d) local[std::size_t(j - lo) * kDims + d] *= r;
     std::vector<float> c(std::size_t(hi - lo));
     std::vector<int> s(std::size_t(hi - lo));
     // The least mean distance wins (scores near 100 are too close to tell phases apart).
