@@ -228,6 +228,7 @@ struct Prototype {
 constexpr float kWarps[] = {0.0f, -1.0f, -0.5f, 0.5f, 1.0f};
 constexpr int kWarpCount = int(std::size(kWarps));
 constexpr float kWarpCost = 2.0f;  // added to the mean distance per band of shift
+constexpr float kLeastWarp = 0.5f;  // the least shift of kWarps
 // Added per band left out of the comparison: what a narrower line lost is not known to match.
 constexpr float kMissingBandCost = 0.8f;
 
@@ -243,32 +244,48 @@ BandEnergies Warp(const BandEnergies& in, float shift) {
   return out;
 }
 
-// The prototype's blocks first .. (blocks of them), shifted back by equal steps of the first
-// block as far as the track reaches back (the signature search's phases), at every warp.
-Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart, double share) {
-  Prototype p;
-  p.blocks = blocks;
-  p.offset.push_back(0);
+// The samples the prototype is made of: its blocks first .. (blocks of them), shifted back by
+// equal steps of the first block as far as the track reaches back (the signature search's
+// phases). Read on the track's thread, so that the prototype can be made on another.
+struct PrototypeSamples {
+  std::vector<int> offset;  // per phase
+  std::vector<int> counts;  // per block
+  std::vector<float> x;     // from the largest offset before the first block to the last's end
+  int rate = 0;
+};
+PrototypeSamples ReadPrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart) {
+  PrototypeSamples in;
+  in.rate = track.sampleRate;
+  in.offset.push_back(0);
   for (int k = 1; k < kPhases; ++k) {
     const int d = int(static_cast<long long>(k) * first->count / kPhases);
-    if (d > firstStart || d == p.offset.back()) break;
-    p.offset.push_back(d);
+    if (d > firstStart || d == in.offset.back()) break;
+    in.offset.push_back(d);
   }
+  long long span = 0;
+  for (SampleBlock* b = first; b && int(in.counts.size()) < blocks; b = b->next) in.counts.push_back(b->count), span += b->count;
+  in.x.resize(std::size_t(span + in.offset.back()));
+  track.ReadSamples(in.x.data(), int(in.x.size()), firstStart - in.offset.back());
+  return in;
+}
+
+// The prototype at every phase and warp.
+Prototype MakePrototype(const PrototypeSamples& in, double share) {
+  Prototype p;
+  const int blocks = int(in.counts.size());
+  p.blocks = blocks;
+  p.offset = in.offset;
   p.phases = int(p.offset.size());
   const std::size_t variants = std::size_t(kWarpCount) * p.phases;
   p.ceps.assign(variants * kDims * std::size_t(blocks), 0.0f);
   p.weights.assign(variants * std::size_t(blocks), 0.0f);
   p.weight.assign(variants, 0.0f);
-  std::vector<float> samples;
   std::vector<BandEnergies> bands(static_cast<std::size_t>(blocks));
   std::vector<BandShape> raw(static_cast<std::size_t>(blocks));
   for (int k = 0; k < p.phases; ++k) {
-    int s = firstStart, i = 0;
-    for (SampleBlock* b = first; b && i < blocks; s += b->count, b = b->next, ++i) {
-      samples.resize(std::size_t(b->count));
-      track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
-      ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
-    }
+    std::size_t at = std::size_t(p.offset.back() - p.offset[k]);
+    for (int i = 0; i < blocks; at += std::size_t(in.counts[i]), ++i)
+      ComputeBandEnergies(&in.x[at], in.counts[i], in.rate, &bands[i]);
     p.bands.insert(p.bands.end(), bands.begin(), bands.end());
     for (const BandEnergies& e : bands) p.loudest = std::max<int>(p.loudest, *std::max_element(e.level, e.level + kBands));
     for (int w = 0; w < kWarpCount; ++w) {
@@ -704,9 +721,21 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
   // A steady sound's spectrum is all there is to it: the same distance says more.
   const float scale = kDistanceScale * float(kSteadyScale + (1 - kSteadyScale) * share);
-  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
+  // A new prototype is made on a worker thread while this one lays out the track's frames
+  // (neither reads the other's data, so the split changes no result).
   Prototype made;
-  if (!memory || memory->prototype.blocks == 0) made = MakePrototype(track, firstBlock, m, firstStart, share);
+  std::thread maker;
+  if (!memory || memory->prototype.blocks == 0) {
+    PrototypeSamples samples = ReadPrototype(track, firstBlock, m, firstStart);
+    auto make = [&made, share, in = std::move(samples)] { made = MakePrototype(in, share); };
+    try {
+      maker = std::thread(make);
+    } catch (const std::system_error&) {
+      make();  // no thread to be had: here
+    }
+  }
+  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
+  if (maker.joinable()) maker.join();
   if (memory && memory->prototype.blocks == 0) memory->prototype = std::move(made);
   const Prototype& proto = memory ? memory->prototype : made;
   const int phases = proto.phases;
@@ -758,10 +787,16 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
         if (cost < least) least = cost, winner = {0, lo + s[e], e - s[e] + 1, k};
       }
     };
-    // Every phase unwarped, then the warps at the winning phase.
-    for (int k = 0; k < phases; ++k) tryVariant(0, k);
+    // Every other phase unwarped (the distance changes smoothly with the phase), the neighbours
+    // of the best of them, then the warps at the winning phase.
+    for (int k = 0; k < phases; k += 2) tryVariant(0, k);
+    const int even = winner.phase;
+    if (even > 0) tryVariant(0, even - 1);
+    if (even + 1 < phases) tryVariant(0, even + 1);
     const int phase = winner.phase;
-    for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
+    // A warp adds at least kWarpCost times the least shift: none beats a distance below that.
+    if (least > (0.0f + penalty) + kWarpCost * kLeastWarp)
+      for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
     // Heard through a background or a narrower line: a steady prototype (whose colour a
     // background changes) as it would sound at the run's level through the background around
     // the run, and both sides without the edge bands either lacks. Reads the blocks within
