@@ -33,7 +33,8 @@ constexpr float kRefineFloor = 2.0f;
 constexpr float kSteadyRefineFloor = 1e-4f;  // a steady sound in a background starts far lower
 constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
-constexpr std::size_t kRefinesPerWorker = 8;  // below this many, a second thread costs more than it saves
+constexpr std::size_t kRefinesPerWorker = 8;
+constexpr std::size_t kPlacingsPerWorker = 16;  // below this many, a second thread costs more than it saves
 constexpr int kLongestPrototype = 30;  // seconds
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
@@ -87,22 +88,22 @@ std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h, double 
     while (queue.front() < c - h) queue.pop_front();
     loudest[c] = raw[queue.front()].level;
   }
-  // Running sums of the weighted cepstra over the window.
-  thread_local std::vector<double> sum;  // kept: megabytes that would be fresh pages each search
-  sum.assign(std::size_t(n + 1) * (kCeps + 1), 0.0);
-  for (int j = 0; j < n; ++j) {
-    const float w = Presence(raw[j].level, loudest[j]);
-    for (int k = 0; k < kCeps; ++k)
-      sum[std::size_t(j + 1) * (kCeps + 1) + k] = sum[std::size_t(j) * (kCeps + 1) + k] + double(w) * raw[j].ceps[k];
-    sum[std::size_t(j + 1) * (kCeps + 1) + kCeps] = sum[std::size_t(j) * (kCeps + 1) + kCeps] + w;
-  }
+  // The weighted cepstra summed over the window as it slides: a frame enters at j + h and leaves
+  // after j - h (in doubles: the rounding left behind stays far below what the means show).
+  auto add = [&](double* sum, int f, double sign) {
+    const double w = sign * Presence(raw[f].level, loudest[f]);
+    for (int k = 0; k < kCeps; ++k) sum[k] += w * raw[f].ceps[k];
+    sum[kCeps] += w;
+  };
+  double sum[kCeps + 1] = {};
+  for (int f = 0; f < std::min(n, h); ++f) add(sum, f, 1);
   std::vector<float> out(std::size_t(n) * kDims);
   float mean[kCeps];
   for (int j = 0; j < n; ++j) {
-    const std::size_t lo = std::size_t(std::max(0, j - h)) * (kCeps + 1), hi = std::size_t(std::min(n, j + h + 1)) * (kCeps + 1);
-    const double weight = sum[hi + kCeps] - sum[lo + kCeps];
-    for (int k = 0; k < kCeps; ++k)
-      mean[k] = weight > 1e-6 ? float(share * (sum[hi + k] - sum[lo + k]) / weight) : 0.0f;
+    if (j + h < n) add(sum, j + h, 1);
+    if (j - h - 1 >= 0) add(sum, j - h - 1, -1);
+    const double weight = sum[kCeps];
+    for (int k = 0; k < kCeps; ++k) mean[k] = weight > 1e-6 ? float(share * sum[k] / weight) : 0.0f;
     Normalise(raw[j], mean, loudest[j], &out[std::size_t(j) * kDims]);
   }
   return out;
@@ -598,13 +599,27 @@ struct SelectionHead {
 // The block analysis places a sound to a few milliseconds; this places a copy to the sample:
 // first every kCoarseLag-th lag on samples summed in groups of as many, then every lag near the
 // best few of those (a voice's periods make near ties one period apart).
-long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
+// The samples ExactStart compares the head with (none when too few), read on the track's thread.
+struct Around {
+  long long from = 0, to = -1;
+  std::vector<float> x;
+};
+Around ReadAround(CAP_SampleTrack& track, int headLength, long long estimate, int reach) {
+  Around a;
+  a.from = std::max<long long>(0, estimate - reach - kCoarseLag);
+  a.to = std::min<long long>(track.Length() - headLength - kCoarseLag, estimate + reach + kCoarseLag);
+  if (headLength < 64 || a.to < a.from) return Around{};
+  a.x.resize(static_cast<std::size_t>(a.to - a.from + headLength + kCoarseLag));
+  track.ReadSamples(a.x.data(), int(a.x.size()), int(a.from));
+  return a;
+}
+
+// The same on the samples read (any thread).
+long long ExactStartIn(const SelectionHead& head, Around&& around, long long estimate) {
   const int n = int(head.samples.size());
-  const long long from = std::max<long long>(0, estimate - reach - kCoarseLag);
-  const long long to = std::min<long long>(track.Length() - n - kCoarseLag, estimate + reach + kCoarseLag);
-  if (n < 64 || to < from) return estimate;
-  std::vector<float> x(static_cast<std::size_t>(to - from + n + kCoarseLag));
-  track.ReadSamples(x.data(), int(x.size()), int(from));
+  const long long from = around.from, to = around.to;
+  if (around.x.empty()) return estimate;
+  std::vector<float> x = std::move(around.x);
   // The coarse pass: sums of kCoarseLag samples from every kCoarseLag-th sample on, correlated at
   // each of their lags (every kCoarseLag-th lag of the samples).
   std::vector<float> sums((x.size() - 1) / kCoarseLag);
@@ -629,6 +644,10 @@ long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long lon
       if (r > best) best = r, found = from + lag;
   }
   return found;
+}
+
+long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
+  return ExactStartIn(head, ReadAround(track, int(head.samples.size()), estimate, reach), estimate);
 }
 
 // What the fast search keeps for the next search of the same prototype (RememberedResults.h):
@@ -948,18 +967,19 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   // ExactStart, remembered: away from the track's ends it reads the samples from reach before
   // the estimate to reach after it and the head's length on, nothing else.
   const int reach = track.Capacity() / 16;
-  auto place = [&](long long estimate) {
-    const long long from = estimate - reach - kCoarseLag, to = estimate + reach + kCoarseLag;
-    const long long end = to + headCount + kCoarseLag;
-    if (!memory || from < 0 || to > track.Length() - headCount - kCoarseLag)
-      return ExactStart(track, head, estimate, reach);
-    const int first = blockAt(from);
-    RememberedResults<long long>::Inputs inputs = {std::uint64_t(from - blockStarts[first])};
-    addStamps(inputs, first, blockAt(end - 1) + 1);
-    if (const long long* known = memory->placed.Find(inputs)) return estimate + *known;
-    const long long found = ExactStart(track, head, estimate, reach);
-    memory->placed.Keep(inputs, found - estimate);
-    return found;
+  // The runs placed by ExactStart: what the memory holds is taken from it; the rest read here
+  // (the track is this thread's), correlated on a worker thread beside this one when there are
+  // many (each reads only its own samples, so the split changes no result), and kept.
+  struct Placing {
+    int j;
+    long long blockStart, span, estimate, found = 0;
+    RememberedResults<long long>::Inputs inputs;
+    Around around;
+  };
+  std::vector<Placing> placing;
+  std::vector<std::size_t> todo;
+  auto setOffset = [&](int j, long long offset, long long span) {
+    block[j]->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
   };
   long long blockStart = 0;
   for (int j = 0; j < n; blockStart += block[j]->count, ++j) {
@@ -969,10 +989,46 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     // The sound's start, kept inside the run (a Find Next from one sample after it stays in it).
     long long span = 0;
     for (int k = j; k < j + b->runLength && k < n; ++k) span += block[k]->count;
-    long long offset = proto.offset[best[j].phase] + selectionOffset;
-    if (b->score >= kExactStartFloor && !b->inPrototype)
-      offset = place(blockStart + offset) - blockStart;
-    b->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
+    const long long offset = proto.offset[best[j].phase] + selectionOffset;
+    if (b->score < kExactStartFloor || b->inPrototype) {
+      setOffset(j, offset, span);
+      continue;
+    }
+    Placing p{j, blockStart, span, blockStart + offset};
+    const long long from = p.estimate - reach - kCoarseLag, to = p.estimate + reach + kCoarseLag;
+    const long long end = to + headCount + kCoarseLag;
+    if (memory && from >= 0 && to <= track.Length() - headCount - kCoarseLag) {
+      const int first = blockAt(from);
+      p.inputs = {std::uint64_t(from - blockStarts[first])};
+      addStamps(p.inputs, first, blockAt(end - 1) + 1);
+      if (const long long* known = memory->placed.Find(p.inputs)) {
+        setOffset(j, p.estimate + *known - blockStart, span);
+        continue;
+      }
+    }
+    p.around = ReadAround(track, headCount, p.estimate, reach);
+    todo.push_back(placing.size());
+    placing.push_back(std::move(p));
+  }
+  auto compute = [&](std::size_t from, std::size_t to) {
+    for (std::size_t t = from; t < to; ++t) {
+      Placing& p = placing[todo[t]];
+      p.found = ExactStartIn(head, std::move(p.around), p.estimate);
+    }
+  };
+  const std::size_t half = todo.size() / 2;
+  std::thread worker;
+  if (half >= kPlacingsPerWorker && std::thread::hardware_concurrency() > 1) {
+    try {
+      worker = std::thread(compute, half, todo.size());
+    } catch (const std::system_error&) {
+    }
+  }
+  compute(0, worker.joinable() ? half : todo.size());
+  if (worker.joinable()) worker.join();
+  for (const Placing& p : placing) {
+    if (!p.inputs.empty()) memory->placed.Keep(p.inputs, p.found - p.estimate);
+    setOffset(p.j, p.found - p.blockStart, p.span);
   }
 }
 }  // namespace
