@@ -34,7 +34,8 @@ constexpr float kSteadyRefineFloor = 1e-4f;  // a steady sound in a background s
 constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
 constexpr std::size_t kRefinesPerWorker = 8;
-constexpr std::size_t kPlacingsPerWorker = 16;  // below this many, a second thread costs more than it saves
+constexpr std::size_t kPlacingsPerWorker = 16;
+constexpr int kFramesPerWorker = 2000;  // per half of the first alignment  // below this many, a second thread costs more than it saves
 constexpr int kLongestPrototype = 30;  // seconds
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
@@ -761,10 +762,29 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
   const std::uint32_t protoMissing = MissingEdges(AbsentBands(proto.bands.data(), m));  // the edge bands it lacks
 
-  // The first alignment, with the prototype as its blocks lie.
+  // The first alignment, with the prototype as its blocks lie. The fast search splits it over two
+  // threads at the middle: a path spans at most 2m - 1 frames, so the second half started 2m
+  // frames before the middle (with no path from before) gives every end from the middle on the
+  // same cells as the whole.
   std::vector<float> cost(static_cast<std::size_t>(n));
   std::vector<int> from(static_cast<std::size_t>(n));
-  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, n, cost.data(), from.data());
+  const int middle = n / 2, early = std::max(0, middle - 2 * m);
+  std::thread secondHalf;
+  std::vector<float> halfCost;
+  std::vector<int> halfFrom;
+  if (memories && middle >= kFramesPerWorker && std::thread::hardware_concurrency() > 1) {
+    halfCost.resize(std::size_t(n - early)), halfFrom.resize(std::size_t(n - early));
+    try {
+      secondHalf = std::thread([&] { align(proto.Frames(0), proto.Weights(0), m, frames.data(), early, n, halfCost.data(), halfFrom.data()); });
+    } catch (const std::system_error&) {
+    }
+  }
+  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, secondHalf.joinable() ? middle : n, cost.data(), from.data());
+  if (secondHalf.joinable()) {
+    secondHalf.join();
+    std::copy(halfCost.begin() + (middle - early), halfCost.end(), cost.begin() + middle);
+    std::copy(halfFrom.begin() + (middle - early), halfFrom.end(), from.begin() + middle);
+  }
   std::vector<Best> best(static_cast<std::size_t>(n));
   BestPerStart(cost, from, 0, proto.weight[0], scale, &best);
   for (int j = 0; j < n; ++j) best[j].start = j, best[j].score = std::max(best[j].score, 0.0f);
