@@ -181,3 +181,38 @@ BandShape ShapeOf(const BandEnergies& bands) {
   }
   return f;
 }
+
+bool Covers(const BandEnergies& background, const BandEnergies& bands) {
+  for (int b = 0; b < kBands; ++b)
+    if (background.level[b] > 0 && float(bands.level[b] - background.level[b]) * kBandStepDb <= kCoverDb) return true;
+  return false;
+}
+
+BandEnergies ThroughBackground(const BandEnergies& bands, int gain, const BandEnergies& background) {
+  BandEnergies heard;
+  for (int b = 0; b < kBands; ++b) {
+    const int raised = bands.level[b] == 0 ? 0 : std::clamp(bands.level[b] + gain, 0, 255);
+    const double power = PowerOfLevel()[raised] + PowerOfLevel()[background.level[b]];
+    const double units = std::round((10 * std::log10(power) - kBandFloorDb) / kBandStepDb);
+    heard.level[b] = std::uint8_t(std::clamp(units, 0.0, 255.0));
+  }
+  return heard;
+}
+
+std::uint32_t AbsentBands(const BandEnergies* blocks, int count) {
+  std::array<int, kBands> loudest{};
+  for (int i = 0; i < count; ++i)
+    for (int b = 0; b < kBands; ++b) loudest[b] = std::max<int>(loudest[b], blocks[i].level[b]);
+  const int top = *std::max_element(loudest.begin(), loudest.end());
+  std::uint32_t mask = 0;
+  for (int b = 0; b < kBands; ++b)
+    if (float(top - loudest[b]) * kBandStepDb >= kAbsentDb) mask |= 1u << b;
+  return mask;
+}
+
+BandEnergies WithoutBands(const BandEnergies& bands, std::uint32_t mask) {
+  BandEnergies out = bands;
+  for (int b = 0; b < kBands; ++b)
+    if (mask >> b & 1) out.level[b] = 0;
+  return out;
+}

@@ -28,11 +28,28 @@ struct BandShape {
 };
 BandShape ShapeOf(const BandEnergies& bands);
 
-// A block's shape as its record keeps it for the search: the rate it was made at (0: none yet,
-// or the samples changed since) and a hash of the samples, by which the search knows that what it
-// found near the block last time still holds (the same samples give the same stamp).
+// Whether the background (the least level of each band around a block) lies within kCoverDb of
+// the block's level in some band: the block is heard through it.
+inline constexpr float kCoverDb = 10.0f;
+bool Covers(const BandEnergies& background, const BandEnergies& bands);
+// The bands raised by gain (in band units) as heard through the background: a clean sound as a
+// copy of it in that background reads.
+BandEnergies ThroughBackground(const BandEnergies& bands, int gain, const BandEnergies& background);
+// The bands (bit b for band b) whose loudest level over the blocks lies kAbsentDb or more below
+// the loudest band's: what a narrower line or a band-limited copy does not carry.
+inline constexpr float kAbsentDb = 40.0f;
+std::uint32_t AbsentBands(const BandEnergies* blocks, int count);
+// The bands with those of mask set to silence.
+BandEnergies WithoutBands(const BandEnergies& bands, std::uint32_t mask);
+
+// A block's shape as its record keeps it for the search, with the band levels it was made of (a
+// candidate heard through a background or a narrower line is made again from them): the rate it
+// was made at (0: none yet, or the samples changed since) and a hash of the samples, by which the
+// search knows that what it found near the block last time still holds (the same samples give the
+// same stamp).
 struct BlockBands {
   BandShape shape;
+  BandEnergies energies;
   std::int32_t rate = 0;
   std::uint64_t stamp = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -29,9 +30,12 @@ constexpr double kSteadyScale = 0.35;  // of kDistanceScale for a steady prototy
 // The second alignment takes the best candidates down to this coarse score, as many as a budget
 // of alignment cells allows.
 constexpr float kRefineFloor = 2.0f;
+constexpr float kSteadyRefineFloor = 1e-4f;  // a steady sound in a background starts far lower
 constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
-constexpr std::size_t kRefinesPerWorker = 8;  // below this many, a second thread costs more than it saves
+constexpr std::size_t kRefinesPerWorker = 8;
+constexpr std::size_t kPlacingsPerWorker = 16;
+constexpr int kFramesPerWorker = 2000;  // per half of the first alignment  // below this many, a second thread costs more than it saves
 constexpr int kLongestPrototype = 30;  // seconds
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
@@ -52,9 +56,11 @@ constexpr float kQuietDb = -80.0f;
 constexpr float kContourDb = 30.0f;
 constexpr float kContourWeight = 0.3f;  // per dB, against the cepstra's dB
 constexpr double kSteadySpread = 40, kMovingSpread = 120;  // dB squared: see MeanShare
+constexpr double kSteadyShare = 0.5;  // below this share of the mean taken off, a prototype counts as steady
 constexpr float kFaintWeight = 0.25f;   // of a prototype frame near silence
 constexpr float kContrastDb = 12.0f;
 constexpr float kContrastWeight = 0.6f;  // per dB of contrast that differs
+constexpr float kSpreadRange = 1.5f;     // the most a candidate's spread is scaled by
 
 float Presence(float level, float loudest) {
   if (level < kQuietDb) return 0;
@@ -83,22 +89,22 @@ std::vector<float> TrackFrames(const std::vector<BandShape>& raw, int h, double 
     while (queue.front() < c - h) queue.pop_front();
     loudest[c] = raw[queue.front()].level;
   }
-  // Running sums of the weighted cepstra over the window.
-  thread_local std::vector<double> sum;  // kept: megabytes that would be fresh pages each search
-  sum.assign(std::size_t(n + 1) * (kCeps + 1), 0.0);
-  for (int j = 0; j < n; ++j) {
-    const float w = Presence(raw[j].level, loudest[j]);
-    for (int k = 0; k < kCeps; ++k)
-      sum[std::size_t(j + 1) * (kCeps + 1) + k] = sum[std::size_t(j) * (kCeps + 1) + k] + double(w) * raw[j].ceps[k];
-    sum[std::size_t(j + 1) * (kCeps + 1) + kCeps] = sum[std::size_t(j) * (kCeps + 1) + kCeps] + w;
-  }
+  // The weighted cepstra summed over the window as it slides: a frame enters at j + h and leaves
+  // after j - h (in doubles: the rounding left behind stays far below what the means show).
+  auto add = [&](double* sum, int f, double sign) {
+    const double w = sign * Presence(raw[f].level, loudest[f]);
+    for (int k = 0; k < kCeps; ++k) sum[k] += w * raw[f].ceps[k];
+    sum[kCeps] += w;
+  };
+  double sum[kCeps + 1] = {};
+  for (int f = 0; f < std::min(n, h); ++f) add(sum, f, 1);
   std::vector<float> out(std::size_t(n) * kDims);
   float mean[kCeps];
   for (int j = 0; j < n; ++j) {
-    const std::size_t lo = std::size_t(std::max(0, j - h)) * (kCeps + 1), hi = std::size_t(std::min(n, j + h + 1)) * (kCeps + 1);
-    const double weight = sum[hi + kCeps] - sum[lo + kCeps];
-    for (int k = 0; k < kCeps; ++k)
-      mean[k] = weight > 1e-6 ? float(share * (sum[hi + k] - sum[lo + k]) / weight) : 0.0f;
+    if (j + h < n) add(sum, j + h, 1);
+    if (j - h - 1 >= 0) add(sum, j - h - 1, -1);
+    const double weight = sum[kCeps];
+    for (int k = 0; k < kCeps; ++k) mean[k] = weight > 1e-6 ? float(share * sum[k] / weight) : 0.0f;
     Normalise(raw[j], mean, loudest[j], &out[std::size_t(j) * kDims]);
   }
   return out;
@@ -155,6 +161,18 @@ float PrototypeFrames(const std::vector<BandShape>& raw, double share, float* ou
   return std::max(sum, 1e-3f);
 }
 
+// The root mean square of the frames' cepstra (kDims per frame, as Normalise leaves them), each
+// weighed by its presence beside the loudest: how far the sound moves about its mean.
+float SpreadOf(const float* frames, const BandShape* raw, int count, float loudest) {
+  double sum = 0, weight = 0;
+  for (int i = 0; i < count; ++i) {
+    const float w = Presence(raw[i].level, loudest);
+    for (int d = 0; d < kCeps; ++d) sum += double(w) * frames[std::size_t(i) * kDims + d] * frames[std::size_t(i) * kDims + d];
+    weight += w;
+  }
+  return weight > 1e-6 ? float(std::sqrt(sum / weight)) : 0.0f;
+}
+
 // 100 for no distance, falling slowly at first (small differences of an exact copy's
 // alignment cost nothing), then steeply around the calibrated distance.
 // How far frames first .. end - 1 stand out from the quietest frame around them (as many again
@@ -167,6 +185,23 @@ float Contrast(const std::vector<BandShape>& raw, int first, int end) {
   for (int j = std::max(0, first - reach); j < std::min(n, end + reach); ++j)
     quiet = std::min(quiet, std::max(raw[j].level, kQuietDb));
   return std::clamp(loud - quiet, 0.0f, kContrastDb);
+}
+
+// The least level of each band over the blocks: the steady background there.
+BandEnergies BackgroundOf(const std::vector<SampleBlock*>& block, int from, int to) {
+  BandEnergies least;
+  std::fill(std::begin(least.level), std::end(least.level), std::uint8_t(255));
+  for (int j = from; j < to; ++j)
+    for (int b = 0; b < kBands; ++b) least.level[b] = std::min(least.level[b], block[j]->bands.energies.level[b]);
+  return least;
+}
+
+// The bands missing at either edge of the spectrum (as a line or a band-limited copy loses them).
+std::uint32_t MissingEdges(std::uint32_t absent) {
+  std::uint32_t mask = 0;
+  for (int b = 0; b < kBands && (absent >> b & 1); ++b) mask |= 1u << b;
+  for (int b = kBands - 1; b >= 0 && (absent >> b & 1); --b) mask |= 1u << b;
+  return mask;
 }
 
 float ScoreOfCost(float meanDistance, float scale) {
@@ -183,6 +218,8 @@ struct Prototype {
   std::vector<float> ceps;
   std::vector<float> weights;  // per variant and frame: how much the frame counts
   std::vector<float> weight;   // per variant: their sum
+  std::vector<BandEnergies> bands;  // per phase, the blocks' band levels (bands[phase * blocks + i])
+  int loudest = 0;                  // the loudest band level of them
   int Variant(int warp, int phase) const { return warp * phases + phase; }
   const float* Frames(int v) const { return &ceps[std::size_t(v) * kDims * blocks]; }
   const float* Weights(int v) const { return &weights[std::size_t(v) * blocks]; }
@@ -193,6 +230,9 @@ struct Prototype {
 constexpr float kWarps[] = {0.0f, -1.0f, -0.5f, 0.5f, 1.0f};
 constexpr int kWarpCount = int(std::size(kWarps));
 constexpr float kWarpCost = 2.0f;  // added to the mean distance per band of shift
+constexpr float kLeastWarp = 0.5f;  // the least shift of kWarps
+// Added per band left out of the comparison: what a narrower line lost is not known to match.
+constexpr float kMissingBandCost = 0.8f;
 
 BandEnergies Warp(const BandEnergies& in, float shift) {
   if (shift == 0) return in;
@@ -206,32 +246,50 @@ BandEnergies Warp(const BandEnergies& in, float shift) {
   return out;
 }
 
-// The prototype's blocks first .. (blocks of them), shifted back by equal steps of the first
-// block as far as the track reaches back (the signature search's phases), at every warp.
-Prototype MakePrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart, double share) {
-  Prototype p;
-  p.blocks = blocks;
-  p.offset.push_back(0);
+// The samples the prototype is made of: its blocks first .. (blocks of them), shifted back by
+// equal steps of the first block as far as the track reaches back (the signature search's
+// phases). Read on the track's thread, so that the prototype can be made on another.
+struct PrototypeSamples {
+  std::vector<int> offset;  // per phase
+  std::vector<int> counts;  // per block
+  std::vector<float> x;     // from the largest offset before the first block to the last's end
+  int rate = 0;
+};
+PrototypeSamples ReadPrototype(CAP_SampleTrack& track, SampleBlock* first, int blocks, int firstStart) {
+  PrototypeSamples in;
+  in.rate = track.sampleRate;
+  in.offset.push_back(0);
   for (int k = 1; k < kPhases; ++k) {
     const int d = int(static_cast<long long>(k) * first->count / kPhases);
-    if (d > firstStart || d == p.offset.back()) break;
-    p.offset.push_back(d);
+    if (d > firstStart || d == in.offset.back()) break;
+    in.offset.push_back(d);
   }
+  long long span = 0;
+  for (SampleBlock* b = first; b && int(in.counts.size()) < blocks; b = b->next) in.counts.push_back(b->count), span += b->count;
+  in.x.resize(std::size_t(span + in.offset.back()));
+  track.ReadSamples(in.x.data(), int(in.x.size()), firstStart - in.offset.back());
+  return in;
+}
+
+// The prototype at every phase and warp.
+Prototype MakePrototype(const PrototypeSamples& in, double share) {
+  Prototype p;
+  const int blocks = int(in.counts.size());
+  p.blocks = blocks;
+  p.offset = in.offset;
   p.phases = int(p.offset.size());
   const std::size_t variants = std::size_t(kWarpCount) * p.phases;
   p.ceps.assign(variants * kDims * std::size_t(blocks), 0.0f);
   p.weights.assign(variants * std::size_t(blocks), 0.0f);
   p.weight.assign(variants, 0.0f);
-  std::vector<float> samples;
   std::vector<BandEnergies> bands(static_cast<std::size_t>(blocks));
   std::vector<BandShape> raw(static_cast<std::size_t>(blocks));
   for (int k = 0; k < p.phases; ++k) {
-    int s = firstStart, i = 0;
-    for (SampleBlock* b = first; b && i < blocks; s += b->count, b = b->next, ++i) {
-      samples.resize(std::size_t(b->count));
-      track.ReadSamples(samples.data(), b->count, s - p.offset[k]);
-      ComputeBandEnergies(samples.data(), b->count, track.sampleRate, &bands[i]);
-    }
+    std::size_t at = std::size_t(p.offset.back() - p.offset[k]);
+    for (int i = 0; i < blocks; at += std::size_t(in.counts[i]), ++i)
+      ComputeBandEnergies(&in.x[at], in.counts[i], in.rate, &bands[i]);
+    p.bands.insert(p.bands.end(), bands.begin(), bands.end());
+    for (const BandEnergies& e : bands) p.loudest = std::max<int>(p.loudest, *std::max_element(e.level, e.level + kBands));
     for (int w = 0; w < kWarpCount; ++w) {
       for (int i = 0; i < blocks; ++i) raw[i] = ShapeOf(Warp(bands[i], kWarps[w]));
       const int v = p.Variant(w, k);
@@ -542,13 +600,27 @@ struct SelectionHead {
 // The block analysis places a sound to a few milliseconds; this places a copy to the sample:
 // first every kCoarseLag-th lag on samples summed in groups of as many, then every lag near the
 // best few of those (a voice's periods make near ties one period apart).
-long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
+// The samples ExactStart compares the head with (none when too few), read on the track's thread.
+struct Around {
+  long long from = 0, to = -1;
+  std::vector<float> x;
+};
+Around ReadAround(CAP_SampleTrack& track, int headLength, long long estimate, int reach) {
+  Around a;
+  a.from = std::max<long long>(0, estimate - reach - kCoarseLag);
+  a.to = std::min<long long>(track.Length() - headLength - kCoarseLag, estimate + reach + kCoarseLag);
+  if (headLength < 64 || a.to < a.from) return Around{};
+  a.x.resize(static_cast<std::size_t>(a.to - a.from + headLength + kCoarseLag));
+  track.ReadSamples(a.x.data(), int(a.x.size()), int(a.from));
+  return a;
+}
+
+// The same on the samples read (any thread).
+long long ExactStartIn(const SelectionHead& head, Around&& around, long long estimate) {
   const int n = int(head.samples.size());
-  const long long from = std::max<long long>(0, estimate - reach - kCoarseLag);
-  const long long to = std::min<long long>(track.Length() - n - kCoarseLag, estimate + reach + kCoarseLag);
-  if (n < 64 || to < from) return estimate;
-  std::vector<float> x(static_cast<std::size_t>(to - from + n + kCoarseLag));
-  track.ReadSamples(x.data(), int(x.size()), int(from));
+  const long long from = around.from, to = around.to;
+  if (around.x.empty()) return estimate;
+  std::vector<float> x = std::move(around.x);
   // The coarse pass: sums of kCoarseLag samples from every kCoarseLag-th sample on, correlated at
   // each of their lags (every kCoarseLag-th lag of the samples).
   std::vector<float> sums((x.size() - 1) / kCoarseLag);
@@ -573,6 +645,10 @@ long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long lon
       if (r > best) best = r, found = from + lag;
   }
   return found;
+}
+
+long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
+  return ExactStartIn(head, ReadAround(track, int(head.samples.size()), estimate, reach), estimate);
 }
 
 // What the fast search keeps for the next search of the same prototype (RememberedResults.h):
@@ -665,18 +741,50 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
   // A steady sound's spectrum is all there is to it: the same distance says more.
   const float scale = kDistanceScale * float(kSteadyScale + (1 - kSteadyScale) * share);
-  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
+  // A new prototype is made on a worker thread while this one lays out the track's frames
+  // (neither reads the other's data, so the split changes no result).
   Prototype made;
-  if (!memory || memory->prototype.blocks == 0) made = MakePrototype(track, firstBlock, m, firstStart, share);
+  std::thread maker;
+  if (!memory || memory->prototype.blocks == 0) {
+    PrototypeSamples samples = ReadPrototype(track, firstBlock, m, firstStart);
+    auto make = [&made, share, in = std::move(samples)] { made = MakePrototype(in, share); };
+    try {
+      maker = std::thread(make);
+    } catch (const std::system_error&) {
+      make();  // no thread to be had: here
+    }
+  }
+  const std::vector<float> frames = TrackFrames(raw, m / 2, share);
+  if (maker.joinable()) maker.join();
   if (memory && memory->prototype.blocks == 0) memory->prototype = std::move(made);
   const Prototype& proto = memory ? memory->prototype : made;
   const int phases = proto.phases;
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
+  const std::uint32_t protoMissing = MissingEdges(AbsentBands(proto.bands.data(), m));  // the edge bands it lacks
 
-  // The first alignment, with the prototype as its blocks lie.
+  // The first alignment, with the prototype as its blocks lie. The fast search splits it over two
+  // threads at the middle: a path spans at most 2m - 1 frames, so the second half started 2m
+  // frames before the middle (with no path from before) gives every end from the middle on the
+  // same cells as the whole.
   std::vector<float> cost(static_cast<std::size_t>(n));
   std::vector<int> from(static_cast<std::size_t>(n));
-  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, n, cost.data(), from.data());
+  const int middle = n / 2, early = std::max(0, middle - 2 * m);
+  std::thread secondHalf;
+  std::vector<float> halfCost;
+  std::vector<int> halfFrom;
+  if (memories && middle >= kFramesPerWorker && std::thread::hardware_concurrency() > 1) {
+    halfCost.resize(std::size_t(n - early)), halfFrom.resize(std::size_t(n - early));
+    try {
+      secondHalf = std::thread([&] { align(proto.Frames(0), proto.Weights(0), m, frames.data(), early, n, halfCost.data(), halfFrom.data()); });
+    } catch (const std::system_error&) {
+    }
+  }
+  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, secondHalf.joinable() ? middle : n, cost.data(), from.data());
+  if (secondHalf.joinable()) {
+    secondHalf.join();
+    std::copy(halfCost.begin() + (middle - early), halfCost.end(), cost.begin() + middle);
+    std::copy(halfFrom.begin() + (middle - early), halfFrom.end(), from.begin() + middle);
+  }
   std::vector<Best> best(static_cast<std::size_t>(n));
   BestPerStart(cost, from, 0, proto.weight[0], scale, &best);
   for (int j = 0; j < n; ++j) best[j].start = j, best[j].score = std::max(best[j].score, 0.0f);
@@ -684,6 +792,13 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   // The second: the best claimed runs again at every phase, in a window around each, with the
   // candidate's own surroundings (as the prototype has its own) and its contrast with them.
   const int pad = std::max(2, m / 4 + 1);
+  const float protoSpread = [&] {
+    const Surroundings around = SurroundingsOf(&raw[protoIndex], &raw[protoIndex + m], share);
+    std::vector<float> rows(std::size_t(m) * kDims);
+    for (int i = 0; i < m; ++i)
+      for (int d = 0; d < kDims; ++d) rows[std::size_t(i) * kDims + d] = proto.Frames(0)[std::size_t(d) * m + i];
+    return SpreadOf(rows.data(), &raw[protoIndex], m, around.loudest);
+  }();
   auto refine = [&](int head, int length) {
     const int lo = std::max(0, head - pad), hi = std::min(n, head + length + pad);
     const int runEnd = std::min(n, head + length);
@@ -691,6 +806,12 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     const float penalty = kContrastWeight * std::abs(Contrast(raw, head, runEnd) - protoContrast);
     std::vector<float> local(std::size_t(hi - lo) * kDims);
     for (int j = lo; j < hi; ++j) Normalise(raw[j], around.mean, around.loudest, &local[std::size_t(j - lo) * kDims]);
+    // A voice that moves its spectrum less or more than the prototype's: the run's frames scaled
+    // to the prototype's spread (within a range: the spread is part of what a sound is).
+    const float r = std::clamp(protoSpread / std::max(SpreadOf(&local[std::size_t(head - lo) * kDims], &raw[head], runEnd - head, around.loudest), 1e-3f),
+                               1 / kSpreadRange, kSpreadRange);
+    for (int j = lo; j < hi; ++j)
+      for (int d = 0; d < kCeps; ++d) local[std::size_t(j - lo) * kDims + d] *= r;
     std::vector<float> c(std::size_t(hi - lo));
     std::vector<int> s(std::size_t(hi - lo));
     // The least mean distance wins (scores near 100 are too close to tell phases apart).
@@ -705,10 +826,53 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
         if (cost < least) least = cost, winner = {0, lo + s[e], e - s[e] + 1, k};
       }
     };
-    // Every phase unwarped, then the warps at the winning phase.
-    for (int k = 0; k < phases; ++k) tryVariant(0, k);
+    // Every other phase unwarped (the distance changes smoothly with the phase), the neighbours
+    // of the best of them, then the warps at the winning phase.
+    for (int k = 0; k < phases; k += 2) tryVariant(0, k);
+    const int even = winner.phase;
+    if (even > 0) tryVariant(0, even - 1);
+    if (even + 1 < phases) tryVariant(0, even + 1);
     const int phase = winner.phase;
-    for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
+    // A warp adds at least kWarpCost times the least shift: none beats a distance below that.
+    if (least > (0.0f + penalty) + kWarpCost * kLeastWarp)
+      for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
+    // Heard through a background or a narrower line: a steady prototype (whose colour a
+    // background changes) as it would sound at the run's level through the background around
+    // the run, and both sides without the edge bands either lacks. Reads the blocks within
+    // max(pad, length) of the run, as the rest.
+    const int reach = std::max(pad, length);
+    const BandEnergies background = BackgroundOf(block, std::max(0, head - reach), std::min(n, runEnd + reach));
+    bool covered = false;
+    int runTop = 0;
+    for (int j = head; j < runEnd; ++j) {
+      covered |= Covers(background, block[j]->bands.energies);
+      for (int b = 0; b < kBands; ++b) runTop = std::max<int>(runTop, block[j]->bands.energies.level[b]);
+    }
+    covered = covered && share < kSteadyShare;
+    std::vector<BandEnergies> run(static_cast<std::size_t>(runEnd - head));
+    for (int j = head; j < runEnd; ++j) run[j - head] = block[j]->bands.energies;
+    const std::uint32_t missing = MissingEdges(AbsentBands(run.data(), runEnd - head)) | protoMissing;
+    if (covered || missing != protoMissing) {
+      std::vector<BandShape> shapes(static_cast<std::size_t>(hi - lo));
+      for (int j = lo; j < hi; ++j) shapes[j - lo] = ShapeOf(WithoutBands(block[j]->bands.energies, missing));
+      const Surroundings shapesAround = SurroundingsOf(&shapes[head - lo], &shapes[runEnd - lo], share);
+      for (int j = lo; j < hi; ++j)
+        Normalise(shapes[j - lo], shapesAround.mean, shapesAround.loudest, &local[std::size_t(j - lo) * kDims]);
+      const BandEnergies* protoBands = &proto.bands[std::size_t(phase) * m];
+      std::vector<BandShape> protoShapes(static_cast<std::size_t>(m));
+      for (int i = 0; i < m; ++i) {
+        const BandEnergies& e = protoBands[i];
+        protoShapes[i] = ShapeOf(WithoutBands(covered ? ThroughBackground(e, runTop - proto.loudest, background) : e, missing));
+      }
+      std::vector<float> frames(std::size_t(kDims) * m), weights(static_cast<std::size_t>(m));
+      const float weight = PrototypeFrames(protoShapes, share, frames.data(), weights.data());
+      align(frames.data(), weights.data(), m, local.data(), 0, hi - lo, c.data(), s.data());
+      for (int e = 0; e < hi - lo; ++e) {
+        if (c[e] >= kFar) continue;
+        const float cost = c[e] / weight + penalty + kMissingBandCost * float(std::popcount(missing));
+        if (cost < least) least = cost, winner = {0, lo + s[e], e - s[e] + 1, phase};
+      }
+    }
     winner.score = least < kFar ? ScoreOfCost(least, scale) : -1;
     return winner;
   };
@@ -774,7 +938,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   int refinedCount = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
     std::vector<int> heads;
-    for (int head : ByScoreFrom(score, kRefineFloor)) {
+    for (int head : ByScoreFrom(score, share < kSteadyShare ? kSteadyRefineFloor : kRefineFloor)) {
       if (refinedCount >= budget) break;
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
@@ -823,18 +987,19 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   // ExactStart, remembered: away from the track's ends it reads the samples from reach before
   // the estimate to reach after it and the head's length on, nothing else.
   const int reach = track.Capacity() / 16;
-  auto place = [&](long long estimate) {
-    const long long from = estimate - reach - kCoarseLag, to = estimate + reach + kCoarseLag;
-    const long long end = to + headCount + kCoarseLag;
-    if (!memory || from < 0 || to > track.Length() - headCount - kCoarseLag)
-      return ExactStart(track, head, estimate, reach);
-    const int first = blockAt(from);
-    RememberedResults<long long>::Inputs inputs = {std::uint64_t(from - blockStarts[first])};
-    addStamps(inputs, first, blockAt(end - 1) + 1);
-    if (const long long* known = memory->placed.Find(inputs)) return estimate + *known;
-    const long long found = ExactStart(track, head, estimate, reach);
-    memory->placed.Keep(inputs, found - estimate);
-    return found;
+  // The runs placed by ExactStart: what the memory holds is taken from it; the rest read here
+  // (the track is this thread's), correlated on a worker thread beside this one when there are
+  // many (each reads only its own samples, so the split changes no result), and kept.
+  struct Placing {
+    int j;
+    long long blockStart, span, estimate, found = 0;
+    RememberedResults<long long>::Inputs inputs;
+    Around around;
+  };
+  std::vector<Placing> placing;
+  std::vector<std::size_t> todo;
+  auto setOffset = [&](int j, long long offset, long long span) {
+    block[j]->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
   };
   long long blockStart = 0;
   for (int j = 0; j < n; blockStart += block[j]->count, ++j) {
@@ -844,10 +1009,46 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     // The sound's start, kept inside the run (a Find Next from one sample after it stays in it).
     long long span = 0;
     for (int k = j; k < j + b->runLength && k < n; ++k) span += block[k]->count;
-    long long offset = proto.offset[best[j].phase] + selectionOffset;
-    if (b->score >= kExactStartFloor && !b->inPrototype)
-      offset = place(blockStart + offset) - blockStart;
-    b->matchOffset = int(std::clamp<long long>(offset, 0, std::max<long long>(span - 2, 0)));
+    const long long offset = proto.offset[best[j].phase] + selectionOffset;
+    if (b->score < kExactStartFloor || b->inPrototype) {
+      setOffset(j, offset, span);
+      continue;
+    }
+    Placing p{j, blockStart, span, blockStart + offset};
+    const long long from = p.estimate - reach - kCoarseLag, to = p.estimate + reach + kCoarseLag;
+    const long long end = to + headCount + kCoarseLag;
+    if (memory && from >= 0 && to <= track.Length() - headCount - kCoarseLag) {
+      const int first = blockAt(from);
+      p.inputs = {std::uint64_t(from - blockStarts[first])};
+      addStamps(p.inputs, first, blockAt(end - 1) + 1);
+      if (const long long* known = memory->placed.Find(p.inputs)) {
+        setOffset(j, p.estimate + *known - blockStart, span);
+        continue;
+      }
+    }
+    p.around = ReadAround(track, headCount, p.estimate, reach);
+    todo.push_back(placing.size());
+    placing.push_back(std::move(p));
+  }
+  auto compute = [&](std::size_t from, std::size_t to) {
+    for (std::size_t t = from; t < to; ++t) {
+      Placing& p = placing[todo[t]];
+      p.found = ExactStartIn(head, std::move(p.around), p.estimate);
+    }
+  };
+  const std::size_t half = todo.size() / 2;
+  std::thread worker;
+  if (half >= kPlacingsPerWorker && std::thread::hardware_concurrency() > 1) {
+    try {
+      worker = std::thread(compute, half, todo.size());
+    } catch (const std::system_error&) {
+    }
+  }
+  compute(0, worker.joinable() ? half : todo.size());
+  if (worker.joinable()) worker.join();
+  for (const Placing& p : placing) {
+    if (!p.inputs.empty()) memory->placed.Keep(p.inputs, p.found - p.estimate);
+    setOffset(p.j, p.found - p.blockStart, p.span);
   }
 }
 }  // namespace

@@ -37,6 +37,7 @@ std::uint64_t ContentStamp(const float* samples, int n, int rate) {
 
 void MakeShape(SampleBlock* b, const float* samples, int rate, BandEnergies& bands) {
   ComputeBandEnergies(samples, b->count, rate, &bands);
+  b->bands.energies = bands;
   b->bands.shape = ShapeOf(bands);
   b->bands.rate = rate;
   b->bands.stamp = ContentStamp(samples, b->count, rate);

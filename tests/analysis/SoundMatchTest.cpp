@@ -173,6 +173,9 @@ TEST(SoundMatch, FastSearchEqualsThePlainOne) {
   check(length, p.prototype, "noise written into a copy");
   t.DeleteSamples(37, kRate * 5 / 2 + 1103 - 500);  // a copy moves by less than a block
   check(length, p.prototype, "a copy moved");
+  // Long enough that the fast search splits its first alignment over two threads.
+  while (t.BlockCount() < 4500) t.InsertSamples(p.samples.data(), int(p.samples.size()), t.Length());
+  check(length, p.prototype, "a long track");
 }
 
 // The band shapes kept in the block records are those of their samples after loading, edits
