@@ -853,11 +853,10 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     if (least > (0.0f + penalty) + kWarpCost * kLeastWarp)
       for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
     // Heard through a background or a narrower line: a steady prototype (whose colour a
-    // background changes) as it would sound at the run's level through the background around
-    // the run, and both sides without the edge bands either lacks. Reads the blocks within
-    // max(pad, length) of the run, as the rest.
-    const int reach = std::max(pad, length);
-    const BandEnergies background = BackgroundOf(block, std::max(0, head - reach), std::min(n, runEnd + reach));
+    // background changes) as it would sound at the run's level through the background right
+    // around the run (the window's least levels: farther off, the background may have stopped),
+    // and both sides without the edge bands either lacks.
+    const BandEnergies background = BackgroundOf(block, lo, hi);
     bool covered = false;
     int runTop = 0;
     for (int j = head; j < runEnd; ++j) {
