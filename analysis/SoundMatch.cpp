@@ -651,6 +651,22 @@ long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long lon
   return ExactStartIn(head, ReadAround(track, int(head.samples.size()), estimate, reach), estimate);
 }
 
+// work(0, half) here and work(half, count) on a worker thread beside it when each half has
+// leastHalf items or more (and a second processor, and a thread to be had); else work(0, count).
+template <class Work>
+void InTwoHalves(std::size_t count, std::size_t leastHalf, const Work& work) {
+  const std::size_t half = count / 2;
+  std::thread worker;
+  if (half >= leastHalf && std::thread::hardware_concurrency() > 1) {
+    try {
+      worker = std::thread(work, half, count);
+    } catch (const std::system_error&) {
+    }
+  }
+  work(0, worker.joinable() ? half : count);
+  if (worker.joinable()) worker.join();
+}
+
 // What the fast search keeps for the next search of the same prototype (RememberedResults.h):
 // the second alignment of each run and the placed start of each copy.
 struct SearchMemory {
@@ -837,11 +853,10 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     if (least > (0.0f + penalty) + kWarpCost * kLeastWarp)
       for (int w = 1; w < kWarpCount; ++w) tryVariant(w, phase);
     // Heard through a background or a narrower line: a steady prototype (whose colour a
-    // background changes) as it would sound at the run's level through the background around
-    // the run, and both sides without the edge bands either lacks. Reads the blocks within
-    // max(pad, length) of the run, as the rest.
-    const int reach = std::max(pad, length);
-    const BandEnergies background = BackgroundOf(block, std::max(0, head - reach), std::min(n, runEnd + reach));
+    // background changes) as it would sound at the run's level through the background right
+    // around the run (the window's least levels: farther off, the background may have stopped),
+    // and both sides without the edge bands either lacks.
+    const BandEnergies background = BackgroundOf(block, lo, hi);
     bool covered = false;
     int runTop = 0;
     for (int j = head; j < runEnd; ++j) {
@@ -903,16 +918,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     auto compute = [&](std::size_t from, std::size_t to) {
       for (std::size_t t = from; t < to; ++t) out[todo[t]] = refine(heads[todo[t]], runLength[heads[todo[t]]]);
     };
-    const std::size_t half = todo.size() / 2;
-    std::thread worker;
-    if (half >= kRefinesPerWorker && std::thread::hardware_concurrency() > 1) {
-      try {
-        worker = std::thread(compute, half, todo.size());
-      } catch (const std::system_error&) {
-      }
-    }
-    compute(0, worker.joinable() ? half : todo.size());
-    if (worker.joinable()) worker.join();
+    InTwoHalves(todo.size(), kRefinesPerWorker, compute);
     for (std::size_t k : todo)
       if (!inputs[k].empty()) {
         Best relative = out[k];
@@ -1036,16 +1042,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       p.found = ExactStartIn(head, std::move(p.around), p.estimate);
     }
   };
-  const std::size_t half = todo.size() / 2;
-  std::thread worker;
-  if (half >= kPlacingsPerWorker && std::thread::hardware_concurrency() > 1) {
-    try {
-      worker = std::thread(compute, half, todo.size());
-    } catch (const std::system_error&) {
-    }
-  }
-  compute(0, worker.joinable() ? half : todo.size());
-  if (worker.joinable()) worker.join();
+  InTwoHalves(todo.size(), kPlacingsPerWorker, compute);
   for (const Placing& p : placing) {
     if (!p.inputs.empty()) memory->placed.Keep(p.inputs, p.found - p.estimate);
     setOffset(p.j, p.found - p.blockStart, p.span);

@@ -3,12 +3,13 @@
 # recurs (changed the family's way) among decoys treated the same way, and a line of truth.txt:
 #   FILE FAMILY RATE PROTO_START PROTO_COUNT START...    (samples of the file's rate)
 # The prototype (the clean target) comes first; START lists where each other copy begins.
-# usage: make_corpus.sh OUTDIR   (espeak-ng, sox, lame and ffmpeg)
+# usage: make_corpus.sh OUTDIR [SEED]   (espeak-ng, sox, lame and ffmpeg; SEED orders the files
+# and draws the voices, speeds and gaps: 19 unless given)
 set -euo pipefail
-out=${1:?usage: make_corpus.sh OUTDIR}
+out=${1:?usage: make_corpus.sh OUTDIR [SEED]}
 mkdir -p "$out/tmp"
 tmp=$out/tmp
-RANDOM=19
+RANDOM=${2:-19}
 : > "$out/truth.txt"
 
 decoys=(table river orange pocket candle winter silver garden monkey pencil ladder butter

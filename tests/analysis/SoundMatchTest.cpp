@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -125,6 +126,84 @@ TEST(SoundMatch, CopiesScoreHighAndNothingElseMatches) {
       ASSERT_TRUE(t.FindNextMatch(70, &position, &score));
       EXPECT_NEAR(position, at, t.Capacity() / 2 / 16 + 1) << at;
     }
+}
+
+// The sound as a phone line passes it: 300 to 3400 Hz (a windowed-sinc band-pass).
+std::vector<float> PhoneBand(const std::vector<float>& in) {
+  constexpr int kTaps = 255, kHalf = kTaps / 2;
+  std::vector<double> h(kTaps);
+  auto lowPass = [](double fc, int k) { return k == 0 ? 2 * fc : std::sin(2 * M_PI * fc * k) / (M_PI * k); };
+  for (int k = -kHalf; k <= kHalf; ++k) {
+    const double window = 0.42 + 0.5 * std::cos(M_PI * k / kHalf) + 0.08 * std::cos(2 * M_PI * k / kHalf);
+    h[std::size_t(k + kHalf)] = window * (lowPass(3400.0 / kRate, k) - lowPass(300.0 / kRate, k));
+  }
+  std::vector<float> out(in.size(), 0.0f);
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    double sum = 0;
+    for (int k = -kHalf; k <= kHalf; ++k)
+      if (i + k < in.size()) sum += h[std::size_t(k + kHalf)] * in[i + k];
+    out[i] = float(sum);
+  }
+  return out;
+}
+
+// A sound made by sox's synth effect, as mono floats at kRate; empty when sox is missing.
+std::vector<float> Sox(const std::string& synth) {
+  std::vector<float> v;
+  const std::string command = "sox -R -n -r " + std::to_string(kRate) + " -c 1 -t f32 - synth " + synth + " 2>/dev/null";
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    float buffer[4096];
+    for (std::size_t n; (n = fread(buffer, sizeof(float), std::size(buffer), pipe)) > 0;) v.insert(v.end(), buffer, buffer + n);
+    pclose(pipe);
+  }
+  return v;
+}
+
+float Rms(const std::vector<float>& v) {
+  double power = 0;
+  for (float x : v) power += double(x) * x;
+  return float(std::sqrt(power / double(v.size())));
+}
+
+// What a line or a background changes: a word's copy through a phone line among other words
+// through it, and a plucked chord's copy (made by sox) in white noise 10 dB below it among other
+// chords in it. Each copy reaches 70 and nothing else does.
+TEST(SoundMatch, CopiesThroughALineOrABackground) {
+  struct Case {
+    const char* what;
+    std::vector<float> prototype, copy;
+    std::vector<std::vector<float>> others;
+    float noiseBelow;  // dB below the prototype's level, from after it on; 0: none
+  };
+  auto chord = [](const char* notes) {
+    return Sox(std::string("0.8 ") + notes + " fade 0 0.8 0.1 gain -3");
+  };
+  std::vector<Case> cases;
+  cases.push_back({"a phone line", Word(1), PhoneBand(Word(1)), {}, 0});
+  for (unsigned k = 2; k <= 5; ++k) cases.back().others.push_back(PhoneBand(Word(k)));
+  const std::vector<float> major = chord("pluck C3 pluck E3 pluck G3");
+  if (!major.empty())
+    cases.push_back({"a background", major, major, {chord("pluck A2 pluck C3 pluck E3"), chord("pluck C5 pluck E5 pluck G5")}, 10});
+  else
+    ADD_FAILURE() << "sox is missing: the chords in a background are not tried";
+  for (const Case& c : cases) {
+    std::vector<float> samples(std::size_t(kRate) * 8, 0.0f);
+    const int prototype = kRate / 2, copy = kRate * 2 + 333;
+    Add(samples, c.prototype, prototype);
+    Add(samples, c.copy, copy);
+    for (std::size_t k = 0; k < c.others.size(); ++k) Add(samples, c.others[k], kRate * int(3 + k) + kRate / 2);
+    if (c.noiseBelow > 0) {
+      const int from = prototype + int(c.prototype.size()) + kRate / 5;
+      const float rms = Rms(c.prototype) * std::pow(10.0f, -c.noiseBelow / 20);
+      Add(samples, testaudio::Noise(int(samples.size()) - from, 11, rms * std::sqrt(3.0f)), from);
+    }
+    CAP_SampleTrack t(kRate);
+    t.InsertSamples(samples.data(), int(samples.size()), 0);
+    ComputeSoundMatches(t, int(c.prototype.size()), prototype);
+    const std::vector<int> found = Matches(t);
+    ASSERT_EQ(found.size(), 1u) << c.what << ": the copy scores " << ScoreNear(t, copy);
+    EXPECT_NEAR(found[0], copy, kRate * 3 / 100) << c.what;
+  }
 }
 
 // The fast search equals the plain one mark for mark: on the planted track as loaded with
