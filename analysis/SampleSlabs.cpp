@@ -13,6 +13,10 @@
 namespace {
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kRegionBytes = std::size_t(32) << 20;
+// A region's pages are made present this much at a time, ahead of the slots carved from it: a
+// page fault per 4 kB would cost more than the writes (a third of a whole-file edit's time),
+// while a whole region at once would hold up to 32 MB more per track than its blocks use.
+constexpr std::size_t kPopulateBytes = std::size_t(4) << 20;
 // Below this much storage a track stays on the heap: a huge page per short track would cost more
 // memory than it saves time.
 constexpr std::size_t kHeapBytes = std::size_t(4) << 20;
@@ -83,13 +87,8 @@ void SampleSlabs::AddRegion() {
 #if defined(__linux__)
   char* base = static_cast<char*>(scratch::MapRegion(kRegionBytes));
   if (!base) base = MapAnonymousRegion();
-#if defined(MADV_POPULATE_WRITE)
-  // Every page at once: a region is filled soon, and a page fault per 4 kB would cost more than
-  // the writes (a third of a whole-file edit's time).
-  madvise(base, kRegionBytes, MADV_POPULATE_WRITE);
-#endif
   regions_.push_back(Region{base, kRegionBytes, 0, {}});
-  next_ = base;
+  next_ = populated_ = base;
   end_ = base + kRegionBytes;
 #else
   throw std::bad_alloc();
@@ -113,6 +112,13 @@ float* SampleSlabs::Take() {
     if (std::size_t(end_ - next_) < slotBytes_) AddRegion();
     float* slot = reinterpret_cast<float*>(next_);
     next_ += slotBytes_;
+    while (populated_ < next_) {
+      const std::size_t step = std::min(kPopulateBytes, std::size_t(end_ - populated_));
+#if defined(MADV_POPULATE_WRITE)
+      madvise(populated_, step, MADV_POPULATE_WRITE);
+#endif
+      populated_ += step;
+    }
     ++RegionOf(slot)->live;
     return slot;
   }

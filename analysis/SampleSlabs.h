@@ -46,5 +46,6 @@ private:
   std::vector<Region> regions_;
   char* next_ = nullptr;  // the unused rest of the newest region
   char* end_ = nullptr;
+  char* populated_ = nullptr;  // the newest region's pages are present up to here
   std::size_t freeSlots_ = 0;  // on the regions' lists
 };

@@ -845,9 +845,11 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
       else {
         const int end = offset + take;
         produced.resize(std::size_t(block->count));
-        const int headFrom = offset & ~7, headTo = std::min(end, headFrom + 72);
-        const int tailFrom = std::max(headTo, (end & ~7) - 64);
-        ProduceSamples(produced.data() + headFrom, headTo - headFrom, blockStart + headFrom);
+        // An edge on a multiple of 64 needs no samples: both levels made from samples start (or
+        // end) there on a whole entry. The samples are cold, so the reads left out count.
+        const int headFrom = offset & ~7, headTo = offset % 64 == 0 ? headFrom : std::min(end, headFrom + 72);
+        const int tailFrom = end % 64 == 0 ? end : std::max(headTo, (end & ~7) - 64);
+        if (headFrom < headTo) ProduceSamples(produced.data() + headFrom, headTo - headFrom, blockStart + headFrom);
         if (tailFrom < end) ProduceSamples(produced.data() + tailFrom, end - tailFrom, blockStart + tailFrom);
         BlockMinMax(block, produced.data(), offset, end, 0, mins[k], maxs[k]);
       }

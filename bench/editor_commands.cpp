@@ -116,6 +116,15 @@ void BM_ComputeMatches1s(benchmark::State& state) {
 }
 BENCHMARK(BM_ComputeMatches1s)->Arg(kGridPhases)->Arg(kMatchAnywherePhases)->Unit(benchmark::kMillisecond);
 
+// The search a whole-file selection starts (Select All, and the undo of a whole-file command):
+// the prototype is every block, which can only meet itself.
+void BM_ComputeMatchesWholeTrack(benchmark::State& state) {
+  CAP_SampleTrack* track = TheHour().document->Editor()->DisplayTrack();
+  for (auto _ : state) track->ComputeMatches(track->Length(), 0, int(state.range(0)));
+  state.counters["matches"] = track->CountMatches(70);
+}
+BENCHMARK(BM_ComputeMatchesWholeTrack)->Arg(kGridPhases)->Arg(kMatchAnywherePhases)->Unit(benchmark::kMillisecond);
+
 // The same with the sound search, the editor's default. Arg 1: nothing remembered from the
 // search before (as after an edit of the selection itself); 0: the same prototype searched again
 // with nothing changed (as after an undo or redo, or an edit elsewhere, less what it touched).

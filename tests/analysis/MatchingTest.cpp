@@ -205,8 +205,11 @@ TEST(Matching, FastSearchEqualsPlainSearch) {
         }
         EXPECT_EQ(fastCount, t.CountMatches(60)) << where;
         // Runs never share a block and are consecutive.
-        for (SampleBlock* b = t.Head(); b; b = b->next)
-          if (b->runHead && b->runHead != b) EXPECT_EQ(b->prev->runHead, b->runHead) << where;
+        for (SampleBlock* b = t.Head(); b; b = b->next) {
+          if (b->runHead && b->runHead != b) {
+            EXPECT_EQ(b->prev->runHead, b->runHead) << where;
+          }
+        }
       }
   }
 }

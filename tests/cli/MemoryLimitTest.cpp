@@ -101,9 +101,6 @@ CliRun RunLimited(const std::vector<std::string>& args, const fs::path& cgroup, 
 class MemoryLimit : public SoxFixture {
 protected:
   void SetUp() override {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "under AddressSanitizer the shadow memory alone passes any small memory limit";
-#endif
     SoxFixture::SetUp();
     if (IsSkipped()) return;
     source = Make("long.wav", "-r 44100 -c 2 -b 16", "synth " + std::to_string(kSeconds) + " sine 200-2000 sine 300 vol 0.5");
@@ -119,6 +116,9 @@ protected:
 }  // namespace
 
 TEST_F(MemoryLimit, ADocumentLargerThanTheLimitOpensEditsAndSaves) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "under AddressSanitizer the shadow memory alone passes a limit this small";
+#endif
   std::string why;
   const MemoryCgroup cgroup = MemoryCgroup::Make(&why);
   if (cgroup.path.empty()) GTEST_SKIP() << why;
