@@ -17,6 +17,9 @@
 
 namespace {
 constexpr std::chrono::milliseconds kLoadViewPeriod{100};
+// Seconds of audio past the play position before playback starts while the file loads: more
+// than the player's two one-second buffers, which end playback when they find no more audio.
+constexpr double kPlayAheadOfLoad = 3;
 }  // namespace
 
 bool EP_AudioFileEditor::AttachViewsWhileLoading(GraphicsHost* host, int width, int height, bool correctDC,
@@ -43,11 +46,12 @@ EP_AudioFileEditor::LoadState EP_AudioFileEditor::ContinueLoading(std::chrono::m
     AbandonLoad();
     return LoadState::Failed;
   }
+  if (playWhenLoaded_ && (!more || PlayableWhileLoading())) Play();
   if (more) {
-    // The view follows ten times a second: painting after every step would cost the load a
-    // sixth of its time.
+    // The view follows ten times a second (painting after every step would cost the load a
+    // sixth of its time), and at once while it shows no audio yet.
     const auto now = std::chrono::steady_clock::now();
-    if (loadFit_.shownAt == std::chrono::steady_clock::time_point() || now - loadFit_.shownAt >= kLoadViewPeriod) {
+    if (waveform_->Width() == 0 || now - loadFit_.shownAt >= kLoadViewPeriod) {
       loadFit_.shownAt = now;
       ShowLoadedPart();
     }
@@ -97,7 +101,14 @@ void EP_AudioFileEditor::ShowLoadedPart() {
   UpdateStatus();
 }
 
+bool EP_AudioFileEditor::PlayableWhileLoading() const {
+  const double from = std::max(waveform_->CursorTime(), waveform_->SelStart());
+  const bool lengthKnown = load_ && load_->TotalFrames() > 0;
+  return Duration() >= (lengthKnown ? std::min(ExpectedDuration(), from + kPlayAheadOfLoad) : from + kPlayAheadOfLoad);
+}
+
 void EP_AudioFileEditor::AbandonLoad() {
+  playWhenLoaded_ = false;
   if (player_) player_->Stop();
   if (load_) load_->Stop();
   load_.reset();
