@@ -33,18 +33,21 @@ bool EP_AudioFileEditor::AttachViewsWhileLoading(GraphicsHost* host, int width, 
 }
 
 EP_AudioFileEditor::LoadState EP_AudioFileEditor::ContinueLoading(std::chrono::microseconds budget) {
-  if (!load_) return errorText_.empty() ? LoadState::Done : LoadState::Failed;
+  if (!load_) return LoadState::Done;
   // The first audio is shown as soon as it is there.
   if (waveform_->Width() == 0) budget = std::chrono::microseconds(0);
   bool more = false;
+  // Not the error text: a selection typed meanwhile may have set it.
+  const char* failure = nullptr;
   try {
     more = load_->Step(budget);
   } catch (const ScratchFull&) {
-    SetError(kNoScratchToLoad);
+    failure = kNoScratchToLoad;
   } catch (const std::bad_alloc&) {
-    SetError(kNoMemoryToLoad);
+    failure = kNoMemoryToLoad;
   }
-  if (!errorText_.empty()) {
+  if (failure) {
+    SetError(failure);
     AbandonLoad();
     return LoadState::Failed;
   }
