@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QDateTime>
-#include <cstdio>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <cstdio>
 
 #include "app/MainFrame.h"
 #include "editor/AudioFileEditor.h"
@@ -81,8 +81,10 @@ bool LoadInWindow::eventFilter(QObject* watched, QEvent* event) {
     timed_ = false;
     QTimer::singleShot(0, [] { ReportTime("first columns"); });
   }
-  // Escape stops the load; every other key and click goes where it would.
-  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !ended_) {
+  // Escape stops the load (unless a dialog is open: it closes the dialog); every other key and
+  // click goes where it would.
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !ended_ &&
+      !QApplication::activeModalWidget()) {
     Stop();
     return true;
   }

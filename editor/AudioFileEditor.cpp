@@ -523,7 +523,7 @@ bool EP_AudioFileEditor::IsCommandEnabled(int code) const {
     case CommandPlay: return !busy && width >= 1 && !pausedRecording_;
     case CommandPause: return playing || recording || pausedPlay_ || pausedRecording_;
     case CommandStop:
-      if (playing || recording || pausedPlay_ || pausedRecording_) return true;
+      if (playing || recording || pausedPlay_ || pausedRecording_ || playWhenLoaded_) return true;
       return hasSelection && waveform_->CursorTime() != waveform_->SelStart();
     case CommandRecord:
       return editable && width >= 1 && !pausedPlay_ && (!decoder_ || decoder_->channels <= 2);

@@ -329,6 +329,8 @@ private:
   void ShowLoadedPart();
   // The load ended unfinished (stopped, failed): the reading ends and the player stops.
   void AbandonLoad();
+  // Whether enough has loaded past the play position for playback to start while loading.
+  bool PlayableWhileLoading() const;
 
   // In the order the parts are made.
   CGP_MultiTrackDisplay* display_ = nullptr;  // owned by the window's tree
@@ -368,6 +370,7 @@ private:
     int window = 0;
     std::chrono::steady_clock::time_point shownAt;  // the last time the view followed the load
   } loadFit_;
+  bool playWhenLoaded_ = false;  // Play was asked for before enough had loaded
   std::string panes_[11];
   WaveDeviceFactory deviceFactory_;
   BrowserLauncher launcher_;

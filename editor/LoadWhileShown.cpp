@@ -16,7 +16,10 @@
 #include "pipeline/ProgressiveLoad.h"
 
 namespace {
-constexpr std::chrono::milliseconds kLoadViewPeriod{100};
+constexpr std::chrono::milliseconds kLoadViewPeriod{200};
+// Seconds of audio past the play position before playback starts while the file loads: more
+// than the player's two one-second buffers, which end playback when they find no more audio.
+constexpr double kPlayAheadOfLoad = 3;
 }  // namespace
 
 bool EP_AudioFileEditor::AttachViewsWhileLoading(GraphicsHost* host, int width, int height, bool correctDC,
@@ -30,24 +33,30 @@ bool EP_AudioFileEditor::AttachViewsWhileLoading(GraphicsHost* host, int width, 
 }
 
 EP_AudioFileEditor::LoadState EP_AudioFileEditor::ContinueLoading(std::chrono::microseconds budget) {
-  if (!load_) return errorText_.empty() ? LoadState::Done : LoadState::Failed;
+  if (!load_) return LoadState::Done;
+  // The first audio is shown as soon as it is there.
+  if (waveform_->Width() == 0) budget = std::chrono::microseconds(0);
   bool more = false;
+  // Not the error text: a selection typed meanwhile may have set it.
+  const char* failure = nullptr;
   try {
     more = load_->Step(budget);
   } catch (const ScratchFull&) {
-    SetError(kNoScratchToLoad);
+    failure = kNoScratchToLoad;
   } catch (const std::bad_alloc&) {
-    SetError(kNoMemoryToLoad);
+    failure = kNoMemoryToLoad;
   }
-  if (!errorText_.empty()) {
+  if (failure) {
+    SetError(failure);
     AbandonLoad();
     return LoadState::Failed;
   }
+  if (playWhenLoaded_ && (!more || PlayableWhileLoading())) Play();
   if (more) {
-    // The view follows ten times a second: painting after every step would cost the load a
-    // sixth of its time.
+    // The view follows five times a second (painting after every step would cost the load a
+    // sixth of its time), and at once while it shows no audio yet.
     const auto now = std::chrono::steady_clock::now();
-    if (loadFit_.shownAt == std::chrono::steady_clock::time_point() || now - loadFit_.shownAt >= kLoadViewPeriod) {
+    if (waveform_->Width() == 0 || now - loadFit_.shownAt >= kLoadViewPeriod) {
       loadFit_.shownAt = now;
       ShowLoadedPart();
     }
@@ -80,12 +89,17 @@ void EP_AudioFileEditor::ShowLoadedPart() {
   const int window = waveform_->Parent() ? waveform_->Parent()->Width() : waveform_->Width();
   if (loadFit_.on && loadFit_.width > 0 && waveform_->Width() != loadFit_.width && window == loadFit_.window)
     loadFit_.on = false;
-  waveform_->ApplyChanges(0, 0);
   if (loadFit_.on) {
+    // Refitted at once: the growth the waveform was told of is not first drawn at the old
+    // scale (on a computed mix every column edge reads samples, a fifth of the load's time).
+    waveform_->shift = 0;
+    waveform_->changedLength = 0;
     waveform_->SetSize(window, waveform_->Height());
     waveform_->SetAttached(true);
     loadFit_.width = waveform_->Width();
     loadFit_.window = window;
+  } else {
+    waveform_->ApplyChanges(0, 0);
   }
   CGP_AxisBar* axis = display_->TimeAxis();
   axis->SetSize(waveform_->Width(), axis->Height());
@@ -97,7 +111,14 @@ void EP_AudioFileEditor::ShowLoadedPart() {
   UpdateStatus();
 }
 
+bool EP_AudioFileEditor::PlayableWhileLoading() const {
+  const double from = std::max(waveform_->CursorTime(), waveform_->SelStart());
+  const bool lengthKnown = load_ && load_->TotalFrames() > 0;
+  return Duration() >= (lengthKnown ? std::min(ExpectedDuration(), from + kPlayAheadOfLoad) : from + kPlayAheadOfLoad);
+}
+
 void EP_AudioFileEditor::AbandonLoad() {
+  playWhenLoaded_ = false;
   if (player_) player_->Stop();
   if (load_) load_->Stop();
   load_.reset();

@@ -19,6 +19,12 @@ constexpr double kEndMargin = 0.01;
 void EP_AudioFileEditor::Play() {
   if (!player_ || !waveform_) return;
   const int state = player_->State();
+  if (state == kDeviceIdle && Loading() && !PlayableWhileLoading()) {
+    // The player reads two seconds ahead: it starts once they have arrived (Play again: not).
+    playWhenLoaded_ = !playWhenLoaded_;
+    return;
+  }
+  playWhenLoaded_ = false;
   if (state == kDevicePlaying) {
     player_->Stop();
   } else if (state == kDeviceIdle) {
@@ -71,6 +77,7 @@ void EP_AudioFileEditor::RedrawRecorded() {
 void EP_AudioFileEditor::Stop() {
   if (!player_ || !waveform_) return;
   const int state = player_->State();
+  playWhenLoaded_ = false;
   player_->Stop();
   waveform_->SetCursorTime(waveform_->SelStart(), FollowMargin);
   if (state == kDeviceRecording) RedrawRecorded();

@@ -60,31 +60,43 @@ bool ProgressiveLoad::Step(std::chrono::microseconds budget) {
   if (finished_ || stopped_) return false;
   const auto deadline = std::chrono::steady_clock::now() + budget;
   for (;;) {
-    Chunk chunk;
+    // The chunks read so far (at least one, waiting for it until the deadline), up to a batch.
+    std::vector<Chunk> batch;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       if (!changed_.wait_until(lock, deadline, [&] { return !ready_.empty(); })) return true;
-      chunk = std::move(ready_.front());
-      ready_.pop_front();
+      while (!ready_.empty() && int(batch.size()) < kChunksPerBatch) {
+        batch.push_back(std::move(ready_.front()));
+        ready_.pop_front();
+      }
     }
     changed_.notify_all();
+    // The read that gave nothing ends the audio; it comes last.
+    const bool last = batch.back().n <= 0;
+    std::vector<const float*> frames;
+    std::vector<int> counts;
+    for (const Chunk& chunk : batch)
+      if (chunk.n > 0) {
+        frames.push_back(chunk.frames.data());
+        counts.push_back(chunk.n);
+      }
     try {
-      mixer_.AppendLoaded(chunk.frames.data(), chunk.n);
+      mixer_.AppendLoadedInLanes(frames, counts);
     } catch (...) {
       stopped_ = true;
       JoinReader();
       mixer_.EndLoad(false);
       throw;
     }
-    if (chunk.n <= 0) {
+    if (last) {
       JoinReader();
-      mixer_.EndLoad(true);
       finished_ = true;
+      mixer_.EndLoad(true);
       return false;
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      spare_.push_back(std::move(chunk));
+      for (Chunk& chunk : batch) spare_.push_back(std::move(chunk));
     }
     if (std::chrono::steady_clock::now() >= deadline) return true;
   }

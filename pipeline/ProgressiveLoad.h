@@ -2,11 +2,13 @@
 // A file's audio loaded while its document is already shown. A thread reads the source ahead into
 // a few chunks; the UI thread appends them to the mixer in steps (Step), so that between steps
 // the window paints what has arrived and the player reads it. The mixer ends exactly as a load on
-// one thread leaves it (CAP_SampleMixer::LoadFrom): the same reads, appended in the same order.
+// one thread leaves it (CAP_SampleMixer::LoadFrom): the same reads, appended in the same order
+// (a few at a time, each track on one of the mixer's load threads).
 //
 // Threads: the source belongs to the reading thread from the constructor until Finish, Stop or
-// the destructor returns; nobody else may touch it meanwhile. The mixer and its tracks stay on
-// the UI thread, which alone calls every method here.
+// the destructor returns; nobody else may touch it meanwhile. The mixer and its tracks belong to
+// the UI thread, which alone calls every method here; within a step it lends each track to one
+// load thread at a time and waits for them.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -22,6 +24,8 @@ class ProgressiveLoad {
 public:
   // Chunks the reader may hold ahead of the tracks (each a tenth of a second of audio).
   static constexpr int kChunksAhead = 64;
+  // Chunks appended together, the tracks filled on the mixer's load threads.
+  static constexpr int kChunksPerBatch = 8;
 
   // totalFrames: what the source announces (0 when unknown). The mixer's channels must be the
   // source's (checked by the caller, as LoadFrom checks).

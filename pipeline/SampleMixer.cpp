@@ -281,6 +281,48 @@ void CAP_SampleMixer::AppendLoaded(const float* frames, int n) {
   loaded_ += std::max(n, 0);
 }
 
+void CAP_SampleMixer::AppendLoadedInLanes(const std::vector<const float*>& frames, const std::vector<int>& counts) {
+  const int chunks = int(std::min(frames.size(), counts.size()));
+  if (loadThreads_ <= 1 || trackCount_ <= 1 || chunks <= 1) {
+    for (int i = 0; i < chunks; ++i) AppendLoaded(frames[std::size_t(i)], counts[std::size_t(i)]);
+    return;
+  }
+  std::vector<int> positions(std::size_t(chunks), 0);
+  std::int64_t end = loaded_;
+  for (int i = 0; i < chunks; ++i) {
+    if (loadMeter_) loadMeter_->Add(frames[std::size_t(i)], counts[std::size_t(i)]);
+    positions[std::size_t(i)] = int(end);
+    end += counts[std::size_t(i)];
+  }
+  // As in LoadInParallel: the mixer hears of none of the writes (its duration would be read
+  // across threads) and catches up at the end.
+  std::vector<int> chunkInSlot(kLoadSlots, 0);
+  std::vector<std::vector<float>> scratch(static_cast<std::size_t>(trackCount_));
+  int next = 0;
+  auto produce = [&](int slot) {
+    chunkInSlot[std::size_t(slot)] = next++;
+    return ProducedChunk{true, next < chunks};
+  };
+  auto consume = [&](int track, int slot) {
+    const std::size_t i = std::size_t(chunkInSlot[std::size_t(slot)]);
+    WriteTrack(track, frames[i], counts[i], positions[i], scratch[std::size_t(track)]);
+  };
+  for (int k = 0; k < trackCount_; ++k) tracks_[k]->RemoveViewer(this);
+  auto catchUp = [&] {
+    for (int k = 0; k < trackCount_; ++k) tracks_[k]->AddViewer(this);
+    UpdateDuration();
+  };
+  try {
+    RunChunkPipeline(trackCount_, kLoadSlots, loadThreads_, produce, consume);
+  } catch (...) {
+    catchUp();
+    throw;
+  }
+  loaded_ = end;
+  writePosition = int(end);
+  catchUp();
+}
+
 void CAP_SampleMixer::EndLoad(bool whole) {
   SettleTracks();
   if (whole && loadMeter_) RemoveDCOffsets(*loadMeter_, loaded_);

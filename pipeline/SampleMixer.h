@@ -51,6 +51,10 @@ public:
   static int LoadChunkFrames(int rate);
   void BeginLoad();
   void AppendLoaded(const float* frames, int n);
+  // AppendLoaded of several reads that each gave frames (counts[i] > 0), the tracks filled on up
+  // to LoadThreads() threads as the parallel load fills them: they end the same. Every viewer of
+  // the tracks but the mixer is told of the change on the thread that fills its track.
+  void AppendLoadedInLanes(const std::vector<const float*>& frames, const std::vector<int>& counts);
   // Settles the mix and, after a whole load with correctDC on, removes the offsets measured.
   void EndLoad(bool whole);
   std::int64_t LoadedFrames() const { return loaded_; }
