@@ -27,6 +27,7 @@ struct File {
   };
   std::map<const void*, Placed> where;  // mapped regions: their file and offset
   std::size_t inUse = 0;
+  std::string directory;               // where the file is; empty: none
 };
 
 File& TheFile() {
@@ -67,6 +68,7 @@ bool UseDirectory(const std::string& directory, std::string* error) {
   f.fd = -1;
   f.end = 0;
   f.holes.clear();
+  f.directory.clear();
   if (directory.empty()) return true;
   std::error_code made;
   std::filesystem::create_directories(directory, made);
@@ -76,11 +78,18 @@ bool UseDirectory(const std::string& directory, std::string* error) {
     return false;
   }
   f.fd = fd;
+  f.directory = directory;
   return true;
 #else
   if (error) *error = "no scratch files on this system";
   return directory.empty();
 #endif
+}
+
+std::string Directory() {
+  File& f = TheFile();
+  std::lock_guard<std::mutex> hold(f.lock);
+  return f.directory;
 }
 
 bool Active() {

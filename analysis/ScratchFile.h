@@ -22,6 +22,8 @@ bool UseDirectory(const std::string& directory, std::string* error);
 // $XDG_CACHE_HOME/tintwave, or ~/.cache/tintwave.
 std::string DefaultDirectory();
 bool Active();
+// The directory of the file in use; empty when none is.
+std::string Directory();
 // A region of bytes (a multiple of the page size) mapped from the file; null when no file is in
 // use. Throws ScratchFull when the disk has no room.
 void* MapRegion(std::size_t bytes);

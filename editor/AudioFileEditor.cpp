@@ -202,6 +202,12 @@ bool EP_AudioFileEditor::PrepareToAttach(GraphicsHost* host, bool correctDC, dou
   return true;
 }
 
+std::string EP_AudioFileEditor::NoScratchToLoad() {
+  const std::string folder = scratch::Directory();
+  return "Not enough disk space for the file's audio in the scratch folder (" +
+         (folder.empty() ? scratch::DefaultDirectory() : folder) + "); free some space and open it again";
+}
+
 bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, bool correctDC, double playbackSpeed,
                                      ProgressCallback progress, std::intptr_t user) {
   if (!PrepareToAttach(host, correctDC, playbackSpeed)) return false;
@@ -224,7 +230,7 @@ bool EP_AudioFileEditor::AttachViews(GraphicsHost* host, int width, int height, 
       FillWithSilence(progress, user);
     }
   } catch (const ScratchFull&) {
-    SetError(kNoScratchToLoad);
+    SetError(NoScratchToLoad());
     return false;
   } catch (const std::bad_alloc&) {
     SetError(kNoMemoryToLoad);

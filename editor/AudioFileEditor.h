@@ -59,8 +59,8 @@ public:
   // The error of a load the user stopped.
   static constexpr const char* kLoadStopped = "Loading stopped; the file was not opened";
   static constexpr const char* kNoMemoryToLoad = "Not enough memory to load the file";
-  static constexpr const char* kNoScratchToLoad =
-      "Not enough disk space for the file's audio in the scratch folder (~/.cache/tintwave); free some space and open it again";
+  // Names the scratch folder in use.
+  static std::string NoScratchToLoad();
 
   EP_AudioFileEditor();
   virtual ~EP_AudioFileEditor();

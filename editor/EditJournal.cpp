@@ -68,7 +68,7 @@ struct In {
   bool ok = true;
   bool Take(void* out, std::size_t count) {
     if (!ok || count > n) return ok = false;
-    std::memcpy(out, p, count);
+    if (count > 0) std::memcpy(out, p, count);  // an empty track's out is null
     p += count;
     n -= count;
     return true;

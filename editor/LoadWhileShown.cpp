@@ -38,15 +38,15 @@ EP_AudioFileEditor::LoadState EP_AudioFileEditor::ContinueLoading(std::chrono::m
   if (waveform_->Width() == 0) budget = std::chrono::microseconds(0);
   bool more = false;
   // Not the error text: a selection typed meanwhile may have set it.
-  const char* failure = nullptr;
+  std::string failure;
   try {
     more = load_->Step(budget);
   } catch (const ScratchFull&) {
-    failure = kNoScratchToLoad;
+    failure = NoScratchToLoad();
   } catch (const std::bad_alloc&) {
     failure = kNoMemoryToLoad;
   }
-  if (failure) {
+  if (!failure.empty()) {
     SetError(failure);
     AbandonLoad();
     return LoadState::Failed;

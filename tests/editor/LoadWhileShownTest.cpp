@@ -93,9 +93,14 @@ TEST(LoadWhileShown, PlaysAsItArrivesAndEndsAsOpenWould) {
         break;
       case End::DiskFull:
         EXPECT_EQ(state, LoadState::Failed);
-        EXPECT_EQ(rig.document->ErrorText(), AudioEditorApp::kNoScratchToLoad);
+      {
+        // The message names the scratch folder that is full, not the default one.
+        const std::string full = "Not enough disk space for the file's audio in the scratch folder (" +
+                                 (dir / "scratch").string() + "); free some space and open it again";
+        EXPECT_EQ(rig.document->ErrorText(), full);
         ASSERT_EQ(rig.frame.warnings.size(), 1u);
-        EXPECT_EQ(rig.frame.warnings[0], "long.wav: " + std::string(AudioEditorApp::kNoScratchToLoad));
+        EXPECT_EQ(rig.frame.warnings[0], "long.wav: " + full);
+      }
         break;
     }
     EXPECT_FALSE(rig.document->Loading());
