@@ -414,6 +414,7 @@ ViewState EP_AudioFileEditor::GetViewState() const {
 }
 
 void EP_AudioFileEditor::SetPrototypeFromSelection() {
+  searchPending_ = false;
   // A file still loading is searched once it is all there.
   if (!matchMode_ || load_ || SelectionLength(false) < 1) return;
   const SearchMode mode = searchBySound_ ? SearchMode::Sound : matchAnywhere_ ? SearchMode::Anywhere : SearchMode::Grid;
@@ -432,8 +433,14 @@ void EP_AudioFileEditor::SuspendForReplay(bool suspend) {
     return;
   }
   matchMode_ = keptMatchMode_;
-  SetPrototypeFromSelection();
+  // The first search of a freshly opened hour makes every block's band shapes (most of a
+  // second): the recovered document is shown first.
+  searchPending_ = true;
   if (waveform_) waveform_->InvalidateAll();
+}
+
+void EP_AudioFileEditor::RunPendingSearch() {
+  if (searchPending_ && !matchingSuspended_) SetPrototypeFromSelection();
 }
 
 void EP_AudioFileEditor::ShowRange(int length, int start, int cursorMode) {

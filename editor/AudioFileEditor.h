@@ -133,8 +133,10 @@ public:
   void SetUndoLevels(int levels);
   int UndoLevels() const { return undoLevels_; }
   // While a journal replays, no edit searches its selection's matches or recomputes the
-  // waveforms' columns; the end does both once.
+  // waveforms' columns; the end recomputes the columns, and the selection is searched once the
+  // recovered document is shown (the window's next tick, or a Find before it).
   void SuspendForReplay(bool suspend);
+  void RunPendingSearch();
   void OnActivate(bool active);
 
   // ---- view commands ----
@@ -354,6 +356,7 @@ private:
   LongWorkObserver* longWorkObserver_ = nullptr;
   bool working_ = false;
   bool historyKept_ = false;
+  bool searchPending_ = false;  // a replay ended: its selection is searched at the next tick
   std::pair<int, int> lastUndoSpan_{0, 0};
   bool keptMatchMode_ = false;
   std::string errorText_;

@@ -20,6 +20,7 @@ void EP_Window::OnTimerTick() {
   CAI_AudioPlayer* player = editor_->Player();
   CGP_TrackWaveform* waveform = editor_->Waveform();
   if (!player || !waveform || !editor_->History()) return;
+  editor_->RunPendingSearch();
   const int before = player->State();
   player->Poll();
   if (before != kDeviceIdle && player->State() == kDeviceIdle) {

@@ -11,6 +11,7 @@
 
 std::string EP_AudioFileEditor::FindMatch(int position, bool forward) {
   if (!IsCommandEnabled(forward ? CommandFindNext : CommandFindPrevious)) return "";
+  RunPendingSearch();
   const bool playing = player_->State() == kDevicePlaying;
   float score = 0;
   CAP_SampleTrack* track = DisplayTrack();

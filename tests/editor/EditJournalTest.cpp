@@ -287,6 +287,13 @@ TEST(EditJournal, RecoveryBringsBackEveryDocumentOfARandomSessionExactly) {
       }
       EXPECT_TRUE(got == want) << "seed " << seed << " document " << d << "\n" << Difference(got, want);
       EXPECT_TRUE(doc->Modified());
+      // The selection's matches are searched once the recovered window ticks: the marks are
+      // those of the same selection searched afresh.
+      doc->Editor()->Window()->OnTimerTick();
+      const int marked = doc->Editor()->DisplayTrack()->CountMatches(70);
+      const CGP_TrackWaveform* wave = doc->Editor()->Waveform();
+      doc->Editor()->Select(wave->SelStart(), wave->SelEnd());
+      EXPECT_EQ(marked, doc->Editor()->DisplayTrack()->CountMatches(70)) << "seed " << seed << " document " << d;
       // The history replays too: an undo after recovery is the undo the user would have had.
       if (!restored && session.Document(d).Undo()) {
         ASSERT_TRUE(doc->Undo());
