@@ -232,6 +232,8 @@ private:
   void EndJournal();
   // Replays one journaled command with answers giving its dialog values.
   bool Replay(const JournalCommand& command, ReplayPrompts* answers);
+  // The selection and cursor a command noted.
+  void ShowNotedView(const JournalCommand& command);
 
   DocumentOptions options_;
   EditorFrame* frame_;

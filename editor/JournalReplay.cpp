@@ -213,14 +213,11 @@ bool EditorDocument::ReplayRestore(const JournalCommand& c) {
     made.back()->InsertSamples(source.samples.data(), int(source.samples.size()), 0);
     sources.push_back(made.back().get());
   }
-  const int length = made[0]->Length();
-  if (!Changed(editor_->ReplaceSpan(c.values[0], c.values[1], sources), c.seconds < 0 ? -1 : 1)) return false;
-  if (CGP_TrackWaveform* wave = editor_->Waveform()) {
-    wave->SetCursorTime(c.cursor, FollowNone);
-    wave->SetSelection(c.selStart, c.selEnd);
-  }
+  const int length = made[0]->Length(), delta = c.seconds < 0 ? -1 : 1;
+  if (!Changed(editor_->ReplaceSpan(c.values[0], c.values[1], sources), delta)) return false;
+  ShowNotedView(c);  // the view the undo left
   restoresByAudio_ = true;
-  JournalRestore(c.values[0], length, c.values[1], c.seconds < 0 ? -1 : 1);
+  JournalRestore(c.values[0], length, c.values[1], delta);
   return true;
 }
 
@@ -235,11 +232,15 @@ void EditorDocument::EndJournal() {
   journaledClipboard_ = 0;
 }
 
-bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
+void EditorDocument::ShowNotedView(const JournalCommand& c) {
   if (CGP_TrackWaveform* wave = editor_->Waveform()) {
     wave->SetCursorTime(c.cursor, FollowNone);
     wave->SetSelection(c.selStart, c.selEnd);
   }
+}
+
+bool EditorDocument::Replay(const ::JournalCommand& c, ReplayPrompts* answers) {
+  ShowNotedView(c);
   answers->Take(c);
   switch (c.op) {
     case JournalOp::Cut: return Cut();

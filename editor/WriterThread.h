@@ -36,7 +36,6 @@ public:
     tick_ = tick;
     thread_ = std::thread([this] { Run(); });
   }
-  bool Running() const { return thread_.joinable(); }
 
   void Queue(Item item) {
     {
