@@ -22,6 +22,7 @@ BlockChain& BlockChain::operator=(BlockChain&& other) noexcept {
   tail_ = std::exchange(other.tail_, nullptr);
   length_ = std::exchange(other.length_, 0);
   blocks_ = std::exchange(other.blocks_, 0);
+  settled_ = std::exchange(other.settled_, false);
   return *this;
 }
 
@@ -33,6 +34,7 @@ void BlockChain::Release() {
   }
   head_ = tail_ = nullptr;
   length_ = blocks_ = 0;
+  settled_ = false;
   store_.reset();
 }
 
@@ -94,14 +96,25 @@ BlockChain CAP_SampleTrack::SwapRange(int count, int position, BlockChain&& inco
   BlockChain chain = Adopt(incoming);
   SampleBlock* first = before ? before->next : head_;
   SampleBlock* following = count > 0 ? lastOld->next : first;
+  const bool incomingSettled = chain.settled_;
   BlockChain old;
   if (count > 0) {
     int blocks = 0;
+    // As a deletion: a run through the range ends there, and a block of the prototype takes
+    // every mark with it (those outside the range are cleared below, the range's here).
+    bool prototypeGoes = false;
     for (SampleBlock* b = first;; b = b->next) {
-      ClearMatchMarks(b);  // as a deletion: a run through the range ends there
+      prototypeGoes = prototypeGoes || b->inPrototype;
+      if (prototypeGoes) ClearMarks(b);
+      else ClearMatchMarks(b);
       ++blocks;
       if (b == lastOld) break;
     }
+    if (prototypeGoes) {
+      for (SampleBlock* b = head_; b != first; b = b->next) ClearMarks(b);
+      for (SampleBlock* b = lastOld->next; b; b = b->next) ClearMarks(b);
+    }
+    old.settled_ = !needsSettle_;
     first->prev = nullptr;
     lastOld->next = nullptr;
     old.store_ = store_;
@@ -129,7 +142,7 @@ BlockChain CAP_SampleTrack::SwapRange(int count, int position, BlockChain&& inco
   }
   walkBlock_ = nullptr;
   ForgetLocateHint();
-  if (left_ && inserted > 0) needsSettle_ = true;  // the chain may bring stale blocks
+  if (left_ && inserted > 0 && !incomingSettled) needsSettle_ = true;  // the chain may bring stale blocks
   SetLength(length_ - count + inserted);
   // Short blocks at the seams merge with their neighbours; without the memory for that they
   // stay short, which costs nothing but a little speed.

@@ -51,13 +51,6 @@ private:
   float* data_;
 };
 
-void ClearMarks(SampleBlock* b) {
-  b->score = 0;
-  b->runHead = nullptr;
-  b->matchOffset = 0;
-  b->inPrototype = false;
-}
-
 constexpr int kProduceChunk = 4096;  // samples read from each source per pass
 constexpr long long kParallelSettleSamples = 1 << 20;  // stale samples worth a second thread
 
@@ -359,6 +352,13 @@ void CAP_SampleTrack::FillBlock(SampleBlock* block, const float* samples) {
   }
   block->bands.rate = 0;  // the sound search makes the shape again when it next looks
   block->stale = false;
+}
+
+void CAP_SampleTrack::ClearMarks(SampleBlock* b) {
+  b->score = 0;
+  b->runHead = nullptr;
+  b->matchOffset = 0;
+  b->inPrototype = false;
 }
 
 void CAP_SampleTrack::ClearAllMarks() {
@@ -817,50 +817,141 @@ bool CAP_SampleTrack::ComputeRegionSignature(int count, int start, SoundSignatur
   return answer;
 }
 
+namespace {
+// A view this many columns wide or wider is worked out in two halves on two threads: after an
+// edit or an undo of the whole file every column reads blocks that are cold in memory.
+constexpr int kParallelColumns = 256;
+
+// Reads a source track of the mix from a block found beforehand, without the track's locate
+// hint, which the other half's thread may be using. Reads go mostly forward; a column's first
+// read may start a few samples before the previous column's last one ended.
+class SourceCursor {
+public:
+  SourceCursor(const SampleBlock* block, int start) : block_(block), start_(start) {}
+  SourceCursor(const SourceCursor&) = default;
+  // n samples from position on, zeros past the end.
+  void Read(float* dest, int n, int position) {
+    while (block_ && position < start_ && block_->prev) {
+      block_ = block_->prev;
+      start_ -= block_->count;
+    }
+    while (block_ && position >= start_ + block_->count && block_->next) {
+      start_ += block_->count;
+      block_ = block_->next;
+    }
+    while (n > 0) {
+      const int offset = position - start_;
+      if (!block_ || offset < 0 || offset >= block_->count) {
+        std::fill_n(dest, n, 0.0f);
+        return;
+      }
+      const int take = std::min(n, block_->count - offset);
+      std::memcpy(dest, block_->Samples() + offset, sizeof(float) * std::size_t(take));
+      dest += take;
+      n -= take;
+      position += take;
+      if (n > 0 && block_->next) {
+        start_ += block_->count;
+        block_ = block_->next;
+      }
+    }
+  }
+
+private:
+  const SampleBlock* block_;
+  int start_;
+};
+}  // namespace
+
 void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* mins, float* maxs,
                                  BlockColor* colors) {
   Settle();
   const double rate = sampleRate;
-  long long s = std::llround(rate * start);  // half away from zero
+  auto columnStart = [&](int k) {  // half away from zero
+    return k == 0 ? std::llround(rate * start) : std::llround(rate * start + double(k) * step * rate);
+  };
+  // The sources' blocks where a pass starts, found on the calling thread: their locate hints are
+  // not for two threads.
+  auto cursorAt = [&](CAP_SampleTrack* source, int position) {
+    int o = 0, at = 0;
+    const SampleBlock* b = source ? source->LocateWithStart(position, &o, &at) : nullptr;
+    return SourceCursor(b, at);
+  };
+  // Columns from..to - 1, the first starting at sample s inside block at blockStart + offset.
+  auto pass = [&](int from, int to, long long s, SampleBlock* block, int offset, int blockStart,
+                  SourceCursor leftCursor, SourceCursor rightCursor) {
+    // A computed block's samples where a column takes part of it: the summaries serve the middle
+    // of the part, so only the samples its two edges read are made (the summaries' first two
+    // levels come from samples: less than 64 beyond each edge's multiple of 8).
+    std::vector<float> produced, left, right;
+    auto produce = [&](float* dest, int n, int position) {
+      left.resize(std::size_t(n));
+      right.resize(std::size_t(n));
+      leftCursor.Read(left.data(), n, position);
+      rightCursor.Read(right.data(), n, position);
+      for (int i = 0; i < n; ++i) dest[i] = MixOfPair(left[std::size_t(i)], right[std::size_t(i)]);
+    };
+    for (int k = from; k < to; ++k) {
+      colors[k] = block->color;
+      mins[k] = 1.0f;
+      maxs[k] = -1.0f;
+      const long long next = columnStart(k + 1);
+      long long n = next - s;
+      s = next;
+      while (n > 0 && block) {
+        const int take = int(std::min<long long>(block->count - offset, n));
+        if (offset == 0 && take == block->count)
+          BlockTotalMinMax(block, mins[k], maxs[k]);
+        else if (!block->computed)
+          BlockMinMax(block, offset, offset + take, 0, mins[k], maxs[k]);
+        else {
+          const int end = offset + take;
+          produced.resize(std::size_t(block->count));
+          // An edge on a multiple of 64 needs no samples: both levels made from samples start (or
+          // end) there on a whole entry. The samples are cold, so the reads left out count.
+          const int headFrom = offset & ~7, headTo = offset % 64 == 0 ? headFrom : std::min(end, headFrom + 72);
+          const int tailFrom = end % 64 == 0 ? end : std::max(headTo, (end & ~7) - 64);
+          if (headFrom < headTo) produce(produced.data() + headFrom, headTo - headFrom, blockStart + headFrom);
+          if (tailFrom < end) produce(produced.data() + tailFrom, end - tailFrom, blockStart + tailFrom);
+          BlockMinMax(block, produced.data(), offset, end, 0, mins[k], maxs[k]);
+        }
+        offset += take;
+        n -= take;
+        if (offset >= block->count) {
+          blockStart += block->count;
+          block = block->next;
+          offset = 0;
+        }
+      }
+      if (!block) return;
+    }
+  };
+  const long long s = columnStart(0);
   int offset = 0, blockStart = 0;
   SampleBlock* block = LocateWithStart(int(std::clamp<long long>(s, 0, length_)), &offset, &blockStart);
   if (!block) return;
-  // A computed block's samples where a column takes part of it: the summaries serve the middle
-  // of the part, so only the samples its two edges read are made (the summaries' first two
-  // levels come from samples: less than 64 beyond each edge's multiple of 8).
-  std::vector<float> produced;
-  for (int k = 0; k < columns; ++k) {
-    colors[k] = block->color;
-    mins[k] = 1.0f;
-    maxs[k] = -1.0f;
-    const long long next = std::llround(rate * start + double(k + 1) * step * rate);
-    long long n = next - s;
-    s = next;
-    while (n > 0 && block) {
-      const int take = int(std::min<long long>(block->count - offset, n));
-      if (offset == 0 && take == block->count)
-        BlockTotalMinMax(block, mins[k], maxs[k]);
-      else if (!block->computed)
-        BlockMinMax(block, offset, offset + take, 0, mins[k], maxs[k]);
-      else {
-        const int end = offset + take;
-        produced.resize(std::size_t(block->count));
-        // An edge on a multiple of 64 needs no samples: both levels made from samples start (or
-        // end) there on a whole entry. The samples are cold, so the reads left out count.
-        const int headFrom = offset & ~7, headTo = offset % 64 == 0 ? headFrom : std::min(end, headFrom + 72);
-        const int tailFrom = end % 64 == 0 ? end : std::max(headTo, (end & ~7) - 64);
-        if (headFrom < headTo) ProduceSamples(produced.data() + headFrom, headTo - headFrom, blockStart + headFrom);
-        if (tailFrom < end) ProduceSamples(produced.data() + tailFrom, end - tailFrom, blockStart + tailFrom);
-        BlockMinMax(block, produced.data(), offset, end, 0, mins[k], maxs[k]);
-      }
-      offset += take;
-      n -= take;
-      if (offset >= block->count) {
-        blockStart += block->count;
-        block = block->next;
-        offset = 0;
-      }
-    }
-    if (!block) return;
+  const int half = columns / 2;
+  const long long middle = columns >= kParallelColumns ? columnStart(half) : length_;
+  if (middle <= s || middle >= length_) {
+    pass(0, columns, s, block, offset, blockStart, cursorAt(left_, blockStart), cursorAt(right_, blockStart));
+    return;
   }
+  // The second half starts where the first would have arrived at its column; its sources'
+  // blocks are found here, before either thread reads them.
+  int middleOffset = 0, middleStart = 0;
+  SampleBlock* middleBlock = LocateWithStart(int(middle), &middleOffset, &middleStart);
+  const SourceCursor middleLeft = cursorAt(left_, middleStart), middleRight = cursorAt(right_, middleStart);
+  const SourceCursor firstLeft = cursorAt(left_, blockStart), firstRight = cursorAt(right_, blockStart);
+  auto secondHalf = [&, middleBlock, middleOffset, middleStart] {
+    pass(half, columns, middle, middleBlock, middleOffset, middleStart, middleLeft, middleRight);
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(secondHalf);
+  } catch (const std::system_error&) {
+    // No thread to spare: both halves here.
+  }
+  pass(0, half, s, block, offset, blockStart, firstLeft, firstRight);
+  if (helper.joinable()) helper.join();
+  else secondHalf();
 }

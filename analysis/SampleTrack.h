@@ -69,6 +69,9 @@ private:
   SampleBlock* tail_ = nullptr;
   int length_ = 0;
   int blocks_ = 0;
+  // No block waits for its sources (Settle): known of blocks taken out of a settled track, so that
+  // moving them back does not walk the track for stale blocks.
+  bool settled_ = false;
 };
 
 // Rewrites n samples: out[i] from in[i], index the place of in[0] in the range being changed.
@@ -226,6 +229,8 @@ private:
   // Settle with the blocks spread over threads.
   void SettleInParallel(std::vector<std::pair<SampleBlock*, int>>& stale);
   void ClearMatchMarks(SampleBlock* block);
+  // One block's score, run and prototype marks.
+  static void ClearMarks(SampleBlock* block);
   void ClearAllMarks();
   void NotifyViewers(int count, int start, int shift);
   void SetLength(int length);

@@ -324,6 +324,35 @@ void BM_SelectAllNormalize(benchmark::State& state) {
 }
 BENCHMARK(BM_SelectAllNormalize)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 
+// Undo and redo of one whole-file normalize, many times: the figures to profile, free of the edit.
+void BM_UndoRedoWholeFileNormalize(benchmark::State& state) {
+  EditorDocument& doc = *TheHour().document;
+  doc.Editor()->SelectAll();
+  if (!doc.Normalize()) {
+    state.SkipWithError("Normalize did nothing");
+    return;
+  }
+  double undoCpu = 0, redoCpu = 0;
+  for (auto _ : state) {
+    const auto t = Clock::now();
+    double cpu = ThreadSeconds();
+    const bool undone = doc.Undo();
+    undoCpu += ThreadSeconds() - cpu;
+    cpu = ThreadSeconds();
+    const bool redone = doc.Redo();
+    redoCpu += ThreadSeconds() - cpu;
+    state.SetIterationTime(Since(t));
+    if (!undone || !redone) {
+      state.SkipWithError("undo or redo did nothing");
+      return;
+    }
+  }
+  doc.Undo();
+  state.counters["undo_cpu_ms"] = benchmark::Counter(1000 * undoCpu, benchmark::Counter::kAvgIterations);
+  state.counters["redo_cpu_ms"] = benchmark::Counter(1000 * redoCpu, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_UndoRedoWholeFileNormalize)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(200);
+
 // A whole-file command on the calling thread (arg 0) and as long work on a worker that the UI
 // thread watches every 30 ms (arg 1), then its undo: the worker should cost nothing beside it.
 struct GoOn : LongWorkObserver {
