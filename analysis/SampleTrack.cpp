@@ -936,14 +936,18 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
     pass(0, columns, s, block, offset, blockStart, cursorAt(left_, blockStart), cursorAt(right_, blockStart));
     return;
   }
-  // The second half starts where the first would have arrived at its column; its sources'
-  // blocks are found here, before either thread reads them.
-  int middleOffset = 0, middleStart = 0;
-  SampleBlock* middleBlock = LocateWithStart(int(middle), &middleOffset, &middleStart);
-  const SourceCursor middleLeft = cursorAt(left_, middleStart), middleRight = cursorAt(right_, middleStart);
   const SourceCursor firstLeft = cursorAt(left_, blockStart), firstRight = cursorAt(right_, blockStart);
-  auto secondHalf = [&, middleBlock, middleOffset, middleStart] {
-    pass(half, columns, middle, middleBlock, middleOffset, middleStart, middleLeft, middleRight);
+  // The second half starts where the first would have arrived at its column. Its thread walks
+  // there from the first half's start (the track's own hint is the calling thread's), and its
+  // sources' cursors walk on from there as it reads.
+  auto secondHalf = [&, block, blockStart] {
+    SampleBlock* b = block;
+    int bStart = blockStart;
+    while (b && bStart + b->count <= middle) {
+      bStart += b->count;
+      b = b->next;
+    }
+    if (b) pass(half, columns, middle, b, int(middle - bStart), bStart, firstLeft, firstRight);
   };
   std::thread helper;
   try {
