@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <cstdio>
 
+#include "app/DocumentView.h"
 #include "app/MainFrame.h"
 #include "editor/AudioFileEditor.h"
 #include "editor/Document.h"
@@ -52,6 +53,11 @@ void LoadInWindow::Step() {
   End(state == EditorDocument::LoadState::Done);
 }
 
+bool LoadInWindow::ForThisDocument() const {
+  const VIZoravuDoc* active = frame_ ? frame_->ActiveDocument() : nullptr;
+  return !active || active->Document() == document_;
+}
+
 void LoadInWindow::Stop() {
   if (ended_) return;
   document_->StopLoading();
@@ -81,10 +87,10 @@ bool LoadInWindow::eventFilter(QObject* watched, QEvent* event) {
     timed_ = false;
     QTimer::singleShot(0, [] { ReportTime("first columns"); });
   }
-  // Escape stops the load (unless a dialog is open: it closes the dialog); every other key and
-  // click goes where it would.
+  // Escape stops the load (unless a dialog is open: it closes the dialog, or another document is
+  // the active one: it is that one's); every other key and click goes where it would.
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !ended_ &&
-      !QApplication::activeModalWidget()) {
+      !QApplication::activeModalWidget() && ForThisDocument()) {
     Stop();
     return true;
   }

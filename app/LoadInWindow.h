@@ -38,6 +38,8 @@ protected:
 private:
   void Step();
   void End(bool opened);
+  // Whether the window's input is for this document: it is the active one, or none is.
+  bool ForThisDocument() const;
 
   EditorDocument* document_;
   QPointer<CMainFrame> frame_;

@@ -895,6 +895,18 @@ private slots:
     VIZoravuDoc* stopped = app->OpenDocumentFile(Sox("again.wav", {"-r", "44100", "-c", "2", "-b", "16"}, {"6", "sine", "300"}));
     QVERIFY(stopped && stopped->Loading());
     stopped->Load()->SetStepBudget(std::chrono::microseconds(0));
+    stopped->Load()->SetStepInterval(20);
+    // Only from its own window: in another document's, Escape is that document's.
+    QMdiSubWindow* loadingWindow = frame->MdiArea()->activeSubWindow();
+    QMdiSubWindow* otherWindow = frame->MdiArea()->subWindowList().front();
+    QVERIFY(loadingWindow && otherWindow != loadingWindow);
+    frame->MdiArea()->setActiveSubWindow(otherWindow);
+    QTRY_VERIFY(frame->ActiveDocument() && frame->ActiveDocument() != stopped);
+    QCoreApplication::postEvent(frame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    QTest::qWait(100);
+    QVERIFY(stopped->Loading());
+    frame->MdiArea()->setActiveSubWindow(loadingWindow);
+    QTRY_COMPARE(frame->ActiveDocument(), stopped);
     QCoreApplication::postEvent(frame, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     QTRY_COMPARE(frame->MdiArea()->subWindowList().size(), windows);
     QVERIFY(ui_->warnings.isEmpty());
