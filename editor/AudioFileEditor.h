@@ -97,7 +97,8 @@ public:
   bool Loading() const { return load_ != nullptr; }
   // 0 to 100 of the file's announced audio appended.
   int LoadPercent() const;
-  // The length the file announces while it loads, else the document's.
+  // The length the file announces while it loads (infinite when it announces none), else the
+  // document's.
   double ExpectedDuration() const;
   // Writes through a temporary file renamed over the target: a failure leaves the old file.
   bool SaveToFile(const std::string& path, int channels, int rate, int fileType, int compression,

@@ -1,6 +1,7 @@
 // Loading while the document is shown: the views come first, over empty tracks, and the audio
 // arrives in steps that the window paints in between.
 #include <algorithm>
+#include <limits>
 #include <new>
 
 #include "analysis/SampleTrack.h"
@@ -113,8 +114,7 @@ void EP_AudioFileEditor::ShowLoadedPart() {
 
 bool EP_AudioFileEditor::PlayableWhileLoading() const {
   const double from = std::max(waveform_->CursorTime(), waveform_->SelStart());
-  const bool lengthKnown = load_ && load_->TotalFrames() > 0;
-  return Duration() >= (lengthKnown ? std::min(ExpectedDuration(), from + kPlayAheadOfLoad) : from + kPlayAheadOfLoad);
+  return Duration() >= std::min(ExpectedDuration(), from + kPlayAheadOfLoad);
 }
 
 void EP_AudioFileEditor::AbandonLoad() {
@@ -133,6 +133,11 @@ void EP_AudioFileEditor::StopLoading() {
 int EP_AudioFileEditor::LoadPercent() const { return load_ ? load_->Percent() : 100; }
 
 double EP_AudioFileEditor::ExpectedDuration() const {
-  if (load_ && mixer_ && load_->TotalFrames() > 0) return double(load_->TotalFrames()) / mixer_->sampleRate;
+  if (load_ && mixer_) {
+    // A file that announces no length goes as far as it turns out to: playback started now runs
+    // on into what arrives (and stops at the loaded end if it ever catches up).
+    if (load_->TotalFrames() <= 0) return std::numeric_limits<double>::infinity();
+    return double(load_->TotalFrames()) / mixer_->sampleRate;
+  }
   return Duration();
 }
