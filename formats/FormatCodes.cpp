@@ -63,6 +63,7 @@ const char* FileFormatName(std::int32_t fileFormat) {
     case FileFormatMonkeysAudio: return "Monkey's Audio";
     case FileFormatWavPack: return "WavPack";
     case FileFormatOtherMedia: return "media";
+    case FileFormatAac: return "AAC";
   }
   return "unknown";
 }

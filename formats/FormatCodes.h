@@ -27,6 +27,7 @@ enum FileFormatCode : std::int32_t {
   FileFormatMonkeysAudio = 18,
   FileFormatWavPack = 19,
   FileFormatOtherMedia = 20,  // another container FFmpeg reads (the audio track of a video)
+  FileFormatAac = 21,         // raw AAC in ADTS frames (.aac), read through FFmpeg
 };
 
 enum CompressionCode : std::int32_t {

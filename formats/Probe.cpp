@@ -99,6 +99,17 @@ bool IsMpegSync(const ProbeContext& c) {
   return sync && (c.extension != ".mp3" || layer3);
 }
 
+// An ADTS frame header: the frame sync with layer 0 (which MPEG audio never uses), a sampling
+// frequency from the table and a frame at least as long as its header. Like MPEG's sync, a weak
+// sign: only the names raw AAC goes by (or none) take it.
+bool IsAdts(const ProbeContext& c) {
+  if (c.bytes.headLength < 7) return false;
+  const std::uint8_t* h = c.bytes.head.data();
+  const int frequencyIndex = (h[2] >> 2) & 0x0F;
+  const int frameLength = ((h[3] & 0x03) << 11) | (h[4] << 3) | (h[5] >> 5);
+  return h[0] == 0xFF && (h[1] & 0xF6) == 0xF0 && frequencyIndex < 13 && frameLength >= 7;
+}
+
 std::unique_ptr<AudioAbstract> MakeVoc(ProbeContext& c) { return std::make_unique<VocRead>(c.in, c.fileSize); }
 
 std::unique_ptr<AudioAbstract> MakeAu(ProbeContext& c) { return std::make_unique<AuRead>(c.in, c.fileSize); }
@@ -166,6 +177,7 @@ const Probe kProbes[] = {
     {"WavPack", {}, IsWavPack, MakeFfmpeg<FileFormatWavPack>},
     {"AVI", {}, IsAvi, MakeFfmpeg<FileFormatOtherMedia>},
     {"FLV", {}, IsFlv, MakeFfmpeg<FileFormatOtherMedia>},
+    {"AAC", {"", ".aac", ".adts"}, IsAdts, MakeFfmpeg<FileFormatAac>},
     {"MPEG audio", {}, HasId3v2, MakeMpeg},
     {"MPEG audio", {"", ".mp3", ".mp2", ".mpg"}, IsMpegSync, MakeMpeg},
 };

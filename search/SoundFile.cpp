@@ -30,6 +30,7 @@ constexpr FormatNames kFormats[] = {
     {FileFormatAsf, "wma", "WMA"},         {FileFormatWavPack, "wavpack", "WavPack"},
     {FileFormatMonkeysAudio, "ape", "Monkey's Audio"}, {FileFormatMatroska, "matroska", "Matroska"},
     {FileFormatCaf, "caf", "CAF"},         {FileFormatWave64, "w64", "Wave64"},
+    {FileFormatAac, "aac", "AAC"},
 };
 
 // The system's reason when the file cannot even be read.

@@ -109,4 +109,36 @@ TEST(LoadWhileShown, PlaysAsItArrivesAndEndsAsOpenWould) {
   fs::remove_all(dir);
 }
 
+// Raw AAC announces no length: playback started while it loads goes on past what had arrived
+// when Play was pressed, as it does for a file whose length is known.
+TEST(LoadWhileShown, AFileOfUnknownLengthPlaysOnIntoWhatArrives) {
+  if (!Shell("ffmpeg -version")) GTEST_SKIP() << "ffmpeg is not installed";
+  const fs::path dir = fs::temp_directory_path() / ("tintwave-unknownlength-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string file = (dir / "radio.aac").string();
+  ASSERT_TRUE(Shell("ffmpeg -v error -f lavfi -i sine=f=440:d=40:r=44100 -c:a aac -f adts " + file));
+  Rig rig;
+  rig.document = std::make_unique<EditorDocument>(rig.Options(1, 44100, 30), &rig.frame, &rig.prompts);
+  ASSERT_TRUE(rig.document->OpenWhileLoading(file, nullptr, 400, 100));
+  AudioEditorApp& editor = *rig.Editor();
+  LoadState state = LoadState::Loading;
+  while (state == LoadState::Loading && editor.Duration() < 1.0)
+    state = rig.document->ContinueLoading(std::chrono::microseconds(0));
+  editor.Play();
+  while (state == LoadState::Loading && editor.Duration() < 5.0)
+    state = rig.document->ContinueLoading(std::chrono::microseconds(0));
+  ASSERT_EQ(rig.Player()->State(), kDevicePlaying);
+  const double pressedAt = editor.Duration();  // what playback would have ended at
+  while (state == LoadState::Loading && editor.Duration() < pressedAt + 8)
+    state = rig.document->ContinueLoading(std::chrono::microseconds(0));
+  rig.Run(std::int64_t((pressedAt + 2) * 44100));
+  EXPECT_EQ(rig.Player()->State(), kDevicePlaying);
+  EXPECT_GT(rig.Player()->GetPositionSeconds(), pressedAt + 1);
+  editor.Stop();
+  while (state == LoadState::Loading) state = rig.document->ContinueLoading(std::chrono::milliseconds(20));
+  EXPECT_EQ(state, LoadState::Done);
+  EXPECT_NEAR(editor.Duration(), 40.0, 0.1);
+  fs::remove_all(dir);
+}
+
 }  // namespace

@@ -55,6 +55,9 @@ const LibraryFile kFiles[] = {
      nullptr},
     {"i.m4a", 44100, 2, "-b 16", "ffmpeg -v error -i %i -c:a aac -b:a 128k -metadata title=Aac %o", FileFormatMp4,
      CompressionAac, 0, "Aac"},
+    // Raw AAC in ADTS frames, as radio recorders and some phones save it.
+    {"z.aac", 44100, 2, "-b 16", "ffmpeg -v error -i %i -c:a aac -b:a 128k -f adts %o", FileFormatAac, CompressionAac, 0,
+     nullptr},
     {"j.m4a", 96000, 2, "-b 24", "ffmpeg -v error -i %i -c:a alac %o", FileFormatMp4, CompressionPcm24, 0, nullptr},
     {"k.m4a", 11025, 1, "-b 16", "ffmpeg -v error -i %i -c:a alac %o", FileFormatMp4, CompressionPcm16, 0, nullptr},
     {"l.wv", 48000, 2, "-b 16", "ffmpeg -v error -i %i -c:a wavpack %o", FileFormatWavPack, CompressionPcm16, 0, nullptr},
