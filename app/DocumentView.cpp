@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMdiArea>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <cstdio>
 #include <functional>
 
 #include "app/AppUi.h"
@@ -224,9 +227,34 @@ void VIZoravuDoc::ReportDeviceFailure(bool attempted) {
     AppUi::Current().ShowWarning(frame_, QString::fromLocal8Bit(text), QString::fromLatin1(kAudioErrorCaption));
 }
 
+namespace {
+// With TINTWAVE_TIME_COMMANDS set in the environment, each command's time goes to standard error:
+// until its handler returns, and until the window's events after it (its paint) are done.
+class CommandTimer {
+public:
+  explicit CommandTimer(int id) : id_(id), on_(qEnvironmentVariableIsSet("TINTWAVE_TIME_COMMANDS")) {
+    if (on_) clock_.start();
+  }
+  ~CommandTimer() {
+    if (!on_) return;
+    const double done = clock_.nsecsElapsed() / 1e6;
+    QTimer::singleShot(0, [id = id_, done, clock = clock_] {
+      std::fprintf(stderr, "tintwave: command %d done in %.1f ms, painted after %.1f ms\n", id, done,
+                   clock.nsecsElapsed() / 1e6);
+    });
+  }
+
+private:
+  int id_;
+  bool on_;
+  QElapsedTimer clock_;
+};
+}  // namespace
+
 bool VIZoravuDoc::OnCommand(int id) {
   AudioEditorApp* editor = Editor();
   if (!editor || !IsCommandEnabled(id)) return false;
+  const CommandTimer timed(id);
   EditorDocument& doc = *document_;
   switch (id) {
     case CommandId::Save:
