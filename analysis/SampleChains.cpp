@@ -163,7 +163,7 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       RecomputeBlock(block);  // from the sources, once they are changed too
     } else if (block->computed) {
       // A copy keeps the summaries, signature, colour and bands (or the staleness).
-      std::memcpy(block->Summaries(), b->Summaries(), sizeof(float) * std::size_t(SummaryFloats(b->count)));
+      std::memcpy(block->Summaries(), b->Summaries(), sizeof(float) * std::size_t(SummaryFloats(b->count, true)));
       block->signature = b->signature;
       block->color = b->color;
       block->stale = b->stale;

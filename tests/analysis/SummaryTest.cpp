@@ -12,20 +12,23 @@
 namespace {
 
 TEST(Summary, LevelsOfABlock) {
-  // Level 1 (552 entries) is worked out from the samples, not stored.
-  EXPECT_EQ(SummaryFloats(4410), 2 * (69 + 9 + 2 + 1));
-  EXPECT_EQ(SummaryFloats(64), 2);
-  EXPECT_EQ(SummaryFloats(8), 2);  // one level above the samples, one entry: stored
-  EXPECT_EQ(SummaryFloats(1), 2);
-  EXPECT_EQ(SummaryFloats(0), 0);
+  // Levels 1 and 2 (552 and 69 entries) are worked out from the samples, not stored; a computed
+  // block, with no samples at hand, keeps level 2.
+  EXPECT_EQ(SummaryFloats(4410, false), 2 * (9 + 2 + 1));
+  EXPECT_EQ(SummaryFloats(4410, true), 2 * (69 + 9 + 2 + 1));
+  EXPECT_EQ(SummaryFloats(512, false), 2);  // the top level is always stored
+  EXPECT_EQ(SummaryFloats(64, false), 2);
+  EXPECT_EQ(SummaryFloats(8, false), 2);  // one level above the samples, one entry: stored
+  EXPECT_EQ(SummaryFloats(1, true), 2);
+  EXPECT_EQ(SummaryFloats(0, false), 0);
 
   CAP_SampleTrack t(8000);
   std::vector<float> v(300, 1.5f);
   t.InsertSamples(v.data(), 300, 0);
   const SampleBlock* b = t.Head();
-  // Entries start at 1 and -1: minima never above 1. The first stored level (2) has 5 entries.
+  // Entries start at 1 and -1: minima never above 1. The first stored level (3) has 1 entry.
   EXPECT_EQ(b->Samples()[300], 1.0f);
-  EXPECT_EQ(b->Samples()[300 + 5], 1.5f);
+  EXPECT_EQ(b->Samples()[300 + 1], 1.5f);
   float lo = 5, hi = -5;
   BlockMinMax(b, 10, 10, 0, lo, hi);
   EXPECT_EQ(lo, 5.0f);
