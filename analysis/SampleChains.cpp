@@ -167,7 +167,7 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       block->signature = b->signature;
       block->color = b->color;
       block->stale = b->stale;
-      block->bands = b->bands;
+      block->CopyBandsFrom(*b);
     } else if (change) {
       const std::size_t tail = std::size_t(b->count - offset - n);
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(offset));
@@ -179,7 +179,7 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(b->allocated));
       block->signature = b->signature;
       block->color = b->color;
-      block->bands = b->bands;
+      block->CopyBandsFrom(*b);
     }
     index += n;
     remaining -= n;

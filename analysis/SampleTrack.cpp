@@ -334,7 +334,7 @@ SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* b
     block->signature = source->signature;
     block->color = source->color;
     std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n, false)));
-    block->bands = source->bands;
+    block->CopyBandsFrom(*source);
     return block;
   }
   RecomputeBlock(block);
@@ -345,7 +345,7 @@ void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {
   ClearMatchMarks(block);
   if (block->computed) {
     block->stale = true;
-    block->bands.rate = 0;
+    block->bands.reset();
     needsSettle_ = true;
     return;
   }
@@ -358,7 +358,7 @@ void CAP_SampleTrack::FillBlock(SampleBlock* block, const float* samples) {
     ComputeBlockSignature(samples, block->count, sampleRate, &block->signature);
     block->color = SignatureColor(block->signature);
   }
-  block->bands.rate = 0;  // the sound search makes the shape again when it next looks
+  block->bands.reset();  // the sound search makes the shape again when it next looks
   block->stale = false;
 }
 
