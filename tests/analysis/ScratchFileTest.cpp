@@ -67,6 +67,24 @@ TEST(ScratchFile, TracksLiveInTheFileAndGiveItsSpaceBack) {
   EXPECT_EQ(scratch::DiskBytes(), 0u);
 }
 
+// Regions within the memory share stay in memory; the file takes the rest.
+TEST(ScratchFile, RegionsPastTheMemoryShareGoToTheFile) {
+  ScratchDirectory directory;
+  constexpr std::size_t kRegion = std::size_t(32) << 20;
+  scratch::SetMemoryShare(kRegion);
+  {
+    CAP_SampleTrack t(kRate);
+    const std::vector<float> second = testaudio::Noise(kRate, 7, 0.8f);
+    for (int s = 0; s < kSeconds; ++s) t.InsertSamples(second.data(), kRate, t.Length());
+    // 78 MB: 4 MB on the heap, then three regions, the first in memory.
+    EXPECT_EQ(scratch::DiskBytes(), 2 * kRegion);
+    const std::vector<float> samples = Read(t);
+    for (int s = 0; s < kSeconds; s += 13)
+      ASSERT_TRUE(std::equal(second.begin(), second.end(), samples.begin() + std::ptrdiff_t(s) * kRate)) << s;
+  }
+  EXPECT_EQ(scratch::DiskBytes(), 0u);
+}
+
 TEST(ScratchFile, AFullDiskIsReportedAndTheTrackStaysWhole) {
   ScratchDirectory directory;
   // A file-size limit stands in for a full disk: a region past it cannot be placed.
