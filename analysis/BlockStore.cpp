@@ -27,6 +27,7 @@ SampleBlock* BlockStore::NewRecord() {
 
 void BlockStore::FreeRecord(SampleBlock* block) {
   FreeData(block);
+  block->bands.reset();
   block->next = freeRecords_;
   freeRecords_ = block;
 }

@@ -1,12 +1,12 @@
 #pragma once
 // Min/max summaries of a block in levels that each reduce the one below by 8; level 0 is the
-// samples. Level 1 (one entry per 8 samples) would take a quarter as much room as the samples, so
-// it is not stored but worked out from them when asked: the block's data array holds the samples
-// followed by levels 2 and up (level 1 alone when it has a single entry).
+// samples. The low levels would take much room beside the samples, so they are worked out from
+// the samples when asked: a block's data array holds its samples followed by levels 3 and up (a
+// computed block's, levels 2 and up alone); a short block keeps at least its top level.
 #include "analysis/SampleTrack.h"
 
-// Floats the stored summary levels of a block of n samples take.
-int SummaryFloats(int n);
+// Floats the stored summary levels of a block of n samples take (computed: of a computed track).
+int SummaryFloats(int n, bool computed);
 // Rebuilds every stored level from the block's samples (given: a computed block keeps none).
 void BuildSummaries(SampleBlock* block, const float* samples);
 inline void BuildSummaries(SampleBlock* block) { BuildSummaries(block, block->Samples()); }

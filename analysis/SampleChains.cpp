@@ -176,11 +176,11 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       RecomputeBlock(block);  // from the sources, once they are changed too
     } else if (block->computed) {
       // A copy keeps the summaries, signature, colour and bands (or the staleness).
-      std::memcpy(block->Summaries(), b->Summaries(), sizeof(float) * std::size_t(SummaryFloats(b->count)));
+      std::memcpy(block->Summaries(), b->Summaries(), sizeof(float) * std::size_t(SummaryFloats(b->count, true)));
       block->signature = b->signature;
       block->color = b->color;
       block->stale = b->stale;
-      block->bands = b->bands;
+      block->CopyBandsFrom(*b);
     } else if (change) {
       const std::size_t tail = std::size_t(b->count - offset - n);
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(offset));
@@ -192,7 +192,7 @@ BlockChain CAP_SampleTrack::MakeChanged(int count, int position, const SampleCha
       std::memcpy(block->Samples(), b->Samples(), sizeof(float) * std::size_t(b->allocated));
       block->signature = b->signature;
       block->color = b->color;
-      block->bands = b->bands;
+      block->CopyBandsFrom(*b);
     }
     index += n;
     remaining -= n;

@@ -11,12 +11,11 @@
 #include "analysis/ScratchFile.h"
 
 namespace {
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
 constexpr std::size_t kRegionBytes = std::size_t(32) << 20;
-// A region's pages are made present this much at a time, ahead of the slots carved from it: a
+// A region's pages are made present a huge page at a time, ahead of the slots carved from it: a
 // page fault per 4 kB would cost more than the writes (a third of a whole-file edit's time),
 // while a whole region at once would hold up to 32 MB more per track than its blocks use.
-constexpr std::size_t kPopulateBytes = std::size_t(4) << 20;
+constexpr std::size_t kPopulateBytes = std::size_t(2) << 20;
 // Below this much storage a track stays on the heap: a huge page per short track would cost more
 // memory than it saves time.
 constexpr std::size_t kHeapBytes = std::size_t(4) << 20;
@@ -27,16 +26,8 @@ SampleSlabs::SampleSlabs(std::int32_t slotFloats)
       // 16-byte steps keep every slot aligned for vector loads.
       slotBytes_((sizeof(float) * std::size_t(slotFloats_) + 15) & ~std::size_t(15)) {}
 
-namespace {
-void Unmap(char* base, std::size_t bytes) {
-#if defined(__linux__)
-  if (!scratch::UnmapRegion(base, bytes)) munmap(base, bytes);
-#endif
-}
-}  // namespace
-
 SampleSlabs::~SampleSlabs() {
-  for (const Region& r : regions_) Unmap(r.base, r.bytes);
+  for (const Region& r : regions_) scratch::UnmapRegion(r.base, r.bytes);
 }
 
 bool SampleSlabs::Holds(const float* slot) const {
@@ -58,35 +49,13 @@ void SampleSlabs::ReleaseRegion(Region* region) {
   // (Only the newest region is still being carved, and it is never released: an older one's
   // slots are all on its list.)
   freeSlots_ -= region->bytes / slotBytes_;
-  Unmap(region->base, region->bytes);
+  scratch::UnmapRegion(region->base, region->bytes);
   regions_.erase(regions_.begin() + (region - regions_.data()));
 }
-
-namespace {
-#if defined(__linux__)
-// Anonymous memory, mapped with room to spare, then trimmed so that the region starts on a
-// huge-page boundary.
-char* MapAnonymousRegion() {
-  const std::size_t mapped = kRegionBytes + kHugePage;
-  void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) throw std::bad_alloc();
-  char* start = static_cast<char*>(raw);
-  char* base = reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(start) + kHugePage - 1) & ~(kHugePage - 1));
-  if (base > start) munmap(start, std::size_t(base - start));
-  const std::size_t tail = std::size_t(start + mapped - (base + kRegionBytes));
-  if (tail > 0) munmap(base + kRegionBytes, tail);
-#if defined(MADV_HUGEPAGE)
-  madvise(base, kRegionBytes, MADV_HUGEPAGE);  // a hint: without huge pages the region still works
-#endif
-  return base;
-}
-#endif
-}  // namespace
 
 void SampleSlabs::AddRegion() {
 #if defined(__linux__)
   char* base = static_cast<char*>(scratch::MapRegion(kRegionBytes));
-  if (!base) base = MapAnonymousRegion();
   regions_.push_back(Region{base, kRegionBytes, 0, {}});
   next_ = populated_ = base;
   end_ = base + kRegionBytes;

@@ -1,8 +1,8 @@
 #pragma once
 // Storage for the samples (and summaries) of a track's blocks of the usual size. A track that
-// grows past a few megabytes takes that storage from large regions that ask the system for huge
-// pages, so that loading an hour costs a few thousand page faults instead of half a million, or
-// that are mapped from the scratch file when one is in use (ScratchFile.h); a small track (a clip,
+// grows past a few megabytes takes that storage from large regions, in huge pages so that loading
+// an hour costs a few thousand page faults instead of half a million, or mapped from the scratch
+// file past the memory share (ScratchFile.h); a small track (a clip,
 // a short sound) keeps using the heap. Owned by one track and used from whichever single thread
 // edits that track.
 #include <cstddef>

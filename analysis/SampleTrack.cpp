@@ -25,7 +25,7 @@ void CopyStrided(float* dest, int destStep, const float* source, int sourceStep,
   for (int i = 0; i < n; ++i) dest[std::size_t(i) * destStep] = source[std::size_t(i) * sourceStep];
 }
 
-std::int32_t StorageFloats(int n) { return n + SummaryFloats(n); }
+std::int32_t StorageFloats(int n) { return n + SummaryFloats(n, false); }
 
 // Storage for n samples and their summaries, nothing more: a track's heap stays close to its
 // samples. Allocated before anything changes, so that running out of memory leaves the block as
@@ -134,7 +134,7 @@ SampleBlock* CAP_SampleTrack::AllocateBlock() {
   return block;
 }
 
-std::int32_t CAP_SampleTrack::BlockFloats(int n) const { return (left_ ? 0 : n) + SummaryFloats(n); }
+std::int32_t CAP_SampleTrack::BlockFloats(int n) const { return left_ ? SummaryFloats(n, true) : StorageFloats(n); }
 
 void CAP_SampleTrack::ComputeFrom(CAP_SampleTrack* left, CAP_SampleTrack* right) {
   if (head_ || !left || !right) return;  // only an empty track changes how it keeps its samples
@@ -321,12 +321,13 @@ SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* b
     return block;
   }
   std::memcpy(block->Samples(), sourceSamples + sourceIndex, sizeof(float) * std::size_t(n));
-  if (n == source->count && sourceIndex == 0 && !source->stale) {
-    // A whole block keeps its signature, colour and summaries.
+  if (n == source->count && sourceIndex == 0 && !source->stale && !source->computed) {
+    // A whole block keeps its signature, colour and summaries (a computed one's summaries have
+    // other levels).
     block->signature = source->signature;
     block->color = source->color;
-    std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n)));
-    block->bands = source->bands;
+    std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n, false)));
+    block->CopyBandsFrom(*source);
     return block;
   }
   RecomputeBlock(block);
@@ -337,7 +338,7 @@ void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {
   ClearMatchMarks(block);
   if (block->computed) {
     block->stale = true;
-    block->bands.rate = 0;
+    block->bands.reset();
     needsSettle_ = true;
     return;
   }
@@ -350,7 +351,7 @@ void CAP_SampleTrack::FillBlock(SampleBlock* block, const float* samples) {
     ComputeBlockSignature(samples, block->count, sampleRate, &block->signature);
     block->color = SignatureColor(block->signature);
   }
-  block->bands.rate = 0;  // the sound search makes the shape again when it next looks
+  block->bands.reset();  // the sound search makes the shape again when it next looks
   block->stale = false;
 }
 

@@ -32,14 +32,19 @@ struct SampleBlock {
   bool computed = false;
   // Its summaries, signature and colour wait for the track's sources (Settle).
   bool stale = false;
+  std::int32_t allocated = 0;  // floats in data
   // What the sound search reads of the samples (TrackBands.h): made on the first search after
-  // they last changed. Lives and dies with the record.
-  BlockBands bands;
+  // they last changed, and only for the blocks it searches (a stereo document's channels never
+  // are), so that the other records stay small. Null until made; lives and dies with the record.
+  std::unique_ptr<BlockBands> bands;
 
   // count samples followed by the summary levels (the levels alone when computed); sized for
   // what the block holds.
   std::unique_ptr<float[]> data;
-  std::int32_t allocated = 0;  // floats in data
+
+  void CopyBandsFrom(const SampleBlock& other) {
+    bands = other.bands ? std::make_unique<BlockBands>(*other.bands) : nullptr;
+  }
 
   // Only a stored block has samples here; a computed track's come from ReadSamples.
   float* Samples() { return data.get(); }

@@ -192,7 +192,7 @@ BandEnergies BackgroundOf(const std::vector<SampleBlock*>& block, int from, int 
   BandEnergies least;
   std::fill(std::begin(least.level), std::end(least.level), std::uint8_t(255));
   for (int j = from; j < to; ++j)
-    for (int b = 0; b < kBands; ++b) least.level[b] = std::min(least.level[b], block[j]->bands.energies.level[b]);
+    for (int b = 0; b < kBands; ++b) least.level[b] = std::min(least.level[b], block[j]->bands->energies.level[b]);
   return least;
 }
 
@@ -725,7 +725,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       if (inside) b->inPrototype = true, ++protoBlocks;
       if (b == lastBlock) inside = false;
       block.push_back(b);
-      raw.push_back(b->bands.shape);
+      raw.push_back(b->bands->shape);
     }
   }
   const int n = int(block.size()), m = protoBlocks;
@@ -737,7 +737,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     return int(std::upper_bound(blockStarts.begin() + 1, blockStarts.end() - 1, at) - blockStarts.begin()) - 1;
   };
   auto addStamps = [&](RememberedResults<char>::Inputs& inputs, int from, int to) {
-    for (int j = from; j < to; ++j) inputs.push_back(block[j]->bands.stamp);
+    for (int j = from; j < to; ++j) inputs.push_back(block[j]->bands->stamp);
   };
   SearchMemory* memory = nullptr;
   if (memories) {
@@ -860,16 +860,16 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     bool covered = false;
     int runTop = 0;
     for (int j = head; j < runEnd; ++j) {
-      covered |= Covers(background, block[j]->bands.energies);
-      for (int b = 0; b < kBands; ++b) runTop = std::max<int>(runTop, block[j]->bands.energies.level[b]);
+      covered |= Covers(background, block[j]->bands->energies);
+      for (int b = 0; b < kBands; ++b) runTop = std::max<int>(runTop, block[j]->bands->energies.level[b]);
     }
     covered = covered && share < kSteadyShare;
     std::vector<BandEnergies> run(static_cast<std::size_t>(runEnd - head));
-    for (int j = head; j < runEnd; ++j) run[j - head] = block[j]->bands.energies;
+    for (int j = head; j < runEnd; ++j) run[j - head] = block[j]->bands->energies;
     const std::uint32_t missing = MissingEdges(AbsentBands(run.data(), runEnd - head)) | protoMissing;
     if (covered || missing != protoMissing) {
       std::vector<BandShape> shapes(static_cast<std::size_t>(hi - lo));
-      for (int j = lo; j < hi; ++j) shapes[j - lo] = ShapeOf(WithoutBands(block[j]->bands.energies, missing));
+      for (int j = lo; j < hi; ++j) shapes[j - lo] = ShapeOf(WithoutBands(block[j]->bands->energies, missing));
       const Surroundings shapesAround = SurroundingsOf(&shapes[head - lo], &shapes[runEnd - lo], share);
       for (int j = lo; j < hi; ++j)
         Normalise(shapes[j - lo], shapesAround.mean, shapesAround.loudest, &local[std::size_t(j - lo) * kDims]);

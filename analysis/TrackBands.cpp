@@ -37,10 +37,11 @@ std::uint64_t ContentStamp(const float* samples, int n, int rate) {
 
 void MakeShape(SampleBlock* b, const float* samples, int rate, BandEnergies& bands) {
   ComputeBandEnergies(samples, b->count, rate, &bands);
-  b->bands.energies = bands;
-  b->bands.shape = ShapeOf(bands);
-  b->bands.rate = rate;
-  b->bands.stamp = ContentStamp(samples, b->count, rate);
+  if (!b->bands) b->bands = std::make_unique<BlockBands>();
+  b->bands->energies = bands;
+  b->bands->shape = ShapeOf(bands);
+  b->bands->rate = rate;
+  b->bands->stamp = ContentStamp(samples, b->count, rate);
 }
 
 void ComputeShapes(SampleBlock* const* blocks, std::size_t n, int rate) {
@@ -55,7 +56,7 @@ void ComputeShapesProduced(CAP_SampleTrack& track, int rate) {
   std::vector<float> samples;
   int start = 0;
   for (SampleBlock* b = track.Head(); b; start += b->count, b = b->next) {
-    if (b->bands.rate == rate) continue;
+    if (b->bands && b->bands->rate == rate) continue;
     samples.resize(std::size_t(b->count));
     track.ReadSamples(samples.data(), b->count, start);
     MakeShape(b, samples.data(), rate, bands);
@@ -68,7 +69,7 @@ void FillBandShapes(CAP_SampleTrack& track) {
   if (track.Computed()) return ComputeShapesProduced(track, rate);
   std::vector<SampleBlock*> missing;
   for (SampleBlock* b = track.Head(); b; b = b->next)
-    if (b->bands.rate != rate) missing.push_back(b);
+    if (!b->bands || b->bands->rate != rate) missing.push_back(b);
   if (missing.empty()) return;
   // Each block's shape comes from its own samples alone: the split changes no result.
   const std::size_t half = missing.size() / 2;

@@ -115,21 +115,87 @@ private:
   std::exception_ptr error_;
 };
 
+// Threads kept for the pipelines: a load shown while it arrives runs a pipeline every few chunks,
+// and a thread made and ended for each (its stack given back to the system at its end) cost more
+// than the work it did. Idle threads wait here; a job finds one or makes one. They last as long
+// as the process (the pool is never destroyed, so no thread outlives it).
+class HelperThreads {
+public:
+  static HelperThreads& Get() {
+    static HelperThreads* pool = new HelperThreads;
+    return *pool;
+  }
+  // Runs job on a helper thread; throws std::system_error when no thread can be made.
+  void Run(std::function<void()> job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    jobs_.push_back(std::move(job));
+    if (idle_ > 0) {
+      --idle_;
+      wake_.notify_one();
+      return;
+    }
+    try {
+      std::thread([this] { Serve(); }).detach();
+    } catch (...) {
+      jobs_.pop_back();
+      throw;
+    }
+  }
+
+private:
+  void Serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (jobs_.empty()) {
+        // Counted once; Run takes the count back when it hands a job. A thread back from a job
+        // may take that job first: this one then sleeps on uncounted, and a later job makes a
+        // new thread rather than wait for one that is busy.
+        ++idle_;
+        wake_.wait(lock, [this] { return !jobs_.empty(); });
+      }
+      std::function<void()> job = std::move(jobs_.back());
+      jobs_.pop_back();
+      lock.unlock();
+      job();
+      lock.lock();
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<std::function<void()>> jobs_;
+  int idle_ = 0;  // threads asleep that no job has been promised to
+};
+
 }  // namespace
 
 void RunChunkPipeline(int lanes, int slots, int threads, const std::function<ProducedChunk(int)>& produce,
                       const std::function<void(int, int)>& consume) {
   Pipeline pipeline(std::max(lanes, 1), std::max(slots, 1), consume);
-  std::vector<std::thread> workers;
   const int wanted = std::clamp(threads - 1, 0, lanes);
+  std::mutex mutex;
+  std::condition_variable done;
+  int working = 0;
   for (int i = 0; i < wanted; ++i) {
     try {
-      workers.emplace_back([&pipeline] { pipeline.Work(); });
+      {
+        std::lock_guard<std::mutex> hold(mutex);
+        ++working;
+      }
+      HelperThreads::Get().Run([&] {
+        pipeline.Work();
+        std::lock_guard<std::mutex> hold(mutex);
+        if (--working == 0) done.notify_all();
+      });
     } catch (const std::system_error&) {
+      std::lock_guard<std::mutex> hold(mutex);
+      --working;
       break;  // fewer threads: the calling thread does the rest
     }
   }
   pipeline.Produce(produce);
-  for (std::thread& t : workers) t.join();
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait(lock, [&] { return working == 0; });
+  }
   if (pipeline.Error()) std::rethrow_exception(pipeline.Error());
 }

@@ -18,8 +18,10 @@ struct ScratchDirectory {
   ScratchDirectory() {
     std::string error;
     EXPECT_TRUE(scratch::UseDirectory(path.string(), &error)) << error;
+    scratch::SetMemoryShare(0);  // every region in the file
   }
   ~ScratchDirectory() {
+    scratch::SetMemoryShare(scratch::kAutomaticShare);
     scratch::UseDirectory("", nullptr);
     std::filesystem::remove_all(path);
   }
@@ -32,7 +34,7 @@ std::vector<float> Read(CAP_SampleTrack& t) {
 }
 
 constexpr int kRate = 44100;
-constexpr int kSeconds = 400;  // 70 MB of samples: past the heap's share, into two regions and more
+constexpr int kSeconds = 440;  // 78 MB of samples: past the heap's share, into two regions and more
 }  // namespace
 
 TEST(ScratchFile, TracksLiveInTheFileAndGiveItsSpaceBack) {
@@ -61,6 +63,24 @@ TEST(ScratchFile, TracksLiveInTheFileAndGiveItsSpaceBack) {
     const std::size_t both = scratch::DiskBytes();
     old = BlockChain();  // a whole-file undo group goes: its regions go back to the file
     EXPECT_LT(scratch::DiskBytes(), both);
+  }
+  EXPECT_EQ(scratch::DiskBytes(), 0u);
+}
+
+// Regions within the memory share stay in memory; the file takes the rest.
+TEST(ScratchFile, RegionsPastTheMemoryShareGoToTheFile) {
+  ScratchDirectory directory;
+  constexpr std::size_t kRegion = std::size_t(32) << 20;
+  scratch::SetMemoryShare(kRegion);
+  {
+    CAP_SampleTrack t(kRate);
+    const std::vector<float> second = testaudio::Noise(kRate, 7, 0.8f);
+    for (int s = 0; s < kSeconds; ++s) t.InsertSamples(second.data(), kRate, t.Length());
+    // 78 MB: 4 MB on the heap, then three regions, the first in memory.
+    EXPECT_EQ(scratch::DiskBytes(), 2 * kRegion);
+    const std::vector<float> samples = Read(t);
+    for (int s = 0; s < kSeconds; s += 13)
+      ASSERT_TRUE(std::equal(second.begin(), second.end(), samples.begin() + std::ptrdiff_t(s) * kRate)) << s;
   }
   EXPECT_EQ(scratch::DiskBytes(), 0u);
 }

@@ -279,8 +279,9 @@ TEST(SoundMatch, BandsFollowTheSamples) {
     BandEnergies bands;
     ComputeBandEnergies(b->Samples(), b->count, kRate, &bands);
     const BandShape expected = ShapeOf(bands);
-    ASSERT_EQ(b->bands.rate, kRate) << blocks;
-    ASSERT_EQ(std::memcmp(&b->bands.shape, &expected, sizeof expected), 0) << blocks;
+    ASSERT_TRUE(b->bands) << blocks;
+    ASSERT_EQ(b->bands->rate, kRate) << blocks;
+    ASSERT_EQ(std::memcmp(&b->bands->shape, &expected, sizeof expected), 0) << blocks;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -12,20 +13,23 @@
 namespace {
 
 TEST(Summary, LevelsOfABlock) {
-  // Level 1 (552 entries) is worked out from the samples, not stored.
-  EXPECT_EQ(SummaryFloats(4410), 2 * (69 + 9 + 2 + 1));
-  EXPECT_EQ(SummaryFloats(64), 2);
-  EXPECT_EQ(SummaryFloats(8), 2);  // one level above the samples, one entry: stored
-  EXPECT_EQ(SummaryFloats(1), 2);
-  EXPECT_EQ(SummaryFloats(0), 0);
+  // Levels 1 and 2 (552 and 69 entries) are worked out from the samples, not stored; a computed
+  // block, with no samples at hand, keeps level 2.
+  EXPECT_EQ(SummaryFloats(4410, false), 2 * (9 + 2 + 1));
+  EXPECT_EQ(SummaryFloats(4410, true), 2 * (69 + 9 + 2 + 1));
+  EXPECT_EQ(SummaryFloats(512, false), 2);  // the top level is always stored
+  EXPECT_EQ(SummaryFloats(64, false), 2);
+  EXPECT_EQ(SummaryFloats(8, false), 2);  // one level above the samples, one entry: stored
+  EXPECT_EQ(SummaryFloats(1, true), 2);
+  EXPECT_EQ(SummaryFloats(0, false), 0);
 
   CAP_SampleTrack t(8000);
   std::vector<float> v(300, 1.5f);
   t.InsertSamples(v.data(), 300, 0);
   const SampleBlock* b = t.Head();
-  // Entries start at 1 and -1: minima never above 1. The first stored level (2) has 5 entries.
+  // Entries start at 1 and -1: minima never above 1. The first stored level (3) has 1 entry.
   EXPECT_EQ(b->Samples()[300], 1.0f);
-  EXPECT_EQ(b->Samples()[300 + 5], 1.5f);
+  EXPECT_EQ(b->Samples()[300 + 1], 1.5f);
   float lo = 5, hi = -5;
   BlockMinMax(b, 10, 10, 0, lo, hi);
   EXPECT_EQ(lo, 5.0f);
@@ -93,6 +97,35 @@ TEST(Summary, ColumnsEqualBruteForce) {
       s = e;
       if (e >= (long long)v.size()) break;
     }
+  }
+}
+
+// A stored block works out the levels below 512 samples; a computed one (the mix) keeps level 2.
+// The mix of two equal tracks has their samples (a zero's sign aside: the mix's zeros are
+// positive), so the two must give the same columns, bit for bit, at every zoom.
+TEST(Summary, StoredAndComputedColumnsAgreeBitForBit) {
+  const int rate = 44100;
+  CAP_SampleTrack left(rate), right(rate), mix(rate);
+  mix.ComputeFrom(&left, &right);
+  auto v = testaudio::Noise(rate * 3, 11, 0.6f);
+  std::mt19937 rng(5);
+  for (std::size_t i = 0; i < v.size(); i += 1 + rng() % 40) v[i] = 0.0f;
+  for (std::size_t i = 77; i < v.size(); i += 5003) v[i] = std::nanf("");
+  for (CAP_SampleTrack* t : {&left, &right, &mix}) t->InsertSamples(v.data(), int(v.size()), 0);
+  mix.Settle();
+  const int columns = 257;
+  std::vector<float> mins[2], maxs[2];
+  std::vector<BlockColor> colors(columns);
+  for (int trial = 0; trial < 80; ++trial) {
+    const double step = std::pow(2.0, std::uniform_real_distribution<double>(-14, -5)(rng));
+    const double start = std::uniform_real_distribution<double>(0, 2.5)(rng);
+    for (int k = 0; k < 2; ++k) {
+      mins[k].assign(columns, 7.0f);
+      maxs[k].assign(columns, 7.0f);
+      (k ? mix : left).GetColumns(start, step, columns, mins[k].data(), maxs[k].data(), colors.data());
+    }
+    ASSERT_EQ(std::memcmp(mins[0].data(), mins[1].data(), sizeof(float) * columns), 0) << trial;
+    ASSERT_EQ(std::memcmp(maxs[0].data(), maxs[1].data(), sizeof(float) * columns), 0) << trial;
   }
 }
 

@@ -80,6 +80,7 @@ CliRun RunLimited(const std::vector<std::string>& args, const fs::path& cgroup, 
       const rlimit size{rlim_t(fsizeBytes), rlim_t(fsizeBytes)};
       ::setrlimit(RLIMIT_FSIZE, &size);
       std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+      ::setenv("TINTWAVE_SAMPLES_IN_MEMORY", "0", 1);  // the samples go to the scratch file at once
     }
     ::setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
     const int fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

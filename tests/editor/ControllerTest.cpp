@@ -430,8 +430,12 @@ TEST(Controller, DocumentsInTheScratchFile) {
   Rig memory;
   ASSERT_TRUE(memory.Open(wave));
   ASSERT_TRUE(scratch::UseDirectory((dir / "scratch").string(), nullptr));
+  scratch::SetMemoryShare(0);
   struct Off {
-    ~Off() { scratch::UseDirectory("", nullptr); }
+    ~Off() {
+      scratch::SetMemoryShare(scratch::kAutomaticShare);
+      scratch::UseDirectory("", nullptr);
+    }
   } off;
   {
     Rig onDisk;

@@ -112,8 +112,9 @@ void ExpectBlocksDescribeTheirSamples(CAP_SampleTrack& track, const std::string&
     BandEnergies bands;
     ComputeBandEnergies(p, b->count, track.sampleRate, &bands);
     const BandShape shape = ShapeOf(bands);
-    ASSERT_EQ(b->bands.rate, track.sampleRate) << where << " block at " << start;
-    ASSERT_EQ(0, std::memcmp(&shape, &b->bands.shape, sizeof shape)) << where << " block at " << start;
+    ASSERT_TRUE(b->bands) << where << " block at " << start;
+    ASSERT_EQ(b->bands->rate, track.sampleRate) << where << " block at " << start;
+    ASSERT_EQ(0, std::memcmp(&shape, &b->bands->shape, sizeof shape)) << where << " block at " << start;
   }
   ASSERT_EQ(start, track.Length()) << where;
 }

@@ -42,6 +42,7 @@ TEST(LoadWhileShown, PlaysAsItArrivesAndEndsAsOpenWould) {
     if (end == End::DiskFull) {
       // A file-size limit stands in for a full disk under the scratch file.
       ASSERT_TRUE(scratch::UseDirectory((dir / "scratch").string(), &error)) << error;
+      scratch::SetMemoryShare(0);
       rlimit small = old;
       small.rlim_cur = rlim_t(24) << 20;
       ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -75,7 +76,10 @@ TEST(LoadWhileShown, PlaysAsItArrivesAndEndsAsOpenWould) {
     while (state == LoadState::Loading) state = rig.document->ContinueLoading(std::chrono::milliseconds(20));
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldSignal);
-    if (end == End::DiskFull) scratch::UseDirectory("", nullptr);
+    if (end == End::DiskFull) {
+      scratch::SetMemoryShare(scratch::kAutomaticShare);
+      scratch::UseDirectory("", nullptr);
+    }
 
     switch (end) {
       case End::Whole:
