@@ -40,14 +40,16 @@ constexpr int kLongestPrototype = 30;  // seconds
 // Runs of a speech-like prototype scoring between these are looked at again finely (a copy scores
 // above; for a prototype of at most kFineLongest seconds): the mean distance is then kBlockShare
 // of the blocks' and the rest the fine frames', and kFineScale makes it a score. Calibrated on the
-// generated corpus (bench/sound_search): a mean distance of 9 scores 70. Below kFineLow the
+// generated corpus (bench/sound_search): a mean distance of 9.2 scores 70. Below kFineLow the
 // blocks have already told a different sound (no copy there scores under 58 but in another
 // voice, where the fine look leaves it under 70 too); a word that shares a copy's consonants and
 // timing could be raised.
 constexpr float kFineLow = 58.0f, kFineHigh = 97.0f;
 constexpr int kFineLongest = 4;
+constexpr std::size_t kFineRuns = 32;  // at most, the best first
+constexpr int kFinePad = 4;  // blocks of slack on either side of a run, at most
 constexpr float kBlockShare = 0.3f;
-constexpr float kFineScale = 12.69f;
+constexpr float kFineScale = 12.97f;
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
 constexpr float kExactStartFloor = 90.0f;
@@ -514,12 +516,22 @@ FinePrototype MakeFinePrototype(std::vector<BandEnergies> bands, std::uint32_t m
   return p;
 }
 
-// The least mean distance of the prototype, at any warp, from the fine frames of x, whose frames
-// runFrom .. runTo - 1 (the candidate's run) give the surroundings and the spread, as in the
-// second alignment.
-float FineDistance(const FinePrototype& proto, const std::vector<float>& x, int runFrom, int runTo, int rate,
+// The fine frames of a block of count samples (x holds them and a window more, silence past the
+// track's end): as many as hops fit, at least one, spread evenly over the block, each the bands
+// of a window from there on. They depend on the block's samples and the next one's first.
+void BlockFineFrames(const float* x, int count, int rate, std::vector<BandEnergies>* out) {
+  const int hop = std::max(1, rate / kFineFramesPerSecond);
+  const int frames = std::max(1, (count + hop / 2) / hop), window = BandWindowSamples(rate, kFineBands);
+  out->resize(static_cast<std::size_t>(frames));
+  for (int k = 0; k < frames; ++k)
+    ComputeBandEnergies(x + static_cast<long long>(k) * count / frames, window, rate, &(*out)[std::size_t(k)], kFineBands);
+}
+
+// The least mean distance of the prototype, at any warp, from the fine frames (bands), whose
+// frames runFrom .. runTo - 1 (the candidate's run) give the surroundings and the spread, as in
+// the second alignment.
+float FineDistance(const FinePrototype& proto, const std::vector<BandEnergies>& bands, int runFrom, int runTo,
                    double share, Aligner align) {
-  const std::vector<BandEnergies> bands = FineBands(x.data(), static_cast<long long>(x.size()), rate);
   const int n = int(bands.size());
   runTo = std::min(runTo, n), runFrom = std::clamp(runFrom, 0, std::max(0, runTo - 1));
   if (n < 2 || runTo <= runFrom) return kFar;
@@ -774,6 +786,8 @@ void InTwoHalves(std::size_t count, std::size_t leastHalf, const Work& work) {
 struct SearchMemory {
   RememberedResults<char>::Inputs key;  // what the prototype is made of
   Prototype prototype;                  // as the alignment reads it
+  FinePrototype fine;                   // its fine frames, when it is speech-like
+  RememberedResults<float> fineDistance;  // the fine distance of a run
   RememberedResults<Best> refined;        // the run's start relative to its head
   RememberedResults<long long> placed;    // the start found less the estimate
 };
@@ -790,6 +804,13 @@ public:
     m.key = std::move(prototype);
     return m;
   }
+
+  void ForgetPrototypes() {
+    slots_ = {};
+    next_ = 0;
+  }
+  // The fine frames of blocks, whatever the prototype (BlockFineFrames).
+  RememberedResults<std::vector<BandEnergies>> fineFrames;
 
 private:
   std::array<SearchMemory, 3> slots_;
@@ -855,6 +876,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     memory = &memories->For(std::move(key));
     memory->refined.StartSearch();
     memory->placed.StartSearch();
+    memory->fineDistance.StartSearch();
+    memories->fineFrames.StartSearch();
   }
   const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
   // A steady sound's spectrum is all there is to it: the same distance says more.
@@ -1071,37 +1094,85 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     runHead = Claim(score, runLength);
   }
 
-  // Runs of a speech-like prototype that the blocks leave in doubt are looked at again finely:
-  // their score is that of the blocks' distance and the fine one together.
+  // Runs of a speech-like prototype that the blocks leave in doubt, the best kFineRuns of them,
+  // are looked at again finely: their score is that of the blocks' distance and the fine one
+  // together. The fine frames of each block are remembered by its stamp and the next block's
+  // (across prototypes: an edit of the selection meets the same candidates), the fine distance
+  // of each run by the prototype's memory and the stamps around the run.
   if (share >= kSteadyShare && count <= kFineLongest * track.sampleRate) {
-    const int rate = track.sampleRate, hop = std::max(1, rate / kFineFramesPerSecond);
-    std::vector<float> selection(static_cast<std::size_t>(count));
-    track.ReadSamples(selection.data(), count, start);
-    std::vector<BandEnergies> protoBands = FineBands(selection.data(), count, rate);
-    const std::uint32_t missing = MissingEdges(AbsentBands(protoBands.data(), int(protoBands.size())));
-    const FinePrototype fine = MakeFinePrototype(std::move(protoBands), missing, share);
+    const int rate = track.sampleRate, window = BandWindowSamples(rate, kFineBands);
+    FinePrototype madeFine;
+    if (!memory || memory->fine.frames == 0) {
+      std::vector<float> selection(static_cast<std::size_t>(count));
+      track.ReadSamples(selection.data(), count, start);
+      std::vector<BandEnergies> protoBands = FineBands(selection.data(), count, rate);
+      const std::uint32_t missing = MissingEdges(AbsentBands(protoBands.data(), int(protoBands.size())));
+      madeFine = MakeFinePrototype(std::move(protoBands), missing, share);
+      if (memory) memory->fine = std::move(madeFine);
+    }
+    const FinePrototype& fine = memory ? memory->fine : madeFine;
+    const int finePad = std::min(pad, kFinePad);
     struct Candidate {
-      int j, runFrom, runTo;  // the run's head block, its frames in the samples
-      std::vector<float> x;   // the samples of the window around the run
+      int j, lo, hi;
+      std::vector<std::vector<BandEnergies>> frames;  // per block of the window; empty: to be made
+      std::vector<float> x;  // the window's samples when a block's frames are to be made
+      RememberedResults<float>::Inputs inputs;
       float distance = kFar;
     };
+    auto frameKey = [&](int k) {
+      return RememberedResults<std::vector<BandEnergies>>::Inputs{block[k]->bands.stamp, k + 1 < n ? block[k + 1]->bands.stamp : 0};
+    };
     std::vector<Candidate> candidates;
-    for (int j = 0; j < n && fine.frames > 0; ++j) {
-      if (runHead[j] != j || block[j]->inPrototype || score[j] < kFineLow || score[j] >= kFineHigh) continue;
-      const int lo = std::max(0, j - pad), hi = std::min(n, j + runLength[j] + pad);
-      const long long from = blockStarts[lo];
-      const long long to = std::min<long long>(track.Length(), blockStarts[hi] + BandWindowSamples(rate, kFineBands));
-      Candidate c{j, int((blockStarts[j] - from) / hop), int((blockStarts[std::min(n, j + runLength[j])] - from) / hop), {}};
-      c.x.resize(std::size_t(to - from));
-      track.ReadSamples(c.x.data(), int(c.x.size()), int(from));
+    std::vector<std::size_t> todo;
+    for (int j : ByScoreFrom(score, kFineLow)) {
+      if (fine.frames == 0 || candidates.size() >= kFineRuns) break;
+      if (runHead[j] != j || block[j]->inPrototype || score[j] >= kFineHigh) continue;
+      Candidate c{j, std::max(0, j - finePad), std::min(n, j + runLength[j] + finePad), {}, {}, {}};
+      if (memory) {
+        c.inputs = {std::uint64_t(runLength[j]), std::uint64_t(j - c.lo), std::uint64_t(c.hi - c.lo)};
+        addStamps(c.inputs, c.lo, std::min(n, c.hi + 1));
+        if (const float* known = memory->fineDistance.Find(c.inputs)) {
+          c.distance = *known;
+          candidates.push_back(std::move(c));
+          continue;
+        }
+      }
+      c.frames.resize(std::size_t(c.hi - c.lo));
+      bool complete = true;
+      for (int k = c.lo; k < c.hi && memories; ++k)
+        if (const auto* known = memories->fineFrames.Find(frameKey(k))) c.frames[k - c.lo] = *known;
+        else complete = false;
+      if (!memories || !complete) {
+        const long long from = blockStarts[c.lo], end = blockStarts[c.hi] + window;
+        c.x.assign(std::size_t(end - from), 0.0f);
+        track.ReadSamples(c.x.data(), int(std::min<long long>(end, track.Length()) - from), int(from));
+      }
+      todo.push_back(candidates.size());
       candidates.push_back(std::move(c));
     }
-    InTwoHalves(candidates.size(), kRefinesPerWorker, [&](std::size_t a, std::size_t b) {
-      for (std::size_t k = a; k < b; ++k) {
-        Candidate& c = candidates[k];
-        c.distance = FineDistance(fine, c.x, c.runFrom, c.runTo, rate, share, align);
+    InTwoHalves(todo.size(), kRefinesPerWorker, [&](std::size_t a, std::size_t b) {
+      std::vector<BandEnergies> bands;
+      for (std::size_t t = a; t < b; ++t) {
+        Candidate& c = candidates[todo[t]];
+        bands.clear();
+        int runFrom = 0, runTo = 0;
+        for (int k = c.lo; k < c.hi; ++k) {
+          std::vector<BandEnergies>& f = c.frames[k - c.lo];
+          if (f.empty()) BlockFineFrames(&c.x[std::size_t(blockStarts[k] - blockStarts[c.lo])], block[k]->count, rate, &f);
+          if (k == c.j) runFrom = int(bands.size());
+          bands.insert(bands.end(), f.begin(), f.end());
+          if (k + 1 == std::min(n, c.j + runLength[c.j])) runTo = int(bands.size());
+        }
+        c.distance = FineDistance(fine, bands, runFrom, runTo, share, align);
       }
     });
+    for (std::size_t t : todo) {
+      const Candidate& c = candidates[t];
+      if (!memory) continue;
+      memory->fineDistance.Keep(c.inputs, c.distance);
+      if (!c.x.empty())
+        for (int k = c.lo; k < c.hi; ++k) memories->fineFrames.Keep(frameKey(k), c.frames[k - c.lo]);
+    }
     for (const Candidate& c : candidates) {
       const float both = kBlockShare * CostOfScore(score[c.j], scale) + (1 - kBlockShare) * c.distance;
       score[c.j] = ScoreOfCost(both, kFineScale);
@@ -1218,6 +1289,8 @@ void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start) {
 }
 
 void ForgetRememberedSearches() { TheMemories() = SearchMemories(); }
+
+void ForgetRememberedPrototypes() { TheMemories().ForgetPrototypes(); }
 
 void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start) {
   Search(track, count, start, AlignPlain, nullptr);
