@@ -46,7 +46,7 @@ constexpr int kLongestPrototype = 30;  // seconds
 // timing could be raised.
 constexpr float kFineLow = 58.0f, kFineHigh = 97.0f;
 constexpr int kFineLongest = 4;
-constexpr std::size_t kFineRuns = 32;  // at most, the best first
+constexpr std::size_t kFineRuns = 16;  // at most, the best first
 constexpr int kFinePad = 4;  // blocks of slack on either side of a run, at most
 constexpr float kBlockShare = 0.3f;
 constexpr float kFineScale = 12.97f;
@@ -811,6 +811,8 @@ public:
   }
   // The fine frames of blocks, whatever the prototype (BlockFineFrames).
   RememberedResults<std::vector<BandEnergies>> fineFrames;
+  // The samples around each copy that ExactStart read.
+  RememberedResults<Around> aroundCopies;
 
 private:
   std::array<SearchMemory, 3> slots_;
@@ -878,6 +880,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     memory->placed.StartSearch();
     memory->fineDistance.StartSearch();
     memories->fineFrames.StartSearch();
+    memories->aroundCopies.StartSearch();
   }
   const double share = MeanShare(&raw[protoIndex], &raw[protoIndex + m]);
   // A steady sound's spectrum is all there is to it: the same distance says more.
@@ -967,12 +970,14 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
         if (cost < least) least = cost, winner = {0, lo + s[e], e - s[e] + 1, k};
       }
     };
-    // Every other phase unwarped (the distance changes smoothly with the phase), the neighbours
-    // of the best of them, then the warps at the winning phase.
-    for (int k = 0; k < phases; k += 2) tryVariant(0, k);
-    const int even = winner.phase;
-    if (even > 0) tryVariant(0, even - 1);
-    if (even + 1 < phases) tryVariant(0, even + 1);
+    // Every fourth phase unwarped (the distance changes smoothly with the phase), then the
+    // phases two and one either side of the best so far, then the warps at the winning phase.
+    for (int k = 0; k < phases; k += 4) tryVariant(0, k);
+    for (int step : {2, 1}) {
+      const int centre = winner.phase;
+      if (centre >= step) tryVariant(0, centre - step);
+      if (centre + step < phases) tryVariant(0, centre + step);
+    }
     const int phase = winner.phase;
     // A warp adds at least kWarpCost times the least shift: none beats a distance below that.
     if (least > (0.0f + penalty) + kWarpCost * kLeastWarp)
@@ -1122,11 +1127,15 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     auto frameKey = [&](int k) {
       return RememberedResults<std::vector<BandEnergies>>::Inputs{block[k]->bands.stamp, k + 1 < n ? block[k + 1]->bands.stamp : 0};
     };
+    std::vector<int> heads;
+    for (int j : ByScoreFrom(score, kFineLow)) {
+      if (fine.frames == 0 || heads.size() >= kFineRuns) break;
+      if (runHead[j] == j && !block[j]->inPrototype && score[j] < kFineHigh) heads.push_back(j);
+    }
+    std::sort(heads.begin(), heads.end());  // read in track order: each read walks on from the last
     std::vector<Candidate> candidates;
     std::vector<std::size_t> todo;
-    for (int j : ByScoreFrom(score, kFineLow)) {
-      if (fine.frames == 0 || candidates.size() >= kFineRuns) break;
-      if (runHead[j] != j || block[j]->inPrototype || score[j] >= kFineHigh) continue;
+    for (int j : heads) {
       Candidate c{j, std::max(0, j - finePad), std::min(n, j + runLength[j] + finePad), {}, {}, {}};
       if (memory) {
         c.inputs = {std::uint64_t(runLength[j]), std::uint64_t(j - c.lo), std::uint64_t(c.hi - c.lo)};
@@ -1242,7 +1251,23 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
         continue;
       }
     }
-    p.around = ReadAround(track, headCount, p.estimate, reach);
+    // The samples around a copy stay what they were when the blocks they lie on do, whatever the
+    // selection (after an edit of it, the copies are read from memory).
+    if (!p.inputs.empty()) {
+      RememberedResults<Around>::Inputs key = p.inputs;
+      key.push_back(std::uint64_t(headCount));
+      if (const Around* known = memories->aroundCopies.Find(key)) {
+        // The same samples may lie elsewhere now: the place is this copy's (the track's ends are
+        // out of reach here).
+        p.around = *known;
+        p.around.from = from, p.around.to = to;
+      } else {
+        p.around = ReadAround(track, headCount, p.estimate, reach);
+        memories->aroundCopies.Keep(key, p.around);
+      }
+    } else {
+      p.around = ReadAround(track, headCount, p.estimate, reach);
+    }
     todo.push_back(placing.size());
     placing.push_back(std::move(p));
   }
