@@ -7,7 +7,6 @@
 
 namespace {
 constexpr int kFft = 256;
-constexpr double kLowHz = 100, kHighHz = 5500;
 
 // A radix-2 transform of kFft points with its tables made once, on separate real and imaginary
 // arrays (plain arithmetic: no library complex multiply).
@@ -75,18 +74,20 @@ constexpr float kDepthDb = 50.0f;
 
 // The transform bins of each band at an analysis rate; bands from reach on lie above it.
 struct BandBins {
-  double rate = 0;
+  double rate = 0, highHz = 0;
   int reach = 0;
   std::array<int, kBands> first{}, last{};
 };
 
-const BandBins& BinsFor(double analysisRate) {
+const BandBins& BinsFor(double analysisRate, const BandLayout& layout) {
   thread_local BandBins bins;  // the last rate asked for: a track asks for one rate
-  if (bins.rate == analysisRate) return bins;
+  if (bins.rate == analysisRate && bins.highHz == layout.highHz) return bins;
+  const double kLowHz = layout.lowHz, kHighHz = layout.highHz;
   auto mel = [](double f) { return 2595 * std::log10(1 + f / 700); };
   auto hz = [](double m) { return 700 * (std::pow(10, m / 2595) - 1); };
   const double binHz = analysisRate / kFft;
   bins.rate = analysisRate;
+  bins.highHz = layout.highHz;
   bins.reach = 0;
   for (int b = 0; b < kBands; ++b) {
     const double lo = hz(mel(kLowHz) + (mel(kHighHz) - mel(kLowHz)) * b / kBands);
@@ -101,13 +102,17 @@ const BandBins& BinsFor(double analysisRate) {
 }
 
 // Samples are averaged in groups of this many before the analysis: about 11 to 16 kHz remain.
-int Decimation(int rate) { return std::max(1, rate / 11025); }
+int Decimation(int rate, const BandLayout& layout) { return std::max(1, rate / layout.leastRate); }
 }  // namespace
 
 void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out) {
+  ComputeBandEnergies(samples, n, rate, out, kBlockBands);
+}
+
+void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out, const BandLayout& layout) {
   *out = BandEnergies{};
   if (n <= 0 || rate <= 0) return;
-  const int factor = Decimation(rate);
+  const int factor = Decimation(rate, layout);
   const double analysisRate = double(rate) / factor;
   thread_local std::vector<float> x;  // kept between calls: no allocation per block
   x.assign(std::size_t(n / factor > 0 ? n / factor : 1), 0.0f);
@@ -151,7 +156,7 @@ void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* ou
   // Bands equally spaced on the mel scale; each the mean power per bin of the bins it holds, so
   // that white noise is level across them. Normalised so that a full-scale sine reads about 0 dB
   // in its band.
-  const BandBins& bins = BinsFor(analysisRate);
+  const BandBins& bins = BinsFor(analysisRate, layout);
   const double scale = 1.0 / (windows * (kFft * 0.5 / 2) * (kFft * 0.5 / 2));
   for (int b = 0; b < bins.reach; ++b) {
     const int k0 = bins.first[b], k1 = bins.last[b];
@@ -162,6 +167,8 @@ void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* ou
     out->level[b] = std::uint8_t(std::clamp(units, 0.0, 255.0));
   }
 }
+
+int BandWindowSamples(int rate, const BandLayout& layout) { return kFft * Decimation(rate, layout); }
 
 BandShape ShapeOf(const BandEnergies& bands) {
   BandShape f;

@@ -28,6 +28,9 @@ void ComputeSoundMatches(CAP_SampleTrack& track, int count, int start);
 // prototypes (after an edit it computes again only what the edit touched); this forgets it all,
 // so that the next search computes everything (benchmarks).
 void ForgetRememberedSearches();
+// Forgets what was found for the prototypes but keeps what the search knows of the blocks
+// whatever the prototype (as after an edit of the selection itself: benchmarks).
+void ForgetRememberedPrototypes();
 // The same search written plainly (the block list walked, every cell of the alignment kept);
 // slower, kept to check the fast search against.
 void ComputeSoundMatchesReference(CAP_SampleTrack& track, int count, int start);

@@ -125,19 +125,21 @@ void BM_ComputeMatchesWholeTrack(benchmark::State& state) {
 }
 BENCHMARK(BM_ComputeMatchesWholeTrack)->Arg(kGridPhases)->Arg(kMatchAnywherePhases)->Unit(benchmark::kMillisecond);
 
-// The same with the sound search, the editor's default. Arg 1: nothing remembered from the
-// search before (as after an edit of the selection itself); 0: the same prototype searched again
-// with nothing changed (as after an undo or redo, or an edit elsewhere, less what it touched).
+// The same with the sound search, the editor's default. Arg 2: nothing remembered for the
+// prototype, what is known of the other blocks kept (as after an edit of the selection itself);
+// 1: nothing remembered at all; 0: the same prototype searched again with nothing changed (as
+// after an undo or redo, or an edit elsewhere, less what it touched).
 void BM_SoundMatches1s(benchmark::State& state) {
   CAP_SampleTrack* track = TheHour().document->Editor()->DisplayTrack();
   ComputeSoundMatches(*track, kRate, kMiddleFrame);
   for (auto _ : state) {
-    if (state.range(0)) ForgetRememberedSearches();
+    if (state.range(0) == 1) ForgetRememberedSearches();
+    if (state.range(0) == 2) ForgetRememberedPrototypes();
     ComputeSoundMatches(*track, kRate, kMiddleFrame);
   }
   state.counters["matches"] = track->CountMatches(70);
 }
-BENCHMARK(BM_SoundMatches1s)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SoundMatches1s)->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // The display's share of an undo: every column of the fitted view (1,600 over the hour) computed
 // again, as after MarkAllChanged; an undo does this twice (its range, then its zoom).
