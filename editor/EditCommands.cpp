@@ -104,7 +104,8 @@ bool EP_AudioFileEditor::Cut() {
   if (!IsCommandEnabled(CommandCut)) return false;
   errorText_.clear();
   const int length = SelectionLength(false), start = SelectionStart(false);
-  if (!history_->Cut(length, start, GetViewState())) return EditFailed();
+  if (!RunLong("Cutting", "Cut", [&](LongWork&) { return history_->Cut(length, start, GetViewState()) || EditFailed(); }))
+    return false;
   ShowRange(0, start, FollowNone);
   return true;
 }
@@ -112,8 +113,8 @@ bool EP_AudioFileEditor::Cut() {
 bool EP_AudioFileEditor::Copy() {
   if (!IsCommandEnabled(CommandCopy)) return false;
   errorText_.clear();
-  if (!history_->Copy(SelectionLength(false), SelectionStart(false))) return EditFailed();
-  return true;
+  const int length = SelectionLength(false), start = SelectionStart(false);
+  return RunLong("Copying", "Copy", [&](LongWork&) { return history_->Copy(length, start) || EditFailed(); });
 }
 
 bool EP_AudioFileEditor::Paste() {

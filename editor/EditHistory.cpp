@@ -339,11 +339,29 @@ std::vector<std::unique_ptr<CAP_SampleTrack>> EP_EditHistory::CopyRange(int leng
   std::vector<std::unique_ptr<CAP_SampleTrack>> copies;
   const int tracks = std::min(TrackCount(), SharedClipboard::kSlots);
   copies.reserve(std::size_t(std::max(tracks, 0)));
+  long long total = 0;
   for (int i = 0; i < tracks; ++i) {
-    std::unique_ptr<CAP_SampleTrack> copy = NewTrack(DocumentRate());
-    ReplaceRange(mixer_->Track(i), length, start, copy.get(), 0, 0, 100, 0);
-    copies.push_back(std::move(copy));
+    copies.push_back(NewTrack(DocumentRate()));
+    total += ClampedLength(mixer_->Track(i), length, start);
   }
+  // Whole blocks are copied with their signatures and summaries, one track after another (the mix
+  // reads its sources); with long work on its worker, which may stop between blocks.
+  LongWork* const work = work_;
+  auto copyAll = [&] {
+    long long done = 0;
+    for (int i = 0; i < tracks; ++i) {
+      CAP_SampleTrack& source = *mixer_->Track(i);
+      const int n = ClampedLength(&source, length, start);
+      copies[std::size_t(i)]->CopySamples(source, n, 0, ClampedStart(&source, length, start), [&](int copied) {
+        if (!work) return;
+        work->ThrowIfStopped();
+        work->Report(double(done + copied) / double(std::max(total, 1LL)));
+      });
+      done += n;
+    }
+  };
+  if (work) work->RunOnWorker(copyAll);
+  else copyAll();
   return copies;
 }
 

@@ -8,6 +8,7 @@
 
 #include "editor/EditHistory.h"
 #include "editor/LongWork.h"
+#include "editor/SharedClipboard.h"
 #include "tests/editor/EditorTestSupport.h"
 
 namespace {
@@ -35,11 +36,23 @@ struct Command {
   std::function<bool(EditorDocument&)> run;
   const char* text;  // what the progress pane says
   int stopAt;        // the question a stop answers: 1 before the work starts, 2 part way
+  bool copies = false;  // it fills the clipboard from a selection
 };
 
 std::vector<std::vector<float>> Tracks(Rig& rig) {
   std::vector<std::vector<float>> tracks;
   for (int t = 0; t < rig.Mixer()->TrackCount(); ++t) tracks.push_back(rig.TrackSamples(t));
+  return tracks;
+}
+
+// What the process's clipboard holds, track by track.
+std::vector<std::vector<float>> Clipboard() {
+  std::vector<std::vector<float>> tracks;
+  for (const auto& t : SharedClipboard::Instance().Share()) {
+    std::vector<float> v(std::size_t(t->Length()));
+    const_cast<CAP_SampleTrack&>(*t).ReadSamples(v.data(), t->Length(), 0);
+    tracks.push_back(std::move(v));
+  }
   return tracks;
 }
 
@@ -68,6 +81,9 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
        "Pasting", 1},
       {"mix", [](EditorDocument& d) { return d.Mix(); }, "Mixing", 1},
       {"insert silence", [](EditorDocument& d) { return d.InsertSilence(); }, "Inserting silence", 1},
+      // Copies on the worker: a stop leaves the clipboard too as it was.
+      {"copy", [](EditorDocument& d) { return d.Copy(); }, "Copying", 1, true},
+      {"cut", [](EditorDocument& d) { return d.Cut(); }, "Cutting", 1, true},
   };
   for (const Command& command : commands) {
     SCOPED_TRACE(command.name);
@@ -87,7 +103,7 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
       // The clipboard holds a part of it; paste and mix go to the cursor.
       rig.Editor()->Select(0.1, 0.4);
       ASSERT_TRUE(rig.document->Copy());
-      rig.Editor()->Select(0.2, 0.2);
+      rig.Editor()->Select(0.2, command.copies ? 0.5 : 0.2);
       rig.prompts.volume = 60;
       rig.prompts.pitch = 4;
       rig.prompts.changePitch = 2.5;
@@ -100,8 +116,10 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
     make(plain, nullptr);
     make(worked, &goOn);
     ASSERT_TRUE(command.run(*plain.document));
+    const auto plainClipboard = Clipboard();
     ASSERT_TRUE(command.run(*worked.document)) << worked.Editor()->ErrorText();
     EXPECT_EQ(Tracks(worked), Tracks(plain));
+    if (command.copies) EXPECT_EQ(Clipboard(), plainClipboard);
     EXPECT_EQ(goOn.text, command.text);
     EXPECT_EQ(goOn.begun, 1);
     EXPECT_EQ(goOn.ended, 1);
@@ -115,11 +133,13 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
     ASSERT_TRUE(stopped.document->Undo());
     stop.stopAt = command.stopAt;
     const auto before = Tracks(stopped);
+    const auto clipboardBefore = Clipboard();
     const int rate = stopped.Mixer()->sampleRate;
     ASSERT_TRUE(stopped.document->FlushJournal());
     const std::uintmax_t journaled = fs::file_size(stopped.document->Journal()->Path());
     EXPECT_FALSE(command.run(*stopped.document));
     EXPECT_EQ(Tracks(stopped), before);
+    if (command.copies) EXPECT_EQ(Clipboard(), clipboardBefore);
     EXPECT_EQ(stopped.Mixer()->sampleRate, rate);
     EXPECT_EQ(stopped.Editor()->History()->UndoCount(), 0);
     EXPECT_EQ(stopped.Editor()->History()->RedoCount(), 1);
