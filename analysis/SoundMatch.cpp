@@ -1125,7 +1125,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       float distance = kFar;
     };
     auto frameKey = [&](int k) {
-      return RememberedResults<std::vector<BandEnergies>>::Inputs{block[k]->bands.stamp, k + 1 < n ? block[k + 1]->bands.stamp : 0};
+      return RememberedResults<std::vector<BandEnergies>>::Inputs{block[k]->bands->stamp, k + 1 < n ? block[k + 1]->bands->stamp : 0};
     };
     std::vector<int> heads;
     for (int j : ByScoreFrom(score, kFineLow)) {
