@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <numeric>
 #include <system_error>
 #include <thread>
@@ -729,12 +730,10 @@ Around ReadAround(CAP_SampleTrack& track, int headLength, long long estimate, in
   return a;
 }
 
-// The same on the samples read (any thread).
-long long ExactStartIn(const SelectionHead& head, Around&& around, long long estimate) {
-  const int n = int(head.samples.size());
-  const long long from = around.from, to = around.to;
-  if (around.x.empty()) return estimate;
-  std::vector<float> x = std::move(around.x);
+// The same on the samples read (any thread): x from sample from on, the lags from .. to.
+long long ExactStartIn(const SelectionHead& head, const std::vector<float>& x, long long from, long long to,
+                       long long estimate) {
+  if (x.empty()) return estimate;
   // The coarse pass: sums of kCoarseLag samples from every kCoarseLag-th sample on, correlated at
   // each of their lags (every kCoarseLag-th lag of the samples).
   std::vector<float> sums((x.size() - 1) / kCoarseLag);
@@ -743,7 +742,7 @@ long long ExactStartIn(const SelectionHead& head, Around&& around, long long est
     for (int j = 0; j < kCoarseLag; ++j) sum += x[k * kCoarseLag + std::size_t(j)];
     sums[k] = sum;
   }
-  const Stretch coarseStretch(std::move(sums)), fine(std::move(x));
+  const Stretch coarseStretch(std::move(sums)), fine(x);
   thread_local std::vector<std::pair<double, int>> coarse, near;
   Correlations(head.sums, head.sumsPower, coarseStretch, 0, int((to - from) / kCoarseLag), &coarse);
   const std::size_t tries = std::min<std::size_t>(coarse.size(), kCoarseTries);
@@ -759,10 +758,6 @@ long long ExactStartIn(const SelectionHead& head, Around&& around, long long est
       if (r > best) best = r, found = from + lag;
   }
   return found;
-}
-
-long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
-  return ExactStartIn(head, ReadAround(track, int(head.samples.size()), estimate, reach), estimate);
 }
 
 // work(0, half) here and work(half, count) on a worker thread beside it when each half has
@@ -811,8 +806,8 @@ public:
   }
   // The fine frames of blocks, whatever the prototype (BlockFineFrames).
   RememberedResults<std::vector<BandEnergies>> fineFrames;
-  // The samples around each copy that ExactStart read.
-  RememberedResults<Around> aroundCopies;
+  // The samples around each copy that ExactStart read (shared: a search only reads them).
+  RememberedResults<std::shared_ptr<const Around>> aroundCopies;
 
 private:
   std::array<SearchMemory, 3> slots_;
@@ -826,14 +821,17 @@ SearchMemories& TheMemories() {
 
 void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchMemories* memories) {
   track.Settle();  // a computed track's changed blocks, before their shapes are made
-  for (SampleBlock* b = track.Head(); b; b = b->next) {
+  auto unmark = [](SampleBlock* b) {
     b->score = 0;
     b->runHead = nullptr;
     b->runLength = 0;
     b->matchOffset = 0;
     b->inPrototype = false;
+  };
+  if (count <= 0 || !track.Head()) {
+    for (SampleBlock* b = track.Head(); b; b = b->next) unmark(b);
+    return;
   }
-  if (count <= 0 || !track.Head()) return;
   FillBandShapes(track);
   SampleBlock* firstBlock = track.Locate(start, nullptr);
   SampleBlock* lastBlock = track.Locate(start + count - 1, nullptr);
@@ -846,6 +844,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     int s = 0;
     bool inside = false;
     for (SampleBlock* b = track.Head(); b; s += b->count, b = b->next) {
+      unmark(b);
       if (b == firstBlock) firstStart = s, protoIndex = int(block.size()), inside = true;
       if (inside) b->inPrototype = true, ++protoBlocks;
       if (b == lastBlock) inside = false;
@@ -888,10 +887,21 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   // A new prototype is made on a worker thread while this one lays out the track's frames
   // (neither reads the other's data, so the split changes no result).
   Prototype made;
+  FinePrototype madeFine;
+  // Runs of a speech-like prototype are looked at finely (below): its fine frames are made here.
+  const bool fineLook = share >= kSteadyShare && count <= kFineLongest * track.sampleRate;
   std::thread maker;
-  if (!memory || memory->prototype.blocks == 0) {
+  if (!memory || memory->prototype.blocks == 0 || (fineLook && memory->fine.frames == 0)) {
     PrototypeSamples samples = ReadPrototype(track, firstBlock, m, firstStart);
-    auto make = [&made, share, in = std::move(samples)] { made = MakePrototype(in, share); };
+    std::vector<float> selection(static_cast<std::size_t>(fineLook ? count : 0));
+    track.ReadSamples(selection.data(), int(selection.size()), start);
+    auto make = [&made, &madeFine, share, rate = track.sampleRate, in = std::move(samples), x = std::move(selection)] {
+      made = MakePrototype(in, share);
+      if (x.empty()) return;
+      std::vector<BandEnergies> bands = FineBands(x.data(), static_cast<long long>(x.size()), rate);
+      const std::uint32_t missing = MissingEdges(AbsentBands(bands.data(), int(bands.size())));
+      madeFine = MakeFinePrototype(std::move(bands), missing, share);
+    };
     try {
       maker = std::thread(make);
     } catch (const std::system_error&) {
@@ -901,6 +911,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   const std::vector<float> frames = TrackFrames(raw, m / 2, share);
   if (maker.joinable()) maker.join();
   if (memory && memory->prototype.blocks == 0) memory->prototype = std::move(made);
+  if (memory && memory->fine.frames == 0) memory->fine = std::move(madeFine);
   const Prototype& proto = memory ? memory->prototype : made;
   const int phases = proto.phases;
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
@@ -1104,17 +1115,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   // together. The fine frames of each block are remembered by its stamp and the next block's
   // (across prototypes: an edit of the selection meets the same candidates), the fine distance
   // of each run by the prototype's memory and the stamps around the run.
-  if (share >= kSteadyShare && count <= kFineLongest * track.sampleRate) {
+  if (fineLook) {
     const int rate = track.sampleRate, window = BandWindowSamples(rate, kFineBands);
-    FinePrototype madeFine;
-    if (!memory || memory->fine.frames == 0) {
-      std::vector<float> selection(static_cast<std::size_t>(count));
-      track.ReadSamples(selection.data(), count, start);
-      std::vector<BandEnergies> protoBands = FineBands(selection.data(), count, rate);
-      const std::uint32_t missing = MissingEdges(AbsentBands(protoBands.data(), int(protoBands.size())));
-      madeFine = MakeFinePrototype(std::move(protoBands), missing, share);
-      if (memory) memory->fine = std::move(madeFine);
-    }
     const FinePrototype& fine = memory ? memory->fine : madeFine;
     const int finePad = std::min(pad, kFinePad);
     struct Candidate {
@@ -1219,7 +1221,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     int j;
     long long blockStart, span, estimate, found = 0;
     RememberedResults<long long>::Inputs inputs;
-    Around around;
+    std::shared_ptr<const Around> around;
+    long long from = 0, to = -1;  // the lags ExactStart tries
   };
   std::vector<Placing> placing;
   std::vector<std::size_t> todo;
@@ -1256,17 +1259,19 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     if (!p.inputs.empty()) {
       RememberedResults<Around>::Inputs key = p.inputs;
       key.push_back(std::uint64_t(headCount));
-      if (const Around* known = memories->aroundCopies.Find(key)) {
+      if (const auto* known = memories->aroundCopies.Find(key)) {
         // The same samples may lie elsewhere now: the place is this copy's (the track's ends are
         // out of reach here).
         p.around = *known;
-        p.around.from = from, p.around.to = to;
+        p.from = from, p.to = to;
       } else {
-        p.around = ReadAround(track, headCount, p.estimate, reach);
+        p.around = std::make_shared<const Around>(ReadAround(track, headCount, p.estimate, reach));
+        p.from = p.around->from, p.to = p.around->to;
         memories->aroundCopies.Keep(key, p.around);
       }
     } else {
-      p.around = ReadAround(track, headCount, p.estimate, reach);
+      p.around = std::make_shared<const Around>(ReadAround(track, headCount, p.estimate, reach));
+      p.from = p.around->from, p.to = p.around->to;
     }
     todo.push_back(placing.size());
     placing.push_back(std::move(p));
@@ -1274,7 +1279,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   auto compute = [&](std::size_t from, std::size_t to) {
     for (std::size_t t = from; t < to; ++t) {
       Placing& p = placing[todo[t]];
-      p.found = ExactStartIn(head, std::move(p.around), p.estimate);
+      p.found = ExactStartIn(head, p.around->x, p.from, p.to, p.estimate);
     }
   };
   InTwoHalves(todo.size(), kPlacingsPerWorker, compute);
