@@ -596,20 +596,13 @@ std::vector<int> ByScore(const std::vector<float>& score) {
   return order;
 }
 
-// The candidates scoring floor or more, in the order of ByScore.
-std::vector<int> ByScoreFrom(const std::vector<float>& score, float floor) {
-  std::vector<int> order;
-  for (std::size_t j = 0; j < score.size(); ++j)
-    if (score[j] >= floor) order.push_back(int(j));
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score[a] > score[b]; });
-  return order;
-}
-
-// Heads of runs that claim their blocks without overlap, the best first: runHead per block.
-std::vector<int> Claim(const std::vector<float>& score, const std::vector<int>& runLength) {
+// Heads of runs that claim their blocks without overlap, the best first: runHead per block; the
+// candidates in that order (ByScore) in *order.
+std::vector<int> Claim(const std::vector<float>& score, const std::vector<int>& runLength, std::vector<int>* order) {
   const int n = int(score.size());
   std::vector<int> runHead(std::size_t(n), -1);
-  for (int head : ByScore(score)) {
+  *order = ByScore(score);
+  for (int head : *order) {
     const int end = std::min(n, head + runLength[head]);
     bool free = true;
     for (int k = head; k < end && free; ++k) free = runHead[k] < 0;
@@ -1076,7 +1069,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     for (int j = 0; j < n; ++j) score[j] = best[j].score, runLength[j] = best[j].runLength;
   };
   load();
-  std::vector<int> runHead = Claim(score, runLength);
+  std::vector<int> order;  // the candidates by score, as the last claims took them
+  std::vector<int> runHead = Claim(score, runLength, &order);
   // Rounds: the claimed runs not yet aligned again are; the starts of their windows that the
   // second alignment did not choose keep no more than what it found, the chosen start takes the
   // result (final: the better where two meet on it); then the claims are made again, which may
@@ -1085,8 +1079,9 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   int refinedCount = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
     std::vector<int> heads;
-    for (int head : ByScoreFrom(score, share < kSteadyShare ? kSteadyRefineFloor : kRefineFloor)) {
-      if (refinedCount >= budget) break;
+    const float floor = share < kSteadyShare ? kSteadyRefineFloor : kRefineFloor;
+    for (int head : order) {
+      if (refinedCount >= budget || score[head] < floor) break;
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
       ++refinedCount;
@@ -1107,7 +1102,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
         final[r.start] = 1;
       }
     load();
-    runHead = Claim(score, runLength);
+    runHead = Claim(score, runLength, &order);
   }
 
   // Runs of a speech-like prototype that the blocks leave in doubt, the best kFineRuns of them,
@@ -1130,8 +1125,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       return RememberedResults<std::vector<BandEnergies>>::Inputs{block[k]->bands.stamp, k + 1 < n ? block[k + 1]->bands.stamp : 0};
     };
     std::vector<int> heads;
-    for (int j : ByScoreFrom(score, kFineLow)) {
-      if (fine.frames == 0 || heads.size() >= kFineRuns) break;
+    for (int j : order) {
+      if (fine.frames == 0 || heads.size() >= kFineRuns || score[j] < kFineLow) break;
       if (runHead[j] == j && !block[j]->inPrototype && score[j] < kFineHigh) heads.push_back(j);
     }
     std::sort(heads.begin(), heads.end());  // read in track order: each read walks on from the last
