@@ -36,7 +36,7 @@ constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
 constexpr std::size_t kRefinesPerWorker = 8;
 constexpr std::size_t kPlacingsPerWorker = 16;
-constexpr int kFramesPerWorker = 2000;  // per half of the first alignment  // below this many, a second thread costs more than it saves
+constexpr int kFramesPerWorker = 2000;  // per half of the first alignment: below this, a second thread costs more than it saves
 constexpr int kLongestPrototype = 30;  // seconds
 // Runs of a speech-like prototype scoring between these are looked at again finely (a copy scores
 // above; for a prototype of at most kFineLongest seconds): the mean distance is then kBlockShare
