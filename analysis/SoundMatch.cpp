@@ -1107,9 +1107,10 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
 
   // Runs of a speech-like prototype that the blocks leave in doubt, the best kFineRuns of them,
   // are looked at again finely: their score is that of the blocks' distance and the fine one
-  // together. The fine frames of each block are remembered by its stamp and the next block's
-  // (across prototypes: an edit of the selection meets the same candidates), the fine distance
-  // of each run by the prototype's memory and the stamps around the run.
+  // together. The fine frames of each block are remembered by its stamp and those of the blocks
+  // its last window reaches into (across prototypes: an edit of the selection meets the same
+  // candidates), the fine distance of each run by the prototype's memory and the stamps around
+  // the run.
   if (fineLook) {
     const int rate = track.sampleRate, window = BandWindowSamples(rate, kFineBands);
     const FinePrototype& fine = memory ? memory->fine : madeFine;
@@ -1121,8 +1122,20 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       RememberedResults<float>::Inputs inputs;
       float distance = kFar;
     };
+    // A block's fine frames read on into the blocks after it, as far as a window reaches (past a
+    // short one, into the next): their stamps after block k's.
+    auto addReach = [&](RememberedResults<char>::Inputs& inputs, int k) {
+      int reach = 0;
+      for (int next = k + 1; reach < window; ++next) {
+        inputs.push_back(next < n ? block[next]->bands.stamp : 0);  // 0: the track's end
+        if (next >= n) break;
+        reach += block[next]->count;
+      }
+    };
     auto frameKey = [&](int k) {
-      return RememberedResults<std::vector<BandEnergies>>::Inputs{block[k]->bands.stamp, k + 1 < n ? block[k + 1]->bands.stamp : 0};
+      RememberedResults<char>::Inputs key{block[k]->bands.stamp};
+      addReach(key, k);
+      return key;
     };
     std::vector<int> heads;
     for (int j : order) {
@@ -1136,7 +1149,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       Candidate c{j, std::max(0, j - finePad), std::min(n, j + runLength[j] + finePad), {}, {}, {}};
       if (memory) {
         c.inputs = {std::uint64_t(runLength[j]), std::uint64_t(j - c.lo), std::uint64_t(c.hi - c.lo)};
-        addStamps(c.inputs, c.lo, std::min(n, c.hi + 1));
+        addStamps(c.inputs, c.lo, c.hi);
+        addReach(c.inputs, c.hi - 1);
         if (const float* known = memory->fineDistance.Find(c.inputs)) {
           c.distance = *known;
           candidates.push_back(std::move(c));
