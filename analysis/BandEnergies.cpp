@@ -74,24 +74,24 @@ constexpr float kDepthDb = 50.0f;
 
 // The transform bins of each band at an analysis rate; bands from reach on lie above it.
 struct BandBins {
-  double rate = 0, highHz = 0;
+  double rate = 0, lowHz = 0, highHz = 0;
   int reach = 0;
   std::array<int, kBands> first{}, last{};
 };
 
 const BandBins& BinsFor(double analysisRate, const BandLayout& layout) {
   thread_local BandBins bins;  // the last rate asked for: a track asks for one rate
-  if (bins.rate == analysisRate && bins.highHz == layout.highHz) return bins;
-  const double kLowHz = layout.lowHz, kHighHz = layout.highHz;
+  if (bins.rate == analysisRate && bins.lowHz == layout.lowHz && bins.highHz == layout.highHz) return bins;
+  const double lowHz = layout.lowHz, highHz = layout.highHz;
   auto mel = [](double f) { return 2595 * std::log10(1 + f / 700); };
   auto hz = [](double m) { return 700 * (std::pow(10, m / 2595) - 1); };
   const double binHz = analysisRate / kFft;
   bins.rate = analysisRate;
-  bins.highHz = layout.highHz;
+  bins.lowHz = layout.lowHz, bins.highHz = layout.highHz;
   bins.reach = 0;
   for (int b = 0; b < kBands; ++b) {
-    const double lo = hz(mel(kLowHz) + (mel(kHighHz) - mel(kLowHz)) * b / kBands);
-    const double hi = hz(mel(kLowHz) + (mel(kHighHz) - mel(kLowHz)) * (b + 1) / kBands);
+    const double lo = hz(mel(lowHz) + (mel(highHz) - mel(lowHz)) * b / kBands);
+    const double hi = hz(mel(lowHz) + (mel(highHz) - mel(lowHz)) * (b + 1) / kBands);
     if (lo >= analysisRate / 2) break;
     int k0 = int(std::ceil(lo / binHz)), k1 = std::min(int(std::floor(hi / binHz)), kFft / 2);
     if (k1 < k0) k0 = k1 = std::min(kFft / 2, int(std::lround((lo + hi) / 2 / binHz)));  // narrower than a bin

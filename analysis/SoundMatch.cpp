@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <numeric>
 #include <system_error>
 #include <thread>
@@ -35,7 +36,7 @@ constexpr double kRefineCells = 1e7;
 constexpr int kRefineRounds = 4;
 constexpr std::size_t kRefinesPerWorker = 8;
 constexpr std::size_t kPlacingsPerWorker = 16;
-constexpr int kFramesPerWorker = 2000;  // per half of the first alignment  // below this many, a second thread costs more than it saves
+constexpr int kFramesPerWorker = 2000;  // per half of the first alignment: below this, a second thread costs more than it saves
 constexpr int kLongestPrototype = 30;  // seconds
 // Runs of a speech-like prototype scoring between these are looked at again finely (a copy scores
 // above; for a prototype of at most kFineLongest seconds): the mean distance is then kBlockShare
@@ -595,20 +596,13 @@ std::vector<int> ByScore(const std::vector<float>& score) {
   return order;
 }
 
-// The candidates scoring floor or more, in the order of ByScore.
-std::vector<int> ByScoreFrom(const std::vector<float>& score, float floor) {
-  std::vector<int> order;
-  for (std::size_t j = 0; j < score.size(); ++j)
-    if (score[j] >= floor) order.push_back(int(j));
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return score[a] > score[b]; });
-  return order;
-}
-
-// Heads of runs that claim their blocks without overlap, the best first: runHead per block.
-std::vector<int> Claim(const std::vector<float>& score, const std::vector<int>& runLength) {
+// Heads of runs that claim their blocks without overlap, the best first: runHead per block; the
+// candidates in that order (ByScore) in *order.
+std::vector<int> Claim(const std::vector<float>& score, const std::vector<int>& runLength, std::vector<int>* order) {
   const int n = int(score.size());
   std::vector<int> runHead(std::size_t(n), -1);
-  for (int head : ByScore(score)) {
+  *order = ByScore(score);
+  for (int head : *order) {
     const int end = std::min(n, head + runLength[head]);
     bool free = true;
     for (int k = head; k < end && free; ++k) free = runHead[k] < 0;
@@ -729,12 +723,10 @@ Around ReadAround(CAP_SampleTrack& track, int headLength, long long estimate, in
   return a;
 }
 
-// The same on the samples read (any thread).
-long long ExactStartIn(const SelectionHead& head, Around&& around, long long estimate) {
-  const int n = int(head.samples.size());
-  const long long from = around.from, to = around.to;
-  if (around.x.empty()) return estimate;
-  std::vector<float> x = std::move(around.x);
+// The same on the samples read (any thread): x from sample from on, the lags from .. to.
+long long ExactStartIn(const SelectionHead& head, const std::vector<float>& x, long long from, long long to,
+                       long long estimate) {
+  if (x.empty()) return estimate;
   // The coarse pass: sums of kCoarseLag samples from every kCoarseLag-th sample on, correlated at
   // each of their lags (every kCoarseLag-th lag of the samples).
   std::vector<float> sums((x.size() - 1) / kCoarseLag);
@@ -743,7 +735,7 @@ long long ExactStartIn(const SelectionHead& head, Around&& around, long long est
     for (int j = 0; j < kCoarseLag; ++j) sum += x[k * kCoarseLag + std::size_t(j)];
     sums[k] = sum;
   }
-  const Stretch coarseStretch(std::move(sums)), fine(std::move(x));
+  const Stretch coarseStretch(std::move(sums)), fine(x);
   thread_local std::vector<std::pair<double, int>> coarse, near;
   Correlations(head.sums, head.sumsPower, coarseStretch, 0, int((to - from) / kCoarseLag), &coarse);
   const std::size_t tries = std::min<std::size_t>(coarse.size(), kCoarseTries);
@@ -759,10 +751,6 @@ long long ExactStartIn(const SelectionHead& head, Around&& around, long long est
       if (r > best) best = r, found = from + lag;
   }
   return found;
-}
-
-long long ExactStart(CAP_SampleTrack& track, const SelectionHead& head, long long estimate, int reach) {
-  return ExactStartIn(head, ReadAround(track, int(head.samples.size()), estimate, reach), estimate);
 }
 
 // work(0, half) here and work(half, count) on a worker thread beside it when each half has
@@ -811,8 +799,8 @@ public:
   }
   // The fine frames of blocks, whatever the prototype (BlockFineFrames).
   RememberedResults<std::vector<BandEnergies>> fineFrames;
-  // The samples around each copy that ExactStart read.
-  RememberedResults<Around> aroundCopies;
+  // The samples around each copy that ExactStart read (shared: a search only reads them).
+  RememberedResults<std::shared_ptr<const Around>> aroundCopies;
 
 private:
   std::array<SearchMemory, 3> slots_;
@@ -826,14 +814,17 @@ SearchMemories& TheMemories() {
 
 void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchMemories* memories) {
   track.Settle();  // a computed track's changed blocks, before their shapes are made
-  for (SampleBlock* b = track.Head(); b; b = b->next) {
+  auto unmark = [](SampleBlock* b) {
     b->score = 0;
     b->runHead = nullptr;
     b->runLength = 0;
     b->matchOffset = 0;
     b->inPrototype = false;
+  };
+  if (count <= 0 || !track.Head()) {
+    for (SampleBlock* b = track.Head(); b; b = b->next) unmark(b);
+    return;
   }
-  if (count <= 0 || !track.Head()) return;
   FillBandShapes(track);
   SampleBlock* firstBlock = track.Locate(start, nullptr);
   SampleBlock* lastBlock = track.Locate(start + count - 1, nullptr);
@@ -846,6 +837,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     int s = 0;
     bool inside = false;
     for (SampleBlock* b = track.Head(); b; s += b->count, b = b->next) {
+      unmark(b);
       if (b == firstBlock) firstStart = s, protoIndex = int(block.size()), inside = true;
       if (inside) b->inPrototype = true, ++protoBlocks;
       if (b == lastBlock) inside = false;
@@ -888,10 +880,21 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   // A new prototype is made on a worker thread while this one lays out the track's frames
   // (neither reads the other's data, so the split changes no result).
   Prototype made;
+  FinePrototype madeFine;
+  // Runs of a speech-like prototype are looked at finely (below): its fine frames are made here.
+  const bool fineLook = share >= kSteadyShare && count <= kFineLongest * track.sampleRate;
   std::thread maker;
-  if (!memory || memory->prototype.blocks == 0) {
+  if (!memory || memory->prototype.blocks == 0 || (fineLook && memory->fine.frames == 0)) {
     PrototypeSamples samples = ReadPrototype(track, firstBlock, m, firstStart);
-    auto make = [&made, share, in = std::move(samples)] { made = MakePrototype(in, share); };
+    std::vector<float> selection(static_cast<std::size_t>(fineLook ? count : 0));
+    track.ReadSamples(selection.data(), int(selection.size()), start);
+    auto make = [&made, &madeFine, share, rate = track.sampleRate, in = std::move(samples), x = std::move(selection)] {
+      made = MakePrototype(in, share);
+      if (x.empty()) return;
+      std::vector<BandEnergies> bands = FineBands(x.data(), static_cast<long long>(x.size()), rate);
+      const std::uint32_t missing = MissingEdges(AbsentBands(bands.data(), int(bands.size())));
+      madeFine = MakeFinePrototype(std::move(bands), missing, share);
+    };
     try {
       maker = std::thread(make);
     } catch (const std::system_error&) {
@@ -901,6 +904,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   const std::vector<float> frames = TrackFrames(raw, m / 2, share);
   if (maker.joinable()) maker.join();
   if (memory && memory->prototype.blocks == 0) memory->prototype = std::move(made);
+  if (memory && memory->fine.frames == 0) memory->fine = std::move(madeFine);
   const Prototype& proto = memory ? memory->prototype : made;
   const int phases = proto.phases;
   const float protoContrast = Contrast(raw, protoIndex, protoIndex + m);
@@ -1065,7 +1069,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     for (int j = 0; j < n; ++j) score[j] = best[j].score, runLength[j] = best[j].runLength;
   };
   load();
-  std::vector<int> runHead = Claim(score, runLength);
+  std::vector<int> order;  // the candidates by score, as the last claims took them
+  std::vector<int> runHead = Claim(score, runLength, &order);
   // Rounds: the claimed runs not yet aligned again are; the starts of their windows that the
   // second alignment did not choose keep no more than what it found, the chosen start takes the
   // result (final: the better where two meet on it); then the claims are made again, which may
@@ -1074,8 +1079,9 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   int refinedCount = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
     std::vector<int> heads;
-    for (int head : ByScoreFrom(score, share < kSteadyShare ? kSteadyRefineFloor : kRefineFloor)) {
-      if (refinedCount >= budget) break;
+    const float floor = share < kSteadyShare ? kSteadyRefineFloor : kRefineFloor;
+    for (int head : order) {
+      if (refinedCount >= budget || score[head] < floor) break;
       if (runHead[head] != head || final[head] || done[head]) continue;
       done[head] = 1;
       ++refinedCount;
@@ -1096,25 +1102,17 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
         final[r.start] = 1;
       }
     load();
-    runHead = Claim(score, runLength);
+    runHead = Claim(score, runLength, &order);
   }
 
   // Runs of a speech-like prototype that the blocks leave in doubt, the best kFineRuns of them,
   // are looked at again finely: their score is that of the blocks' distance and the fine one
-  // together. The fine frames of each block are remembered by its stamp and the next block's
-  // (across prototypes: an edit of the selection meets the same candidates), the fine distance
-  // of each run by the prototype's memory and the stamps around the run.
-  if (share >= kSteadyShare && count <= kFineLongest * track.sampleRate) {
+  // together. The fine frames of each block are remembered by its stamp and those of the blocks
+  // its last window reaches into (across prototypes: an edit of the selection meets the same
+  // candidates), the fine distance of each run by the prototype's memory and the stamps around
+  // the run.
+  if (fineLook) {
     const int rate = track.sampleRate, window = BandWindowSamples(rate, kFineBands);
-    FinePrototype madeFine;
-    if (!memory || memory->fine.frames == 0) {
-      std::vector<float> selection(static_cast<std::size_t>(count));
-      track.ReadSamples(selection.data(), count, start);
-      std::vector<BandEnergies> protoBands = FineBands(selection.data(), count, rate);
-      const std::uint32_t missing = MissingEdges(AbsentBands(protoBands.data(), int(protoBands.size())));
-      madeFine = MakeFinePrototype(std::move(protoBands), missing, share);
-      if (memory) memory->fine = std::move(madeFine);
-    }
     const FinePrototype& fine = memory ? memory->fine : madeFine;
     const int finePad = std::min(pad, kFinePad);
     struct Candidate {
@@ -1124,12 +1122,24 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       RememberedResults<float>::Inputs inputs;
       float distance = kFar;
     };
+    // A block's fine frames read on into the blocks after it, as far as a window reaches (past a
+    // short one, into the next): their stamps after block k's.
+    auto addReach = [&](RememberedResults<char>::Inputs& inputs, int k) {
+      int reach = 0;
+      for (int next = k + 1; reach < window; ++next) {
+        inputs.push_back(next < n ? block[next]->bands->stamp : 0);  // 0: the track's end
+        if (next >= n) break;
+        reach += block[next]->count;
+      }
+    };
     auto frameKey = [&](int k) {
-      return RememberedResults<std::vector<BandEnergies>>::Inputs{block[k]->bands->stamp, k + 1 < n ? block[k + 1]->bands->stamp : 0};
+      RememberedResults<char>::Inputs key{block[k]->bands->stamp};
+      addReach(key, k);
+      return key;
     };
     std::vector<int> heads;
-    for (int j : ByScoreFrom(score, kFineLow)) {
-      if (fine.frames == 0 || heads.size() >= kFineRuns) break;
+    for (int j : order) {
+      if (fine.frames == 0 || heads.size() >= kFineRuns || score[j] < kFineLow) break;
       if (runHead[j] == j && !block[j]->inPrototype && score[j] < kFineHigh) heads.push_back(j);
     }
     std::sort(heads.begin(), heads.end());  // read in track order: each read walks on from the last
@@ -1139,7 +1149,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       Candidate c{j, std::max(0, j - finePad), std::min(n, j + runLength[j] + finePad), {}, {}, {}};
       if (memory) {
         c.inputs = {std::uint64_t(runLength[j]), std::uint64_t(j - c.lo), std::uint64_t(c.hi - c.lo)};
-        addStamps(c.inputs, c.lo, std::min(n, c.hi + 1));
+        addStamps(c.inputs, c.lo, c.hi);
+        addReach(c.inputs, c.hi - 1);
         if (const float* known = memory->fineDistance.Find(c.inputs)) {
           c.distance = *known;
           candidates.push_back(std::move(c));
@@ -1219,7 +1230,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     int j;
     long long blockStart, span, estimate, found = 0;
     RememberedResults<long long>::Inputs inputs;
-    Around around;
+    std::shared_ptr<const Around> around;
+    long long from = 0, to = -1;  // the lags ExactStart tries
   };
   std::vector<Placing> placing;
   std::vector<std::size_t> todo;
@@ -1256,17 +1268,19 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     if (!p.inputs.empty()) {
       RememberedResults<Around>::Inputs key = p.inputs;
       key.push_back(std::uint64_t(headCount));
-      if (const Around* known = memories->aroundCopies.Find(key)) {
+      if (const auto* known = memories->aroundCopies.Find(key)) {
         // The same samples may lie elsewhere now: the place is this copy's (the track's ends are
         // out of reach here).
         p.around = *known;
-        p.around.from = from, p.around.to = to;
+        p.from = from, p.to = to;
       } else {
-        p.around = ReadAround(track, headCount, p.estimate, reach);
+        p.around = std::make_shared<const Around>(ReadAround(track, headCount, p.estimate, reach));
+        p.from = p.around->from, p.to = p.around->to;
         memories->aroundCopies.Keep(key, p.around);
       }
     } else {
-      p.around = ReadAround(track, headCount, p.estimate, reach);
+      p.around = std::make_shared<const Around>(ReadAround(track, headCount, p.estimate, reach));
+      p.from = p.around->from, p.to = p.around->to;
     }
     todo.push_back(placing.size());
     placing.push_back(std::move(p));
@@ -1274,7 +1288,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   auto compute = [&](std::size_t from, std::size_t to) {
     for (std::size_t t = from; t < to; ++t) {
       Placing& p = placing[todo[t]];
-      p.found = ExactStartIn(head, std::move(p.around), p.estimate);
+      p.found = ExactStartIn(head, p.around->x, p.from, p.to, p.estimate);
     }
   };
   InTwoHalves(todo.size(), kPlacingsPerWorker, compute);

@@ -228,6 +228,30 @@ TEST(SoundMatch, CopiesThroughALineOrABackground) {
   }
 }
 
+// Words of the same voice that share the selected word's vowel or ending ("napkin", "pocket"
+// against "basket"), each at eight phases of the block grid: none reaches 70 at any phase (at
+// some, the blocks alone scored them 70 to 75).
+TEST(SoundMatch, NearWordsOfTheSameVoiceStayBelowAtAnyPhase) {
+  const std::vector<float> basket = Speak("basket", "en");
+  if (basket.empty()) GTEST_FAIL() << "espeak-ng or sox is missing";
+  const std::vector<float> near[] = {Speak("napkin", "en"), Speak("pocket", "en")};
+  std::vector<float> samples(std::size_t(kRate) * 18, 0.0f);
+  const int prototype = kRate / 5, block = CAP_SampleTrack::CapacityForRate(kRate) / 2;
+  Add(samples, basket, prototype);
+  int at = prototype + int(basket.size());
+  for (int phase = 0; phase < 8; ++phase)
+    for (const std::vector<float>& word : near) {
+      at += kRate * 2 / 5 + phase * block / 8;
+      Add(samples, word, at);
+      at += int(word.size());
+    }
+  ASSERT_LE(at, int(samples.size()));
+  CAP_SampleTrack t(kRate);
+  t.InsertSamples(samples.data(), int(samples.size()), 0);
+  ComputeSoundMatches(t, int(basket.size()), prototype);
+  EXPECT_TRUE(Matches(t).empty()) << Matches(t).size() << " other words reach 70";
+}
+
 // The fast search equals the plain one mark for mark: on the planted track as loaded with
 // prototypes long and short, and for one prototype searched again after each of a series of edits
 // and an undo (as the editor does), where the fast search takes what it remembers of the blocks
