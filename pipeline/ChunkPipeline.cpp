@@ -62,6 +62,7 @@ public:
 
 private:
   static constexpr int kWakeEvery = 4;
+  static constexpr int kChunksPerRun = 2;
 
   void Wait(std::unique_lock<std::mutex>& lock) {
     ++waiting_;
@@ -79,13 +80,17 @@ private:
     return true;
   }
 
-  // Runs a lane that has chunks waiting and no thread on it, over all of them; false when there is
-  // none. Entered and left with the lock held.
+  // Runs the lane furthest behind that has chunks waiting and no thread on it, over a few of
+  // them; false when there is none. A few at a time, so that a short run of chunks (a load shown
+  // while it arrives appends eight at once) spreads its lanes' work evenly over the threads
+  // instead of leaving one thread the last lane alone. Entered and left with the lock held.
   bool RunOneLane(std::unique_lock<std::mutex>& lock) {
-    for (std::size_t k = 0; k < taken_.size(); ++k) {
-      if (busy_[k] || taken_[k] >= produced_) continue;
+    std::size_t k = taken_.size();
+    for (std::size_t j = 0; j < taken_.size(); ++j)
+      if (!busy_[j] && taken_[j] < produced_ && (k == taken_.size() || taken_[j] < taken_[k])) k = j;
+    if (k < taken_.size()) {
       busy_[k] = true;
-      const std::int64_t from = taken_[k], to = produced_;
+      const std::int64_t from = taken_[k], to = std::min(produced_, from + kChunksPerRun);
       lock.unlock();
       std::exception_ptr error;
       try {
