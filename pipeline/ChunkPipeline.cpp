@@ -1,6 +1,7 @@
 #include "pipeline/ChunkPipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -8,6 +9,8 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -123,12 +126,21 @@ private:
 // Threads kept for the pipelines: a load shown while it arrives runs a pipeline every few chunks,
 // and a thread made and ended for each (its stack given back to the system at its end) cost more
 // than the work it did. Idle threads wait here; a job finds one or makes one. They last as long
-// as the process (the pool is never destroyed, so no thread outlives it).
+// as the process (the pool is never destroyed, so no thread outlives it). A child made by fork
+// has none of its parent's threads: its first pipeline starts a pool of its own.
 class HelperThreads {
 public:
   static HelperThreads& Get() {
-    static HelperThreads* pool = new HelperThreads;
-    return *pool;
+    static std::atomic<HelperThreads*> pool{nullptr};
+    const pid_t self = getpid();
+    HelperThreads* current = pool.load(std::memory_order_acquire);
+    while (!current || current->owner_ != self) {
+      // A parent's pool is left as it was at the fork.
+      auto* fresh = new HelperThreads(self);
+      if (pool.compare_exchange_strong(current, fresh, std::memory_order_acq_rel)) return *fresh;
+      delete fresh;  // another thread made one first: current holds it now
+    }
+    return *current;
   }
   // Runs job on a helper thread; throws std::system_error when no thread can be made.
   void Run(std::function<void()> job) {
@@ -165,6 +177,8 @@ private:
       lock.lock();
     }
   }
+  explicit HelperThreads(pid_t owner) : owner_(owner) {}
+  const pid_t owner_;  // the process whose threads these are
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<std::function<void()>> jobs_;
