@@ -109,6 +109,39 @@ void BM_OpenAndLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenAndLoad)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The tracks' share of a load shown while it arrives: the decoded reads appended a batch at a time
+// (8: as the window appends them; 0: all in one call, the lanes running through as in the load at
+// once). The reads are decoded beforehand, so the figure is the appending alone.
+void BM_AppendInBatches(benchmark::State& state) {
+  static const std::vector<std::vector<float>> reads = [] {
+    Document source(SourceFile());
+    const int chunk = CAP_SampleMixer::LoadChunkFrames(kRate);
+    std::vector<std::vector<float>> all;
+    for (std::int64_t at = 0; at < kFrames; at += chunk) {
+      all.emplace_back(std::size_t(std::min<std::int64_t>(chunk, kFrames - at)) * kChannels);
+      source.mixer->ReadFloat(all.back().data(), int(all.back().size() / kChannels), int(at));
+    }
+    return all;
+  }();
+  const std::size_t batch = state.range(0) > 0 ? std::size_t(state.range(0)) : reads.size();
+  for (auto _ : state) {
+    EP_SampleMixer mixer(kChannels, kRate, nullptr, true);
+    mixer.BeginLoad();
+    for (std::size_t from = 0; from < reads.size(); from += batch) {
+      std::vector<const float*> frames;
+      std::vector<int> counts;
+      for (std::size_t i = from; i < std::min(from + batch, reads.size()); ++i) {
+        frames.push_back(reads[i].data());
+        counts.push_back(int(reads[i].size() / kChannels));
+      }
+      mixer.AppendLoadedInLanes(frames, counts);
+    }
+    mixer.EndLoad(true);
+    if (mixer.Track(2)->Length() != kFrames) state.SkipWithError("short load");
+  }
+}
+BENCHMARK(BM_AppendInBatches)->Arg(8)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 // The decoder alone, in the loader's 0.1 s reads: the pipeline's share of the open.
 void BM_DecodeOnly(benchmark::State& state) {
   const std::string& path = SourceFile();

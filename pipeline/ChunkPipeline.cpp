@@ -1,6 +1,7 @@
 #include "pipeline/ChunkPipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -9,6 +10,8 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -63,6 +66,7 @@ public:
 
 private:
   static constexpr int kWakeEvery = 4;
+  static constexpr int kChunksPerRun = 2;
 
   void Wait(std::unique_lock<std::mutex>& lock) {
     ++waiting_;
@@ -80,13 +84,17 @@ private:
     return true;
   }
 
-  // Runs a lane that has chunks waiting and no thread on it, over all of them; false when there is
-  // none. Entered and left with the lock held.
+  // Runs the lane furthest behind that has chunks waiting and no thread on it, over a few of
+  // them; false when there is none. A few at a time, so that a short run of chunks (a load shown
+  // while it arrives appends eight at once) spreads its lanes' work evenly over the threads
+  // instead of leaving one thread the last lane alone. Entered and left with the lock held.
   bool RunOneLane(std::unique_lock<std::mutex>& lock) {
-    for (std::size_t k = 0; k < taken_.size(); ++k) {
-      if (busy_[k] || taken_[k] >= produced_) continue;
+    std::size_t k = taken_.size();
+    for (std::size_t j = 0; j < taken_.size(); ++j)
+      if (!busy_[j] && taken_[j] < produced_ && (k == taken_.size() || taken_[j] < taken_[k])) k = j;
+    if (k < taken_.size()) {
       busy_[k] = true;
-      const std::int64_t from = taken_[k], to = produced_;
+      const std::int64_t from = taken_[k], to = std::min(produced_, from + kChunksPerRun);
       lock.unlock();
       std::exception_ptr error;
       try {
@@ -119,12 +127,21 @@ private:
 // Threads kept for the pipelines: a load shown while it arrives runs a pipeline every few chunks,
 // and a thread made and ended for each (its stack given back to the system at its end) cost more
 // than the work it did. Idle threads wait here; a job finds one or makes one. They last as long
-// as the process (the pool is never destroyed, so no thread outlives it).
+// as the process (the pool is never destroyed, so no thread outlives it). A child made by fork
+// has none of its parent's threads: its first pipeline starts a pool of its own.
 class HelperThreads {
 public:
   static HelperThreads& Get() {
-    static HelperThreads* pool = new HelperThreads;
-    return *pool;
+    static std::atomic<HelperThreads*> pool{nullptr};
+    const pid_t self = getpid();
+    HelperThreads* current = pool.load(std::memory_order_acquire);
+    while (!current || current->owner_ != self) {
+      // A parent's pool is left as it was at the fork.
+      auto* fresh = new HelperThreads(self);
+      if (pool.compare_exchange_strong(current, fresh, std::memory_order_acq_rel)) return *fresh;
+      delete fresh;  // another thread made one first: current holds it now
+    }
+    return *current;
   }
   HelperThreads() {
     // A child forked from this process has none of the threads (only the one that forked): it
@@ -172,6 +189,8 @@ private:
       lock.lock();
     }
   }
+  explicit HelperThreads(pid_t owner) : owner_(owner) {}
+  const pid_t owner_;  // the process whose threads these are
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<std::function<void()>> jobs_;

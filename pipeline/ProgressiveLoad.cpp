@@ -59,47 +59,56 @@ void ProgressiveLoad::Read() {
 bool ProgressiveLoad::Step(std::chrono::microseconds budget) {
   if (finished_ || stopped_) return false;
   const auto deadline = std::chrono::steady_clock::now() + budget;
-  for (;;) {
-    // The chunks read so far (at least one, waiting for it until the deadline), up to a batch.
-    std::vector<Chunk> batch;
+  // The chunks read so far, and those that arrive until the deadline (at least a batch of them
+  // when they are there), go to the tracks in one run of the mixer's lanes: a run per batch would
+  // leave a thread idle at the end of each while the last lane finishes.
+  std::deque<Chunk> taken;  // appended in this step, not yet given back to the reader
+  bool last = false;
+  int given = 0;  // reads handed to the mixer in this step
+  auto next = [&](const float** frames, int* count) {
+    if (last) return false;
+    Chunk chunk;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      if (!changed_.wait_until(lock, deadline, [&] { return !ready_.empty(); })) return true;
-      while (!ready_.empty() && int(batch.size()) < kChunksPerBatch) {
-        batch.push_back(std::move(ready_.front()));
-        ready_.pop_front();
+      // A read the tracks are done with goes back for the reader to fill again.
+      if (int(taken.size()) >= CAP_SampleMixer::kReadsInFlight) {
+        spare_.push_back(std::move(taken.front()));
+        taken.pop_front();
       }
+      if (given >= kChunksPerBatch && std::chrono::steady_clock::now() >= deadline) return false;
+      if (!changed_.wait_until(lock, deadline, [&] { return !ready_.empty(); })) return false;
+      chunk = std::move(ready_.front());
+      ready_.pop_front();
     }
     changed_.notify_all();
-    // The read that gave nothing ends the audio; it comes last.
-    const bool last = batch.back().n <= 0;
-    std::vector<const float*> frames;
-    std::vector<int> counts;
-    for (const Chunk& chunk : batch)
-      if (chunk.n > 0) {
-        frames.push_back(chunk.frames.data());
-        counts.push_back(chunk.n);
-      }
-    try {
-      mixer_.AppendLoadedInLanes(frames, counts);
-    } catch (...) {
-      stopped_ = true;
-      JoinReader();
-      mixer_.EndLoad(false);
-      throw;
-    }
-    if (last) {
-      JoinReader();
-      finished_ = true;
-      mixer_.EndLoad(true);
-      return false;
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      for (Chunk& chunk : batch) spare_.push_back(std::move(chunk));
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return true;
+    // The read that gave nothing ends the audio.
+    last = chunk.n <= 0;
+    taken.push_back(std::move(chunk));  // its frames stay where they are
+    if (last) return false;
+    ++given;
+    *frames = taken.back().frames.data();
+    *count = taken.back().n;
+    return true;
+  };
+  try {
+    mixer_.AppendLoadedAsRead(next);
+  } catch (...) {
+    stopped_ = true;
+    JoinReader();
+    mixer_.EndLoad(false);
+    throw;
   }
+  if (last) {
+    JoinReader();
+    finished_ = true;
+    mixer_.EndLoad(true);
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Chunk& chunk : taken) spare_.push_back(std::move(chunk));
+  }
+  return true;
 }
 
 void ProgressiveLoad::Stop() {

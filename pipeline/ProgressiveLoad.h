@@ -24,7 +24,8 @@ class ProgressiveLoad {
 public:
   // Chunks the reader may hold ahead of the tracks (each a tenth of a second of audio).
   static constexpr int kChunksAhead = 64;
-  // Chunks appended together, the tracks filled on the mixer's load threads.
+  // Chunks a step appends when they are there, though its time is up (the tracks are filled on
+  // the mixer's load threads).
   static constexpr int kChunksPerBatch = 8;
 
   // totalFrames: what the source announces (0 when unknown). The mixer's channels must be the

@@ -23,7 +23,7 @@ int RoundHalfAway(double v) { return int(v < 0 ? v - 0.5 : v + 0.5); }
 int MachineThreads() { return std::max(1, int(std::thread::hardware_concurrency())); }
 
 // Chunks of decoded audio waiting for the tracks during a parallel load.
-constexpr int kLoadSlots = 32;
+constexpr int kLoadSlots = CAP_SampleMixer::kReadsInFlight;
 
 bool mixComputed = true;
 
@@ -282,30 +282,44 @@ void CAP_SampleMixer::AppendLoaded(const float* frames, int n) {
 }
 
 void CAP_SampleMixer::AppendLoadedInLanes(const std::vector<const float*>& frames, const std::vector<int>& counts) {
-  const int chunks = int(std::min(frames.size(), counts.size()));
-  if (loadThreads_ <= 1 || trackCount_ <= 1 || chunks <= 1) {
-    for (int i = 0; i < chunks; ++i) AppendLoaded(frames[std::size_t(i)], counts[std::size_t(i)]);
+  const std::size_t chunks = std::min(frames.size(), counts.size());
+  std::size_t i = 0;
+  AppendLoadedAsRead([&](const float** read, int* count) {
+    if (i >= chunks) return false;
+    *read = frames[i];
+    *count = counts[i];
+    ++i;
+    return true;
+  });
+}
+
+void CAP_SampleMixer::AppendLoadedAsRead(const NextRead& next) {
+  const float* read = nullptr;
+  int count = 0;
+  if (loadThreads_ <= 1 || trackCount_ <= 1) {
+    while (next(&read, &count)) AppendLoaded(read, count);
     return;
-  }
-  std::vector<int> positions(std::size_t(chunks), 0);
-  std::int64_t end = loaded_;
-  for (int i = 0; i < chunks; ++i) {
-    if (loadMeter_) loadMeter_->Add(frames[std::size_t(i)], counts[std::size_t(i)]);
-    positions[std::size_t(i)] = int(end);
-    end += counts[std::size_t(i)];
   }
   // As in LoadInParallel: the mixer hears of none of the writes (its duration would be read
   // across threads) and catches up at the end.
-  std::vector<int> chunkInSlot(kLoadSlots, 0);
+  struct Slot {
+    const float* frames = nullptr;
+    int n = 0;
+    int position = 0;
+  };
+  std::vector<Slot> slots(kLoadSlots);
   std::vector<std::vector<float>> scratch(static_cast<std::size_t>(trackCount_));
-  int next = 0;
+  std::int64_t end = loaded_;
   auto produce = [&](int slot) {
-    chunkInSlot[std::size_t(slot)] = next++;
-    return ProducedChunk{true, next < chunks};
+    if (!next(&read, &count)) return ProducedChunk{false, false};
+    if (loadMeter_) loadMeter_->Add(read, count);
+    slots[std::size_t(slot)] = Slot{read, count, int(end)};
+    end += count;
+    return ProducedChunk{true, true};
   };
   auto consume = [&](int track, int slot) {
-    const std::size_t i = std::size_t(chunkInSlot[std::size_t(slot)]);
-    WriteTrack(track, frames[i], counts[i], positions[i], scratch[std::size_t(track)]);
+    const Slot& s = slots[std::size_t(slot)];
+    WriteTrack(track, s.frames, s.n, s.position, scratch[std::size_t(track)]);
   };
   for (int k = 0; k < trackCount_; ++k) tracks_[k]->RemoveViewer(this);
   auto catchUp = [&] {
@@ -318,8 +332,10 @@ void CAP_SampleMixer::AppendLoadedInLanes(const std::vector<const float*>& frame
     catchUp();
     throw;
   }
-  loaded_ = end;
-  writePosition = int(end);
+  if (end > loaded_) {
+    loaded_ = end;
+    writePosition = int(end);
+  }
   catchUp();
 }
 

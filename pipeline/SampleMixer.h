@@ -55,6 +55,12 @@ public:
   // to LoadThreads() threads as the parallel load fills them: they end the same. Every viewer of
   // the tracks but the mixer is told of the change on the thread that fills its track.
   void AppendLoadedInLanes(const std::vector<const float*>& frames, const std::vector<int>& counts);
+  // The same for reads handed out one at a time by next (its frames and count > 0; false once it
+  // has no more now), called on this thread: the tracks take each as it comes. A read's frames
+  // are in use until next has been called kReadsInFlight times more, or this returns.
+  static constexpr int kReadsInFlight = 32;
+  using NextRead = std::function<bool(const float** frames, int* count)>;
+  void AppendLoadedAsRead(const NextRead& next);
   // Settles the mix and, after a whole load with correctDC on, removes the offsets measured.
   void EndLoad(bool whole);
   std::int64_t LoadedFrames() const { return loaded_; }

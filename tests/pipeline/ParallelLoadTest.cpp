@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "pipeline/ChunkPipeline.h"
 #include "pipeline/ProgressiveLoad.h"
 #include "pipeline/SampleMixer.h"
@@ -145,6 +148,26 @@ TEST(ParallelLoad, ALaneFailureReachesTheCaller) {
   EXPECT_THROW(RunChunkPipeline(3, 8, 2, produce, consume), std::runtime_error);
   EXPECT_EQ(taken[1], 50);
   EXPECT_LT(produced, 200);
+}
+
+TEST(ParallelLoad, AForkedChildRunsPipelines) {
+  // The parent's helper threads (kept from the pipeline above or run here) are not in the child.
+  auto run = [] {
+    int produced = 0, taken = 0;
+    RunChunkPipeline(3, 8, 2, [&](int) { return ProducedChunk{true, ++produced < 100}; },
+                     [&](int, int) { ++taken; });
+    return taken;
+  };
+  ASSERT_EQ(run(), 300);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(20);  // a hang fails the test instead of holding it up
+    _exit(run() == 300 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
