@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
-#include <pthread.h>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -142,17 +141,6 @@ public:
       delete fresh;  // another thread made one first: current holds it now
     }
     return *current;
-  }
-  HelperThreads() {
-    // A child forked from this process has none of the threads (only the one that forked): it
-    // starts with an empty pool, and the lock is held across the fork so that it is consistent.
-    pthread_atfork([] { Get().mutex_.lock(); }, [] { Get().mutex_.unlock(); },
-                   [] {
-                     HelperThreads& pool = Get();
-                     pool.idle_ = 0;
-                     pool.jobs_.clear();
-                     pool.mutex_.unlock();
-                   });
   }
   // Runs job on a helper thread; throws std::system_error when no thread can be made.
   void Run(std::function<void()> job) {
