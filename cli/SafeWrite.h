@@ -2,7 +2,7 @@
 // Writing a file that is not audio (decode's floats, render's picture) as safely as the editor
 // saves audio: into a temporary file in the target's directory, flushed and synced, then renamed
 // over the target. A failure leaves the old file as it was and no temporary behind. "-" is
-// standard output.
+// standard output; a device or a pipe is written directly.
 #include <cstdio>
 #include <functional>
 #include <string>

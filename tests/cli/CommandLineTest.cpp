@@ -5,6 +5,7 @@
 #include <functional>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,6 +168,14 @@ TEST_F(SoxFixture, DecodeToStandardOutputEqualsDecodeToAFile) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, ReadText(dir / "file.f32"));
   EXPECT_EQ(run.out.size(), 15435u * 2 * 4);  // 0.7 s of two channels
+  // A pipe (as /dev/null) is written as it is, not replaced by a file.
+  const std::string pipe = dir / "pipe", piped = dir / "piped.f32";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const std::string both = "timeout 20 cat '" + pipe + "' > '" + piped + "' & '" + TINTWAVE_CLI + "' decode '" + wav + "' '" + pipe +
+                           "'; s=$?; wait; exit $s";
+  EXPECT_EQ(std::system(both.c_str()), 0);
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  EXPECT_EQ(ReadText(piped), run.out);
 }
 
 TEST_F(SoxFixture, CtrlCDuringConvertLeavesTheOldFile) {
