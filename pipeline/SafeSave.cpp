@@ -47,17 +47,29 @@ std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const Sa
   const fs::path finalPath = ReplacedFile(target.path);
   // The rename could replace a file the user may not write to; such a file stays as it is.
   if (::access(finalPath.c_str(), F_OK) == 0 && ::access(finalPath.c_str(), W_OK) != 0) return CannotWrite(target.path);
-  fs::path directory = finalPath.parent_path();
-  if (directory.empty()) directory = ".";
-  std::string pattern = (directory / ("." + finalPath.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) return CannotWrite(target.path);
-  const std::string tempPath = pattern;
-  std::FILE* file = ::fdopen(fd, "wb");
-  if (!file) {
-    ::close(fd);
-    ::unlink(tempPath.c_str());
-    return CannotWrite(target.path);
+  // A device or a pipe (/dev/null, a FIFO) is written as it is: a rename would put a plain file in
+  // its place.
+  struct stat existing {};
+  const bool device = ::stat(finalPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+                      !S_ISDIR(existing.st_mode);
+  std::string tempPath;
+  std::FILE* file = nullptr;
+  if (device) {
+    file = std::fopen(finalPath.c_str(), "wb");
+    if (!file) return CannotWrite(target.path);
+  } else {
+    fs::path directory = finalPath.parent_path();
+    if (directory.empty()) directory = ".";
+    std::string pattern = (directory / ("." + finalPath.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return CannotWrite(target.path);
+    tempPath = pattern;
+    file = ::fdopen(fd, "wb");
+    if (!file) {
+      ::close(fd);
+      ::unlink(tempPath.c_str());
+      return CannotWrite(target.path);
+    }
   }
 
   std::string error;
@@ -91,12 +103,13 @@ std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const Sa
     out.flush();
     const bool streamGood = !out.fail();
     // Data must be on the disk before the rename makes it the file, or a crash leaves nothing.
-    const bool flushed = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-    const bool modeSet = ::fchmod(::fileno(file), ModeForReplacement(finalPath)) == 0;
+    const bool flushed = std::fflush(file) == 0 && (device || ::fsync(::fileno(file)) == 0);
+    const bool modeSet = device || ::fchmod(::fileno(file), ModeForReplacement(finalPath)) == 0;
     const bool closed = buffer.Close();
     if (error.empty() && (!streamGood || !flushed || !closed)) error = kWriteFailed;
     if (error.empty() && !modeSet) error = CannotWrite(target.path);
   }
+  if (device) return error;
   if (error.empty() && std::rename(tempPath.c_str(), finalPath.c_str()) != 0) error = CannotWrite(target.path);
   if (!error.empty()) ::unlink(tempPath.c_str());
   return error;

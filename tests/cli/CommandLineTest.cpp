@@ -168,14 +168,22 @@ TEST_F(SoxFixture, DecodeToStandardOutputEqualsDecodeToAFile) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, ReadText(dir / "file.f32"));
   EXPECT_EQ(run.out.size(), 15435u * 2 * 4);  // 0.7 s of two channels
-  // A pipe (as /dev/null) is written as it is, not replaced by a file.
-  const std::string pipe = dir / "pipe", piped = dir / "piped.f32";
+  // A pipe (as /dev/null) is written as it is, not replaced by a file: decode's floats, and the
+  // audio convert saves.
+  const std::string pipe = dir / "pipe", piped = dir / "piped";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  const std::string both = "timeout 20 cat '" + pipe + "' > '" + piped + "' & '" + TINTWAVE_CLI + "' decode '" + wav + "' '" + pipe +
-                           "'; s=$?; wait; exit $s";
-  EXPECT_EQ(std::system(both.c_str()), 0);
-  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
-  EXPECT_EQ(ReadText(piped), run.out);
+  auto throughPipe = [&](const std::string& command) {
+    const std::string both = "timeout 20 cat '" + pipe + "' > '" + piped + "' & '" + TINTWAVE_CLI + "' " + command +
+                             " '" + pipe + "' " + (command.rfind("convert", 0) == 0 ? "--type wave" : "") +
+                             "; s=$?; wait; exit $s";
+    EXPECT_EQ(std::system(both.c_str()), 0) << command;
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe)) << command;
+    return ReadText(piped);
+  };
+  EXPECT_EQ(throughPipe("decode '" + wav + "'"), run.out);
+  ASSERT_EQ(RunCli("convert " + wav + " " + dir / "file.wav").status, 0);
+  const std::string saved = throughPipe("convert '" + wav + "'");
+  EXPECT_TRUE(saved == ReadText(dir / "file.wav")) << saved.size() << " bytes through the pipe";
 }
 
 TEST_F(SoxFixture, CtrlCDuringConvertLeavesTheOldFile) {
