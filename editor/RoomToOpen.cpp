@@ -47,8 +47,10 @@ std::int64_t RoomForSamples() {
 }
 
 std::int64_t BytesToOpen(std::int64_t frames, int channels) {
-  const int tracks = channels == 1 ? 1 : channels + 1;
-  // About 3 % for the blocks: a signature, a colour and the links of every 0.05-0.1 s.
+  // A stereo document's mix keeps no samples of its own, only its blocks.
+  const int tracks = channels;
+  // About 3 % for the blocks: a signature, a colour, the summaries and the links of every
+  // 0.05-0.1 s.
   return frames * tracks * std::int64_t(sizeof(float)) * 103 / 100;
 }
 

@@ -14,7 +14,7 @@ bool SampleStorePagesToDisk();
 std::int64_t RoomForSamples();
 
 // The bytes a document of frames frames and channels channels takes: a float per sample of every
-// track (a stereo document keeps a mono mix as well) and the blocks' bookkeeping.
+// channel (a stereo document's mono mix is made from them) and the blocks' bookkeeping.
 std::int64_t BytesToOpen(std::int64_t frames, int channels);
 
 // "x.wav needs 19.2 GB to open; 11.5 GB are free", or "" when it fits (or room is unknown).
