@@ -54,35 +54,49 @@ private:
 constexpr int kProduceChunk = 4096;  // samples read from each source per pass
 constexpr long long kParallelSettleSamples = 1 << 20;  // stale samples worth a second thread
 
-// Reads a stored track forward without its cursor or hints, so that several threads can read one
-// track at once while nobody changes it.
-class ForwardReader {
+// Reads a stored track from a block found beforehand, without the track's cursor or locate hint,
+// so that several threads can read one track at once. Reads go mostly forward; a read may start a
+// little before the last one ended.
+class SampleCursor {
 public:
-  ForwardReader(const CAP_SampleTrack& track, int position) : block_(track.Head()) { Skip(position); }
-  void Skip(int n) {
-    for (offset_ += n; block_ && offset_ >= block_->count;) {
-      offset_ -= block_->count;
+  SampleCursor(const SampleBlock* block, int start) : block_(block), start_(start) {}
+  SampleCursor(const CAP_SampleTrack& track, int position) : block_(track.Head()), start_(0) {
+    while (block_ && position >= start_ + block_->count && block_->next) {
+      start_ += block_->count;
       block_ = block_->next;
     }
   }
-  // n samples, zeros past the end.
-  void Read(float* dest, int n) {
+  // n samples from position on, zeros past the end.
+  void Read(float* dest, int n, int position) {
+    while (block_ && position < start_ && block_->prev) {
+      block_ = block_->prev;
+      start_ -= block_->count;
+    }
+    while (block_ && position >= start_ + block_->count && block_->next) {
+      start_ += block_->count;
+      block_ = block_->next;
+    }
     while (n > 0) {
-      if (!block_) {
+      const int offset = position - start_;
+      if (!block_ || offset < 0 || offset >= block_->count) {
         std::fill_n(dest, n, 0.0f);
         return;
       }
-      const int take = std::min(n, block_->count - offset_);
-      std::memcpy(dest, block_->Samples() + offset_, sizeof(float) * std::size_t(take));
+      const int take = std::min(n, block_->count - offset);
+      std::memcpy(dest, block_->Samples() + offset, sizeof(float) * std::size_t(take));
       dest += take;
       n -= take;
-      Skip(take);
+      position += take;
+      if (n > 0 && block_->next) {
+        start_ += block_->count;
+        block_ = block_->next;
+      }
     }
   }
 
 private:
   const SampleBlock* block_;
-  int offset_ = 0;
+  int start_;
 };
 
 // The mixer's mix of a stereo frame, in its order: 0 + 0.5 x left, then + 0.5 x right (the sum
@@ -162,18 +176,14 @@ void CAP_SampleTrack::SettleInParallel(std::vector<std::pair<SampleBlock*, int>>
   const std::size_t per = (stale.size() + std::size_t(threads) - 1) / std::size_t(threads);
   auto work = [&](std::size_t from, std::size_t to) {
     if (from >= to) return;
-    ForwardReader left(*left_, stale[from].second), right(*right_, stale[from].second);
+    SampleCursor left(*left_, stale[from].second), right(*right_, stale[from].second);
     std::vector<float> l, r, mixed;
-    int at = stale[from].second;
     for (std::size_t i = from; i < to; ++i) {
       auto [block, start] = stale[i];
-      left.Skip(start - at);
-      right.Skip(start - at);
       const std::size_t n = std::size_t(block->count);
       l.resize(n), r.resize(n), mixed.resize(n);
-      left.Read(l.data(), block->count);
-      right.Read(r.data(), block->count);
-      at = start + block->count;
+      left.Read(l.data(), block->count, start);
+      right.Read(r.data(), block->count, start);
       for (std::size_t k = 0; k < n; ++k) mixed[k] = MixOfPair(l[k], r[k]);
       FillBlock(block, mixed.data());  // touches this block alone
     }
@@ -823,45 +833,6 @@ namespace {
 // edit or an undo of the whole file every column reads blocks that are cold in memory.
 constexpr int kParallelColumns = 256;
 
-// Reads a source track of the mix from a block found beforehand, without the track's locate
-// hint, which the other half's thread may be using. Reads go mostly forward; a column's first
-// read may start a few samples before the previous column's last one ended.
-class SourceCursor {
-public:
-  SourceCursor(const SampleBlock* block, int start) : block_(block), start_(start) {}
-  SourceCursor(const SourceCursor&) = default;
-  // n samples from position on, zeros past the end.
-  void Read(float* dest, int n, int position) {
-    while (block_ && position < start_ && block_->prev) {
-      block_ = block_->prev;
-      start_ -= block_->count;
-    }
-    while (block_ && position >= start_ + block_->count && block_->next) {
-      start_ += block_->count;
-      block_ = block_->next;
-    }
-    while (n > 0) {
-      const int offset = position - start_;
-      if (!block_ || offset < 0 || offset >= block_->count) {
-        std::fill_n(dest, n, 0.0f);
-        return;
-      }
-      const int take = std::min(n, block_->count - offset);
-      std::memcpy(dest, block_->Samples() + offset, sizeof(float) * std::size_t(take));
-      dest += take;
-      n -= take;
-      position += take;
-      if (n > 0 && block_->next) {
-        start_ += block_->count;
-        block_ = block_->next;
-      }
-    }
-  }
-
-private:
-  const SampleBlock* block_;
-  int start_;
-};
 }  // namespace
 
 void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* mins, float* maxs,
@@ -876,11 +847,11 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
   auto cursorAt = [&](CAP_SampleTrack* source, int position) {
     int o = 0, at = 0;
     const SampleBlock* b = source ? source->LocateWithStart(position, &o, &at) : nullptr;
-    return SourceCursor(b, at);
+    return SampleCursor(b, at);
   };
   // Columns from..to - 1, the first starting at sample s inside block at blockStart + offset.
   auto pass = [&](int from, int to, long long s, SampleBlock* block, int offset, int blockStart,
-                  SourceCursor leftCursor, SourceCursor rightCursor) {
+                  SampleCursor leftCursor, SampleCursor rightCursor) {
     // A computed block's samples where a column takes part of it: the summaries serve the middle
     // of the part, so only the samples its two edges read are made (the summaries' first two
     // levels come from samples: less than 64 beyond each edge's multiple of 8).
@@ -937,7 +908,7 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
     pass(0, columns, s, block, offset, blockStart, cursorAt(left_, blockStart), cursorAt(right_, blockStart));
     return;
   }
-  const SourceCursor firstLeft = cursorAt(left_, blockStart), firstRight = cursorAt(right_, blockStart);
+  const SampleCursor firstLeft = cursorAt(left_, blockStart), firstRight = cursorAt(right_, blockStart);
   // The second half starts where the first would have arrived at its column. Its thread walks
   // there from the first half's start (the track's own hint is the calling thread's), and its
   // sources' cursors walk on from there as it reads.

@@ -27,6 +27,7 @@ ext_flac := .flac
 ext_ogg := .ogg
 ext_opus := .opus
 ext_m4a := .m4a
+ext_aac := .aac
 ext_wv := .wv
 ext_ape := .ape
 

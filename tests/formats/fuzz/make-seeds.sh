@@ -188,6 +188,9 @@ ff -i "$(src 8000 2 0.03)" -c:a libopus -b:a 24k -bitexact "$d/ffmpeg-stereo.opu
 d=$(fresh m4a)
 ff -i "$(src 8000 1 0.05)" -c:a aac -b:a 16k -bitexact -metadata title=Seed "$d/ffmpeg-aac-mono.m4a"
 ff -i "$(src 8000 2 0.02)" -c:a alac -bitexact "$d/ffmpeg-alac-stereo.m4a"
+d=$(fresh aac)
+ff -i "$(src 8000 1 0.05)" -c:a aac -b:a 16k -bitexact -f adts "$d/ffmpeg-aac-mono.aac"
+ff -i "$(src 8000 2 0.02)" -c:a aac -b:a 24k -bitexact -f adts "$d/ffmpeg-aac-stereo.aac"
 d=$(fresh wv)
 ff -i "$(src 8000 1 0.05)" -c:a wavpack -bitexact "$d/ffmpeg-mono.wv"
 ff -i "$(src 8000 2 0.02)" -c:a wavpack -bitexact "$d/ffmpeg-stereo.wv"

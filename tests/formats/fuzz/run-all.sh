@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds every reader fuzzer and runs each for SECONDS over a working copy of its seeds:
 #   tests/formats/fuzz/run-all.sh SECONDS [TARGET...]
-# Targets: wav wav-adpcm aiff au voc 8svx mp3 mp2 mod mid raw flac ogg opus m4a wv ape (default: all). Everything is written
+# Targets: wav wav-adpcm aiff au voc 8svx mp3 mp2 mod mid raw flac ogg opus m4a aac wv ape (default: all). Everything is written
 # under ${TMPDIR:-/tmp}/tintwave-fuzz (FUZZ_OUT overrides): bin/ the fuzzers, corpus/<target>
 # the working corpora (kept between runs; FUZZ_FRESH=1 starts again from the seeds), and
 # findings/<target> the crashing, hanging or exhausting inputs of the last run. Runs sharing that
@@ -11,7 +11,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
-all_targets=(wav wav-adpcm aiff au voc 8svx mp3 mp2 mod mid raw flac ogg opus m4a wv ape)
+all_targets=(wav wav-adpcm aiff au voc 8svx mp3 mp2 mod mid raw flac ogg opus m4a aac wv ape)
 
 usage() { echo "usage: $0 SECONDS [TARGET...]  (targets: ${all_targets[*]})" >&2; exit 2; }
 [ $# -ge 1 ] || usage
