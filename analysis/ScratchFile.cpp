@@ -44,18 +44,6 @@ File& TheFile() {
 }
 
 #if defined(__linux__)
-// A value from /proc/meminfo in bytes; 0 when missing.
-std::size_t MemInfo(const char* key) {
-  std::ifstream meminfo("/proc/meminfo");
-  const std::string prefix = std::string(key) + ":";
-  for (std::string line; std::getline(meminfo, line);) {
-    unsigned long long kib = 0;
-    if (line.compare(0, prefix.size(), prefix) == 0 && std::sscanf(line.c_str() + prefix.size(), "%llu", &kib) == 1)
-      return std::size_t(kib) * 1024;
-  }
-  return 0;
-}
-
 // The lowest memory limit of this process's cgroup and its parents (v2 memory.max, v1
 // memory.limit_in_bytes); none: the largest size.
 std::size_t CgroupLimit() {
@@ -121,6 +109,17 @@ int MakeUnnamedFile(const std::string& directory) {
 }
 #endif
 }  // namespace
+
+std::size_t MemInfo(const char* key) {
+  std::ifstream meminfo("/proc/meminfo");
+  const std::string prefix = std::string(key) + ":";
+  for (std::string line; std::getline(meminfo, line);) {
+    unsigned long long kib = 0;
+    if (line.compare(0, prefix.size(), prefix) == 0 && std::sscanf(line.c_str() + prefix.size(), "%llu", &kib) == 1)
+      return std::size_t(kib) * 1024;
+  }
+  return 0;
+}
 
 std::string DefaultDirectory() {
   const char* cache = std::getenv("XDG_CACHE_HOME");

@@ -22,6 +22,8 @@ namespace scratch {
 // reason in *error, when no file can be made there: regions then stay in memory. An empty
 // directory turns the file off for new regions.
 bool UseDirectory(const std::string& directory, std::string* error);
+// A value of /proc/meminfo ("MemAvailable", "MemTotal") in bytes; 0 when it is missing.
+std::size_t MemInfo(const char* key);
 // $XDG_CACHE_HOME/tintwave, or ~/.cache/tintwave.
 std::string DefaultDirectory();
 bool Active();

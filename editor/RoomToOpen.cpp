@@ -11,15 +11,6 @@
 
 namespace {
 
-std::int64_t MemAvailable() {
-  std::ifstream meminfo("/proc/meminfo");
-  for (std::string line; std::getline(meminfo, line);) {
-    long long kib = 0;
-    if (std::sscanf(line.c_str(), "MemAvailable: %lld kB", &kib) == 1) return std::int64_t(kib) * 1024;
-  }
-  return -1;
-}
-
 std::int64_t ScratchFree() {
   // The folder itself may not exist yet; its nearest parent is on the same file system.
   for (std::string at = scratch::DefaultDirectory(); !at.empty(); at = at.substr(0, at.rfind('/'))) {
@@ -41,8 +32,8 @@ std::string Gigabytes(std::int64_t bytes) {
 bool SampleStorePagesToDisk() { return scratch::Active(); }
 
 std::int64_t RoomForSamples() {
-  const std::int64_t memory = MemAvailable();
-  if (memory < 0) return -1;
+  const std::int64_t memory = std::int64_t(scratch::MemInfo("MemAvailable"));
+  if (memory <= 0) return -1;
   return memory + (SampleStorePagesToDisk() ? ScratchFree() : 0);
 }
 
