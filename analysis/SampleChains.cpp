@@ -216,6 +216,22 @@ BlockChain CAP_SampleTrack::CopyChain(int count, int position, int* chainStart) 
   return MakeChanged(count, position, nullptr, chainStart, &span);
 }
 
+BlockChain CAP_SampleTrack::CopyChainFrom(const CAP_SampleTrack& source, int count, int sourcePosition,
+                                          const std::function<void(int n)>& progress) {
+  // Walked from the head: the locate hints are source's own, and other threads may read it.
+  const SampleBlock* b = source.head_;
+  int d = std::max(sourcePosition, 0);
+  for (; b && d >= b->count; b = b->next) d -= b->count;
+  ChainBuilder copy;
+  for (int copied = 0; b && copied < count; b = b->next, d = 0) {
+    const int n = std::min(b->count - d, count - copied);
+    FillAsCopy(NewLooseBlock(n, copy), b, b->Samples(), n, d);
+    copied += n;
+    if (progress) progress(n);
+  }
+  return std::move(copy.chain);
+}
+
 BlockChain CAP_SampleTrack::ReverseRange(int count, int position) {
   position = std::clamp(position, 0, length_);
   count = std::clamp(count, 0, length_ - position);

@@ -326,9 +326,15 @@ SampleBlock* CAP_SampleTrack::NewEmptyBlockBetween(SampleBlock* after, SampleBlo
 SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* before, const SampleBlock* source,
                                               const float* sourceSamples, int n, int sourceIndex) {
   SampleBlock* block = NewEmptyBlockBetween(after, before, n);
+  FillAsCopy(block, source, sourceSamples, n, sourceIndex);
+  return block;
+}
+
+void CAP_SampleTrack::FillAsCopy(SampleBlock* block, const SampleBlock* source, const float* sourceSamples, int n,
+                                 int sourceIndex) {
   if (block->computed) {
     RecomputeBlock(block);  // from the sources, once they hold what is copied
-    return block;
+    return;
   }
   std::memcpy(block->Samples(), sourceSamples + sourceIndex, sizeof(float) * std::size_t(n));
   if (n == source->count && sourceIndex == 0 && !source->stale && !source->computed) {
@@ -338,10 +344,9 @@ SampleBlock* CAP_SampleTrack::NewBlockBetween(SampleBlock* after, SampleBlock* b
     block->color = source->color;
     std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n, false)));
     block->CopyBandsFrom(*source);
-    return block;
+    return;
   }
   RecomputeBlock(block);
-  return block;
 }
 
 void CAP_SampleTrack::RecomputeBlock(SampleBlock* block) {

@@ -139,6 +139,13 @@ public:
   BlockChain ReverseRange(int count, int position);
   // Copies of the whole blocks holding [position, position + count), from *chainStart.
   BlockChain CopyChain(int count, int position, int* chainStart);
+  // source's samples [sourcePosition, sourcePosition + count) as new blocks of this track, block
+  // for block as CopySamples makes them (whole blocks keep their signatures), not yet in the list
+  // (SwapRange puts them there). Both tracks store their samples and source is settled; source
+  // is only read, so several tracks may copy at once, each from a source of its own.
+  // progress(n) follows each block with the samples it copied.
+  BlockChain CopyChainFrom(const CAP_SampleTrack& source, int count, int sourcePosition,
+                           const std::function<void(int n)>& progress = {});
   // The new blocks of a ChangeRange, not yet in the list (SwapRange(*span, *chainStart, ...)
   // puts them there). Touches only this track's blocks and store: several tracks may prepare at
   // once, each on its own thread, when change may run on any thread.
@@ -280,6 +287,9 @@ private:
   struct ChainBuilder;
   // A new block of n samples (no signature yet) at the end of a chain being built.
   SampleBlock* NewLooseBlock(int n, ChainBuilder& into);
+  // A new block takes n samples of source from sourceIndex (sourceSamples: source's samples), with
+  // source's signature and summaries when that is the whole block.
+  void FillAsCopy(SampleBlock* block, const SampleBlock* source, const float* sourceSamples, int n, int sourceIndex);
   // New blocks for the whole blocks holding [position, position + count): the range's samples
   // through change, the rest as they are; null change: copies with their signatures.
   BlockChain MakeChanged(int count, int position, const SampleChange* change, int* chainStart, int* span);

@@ -38,9 +38,11 @@ struct File {
   std::string directory;               // where the file is; empty: none
 };
 
+// Never destroyed: tracks that outlive main (the clipboard is a static) give their regions back
+// while the process exits, after the statics made before them are gone.
 File& TheFile() {
-  static File file;
-  return file;
+  static File* const file = new File;
+  return *file;
 }
 
 #if defined(__linux__)

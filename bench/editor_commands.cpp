@@ -13,7 +13,10 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <sys/mman.h>
 
 #include "analysis/SampleTrack.h"
 #include "analysis/SoundMatch.h"
@@ -375,6 +378,78 @@ BENCHMARK_CAPTURE(BM_WholeFileAsLongWork, normalize, &EditorDocument::Normalize)
 BENCHMARK_CAPTURE(BM_WholeFileAsLongWork, reverse, &EditorDocument::Reverse)
     ->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 
+// Every whole-file command of the hour as the user runs it (Select All, the command, then Undo):
+// the time is the command's wall time, cpu_s the whole process's processor time over it (the
+// command's threads and the kernel's page faults), undo_ms the undo's wall time. Paste and mix
+// take an hour from the clipboard (paste replaces the selection with it). Fresh memory costs
+// what the machine makes it cost: BM_FreshMemory gives that figure for the same run.
+double ProcessSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) + 1e-9 * double(now.tv_nsec);
+}
+void BM_WholeFileCommand(benchmark::State& state, bool (EditorDocument::*command)()) {
+  EditorDocument& doc = *TheHour().document;
+  doc.Editor()->SelectAll();
+  if ((command == &EditorDocument::Paste || command == &EditorDocument::Mix) && !doc.Copy()) {
+    state.SkipWithError("Copy failed");
+    return;
+  }
+  double cpu = 0;
+  EditThenUndo(
+      state,
+      [&] {
+        doc.Editor()->SelectAll();
+        const double before = ProcessSeconds();
+        const bool done = (doc.*command)();
+        cpu += ProcessSeconds() - before;
+        return done;
+      },
+      [&] { return doc.Undo(); });
+  state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
+}
+#define WHOLE_FILE(name, command)                                         \
+  BENCHMARK_CAPTURE(BM_WholeFileCommand, name, &EditorDocument::command) \
+      ->Unit(benchmark::kMillisecond)                                     \
+      ->UseManualTime()                                                   \
+      ->Iterations(2)
+WHOLE_FILE(normalize, Normalize);
+WHOLE_FILE(volume_50, Volume);
+WHOLE_FILE(fade_in, FadeIn);
+WHOLE_FILE(fade_out, FadeOut);
+WHOLE_FILE(mute, Mute);
+WHOLE_FILE(reverse, Reverse);
+WHOLE_FILE(delete, Delete);
+WHOLE_FILE(paste, Paste);
+WHOLE_FILE(mix_50_50, Mix);
+#undef WHOLE_FILE
+
+// What this machine charges for fresh memory: the samples of the hour's two channels (1.27 GB)
+// in new huge pages, first written by two threads as a whole-file command writes them, after a
+// pause long enough for a virtual machine's host to have taken back memory the process gave up.
+void BM_FreshMemory(benchmark::State& state) {
+  constexpr std::size_t kBytes = std::size_t(kHourFrames) * kChannels * sizeof(float);
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::seconds(state.range(0)));
+    char* memory = static_cast<char*>(mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (memory == MAP_FAILED) {
+      state.SkipWithError("no memory");
+      return;
+    }
+    madvise(memory, kBytes, MADV_HUGEPAGE);
+    const auto t = Clock::now();
+    auto touch = [memory](std::size_t from, std::size_t to) {
+      for (std::size_t at = from; at < to; at += 4096) memory[at] = 1;
+    };
+    std::thread other(touch, kBytes / 2, kBytes);
+    touch(0, kBytes / 2);
+    other.join();
+    state.SetIterationTime(Since(t));
+    munmap(memory, kBytes);
+  }
+}
+BENCHMARK(BM_FreshMemory)->ArgName("pause_s")->Arg(0)->Arg(5)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
 // Ten minutes of one track reversed by the track itself (arg 0: it splits and mirrors blocks in
 // place) and by the history (arg 1: new blocks prepared beside the list, then swapped in, as a
 // stoppable command does); both then undone by reversing again / by the history's undo.
@@ -464,7 +539,7 @@ struct BareLoad {
 
 // EditorDocument::Open (controller, history, player, window, display) against the bare load,
 // alternating which goes first; the time is the document's, bare_ms the bare load's. Arg: the
-// document's DC correction (on by default in the options; the bare load has none).
+// document's DC correction (off by default; the bare load has none).
 void BM_OpenDocument(benchmark::State& state) {
   const std::string& path = TenMinuteWave();
   DocumentOptions options;

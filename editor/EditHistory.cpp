@@ -295,12 +295,12 @@ void EP_EditHistory::AddEntry(int track, int length, int start, int lengthInPlac
   PushEntry(Entry{std::move(saved), track, span > 0 ? chainStart : start, lengthInPlace, start});
 }
 
-void EP_EditHistory::MoveOut(int track, int length, int start, int lengthInPlace) {
+void EP_EditHistory::MoveOut(int track, int length, int start, int lengthInPlace, BlockChain replacement) {
   if (!current_) return;
   CheckAllocation();
   CAP_SampleTrack* t = mixer_->Track(track);
   ClampRange(t->Length(), &length, &start);
-  PushEntry(Entry{t->SwapRange(length, start, BlockChain()), track, start, std::max(lengthInPlace, 0), start});
+  PushEntry(Entry{t->SwapRange(length, start, std::move(replacement)), track, start, std::max(lengthInPlace, 0), start});
 }
 
 void EP_EditHistory::ChangeIntoEntry(int track, int length, int start, const SampleChange& change, int extra) {
@@ -433,6 +433,42 @@ std::unique_ptr<CAP_SampleTrack> EP_EditHistory::ConvertToDocumentRate(CAP_Sampl
   return converted;
 }
 
+std::vector<BlockChain> EP_EditHistory::CopiesOfClipboard() {
+  const int tracks = TrackCount();
+  std::vector<BlockChain> copies(std::size_t(std::max(tracks, 0)));
+  std::vector<CAP_SampleTrack*> sources(copies.size(), nullptr);
+  long long total = 0;
+  int copying = 0;
+  for (int i = 0; i < tracks; ++i) {
+    CAP_SampleTrack* t = mixer_->Track(i);
+    CAP_SampleTrack* source = clipboard_->Slot(i);
+    // A computed track (the mix) takes its blocks from its sources afterwards, as it always did.
+    if (!source || t->Computed() || source->Computed() || source->sampleRate != t->sampleRate) continue;
+    sources[std::size_t(i)] = source;
+    total += source->Length();
+    ++copying;
+  }
+  if (copying == 0) return copies;
+  // Progress: the copied tracks' share of every track, the rest is the other tracks'.
+  const double share = double(copying) / tracks;
+  std::atomic<long long> done{0};
+  LongWork* const work = work_;
+  auto prepare = [&] {
+    ForEachTrackInParallel(tracks, total >= kParallelSamples, [&](int i) {
+      CAP_SampleTrack* source = sources[std::size_t(i)];
+      if (!source) return;
+      copies[std::size_t(i)] = mixer_->Track(i)->CopyChainFrom(*source, source->Length(), 0, [&](int n) {
+        if (!work) return;
+        work->ThrowIfStopped();
+        work->Report(share * double(done += n) / double(total));
+      });
+    });
+  };
+  if (work) work->RunOnWorker(prepare);
+  else prepare();
+  return copies;
+}
+
 int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int sourcePercent, int targetPercent,
                           const ViewState& view) {
   if (!clipboard_ || clipboard_->Empty()) return 0;
@@ -442,6 +478,11 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
     const int filled = clipboard_->FilledCount();
     // A mono clipboard goes to every track, a stereo one's mix track into a mono document.
     const bool trackByTrack = filled == TrackCount();
+    // A long paste is mostly fresh memory for the copies, which threads get faster than one.
+    // (The tracks that got no copy here, a computed mix among them, copy one by one below.)
+    std::vector<BlockChain> copies;
+    if (kind != PasteMixOnce && sourcePercent == 100 && targetPercent == 0 && trackByTrack)
+      copies = CopiesOfClipboard();
     CAP_SampleTrack* convertedFrom = nullptr;
     std::unique_ptr<CAP_SampleTrack> converted;
     const int tracks = TrackCount();
@@ -479,10 +520,14 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
       } else {
         const int n = ClampedLength(t, length, start);
         if (sourcePercent == 100 && targetPercent == 0) {
-          MoveOut(i, n, s, c);
-          // Whole blocks keep their signatures and summaries when the rates agree.
-          if (source->sampleRate == t->sampleRate) t->CopySamples(*source, c, s, 0, samplesDone(c, 0));
-          else InsertFrom(*source, c, 0, *t, s, samplesDone(c, 0));
+          if (std::size_t(i) < copies.size() && copies[std::size_t(i)].Length() > 0) {
+            MoveOut(i, n, s, c, std::move(copies[std::size_t(i)]));
+          } else {
+            MoveOut(i, n, s, c);
+            // Whole blocks keep their signatures and summaries when the rates agree.
+            if (source->sampleRate == t->sampleRate) t->CopySamples(*source, c, s, 0, samplesDone(c, 0));
+            else InsertFrom(*source, c, 0, *t, s, samplesDone(c, 0));
+          }
         } else {
           const int m = std::min(n, c);
           ChangeIntoEntry(i, m, s, Ticking(MixWith(*source, 0, sourcePercent, targetPercent), samplesDone(c, 0)), c - m);

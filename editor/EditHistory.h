@@ -145,8 +145,11 @@ private:
   void Restore(Entry& entry);
   void PushEntry(Entry entry);
   // Moves [start, start + length) of a track out into a new entry (a deletion) that will
-  // replace lengthInPlace samples on undo.
-  void MoveOut(int track, int length, int start, int lengthInPlace);
+  // replace lengthInPlace samples on undo; replacement (the track's own new blocks) takes its place.
+  void MoveOut(int track, int length, int start, int lengthInPlace, BlockChain replacement = {});
+  // For a paste of a clipboard track into each track: the copies of the tracks that store their
+  // samples at the clipboard's rate, made at once (on threads when long; empty for the others).
+  std::vector<BlockChain> CopiesOfClipboard();
   // The range through change in new blocks; the old ones go into a new entry that will also
   // replace the extra samples inserted after the range.
   void ChangeIntoEntry(int track, int length, int start, const SampleChange& change, int extra);

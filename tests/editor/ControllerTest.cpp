@@ -22,10 +22,18 @@ namespace {
 using namespace editor_test;
 namespace fs = std::filesystem;
 
+// One directory for the process's files, removed when the process ends (a run of the tests
+// left one in /tmp each time).
 fs::path TempDir() {
-  const fs::path dir = fs::temp_directory_path() / ("tintwave-editor-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  return dir;
+  static const struct Dir {
+    fs::path path = fs::temp_directory_path() / ("tintwave-editor-" + std::to_string(::getpid()));
+    Dir() { fs::create_directories(path); }
+    ~Dir() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  } dir;
+  return dir.path;
 }
 
 bool HaveSox() { return std::system("sox --version >/dev/null 2>&1") == 0; }

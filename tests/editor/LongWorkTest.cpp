@@ -69,12 +69,21 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
       {"shift pitch, stopped after a track", [](EditorDocument& d) { return d.ShiftPitch(); }, "Shifting the pitch", 2},
       {"change pitch", [](EditorDocument& d) { return d.ChangePitch(); }, "Changing the pitch", 1},
       {"change tempo", [](EditorDocument& d) { return d.ChangeTempo(); }, "Changing the tempo", 1},
-      // Done on the UI thread in pieces: a stop is seen after the first track's part.
+      // The copies on the worker, the mix on the UI thread: a stop is seen during the copies.
       {"paste", [](EditorDocument& d) { return d.Paste(); }, "Pasting", 1},
       {"paste at another rate",
        [](EditorDocument& d) {
          Rig other;
          other.New(1, 22050, 9000, Tone);
+         other.Editor()->SelectAll();
+         return other.document->Copy() && d.Paste();
+       },
+       "Pasting", 1},
+      // Long enough for the copies to be made on threads.
+      {"paste a long clipboard",
+       [](EditorDocument& d) {
+         Rig other;
+         other.New(2, 44100, 300000, Tone);
          other.Editor()->SelectAll();
          return other.document->Copy() && d.Paste();
        },
