@@ -433,40 +433,81 @@ std::unique_ptr<CAP_SampleTrack> EP_EditHistory::ConvertToDocumentRate(CAP_Sampl
   return converted;
 }
 
-std::vector<BlockChain> EP_EditHistory::CopiesOfClipboard() {
+struct EP_EditHistory::PreparedTrack {
+  bool made = false;
+  BlockChain chain;
+  int chainStart = 0, span = 0, start = 0;
+};
+
+std::vector<EP_EditHistory::PreparedTrack> EP_EditHistory::PrepareFromClipboard(int kind, int length, int start,
+                                                                               int sourcePercent,
+                                                                               int targetPercent) {
   const int tracks = TrackCount();
-  std::vector<BlockChain> copies(std::size_t(std::max(tracks, 0)));
-  std::vector<CAP_SampleTrack*> sources(copies.size(), nullptr);
+  std::vector<PreparedTrack> prepared(std::size_t(std::max(tracks, 0)));
+  // Threads never share a source: a mono clipboard into a stereo document goes one by one.
+  if (clipboard_->FilledCount() != tracks) return prepared;
+  const bool copy = kind != PasteMixOnce && sourcePercent == 100 && targetPercent == 0;
+  std::vector<int> counts(prepared.size(), -1);  // the samples each track's new blocks take
   long long total = 0;
-  int copying = 0;
+  int making = 0;
   for (int i = 0; i < tracks; ++i) {
     CAP_SampleTrack* t = mixer_->Track(i);
     CAP_SampleTrack* source = clipboard_->Slot(i);
     // A computed track (the mix) takes its blocks from its sources afterwards, as it always did.
     if (!source || t->Computed() || source->Computed() || source->sampleRate != t->sampleRate) continue;
-    sources[std::size_t(i)] = source;
-    total += source->Length();
-    ++copying;
+    const int c = source->Length(), s = ClampedStart(t, length, start);
+    int& count = counts[std::size_t(i)];
+    if (copy) count = c;
+    else if (kind == PasteMixOnce) count = std::min(std::min(c, std::max(length, 0)), t->Length() - s);
+    else count = std::min(ClampedLength(t, length, start), c);  // mixed in; the rest is inserted
+    prepared[std::size_t(i)].start = s;
+    total += count;
+    ++making;
   }
-  if (copying == 0) return copies;
-  // Progress: the copied tracks' share of every track, the rest is the other tracks'.
-  const double share = double(copying) / tracks;
+  if (making == 0) return prepared;
+  for (int i = 0; i < making; ++i) CheckAllocation();
+  // Progress: the prepared tracks' share of every track, the rest is the other tracks'.
+  const double share = double(making) / tracks;
   std::atomic<long long> done{0};
   LongWork* const work = work_;
   auto prepare = [&] {
     ForEachTrackInParallel(tracks, total >= kParallelSamples, [&](int i) {
-      CAP_SampleTrack* source = sources[std::size_t(i)];
-      if (!source) return;
-      copies[std::size_t(i)] = mixer_->Track(i)->CopyChainFrom(*source, source->Length(), 0, [&](int n) {
+      const int count = counts[std::size_t(i)];
+      if (count < 0) return;
+      PreparedTrack& p = prepared[std::size_t(i)];
+      CAP_SampleTrack* t = mixer_->Track(i);
+      CAP_SampleTrack& source = *clipboard_->Slot(i);
+      auto tick = [&](int n) {
         if (!work) return;
         work->ThrowIfStopped();
-        work->Report(share * double(done += n) / double(total));
-      });
+        work->Report(share * double(done += n) / double(std::max(total, 1LL)));
+      };
+      if (copy) {
+        p.chain = t->CopyChainFrom(source, count, 0, tick);
+        p.chainStart = p.start;
+      } else {
+        SampleChange mix = MixWith(source, 0, sourcePercent, targetPercent);
+        p.chain = t->PrepareChange(
+            count, p.start,
+            [&](const float* in, float* out, int n, long long index) {
+              tick(n);
+              mix(in, out, n, index);
+            },
+            &p.chainStart, &p.span);
+      }
+      p.made = true;
     });
   };
   if (work) work->RunOnWorker(prepare);
   else prepare();
-  return copies;
+  return prepared;
+}
+
+void EP_EditHistory::PutPrepared(int track, PreparedTrack& prepared, int extra) {
+  if (!current_) return;
+  CheckAllocation();
+  BlockChain saved = mixer_->Track(track)->SwapRange(prepared.span, prepared.chainStart, std::move(prepared.chain));
+  PushEntry(Entry{std::move(saved), track, prepared.chainStart, prepared.span + std::max(extra, 0), prepared.start});
 }
 
 int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int sourcePercent, int targetPercent,
@@ -478,11 +519,8 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
     const int filled = clipboard_->FilledCount();
     // A mono clipboard goes to every track, a stereo one's mix track into a mono document.
     const bool trackByTrack = filled == TrackCount();
-    // A long paste is mostly fresh memory for the copies, which threads get faster than one.
-    // (The tracks that got no copy here, a computed mix among them, copy one by one below.)
-    std::vector<BlockChain> copies;
-    if (kind != PasteMixOnce && sourcePercent == 100 && targetPercent == 0 && trackByTrack)
-      copies = CopiesOfClipboard();
+    // A long paste is mostly fresh memory for the new blocks, which threads get faster than one.
+    std::vector<PreparedTrack> prepared = PrepareFromClipboard(kind, length, start, sourcePercent, targetPercent);
     CAP_SampleTrack* convertedFrom = nullptr;
     std::unique_ptr<CAP_SampleTrack> converted;
     const int tracks = TrackCount();
@@ -513,15 +551,17 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
         // May run past the end: the rest of the clipboard is appended there.
         const int r = std::min(c, std::max(length, 0));
         const int inTrack = std::min(r, t->Length() - s);
-        ChangeIntoEntry(i, inTrack, s, Ticking(MixWith(*source, 0, sourcePercent, targetPercent), samplesDone(r, 0)),
-                        r - inTrack);
+        if (prepared[std::size_t(i)].made) PutPrepared(i, prepared[std::size_t(i)], r - inTrack);
+        else
+          ChangeIntoEntry(i, inTrack, s,
+                          Ticking(MixWith(*source, 0, sourcePercent, targetPercent), samplesDone(r, 0)), r - inTrack);
         InsertFrom(*source, r - inTrack, inTrack, *t, s + inTrack, samplesDone(r, inTrack));
         pasted = std::max(pasted, r);
       } else {
         const int n = ClampedLength(t, length, start);
         if (sourcePercent == 100 && targetPercent == 0) {
-          if (std::size_t(i) < copies.size() && copies[std::size_t(i)].Length() > 0) {
-            MoveOut(i, n, s, c, std::move(copies[std::size_t(i)]));
+          if (prepared[std::size_t(i)].made) {
+            MoveOut(i, n, s, c, std::move(prepared[std::size_t(i)].chain));
           } else {
             MoveOut(i, n, s, c);
             // Whole blocks keep their signatures and summaries when the rates agree.
@@ -530,7 +570,10 @@ int EP_EditHistory::Paste(int length, int start, int kind, bool convertRate, int
           }
         } else {
           const int m = std::min(n, c);
-          ChangeIntoEntry(i, m, s, Ticking(MixWith(*source, 0, sourcePercent, targetPercent), samplesDone(c, 0)), c - m);
+          if (prepared[std::size_t(i)].made) PutPrepared(i, prepared[std::size_t(i)], c - m);
+          else
+            ChangeIntoEntry(i, m, s, Ticking(MixWith(*source, 0, sourcePercent, targetPercent), samplesDone(c, 0)),
+                            c - m);
           InsertFrom(*source, c - m, m, *t, s + m, samplesDone(c, m));
           if (n > m) MoveOut(i, n - m, s + m, 0);
         }

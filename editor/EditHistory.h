@@ -147,9 +147,15 @@ private:
   // Moves [start, start + length) of a track out into a new entry (a deletion) that will
   // replace lengthInPlace samples on undo; replacement (the track's own new blocks) takes its place.
   void MoveOut(int track, int length, int start, int lengthInPlace, BlockChain replacement = {});
-  // For a paste of a clipboard track into each track: the copies of the tracks that store their
-  // samples at the clipboard's rate, made at once (on threads when long; empty for the others).
-  std::vector<BlockChain> CopiesOfClipboard();
+  // For a paste of a clipboard track into each track: the new blocks of the tracks that store
+  // their samples at the clipboard's rate, made at once (on threads when long); not made for the
+  // others, which the paste changes one by one.
+  struct PreparedTrack;
+  std::vector<PreparedTrack> PrepareFromClipboard(int kind, int length, int start, int sourcePercent,
+                                                  int targetPercent);
+  // A prepared track's blocks in place of the ones they replace, which go into a new entry that
+  // will also replace the extra samples inserted after them.
+  void PutPrepared(int track, PreparedTrack& prepared, int extra);
   // The range through change in new blocks; the old ones go into a new entry that will also
   // replace the extra samples inserted after the range.
   void ChangeIntoEntry(int track, int length, int start, const SampleChange& change, int extra);

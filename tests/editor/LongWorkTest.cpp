@@ -56,6 +56,14 @@ std::vector<std::vector<float>> Clipboard() {
   return tracks;
 }
 
+// The clipboard holds 300,000 frames of another stereo document.
+bool CopyLong() {
+  Rig other;
+  other.New(2, 44100, 300000, Tone);
+  other.Editor()->SelectAll();
+  return other.document->Copy();
+}
+
 TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
   const fs::path dir = fs::temp_directory_path() / ("tintwave-longwork-" + std::to_string(::getpid()));
   const Command commands[] = {
@@ -79,15 +87,10 @@ TEST(LongWork, WorkerGivesTheSameSamplesAndAStopChangesNothing) {
          return other.document->Copy() && d.Paste();
        },
        "Pasting", 1},
-      // Long enough for the copies to be made on threads.
-      {"paste a long clipboard",
-       [](EditorDocument& d) {
-         Rig other;
-         other.New(2, 44100, 300000, Tone);
-         other.Editor()->SelectAll();
-         return other.document->Copy() && d.Paste();
-       },
-       "Pasting", 1},
+      // Long enough for the new blocks to be made on threads.
+      {"paste a long clipboard", [](EditorDocument& d) { return CopyLong() && d.Paste(); }, "Pasting", 1},
+      // Mixed from the cursor to the end, the rest of the clipboard appended.
+      {"mix a long clipboard", [](EditorDocument& d) { return CopyLong() && d.Mix(); }, "Mixing", 1},
       {"mix", [](EditorDocument& d) { return d.Mix(); }, "Mixing", 1},
       {"insert silence", [](EditorDocument& d) { return d.InsertSilence(); }, "Inserting silence", 1},
       // Copies on the worker: a stop leaves the clipboard too as it was.
