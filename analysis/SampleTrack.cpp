@@ -337,12 +337,14 @@ void CAP_SampleTrack::FillAsCopy(SampleBlock* block, const SampleBlock* source, 
     return;
   }
   std::memcpy(block->Samples(), sourceSamples + sourceIndex, sizeof(float) * std::size_t(n));
-  if (n == source->count && sourceIndex == 0 && !source->stale && !source->computed) {
-    // A whole block keeps its signature, colour and summaries (a computed one's summaries have
-    // other levels).
+  if (n == source->count && sourceIndex == 0 && !source->stale) {
+    // A whole block keeps its signature, colour and summaries: a settled computed block's were
+    // made from the very samples it produced (copying the mix of an hour would otherwise work
+    // out every signature again). Its summaries have other levels: those are made here.
     block->signature = source->signature;
     block->color = source->color;
-    std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n, false)));
+    if (source->computed) BuildSummaries(block);
+    else std::memcpy(block->Summaries(), source->Summaries(), sizeof(float) * std::size_t(SummaryFloats(n, false)));
     block->CopyBandsFrom(*source);
     return;
   }

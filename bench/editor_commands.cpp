@@ -424,6 +424,23 @@ WHOLE_FILE(paste, Paste);
 WHOLE_FILE(mix_50_50, Mix);
 #undef WHOLE_FILE
 
+// Select All + Copy: the clipboard's three tracks (the mix's samples made from the channels).
+void BM_WholeFileCopy(benchmark::State& state) {
+  EditorDocument& doc = *TheHour().document;
+  for (auto _ : state) {
+    doc.Editor()->SelectAll();
+    const double before = ProcessSeconds();
+    const auto t = Clock::now();
+    if (!doc.Copy()) {
+      state.SkipWithError("Copy failed");
+      return;
+    }
+    state.SetIterationTime(Since(t));
+    state.counters["cpu_s"] = ProcessSeconds() - before;
+  }
+}
+BENCHMARK(BM_WholeFileCopy)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
 // What this machine charges for fresh memory: the samples of the hour's two channels (1.27 GB)
 // in new huge pages, first written by two threads as a whole-file command writes them, after a
 // pause long enough for a virtual machine's host to have taken back memory the process gave up.

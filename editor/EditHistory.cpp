@@ -344,21 +344,30 @@ std::vector<std::unique_ptr<CAP_SampleTrack>> EP_EditHistory::CopyRange(int leng
     copies.push_back(NewTrack(DocumentRate()));
     total += ClampedLength(mixer_->Track(i), length, start);
   }
-  // Whole blocks are copied with their signatures and summaries, one track after another (the mix
-  // reads its sources); with long work on its worker, which may stop between blocks.
+  // Whole blocks are copied with their signatures and summaries: the tracks that store their
+  // samples at once (on threads when long: the copies are mostly fresh memory), then a computed
+  // one (the mix), which reads its sources; with long work on its worker, which may stop between
+  // blocks.
   LongWork* const work = work_;
   auto copyAll = [&] {
-    long long done = 0;
-    for (int i = 0; i < tracks; ++i) {
+    std::atomic<long long> done{0};
+    auto copyTrack = [&](int i) {
       CAP_SampleTrack& source = *mixer_->Track(i);
       const int n = ClampedLength(&source, length, start);
+      int last = 0;
       copies[std::size_t(i)]->CopySamples(source, n, 0, ClampedStart(&source, length, start), [&](int copied) {
+        done += copied - last;
+        last = copied;
         if (!work) return;
         work->ThrowIfStopped();
-        work->Report(double(done + copied) / double(std::max(total, 1LL)));
+        work->Report(double(done) / double(std::max(total, 1LL)));
       });
-      done += n;
-    }
+    };
+    ForEachTrackInParallel(tracks, total >= kParallelSamples, [&](int i) {
+      if (!mixer_->Track(i)->Computed()) copyTrack(i);
+    });
+    for (int i = 0; i < tracks; ++i)
+      if (mixer_->Track(i)->Computed()) copyTrack(i);
   };
   if (work) work->RunOnWorker(copyAll);
   else copyAll();

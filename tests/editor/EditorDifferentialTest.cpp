@@ -349,6 +349,11 @@ protected:
       m.tracks[2] = MixOf(m.tracks[0], m.tracks[1]);
       if (step % 7 == 0) ExpectBlocksDescribeTheirSamples(*d.rig.Mixer()->Track(2), std::to_string(step) + " " + name);
     }
+    // So does every block of the clipboard (a copy of the mix keeps the computed blocks' signatures).
+    const SharedClipboard& clipboard = SharedClipboard::Instance();
+    if (step % 7 == 0)
+      for (int i = 0; i < clipboard.FilledCount(); ++i)
+        ExpectBlocksDescribeTheirSamples(*clipboard.Slot(i), std::to_string(step) + " " + name + " clipboard");
     ASSERT_EQ(d.rig.Mixer()->sampleRate, m.rate) << step << " " << name;
     for (std::size_t t = 0; t < m.tracks.size(); ++t) {
       const std::vector<float> samples = d.rig.TrackSamples(int(t));
