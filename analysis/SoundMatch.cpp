@@ -38,19 +38,19 @@ constexpr std::size_t kRefinesPerWorker = 8;
 constexpr std::size_t kPlacingsPerWorker = 16;
 constexpr int kFramesPerWorker = 2000;  // per half of the first alignment: below this, a second thread costs more than it saves
 constexpr int kLongestPrototype = 30;  // seconds
-// Runs of a speech-like prototype scoring between these are looked at again finely (a copy scores
-// above; for a prototype of at most kFineLongest seconds): the mean distance is then kBlockShare
-// of the blocks' and the rest the fine frames', and kFineScale makes it a score. Calibrated on the
-// generated corpus (bench/sound_search): a mean distance of 9.2 scores 70. Below kFineLow the
-// blocks have already told a different sound (no copy there scores under 58 but in another
-// voice, where the fine look leaves it under 70 too); a word that shares a copy's consonants and
-// timing could be raised.
-constexpr float kFineLow = 58.0f, kFineHigh = 97.0f;
+// The best kFineRuns runs of a speech-like prototype (of at most kFineLongest seconds) scoring
+// kFineLow or more are looked at again finely, and the fine distance alone makes their score:
+// the blocks cannot tell a word from another word of the same voice as well as they tell it from
+// the same word in another voice. kFineScale is calibrated on the generated corpus
+// (bench/sound_search): a distance of kFineAt70 scores 70; the score falls as the fifth power
+// of the distance, so that an exact copy (the frames' grid and the block edges leave it a
+// distance of about 4) scores 99 or more. Below kFineLow the blocks have told a different sound.
+constexpr float kFineLow = 35.0f;
 constexpr int kFineLongest = 4;
 constexpr std::size_t kFineRuns = 16;  // at most, the best first
 constexpr int kFinePad = 4;  // blocks of slack on either side of a run, at most
-constexpr float kBlockShare = 0.3f;
-constexpr float kFineScale = 12.97f;
+constexpr float kFineAt70 = 9.24f;
+const float kFineScale = kFineAt70 / std::pow(-std::log(0.7f), 0.2f);
 // Runs scoring this much are placed to the sample where the selection's first kStartWindow
 // samples correlate with the track by kExactCorrelation or more.
 constexpr float kExactStartFloor = 90.0f;
@@ -223,11 +223,6 @@ float ScoreOfCost(float meanDistance, float scale) {
   return 100.0f * std::exp(-x * x * x);
 }
 
-// The mean distance that scores so much.
-float CostOfScore(float score, float scale) {
-  return scale * std::cbrt(-std::log(std::clamp(score, 1e-6f, 100.0f) / 100.0f));
-}
-
 // The prototype as the alignment reads it: variants (each phase unwarped, then each phase at
 // each warp) of frames laid out dimension by dimension (ceps[(v * kDims + d) * blocks + i]),
 // and the shift of each phase.
@@ -318,13 +313,18 @@ Prototype MakePrototype(const PrototypeSamples& in, double share) {
   return p;
 }
 
-float Distance(const float* q, int m, int i, const float* t) {
+// What a cell of the alignment adds: the frames' distance, or its square (the fine look: a path
+// then pays more for a few frames far apart, a word that differs in one sound, than for many a
+// little apart, the same word in another voice).
+enum class Metric { Distance, Squared };
+
+float Distance(const float* q, int m, int i, const float* t, Metric metric) {
   float sum = 0;
   for (int c = 0; c < kDims; ++c) {
     const float d = q[std::size_t(c) * m + i] - t[c];
     sum += d * d;
   }
-  return std::sqrt(sum);
+  return metric == Metric::Squared ? sum : std::sqrt(sum);
 }
 
 // The alignment of the prototype's m frames q (coefficient by coefficient) with the track's
@@ -334,17 +334,18 @@ float Distance(const float* q, int m, int i, const float* t) {
 // reaches) and the track frame where it starts. Every cell is computed the same way by both
 // forms, so their results agree bit for bit.
 using Aligner = void (*)(const float* q, const float* w, int m, const float* t, int from, int to, float* cost,
-                         int* start);
+                         int* start, Metric metric);
 
 // Plain: the whole matrix, cell by cell.
-void AlignPlain(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start) {
+void AlignPlain(const float* q, const float* w, int m, const float* t, int from, int to, float* cost, int* start,
+                Metric metric) {
   const int n = to - from;
   std::vector<float> D(std::size_t(m) * n);
   std::vector<int> S(std::size_t(m) * n);
   auto at = [&](int i, int j) { return std::size_t(i) * n + j; };
   for (int j = 0; j < n; ++j)
     for (int i = 0; i < m; ++i) {
-      const float d = Distance(q, m, i, t + std::size_t(from + j) * kDims) * w[i];
+      const float d = Distance(q, m, i, t + std::size_t(from + j) * kDims, metric) * w[i];
       if (i == 0) {
         D[at(0, j)] = d;
         S[at(0, j)] = from + j;
@@ -354,7 +355,7 @@ void AlignPlain(const float* q, const float* w, int m, const float* t, int from,
       int s = j >= 1 ? S[at(i - 1, j - 1)] : from + j;
       if (j >= 2 && D[at(i - 1, j - 2)] < best) best = D[at(i - 1, j - 2)], s = S[at(i - 1, j - 2)];
       if (i >= 2 && j >= 1) {
-        const float c = D[at(i - 2, j - 1)] + Distance(q, m, i - 1, t + std::size_t(from + j) * kDims) * w[i - 1];
+        const float c = D[at(i - 2, j - 1)] + Distance(q, m, i - 1, t + std::size_t(from + j) * kDims, metric) * w[i - 1];
         if (c < best) best = c, s = S[at(i - 2, j - 1)];
       }
       D[at(i, j)] = best + d;
@@ -370,7 +371,8 @@ constexpr int kChunk = 16;
 using ChunkColumns = float[kDims][kChunk];  // a chunk's frames, coefficient by coefficient
 
 // dists[k * m + i] = the distance of prototype frame i from column k, weighed.
-void ChunkDistancesPlain(const float* q, const float* w, int m, const ChunkColumns& columns, float* dists) {
+void ChunkDistancesPlain(const float* q, const float* w, int m, const ChunkColumns& columns, float* dists,
+                         Metric metric) {
   for (int i = 0; i < m; ++i)
     for (int k = 0; k < kChunk; ++k) {
       float sum = 0;
@@ -378,13 +380,13 @@ void ChunkDistancesPlain(const float* q, const float* w, int m, const ChunkColum
         const float d = q[std::size_t(c) * m + i] - columns[c][k];
         sum += d * d;
       }
-      dists[std::size_t(k) * m + i] = std::sqrt(sum) * w[i];
+      dists[std::size_t(k) * m + i] = (metric == Metric::Squared ? sum : std::sqrt(sum)) * w[i];
     }
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void ChunkDistancesAvx2(const float* q, const float* w, int m, const ChunkColumns& columns,
-                                                float* dists) {
+                                                float* dists, Metric metric) {
   static_assert(kChunk == 16);
   for (int i = 0; i < m; ++i) {
     __m256 low = _mm256_setzero_ps(), high = _mm256_setzero_ps();
@@ -397,14 +399,15 @@ void ChunkDistancesPlain(const float* q, const float* w, int m, const ChunkColum
     }
     const __m256 weight = _mm256_set1_ps(w[i]);
     alignas(32) float out[kChunk];
-    _mm256_store_ps(out, _mm256_mul_ps(_mm256_sqrt_ps(low), weight));
-    _mm256_store_ps(out + 8, _mm256_mul_ps(_mm256_sqrt_ps(high), weight));
+    if (metric == Metric::Distance) low = _mm256_sqrt_ps(low), high = _mm256_sqrt_ps(high);
+    _mm256_store_ps(out, _mm256_mul_ps(low, weight));
+    _mm256_store_ps(out + 8, _mm256_mul_ps(high, weight));
     for (int k = 0; k < kChunk; ++k) dists[std::size_t(k) * m + i] = out[k];
   }
 }
 #endif
 
-using ChunkDistances = void (*)(const float*, const float*, int, const ChunkColumns&, float*);
+using ChunkDistances = void (*)(const float*, const float*, int, const ChunkColumns&, float*, Metric);
 ChunkDistances ChooseChunkDistances() {
 #if defined(__x86_64__)
   if (__builtin_cpu_supports("avx2")) return ChunkDistancesAvx2;
@@ -413,7 +416,7 @@ ChunkDistances ChooseChunkDistances() {
 }
 
 [[gnu::target_clones("avx2", "default")]] void AlignFast(const float* q, const float* w, int m, const float* t,
-                                                         int from, int to, float* cost, int* start) {
+                                                         int from, int to, float* cost, int* start, Metric metric) {
   static const ChunkDistances chunkDistances = ChooseChunkDistances();
   const std::size_t rows = std::size_t(m);
   // Kept between calls: the second alignment makes thousands of small ones.
@@ -427,7 +430,7 @@ ChunkDistances ChooseChunkDistances() {
     const int width = std::min(kChunk, to - j0);
     for (int k = 0; k < kChunk; ++k)
       for (int c = 0; c < kDims; ++c) columns[c][k] = k < width ? t[std::size_t(j0 + k) * kDims + c] : 0.0f;
-    chunkDistances(q, w, m, columns, dists.data());
+    chunkDistances(q, w, m, columns, dists.data(), metric);
     for (int k = 0; k < width; ++k) {
       const int j = j0 + k;
       const float* __restrict dd = &dists[std::size_t(k) * rows];
@@ -483,6 +486,29 @@ std::vector<BandEnergies> FineBands(const float* x, long long length, int rate) 
   return out;
 }
 
+// The frames' band powers averaged with their neighbours' (weights 1, 2, 1). One frame's window
+// (12 to 16 ms) is shorter than a low voice's period, and where it falls on the period moves its
+// bands by several dB: the average hears some 30 ms, and a copy off the frames' grid reads as the
+// prototype does.
+std::vector<BandEnergies> Smoothed(const std::vector<BandEnergies>& in) {
+  static const std::array<float, 256> power = [] {
+    std::array<float, 256> p{};
+    for (int l = 0; l < 256; ++l) p[std::size_t(l)] = std::pow(10.0f, float(l) * kBandStepDb / 10);
+    return p;
+  }();
+  const int n = int(in.size());
+  std::vector<BandEnergies> out(in.size());
+  for (int t = 0; t < n; ++t) {
+    const BandEnergies &before = in[std::size_t(std::max(t - 1, 0))], &after = in[std::size_t(std::min(t + 1, n - 1))];
+    for (int b = 0; b < kBands; ++b) {
+      const float sum = power[before.level[b]] + 2 * power[in[t].level[b]] + power[after.level[b]];
+      const long level = std::lround(10 * std::log10(sum / 4) / kBandStepDb);
+      out[t].level[b] = std::uint8_t(std::clamp(level, 0L, 255L));
+    }
+  }
+  return out;
+}
+
 // The prototype's fine frames at each of kWarps (as the alignment reads them), for the edge
 // bands missing left out.
 struct FinePrototype {
@@ -528,11 +554,13 @@ void BlockFineFrames(const float* x, int count, int rate, std::vector<BandEnergi
     ComputeBandEnergies(x + static_cast<long long>(k) * count / frames, window, rate, &(*out)[std::size_t(k)], kFineBands);
 }
 
-// The least mean distance of the prototype, at any warp, from the fine frames (bands), whose
-// frames runFrom .. runTo - 1 (the candidate's run) give the surroundings and the spread, as in
-// the second alignment.
-float FineDistance(const FinePrototype& proto, const std::vector<BandEnergies>& bands, int runFrom, int runTo,
+// The least distance of the prototype, at any warp, from the fine frames (blockFrames, smoothed
+// here as the prototype's are), whose frames runFrom .. runTo - 1 (the candidate's run) give the
+// surroundings and the spread, as in the second alignment: the root of the path's mean squared
+// frame distance.
+float FineDistance(const FinePrototype& proto, const std::vector<BandEnergies>& blockFrames, int runFrom, int runTo,
                    double share, Aligner align) {
+  const std::vector<BandEnergies> bands = Smoothed(blockFrames);
   const int n = int(bands.size());
   runTo = std::min(runTo, n), runFrom = std::clamp(runFrom, 0, std::max(0, runTo - 1));
   if (n < 2 || runTo <= runFrom) return kFar;
@@ -556,9 +584,9 @@ float FineDistance(const FinePrototype& proto, const std::vector<BandEnergies>& 
   for (int w = 0; w < kWarpCount; ++w) {
     // A warp adds at least kWarpCost times the least shift: none beats a distance below that.
     if (w == 1 && least <= lost + kWarpCost * kLeastWarp) break;
-    align(p.Frames(w), p.Weights(w), p.frames, local.data(), 0, n, c.data(), s.data());
+    align(p.Frames(w), p.Weights(w), p.frames, local.data(), 0, n, c.data(), s.data(), Metric::Squared);
     for (int e = 0; e < n; ++e)
-      if (c[e] < kFar) least = std::min(least, c[e] / p.weight[w] + lost + kWarpCost * std::abs(kWarps[w]));
+      if (c[e] < kFar) least = std::min(least, std::sqrt(c[e] / p.weight[w]) + lost + kWarpCost * std::abs(kWarps[w]));
   }
   return least;
 }
@@ -891,7 +919,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     auto make = [&made, &madeFine, share, rate = track.sampleRate, in = std::move(samples), x = std::move(selection)] {
       made = MakePrototype(in, share);
       if (x.empty()) return;
-      std::vector<BandEnergies> bands = FineBands(x.data(), static_cast<long long>(x.size()), rate);
+      std::vector<BandEnergies> bands = Smoothed(FineBands(x.data(), static_cast<long long>(x.size()), rate));
       const std::uint32_t missing = MissingEdges(AbsentBands(bands.data(), int(bands.size())));
       madeFine = MakeFinePrototype(std::move(bands), missing, share);
     };
@@ -923,11 +951,14 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
   if (memories && middle >= kFramesPerWorker && std::thread::hardware_concurrency() > 1) {
     halfCost.resize(std::size_t(n - early)), halfFrom.resize(std::size_t(n - early));
     try {
-      secondHalf = std::thread([&] { align(proto.Frames(0), proto.Weights(0), m, frames.data(), early, n, halfCost.data(), halfFrom.data()); });
+      secondHalf = std::thread([&] {
+        align(proto.Frames(0), proto.Weights(0), m, frames.data(), early, n, halfCost.data(), halfFrom.data(), Metric::Distance);
+      });
     } catch (const std::system_error&) {
     }
   }
-  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, secondHalf.joinable() ? middle : n, cost.data(), from.data());
+  align(proto.Frames(0), proto.Weights(0), m, frames.data(), 0, secondHalf.joinable() ? middle : n, cost.data(), from.data(),
+        Metric::Distance);
   if (secondHalf.joinable()) {
     secondHalf.join();
     std::copy(halfCost.begin() + (middle - early), halfCost.end(), cost.begin() + middle);
@@ -967,7 +998,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     float least = kFar;
     auto tryVariant = [&](int w, int k) {
       const int v = proto.Variant(w, k);
-      align(proto.Frames(v), proto.Weights(v), m, local.data(), 0, hi - lo, c.data(), s.data());
+      align(proto.Frames(v), proto.Weights(v), m, local.data(), 0, hi - lo, c.data(), s.data(), Metric::Distance);
       for (int e = 0; e < hi - lo; ++e) {
         if (c[e] >= kFar) continue;
         const float cost = c[e] / proto.weight[v] + penalty + kWarpCost * std::abs(kWarps[w]);
@@ -1015,7 +1046,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
       }
       std::vector<float> frames(std::size_t(kDims) * m), weights(static_cast<std::size_t>(m));
       const float weight = PrototypeFrames(protoShapes, share, frames.data(), weights.data());
-      align(frames.data(), weights.data(), m, local.data(), 0, hi - lo, c.data(), s.data());
+      align(frames.data(), weights.data(), m, local.data(), 0, hi - lo, c.data(), s.data(), Metric::Distance);
       for (int e = 0; e < hi - lo; ++e) {
         if (c[e] >= kFar) continue;
         const float cost = c[e] / weight + penalty + kMissingBandCost * float(std::popcount(missing));
@@ -1140,7 +1171,7 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
     std::vector<int> heads;
     for (int j : order) {
       if (fine.frames == 0 || heads.size() >= kFineRuns || score[j] < kFineLow) break;
-      if (runHead[j] == j && !block[j]->inPrototype && score[j] < kFineHigh) heads.push_back(j);
+      if (runHead[j] == j && !block[j]->inPrototype) heads.push_back(j);
     }
     std::sort(heads.begin(), heads.end());  // read in track order: each read walks on from the last
     std::vector<Candidate> candidates;
@@ -1194,8 +1225,8 @@ void Search(CAP_SampleTrack& track, int count, int start, Aligner align, SearchM
         for (int k = c.lo; k < c.hi; ++k) memories->fineFrames.Keep(frameKey(k), c.frames[k - c.lo]);
     }
     for (const Candidate& c : candidates) {
-      const float both = kBlockShare * CostOfScore(score[c.j], scale) + (1 - kBlockShare) * c.distance;
-      score[c.j] = ScoreOfCost(both, kFineScale);
+      const float x = c.distance / kFineScale;
+      score[c.j] = 100.0f * std::exp(-x * x * x * x * x);
     }
   }
 

@@ -3,8 +3,8 @@
 // (the spectrum's shape, whatever its level), a time-warping alignment of the prototype's blocks
 // with every stretch of the track (a candidate may take from half to twice as long), and a second
 // alignment of the best candidates with the prototype shifted by fractions of its first block,
-// and for a word (a prototype whose spectrum moves) a look at the few runs still in doubt on
-// frames every 10 ms with bands up to 8 kHz, made from their samples.
+// and for a word (a prototype whose spectrum moves) a finer look at the best runs on frames every
+// 10 ms with bands up to 8 kHz, made from their samples, which alone scores them.
 // Leaves the same marks on the blocks as the signature search: scores 0..100, claimed runs, the
 // sound's start on each run's head. Runs on the calling thread (the track's owner), with a worker
 // beside it for the blocks' missing band shapes and for the second alignments when there are
