@@ -102,7 +102,7 @@ Planted MakeTrack() {
   return p;
 }
 
-TEST(SoundMatch, CopiesScoreHighAndNothingElseMatches) {
+TEST(SoundMatch, CopiesScoreHighAndOtherWordsStayBelowThem) {
   const Planted p = MakeTrack();
   CAP_SampleTrack t(kRate);
   t.InsertSamples(p.samples.data(), int(p.samples.size()), 0);
