@@ -1,6 +1,7 @@
 #include "analysis/BlockSummary.h"
 
 #include <algorithm>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -117,33 +118,44 @@ int SummaryFloats(int n, bool computed) {
   return total;
 }
 
+namespace {
+// Level k from level k - 1 (below entries), each entry folding its eight in order.
+void FoldLevel(const float* lowerMin, const float* lowerMax, int below, float* mn, float* mx, int m) {
+  for (int j = 0; j < m; ++j) {
+    float lo = 1.0f, hi = -1.0f;
+    for (int i = 8 * j; i < std::min(8 * j + 8, below); ++i) {
+      lo = std::min(lo, lowerMin[i]);
+      hi = std::max(hi, lowerMax[i]);
+    }
+    mn[j] = lo;
+    mx[j] = hi;
+  }
+}
+}  // namespace
+
 void BuildSummaries(SampleBlock* block, const float* d) {
   const Shape s = ShapeOf(block->count);
   if (s.count < 2) return;
   const int first = FirstStored(s, block->computed);
-  // The first stored level straight from the samples, as if the levels below were stored.
+  // The levels below the first stored one are built level by level in a scratch pyramid, as if
+  // they were stored (the same folds UnstoredEntry makes, without its recursion); the first
+  // stored level and those above go to the block.
+  thread_local std::vector<float> scratch;
+  std::size_t below = 0;
+  for (int k = 1; k < first; ++k) below += 2 * std::size_t(s.entries[k]);
+  if (scratch.size() < below) scratch.resize(below);
   float* out = block->Summaries();
-  float* mn = out;
-  float* mx = out + s.entries[first];
-  for (int j = 0; j < s.entries[first]; ++j) UnstoredEntry(d, s.entries, first, j, mn[j], mx[j]);
-  // Each higher level from the one below.
-  out += 2 * s.entries[first];
-  for (int k = first + 1; k < s.count; ++k) {
-    const int below = s.entries[k - 1], m = s.entries[k];
-    const float* lowerMin = mn;
-    const float* lowerMax = mx;
-    mn = out;
-    mx = out + m;
-    for (int j = 0; j < m; ++j) {
-      float lo = 1.0f, hi = -1.0f;
-      for (int i = 8 * j; i < std::min(8 * j + 8, below); ++i) {
-        lo = std::min(lo, lowerMin[i]);
-        hi = std::max(hi, lowerMax[i]);
-      }
-      mn[j] = lo;
-      mx[j] = hi;
-    }
-    out += 2 * m;
+  float* mn = first == 1 ? out : scratch.data();
+  float* mx = mn + s.entries[1];
+  for (int j = 0; j < s.entries[1]; ++j) LevelOneEntry(d, s.entries[0], j, mn[j], mx[j]);
+  float* next = first == 1 ? out + 2 * s.entries[1] : mx + s.entries[1];
+  for (int k = 2; k < s.count; ++k) {
+    if (k == first) next = out;
+    const int m = s.entries[k];
+    FoldLevel(mn, mx, s.entries[k - 1], next, next + m, m);
+    mn = next;
+    mx = next + m;
+    next += 2 * m;
   }
 }
 
