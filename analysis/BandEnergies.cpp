@@ -105,10 +105,6 @@ const BandBins& BinsFor(double analysisRate, const BandLayout& layout) {
 int Decimation(int rate, const BandLayout& layout) { return std::max(1, rate / layout.leastRate); }
 }  // namespace
 
-void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out) {
-  ComputeBandEnergies(samples, n, rate, out, kBlockBands);
-}
-
 void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out, const BandLayout& layout) {
   *out = BandEnergies{};
   if (n <= 0 || rate <= 0) return;

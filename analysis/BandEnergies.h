@@ -14,8 +14,6 @@ struct BandEnergies {
   bool operator==(const BandEnergies&) const = default;
 };
 
-void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out);
-
 // Where the bands lie: the lowest and highest frequency, and the least rate the samples are
 // averaged down to before the analysis (the rate over that, rounded down, is the factor).
 struct BandLayout {
@@ -26,7 +24,8 @@ inline constexpr BandLayout kBlockBands{100, 5500, 11025};
 // The sound search's finer look at a few candidates: up to 8 kHz, where a word's fricatives lie
 // (bands above a rate's Nyquist frequency read as silence).
 inline constexpr BandLayout kFineBands{100, 8000, 16000};
-void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out, const BandLayout& layout);
+void ComputeBandEnergies(const float* samples, int n, int rate, BandEnergies* out,
+                         const BandLayout& layout = kBlockBands);
 // The samples of one analysis window at a rate (11 to 23 ms): the shortest stretch whose bands
 // ComputeBandEnergies reads from one transform.
 int BandWindowSamples(int rate, const BandLayout& layout);

@@ -846,9 +846,7 @@ void CAP_SampleTrack::GetColumns(double start, double step, int columns, float* 
                                  BlockColor* colors) {
   Settle();
   const double rate = sampleRate;
-  auto columnStart = [&](int k) {  // half away from zero
-    return k == 0 ? std::llround(rate * start) : std::llround(rate * start + double(k) * step * rate);
-  };
+  auto columnStart = [&](int k) { return std::llround(rate * start + double(k) * step * rate); };  // half away from zero
   // The sources' blocks where a pass starts, found on the calling thread: their locate hints are
   // not for two threads.
   auto cursorAt = [&](CAP_SampleTrack* source, int position) {

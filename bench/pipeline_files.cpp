@@ -128,13 +128,15 @@ void BM_AppendInBatches(benchmark::State& state) {
     EP_SampleMixer mixer(kChannels, kRate, nullptr, true);
     mixer.BeginLoad();
     for (std::size_t from = 0; from < reads.size(); from += batch) {
-      std::vector<const float*> frames;
-      std::vector<int> counts;
-      for (std::size_t i = from; i < std::min(from + batch, reads.size()); ++i) {
-        frames.push_back(reads[i].data());
-        counts.push_back(int(reads[i].size() / kChannels));
-      }
-      mixer.AppendLoadedInLanes(frames, counts);
+      std::size_t i = from;
+      const std::size_t to = std::min(from + batch, reads.size());
+      mixer.AppendLoadedAsRead([&](const float** frames, int* count) {
+        if (i >= to) return false;
+        *frames = reads[i].data();
+        *count = int(reads[i].size() / kChannels);
+        ++i;
+        return true;
+      });
     }
     mixer.EndLoad(true);
     if (mixer.Track(2)->Length() != kFrames) state.SkipWithError("short load");

@@ -28,10 +28,7 @@ std::string WriteFileSafely(const std::string& path, const std::function<bool(st
   const fs::path target = ReplacedFile(path);
   std::error_code status;
   if (fs::is_directory(target, status)) return CannotWrite(path, EISDIR);
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-    // A device or a pipe (/dev/null, a FIFO) is written as it is: a rename would put a plain
-    // file in its place.
+  if (WrittenInPlace(target)) {
     std::FILE* file = std::fopen(target.c_str(), "wb");
     if (!file) return CannotWrite(path, errno);
     bool ok = write(file, &error) && std::fflush(file) == 0 && !std::ferror(file);

@@ -34,6 +34,11 @@ std::string ReplacedFile(const std::string& path) {
   return path;
 }
 
+bool WrittenInPlace(const std::string& path) {
+  struct stat existing {};
+  return ::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode);
+}
+
 mode_t ModeForReplacement(const std::string& target) {
   struct stat old {};
   if (::stat(target.c_str(), &old) == 0) return old.st_mode & 07777;
@@ -47,11 +52,7 @@ std::string SaveAudioSafely(CAP_AudioContainer& source, double seconds, const Sa
   const fs::path finalPath = ReplacedFile(target.path);
   // The rename could replace a file the user may not write to; such a file stays as it is.
   if (::access(finalPath.c_str(), F_OK) == 0 && ::access(finalPath.c_str(), W_OK) != 0) return CannotWrite(target.path);
-  // A device or a pipe (/dev/null, a FIFO) is written as it is: a rename would put a plain file in
-  // its place.
-  struct stat existing {};
-  const bool device = ::stat(finalPath.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
-                      !S_ISDIR(existing.st_mode);
+  const bool device = WrittenInPlace(finalPath);
   std::string tempPath;
   std::FILE* file = nullptr;
   if (device) {

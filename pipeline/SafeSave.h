@@ -25,6 +25,9 @@ inline constexpr int kSaveChunkFrames = 2048;
 // The file that replacing path replaces: the file a symbolic link points to (the link stays), else
 // path itself.
 std::string ReplacedFile(const std::string& path);
+// Whether path is a device or a pipe (/dev/null, a FIFO): written as it is, since a rename would
+// put a plain file in its place.
+bool WrittenInPlace(const std::string& path);
 // The permissions a replacement gets: the old file's, or those a new file would get.
 mode_t ModeForReplacement(const std::string& target);
 

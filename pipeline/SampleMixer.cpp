@@ -281,18 +281,6 @@ void CAP_SampleMixer::AppendLoaded(const float* frames, int n) {
   loaded_ += std::max(n, 0);
 }
 
-void CAP_SampleMixer::AppendLoadedInLanes(const std::vector<const float*>& frames, const std::vector<int>& counts) {
-  const std::size_t chunks = std::min(frames.size(), counts.size());
-  std::size_t i = 0;
-  AppendLoadedAsRead([&](const float** read, int* count) {
-    if (i >= chunks) return false;
-    *read = frames[i];
-    *count = counts[i];
-    ++i;
-    return true;
-  });
-}
-
 void CAP_SampleMixer::AppendLoadedAsRead(const NextRead& next) {
   const float* read = nullptr;
   int count = 0;

@@ -51,13 +51,11 @@ public:
   static int LoadChunkFrames(int rate);
   void BeginLoad();
   void AppendLoaded(const float* frames, int n);
-  // AppendLoaded of several reads that each gave frames (counts[i] > 0), the tracks filled on up
-  // to LoadThreads() threads as the parallel load fills them: they end the same. Every viewer of
-  // the tracks but the mixer is told of the change on the thread that fills its track.
-  void AppendLoadedInLanes(const std::vector<const float*>& frames, const std::vector<int>& counts);
-  // The same for reads handed out one at a time by next (its frames and count > 0; false once it
-  // has no more now), called on this thread: the tracks take each as it comes. A read's frames
-  // are in use until next has been called kReadsInFlight times more, or this returns.
+  // AppendLoaded of the reads handed out one at a time by next (its frames and count > 0; false
+  // once it has no more now), called on this thread: the tracks take each as it comes, filled on
+  // up to LoadThreads() threads as the parallel load fills them, and end the same. Every viewer of
+  // the tracks but the mixer is told of the change on the thread that fills its track. A read's
+  // frames are in use until next has been called kReadsInFlight times more, or this returns.
   static constexpr int kReadsInFlight = 32;
   using NextRead = std::function<bool(const float** frames, int* count)>;
   void AppendLoadedAsRead(const NextRead& next);
